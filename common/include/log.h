@@ -1,0 +1,61 @@
+#ifndef LUMERION_LOG_H
+#define LUMERION_LOG_H
+
+#include <stdint.h>
+#include <stdio.h>
+
+// The console log: four level gates and the two streams every line goes to.
+// Plain C symbols so that any unit (and any tool) can link against them.
+extern "C" {
+void init_Log_Output(void);
+
+bool get_Info_Log_Status(void);
+bool get_Warn_Log_Status(void);
+bool get_Error_Log_Status(void);
+bool get_Debug_Log_Status(void);
+
+void set_Info_Log(bool enable);
+void set_Warn_Log(bool enable);
+void set_Error_Log(bool enable);
+void set_Debug_Log(bool enable);
+
+FILE* get_stdout(void);
+FILE* get_stderr(void);
+
+uint8_t set_Log_Output_File(const char* path, const char* mode);
+}
+
+// One line per statement, written with one fprintf so that lines from the two
+// threads never interleave. Each logging unit defines `__log_tag`; FMT holds
+// the message and its own trailing blanks. Arguments are only evaluated when
+// the gate is open.
+#define LOG_INFO(FMT, ...)                                                     \
+    do {                                                                       \
+        if (get_Info_Log_Status())                                             \
+            fprintf(get_stdout(), "[INFO]\t[%s] %s: " FMT "\n", __log_tag,     \
+                    __func__, ##__VA_ARGS__);                                  \
+    } while (0)
+
+#define LOG_DEBUG(FMT, ...)                                                    \
+    do {                                                                       \
+        if (get_Debug_Log_Status())                                            \
+            fprintf(get_stdout(), "\033[32m[DEBUG]\t[%s] %s: " FMT "\033[0m\n", \
+                    __log_tag, __func__, ##__VA_ARGS__);                       \
+    } while (0)
+
+#define LOG_ERROR(FMT, ...)                                                    \
+    do {                                                                       \
+        if (get_Error_Log_Status())                                            \
+            fprintf(get_stderr(), "\033[31m[ERROR]\t[%s] %s: " FMT "\033[0m\n", \
+                    __log_tag, __func__, ##__VA_ARGS__);                       \
+    } while (0)
+
+// For lines that must name a function other than the one writing them.
+#define LOG_ERROR_AS(FUNC, FMT, ...)                                           \
+    do {                                                                       \
+        if (get_Error_Log_Status())                                            \
+            fprintf(get_stderr(), "\033[31m[ERROR]\t[%s] %s: " FMT "\033[0m\n", \
+                    __log_tag, FUNC, ##__VA_ARGS__);                           \
+    } while (0)
+
+#endif

@@ -1,0 +1,77 @@
+#include "log.h"
+
+#include <atomic>
+#include <stdlib.h>
+
+namespace {
+
+FILE* log_file = nullptr;
+FILE* log_stdout = nullptr;
+FILE* log_stderr = nullptr;
+
+// Gates are read by the main and transmit threads without a lock; relaxed
+// atomics give exactly "a change is seen by every later statement".
+std::atomic<bool> info_log_enable{true};
+std::atomic<bool> warn_log_enable{true};
+std::atomic<bool> error_log_enable{true};
+std::atomic<bool> debug_log_enable{false};
+
+// Only the one-character text "1" switches debug on; nothing switches it off.
+void apply_Debug_Environment()
+{
+    const char* value = getenv("DEBUG");
+    if (value != nullptr && value[0] == '1' && value[1] == '\0')
+        debug_log_enable.store(true, std::memory_order_relaxed);
+}
+
+// Runs before any other unit's static initialisers so that they may log.
+__attribute__((constructor(101))) void load_Log_Output()
+{
+    init_Log_Output();
+}
+
+}  // namespace
+
+extern "C" {
+
+void init_Log_Output(void)
+{
+    apply_Debug_Environment();
+    setvbuf(stdout, nullptr, _IOLBF, 0);
+    setvbuf(stderr, nullptr, _IOLBF, 0);
+    log_stdout = stdout;
+    log_stderr = stderr;
+}
+
+bool get_Info_Log_Status(void) { return info_log_enable.load(std::memory_order_relaxed); }
+bool get_Warn_Log_Status(void) { return warn_log_enable.load(std::memory_order_relaxed); }
+bool get_Error_Log_Status(void) { return error_log_enable.load(std::memory_order_relaxed); }
+bool get_Debug_Log_Status(void) { return debug_log_enable.load(std::memory_order_relaxed); }
+
+void set_Info_Log(bool enable) { info_log_enable.store(enable, std::memory_order_relaxed); }
+void set_Warn_Log(bool enable) { warn_log_enable.store(enable, std::memory_order_relaxed); }
+void set_Error_Log(bool enable) { error_log_enable.store(enable, std::memory_order_relaxed); }
+void set_Debug_Log(bool enable) { debug_log_enable.store(enable, std::memory_order_relaxed); }
+
+FILE* get_stdout(void) { return log_stdout; }
+FILE* get_stderr(void) { return log_stderr; }
+
+uint8_t set_Log_Output_File(const char* path, const char* mode)
+{
+    if (log_file != nullptr) {
+        init_Log_Output();
+        fclose(log_file);
+        log_file = nullptr;
+    }
+    if (path == nullptr || mode == nullptr)
+        return 1;
+    log_file = fopen(path, mode);
+    if (log_file == nullptr)
+        return 1;
+    setvbuf(log_file, nullptr, _IOLBF, 0);
+    log_stdout = log_file;
+    log_stderr = log_file;
+    return 0;
+}
+
+}  // extern "C"

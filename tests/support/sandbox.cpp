@@ -1,0 +1,72 @@
+#include "sandbox.h"
+
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace {
+
+std::string get_Env(const char* name)
+{
+    const char* value = getenv(name);
+    return value != nullptr ? value : "";
+}
+
+// Mirrors the fake tool's lookup: the argument text with "/" as "%".
+std::string get_Answer_Name(const std::string& args)
+{
+    if (args.empty())
+        return "_default";
+    std::string name = args;
+    for (char& c : name)
+        if (c == '/')
+            c = '%';
+    return name;
+}
+
+}  // namespace
+
+std::string get_Sandbox_Dir() { return get_Env("HOST_SANDBOX_DIR"); }
+
+void set_Tool_Answer(const std::string& tool, const std::string& args, const std::string& text,
+                     int exit_status)
+{
+    std::string dir = get_Env("HOST_SANDBOX_ANSWERS") + "/" + tool;
+    std::filesystem::create_directories(dir);
+    std::string path = dir + "/" + get_Answer_Name(args);
+    write_File(path, text);
+    if (exit_status != 0)
+        write_File(path + ".exit", std::to_string(exit_status) + "\n");
+    else
+        std::filesystem::remove(path + ".exit");
+}
+
+std::vector<std::string> get_Tool_Calls()
+{
+    std::vector<std::string> calls;
+    std::istringstream in(read_File(get_Env("HOST_SANDBOX_TOOL_LOG")));
+    for (std::string line; std::getline(in, line);)
+        calls.push_back(line);
+    return calls;
+}
+
+void clear_Tool_Calls() { write_File(get_Env("HOST_SANDBOX_TOOL_LOG"), ""); }
+
+std::string read_File(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void write_File(const std::string& path, const std::string& text)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (!out)
+        throw std::runtime_error("cannot write " + path);
+    out << text;
+}

@@ -1,0 +1,24 @@
+#ifndef LUMERION_TEST_SANDBOX_H
+#define LUMERION_TEST_SANDBOX_H
+
+#include <string>
+#include <vector>
+
+// Helpers for tests that run inside tests/sandbox/host-sandbox.
+
+// The run directory of the sandbox; empty outside one.
+std::string get_Sandbox_Dir();
+
+// Scripts what a fake tool prints (a newline is not added) and its exit
+// status when its arguments start with `args` ("" answers any call).
+void set_Tool_Answer(const std::string& tool, const std::string& args, const std::string& text,
+                     int exit_status = 0);
+
+// Every fake-tool call so far, one "<tool> <argv...>" line each.
+std::vector<std::string> get_Tool_Calls();
+void clear_Tool_Calls();
+
+std::string read_File(const std::string& path);
+void write_File(const std::string& path, const std::string& text);
+
+#endif

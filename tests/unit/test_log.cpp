@@ -1,0 +1,166 @@
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "log.h"
+#include "process.h"
+
+namespace {
+
+const char* const __log_tag = "Network";
+
+std::string read_File(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+class LogFile : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char dir_template[] = "/tmp/lumerion-log-XXXXXX";
+        ASSERT_NE(nullptr, mkdtemp(dir_template));
+        dir = dir_template;
+        saved_debug = get_Debug_Log_Status();
+    }
+    void TearDown() override
+    {
+        // A failed open while a file is open sends the log back to the console.
+        set_Log_Output_File("/nonexistent-dir/x", "w");
+        set_Info_Log(true);
+        set_Error_Log(true);
+        set_Debug_Log(saved_debug);
+        unsetenv("DEBUG");
+        system(("rm -rf " + dir).c_str());
+    }
+    std::string dir;
+    bool saved_debug = false;
+};
+
+int evaluations = 0;
+int counted() { return ++evaluations; }
+
+void write_Lines()
+{
+    LOG_INFO("Manager Type: %s", "NETPLAN");
+    LOG_DEBUG("MODE=%d ", 1);
+    LOG_ERROR("Config File Load Error");
+    LOG_ERROR_AS("get_EEPROM_Config", "mmap() Error");
+}
+
+TEST_F(LogFile, LinesAreByteExact)
+{
+    ASSERT_EQ(0, set_Log_Output_File((dir + "/a.log").c_str(), "w"));
+    set_Debug_Log(true);
+    write_Lines();
+    EXPECT_EQ("[INFO]\t[Network] write_Lines: Manager Type: NETPLAN\n"
+              "\033[32m[DEBUG]\t[Network] write_Lines: MODE=1 \033[0m\n"
+              "\033[31m[ERROR]\t[Network] write_Lines: Config File Load Error\033[0m\n"
+              "\033[31m[ERROR]\t[Network] get_EEPROM_Config: mmap() Error\033[0m\n",
+              read_File(dir + "/a.log"));
+}
+
+TEST_F(LogFile, ClosedGatesWriteNothingAndEvaluateNoArguments)
+{
+    ASSERT_EQ(0, set_Log_Output_File((dir + "/a.log").c_str(), "w"));
+    set_Info_Log(false);
+    set_Debug_Log(false);
+    evaluations = 0;
+    LOG_INFO("%d", counted());
+    LOG_DEBUG("%d", counted());
+    EXPECT_EQ(0, evaluations);
+    set_Error_Log(false);
+    LOG_ERROR("%d", counted());
+    EXPECT_EQ(0, evaluations);
+    set_Error_Log(true);
+    LOG_ERROR("%d", counted());
+    EXPECT_EQ(1, evaluations);
+    EXPECT_EQ("\033[31m[ERROR]\t[Network] TestBody: 1\033[0m\n", read_File(dir + "/a.log"));
+}
+
+TEST_F(LogFile, WarnGateExistsButNothingIsWrittenUnderIt)
+{
+    EXPECT_TRUE(get_Warn_Log_Status());
+    set_Warn_Log(false);
+    EXPECT_FALSE(get_Warn_Log_Status());
+    set_Warn_Log(true);
+}
+
+TEST_F(LogFile, MissingDirectoryKeepsTheConsole)
+{
+    EXPECT_EQ(1, set_Log_Output_File((dir + "/missing/a.log").c_str(), "w"));
+    EXPECT_EQ(stdout, get_stdout());
+    EXPECT_EQ(stderr, get_stderr());
+}
+
+TEST_F(LogFile, SecondFileTakesOverAllLines)
+{
+    ASSERT_EQ(0, set_Log_Output_File((dir + "/first.log").c_str(), "w"));
+    LOG_INFO("one");
+    ASSERT_EQ(0, set_Log_Output_File((dir + "/second.log").c_str(), "w"));
+    LOG_INFO("two");
+    LOG_ERROR("three");
+    EXPECT_EQ("[INFO]\t[Network] TestBody: one\n", read_File(dir + "/first.log"));
+    EXPECT_EQ("[INFO]\t[Network] TestBody: two\n"
+              "\033[31m[ERROR]\t[Network] TestBody: three\033[0m\n",
+              read_File(dir + "/second.log"));
+}
+
+TEST_F(LogFile, ReopeningReappliesTheDebugRule)
+{
+    ASSERT_EQ(0, set_Log_Output_File((dir + "/first.log").c_str(), "w"));
+    setenv("DEBUG", "1", 1);
+    set_Debug_Log(false);
+    ASSERT_EQ(0, set_Log_Output_File((dir + "/second.log").c_str(), "w"));
+    EXPECT_TRUE(get_Debug_Log_Status());
+}
+
+TEST_F(LogFile, FailedReopenFallsBackToTheConsole)
+{
+    ASSERT_EQ(0, set_Log_Output_File((dir + "/first.log").c_str(), "w"));
+    EXPECT_NE(stdout, get_stdout());
+    EXPECT_EQ(1, set_Log_Output_File((dir + "/missing/x.log").c_str(), "w"));
+    EXPECT_EQ(stdout, get_stdout());
+    EXPECT_EQ(stderr, get_stderr());
+}
+
+struct DebugCase {
+    const char* name;
+    const char* env;  // null: unset
+    bool debug;
+};
+
+class DebugEnvironment : public ::testing::TestWithParam<DebugCase> {};
+
+TEST_P(DebugEnvironment, OnlyTheTextOneTurnsDebugOn)
+{
+    std::vector<std::string> env = {"PATH=/usr/bin:/bin"};
+    if (GetParam().env != nullptr)
+        env.push_back(std::string("DEBUG=") + GetParam().env);
+    Process_Result r = run_Process({get_Test_Binary_Dir() + "/log_probe"}, env);
+    ASSERT_EQ(0, r.exit_status) << r.err;
+    std::string expected_out = "[INFO]\t[main] Early_Logger: loaded\n";
+    if (GetParam().debug)
+        expected_out += "\033[32m[DEBUG]\t[main] main: debug on \033[0m\n";
+    expected_out += "[INFO]\t[main] main: info 1\n";
+    EXPECT_EQ(expected_out, r.out);
+    EXPECT_EQ("\033[31m[ERROR]\t[main] main: error\033[0m\n", r.err);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, DebugEnvironment,
+    ::testing::Values(DebugCase{"one", "1", true}, DebugCase{"unset", nullptr, false},
+                      DebugCase{"empty", "", false}, DebugCase{"zero", "0", false},
+                      DebugCase{"zero_one", "01", false}, DebugCase{"one_space", "1 ", false},
+                      DebugCase{"true_text", "true", false}, DebugCase{"eleven", "11", false}),
+    [](const ::testing::TestParamInfo<DebugCase>& info) { return std::string(info.param.name); });
+
+}  // namespace
