@@ -2,14 +2,32 @@
 #include <stdio.h>
 #include <unistd.h>
 
+#include "BMC_data_protocol.h"
+#include "I2C_BMC_packet_thread.h"
 #include "build_info.h"
+#include "host_report.h"
 #include "log.h"
+#include "network.h"
 
 namespace {
 
 const char* const __log_tag = "main";
+const char* const network_interface = "eth0";
 const char* const version_text = "v1.0.3";
+const char* const i2c_device_path = "/dev/i2c-2";
 const unsigned int loop_period_sec = 2;
+
+// Broadcasts from the BMC would land here; nothing reads the bus.
+int BMC_Broadcast_Packet_Handler(const BMC::Packet&) { return 0; }
+
+// Runs on the transmit thread for every packet it could not write.
+int BMC_Packet_Receive_Error_Handler(BMC::Packet* response_packet, uint8_t)
+{
+    LOG_ERROR("");
+    BMC::init_Packet(response_packet, BMC::NODE_ID::BMC, false, BMC::PACKET_TYPE::ERROR, false,
+                     BMC::ADDRESS::DESCRIPTION, 0, BMC::DATA_TYPE::UINT8, nullptr, 0);
+    return 0;
+}
 
 }  // namespace
 
@@ -20,9 +38,22 @@ int main(int, char**)
     setvbuf(stdout, nullptr, _IOLBF, 0);
     setvbuf(stderr, nullptr, _IOLBF, 0);
 
+    Network::set_Interface_Name(network_interface);
+
+    // Without the bus there is nothing to report to: exit so that the
+    // service manager restarts the daemon.
+    if (init_I2C_BMC_Packet_Thread(BMC_Broadcast_Packet_Handler, BMC_Packet_Receive_Error_Handler) != 0) {
+        LOG_ERROR("cannot open %s, exiting", i2c_device_path);
+        return 1;
+    }
+
     LOG_INFO("Lumerion Altra Host Main Daemon %s [%s] - %s %s", version_text, LUMERION_SOURCE_REVISION,
              __DATE__, __TIME__);
+    update_Broadcast_Packet(true);
 
-    for (;;)
+    for (;;) {
+        Network::update_Default_IP_Info();
+        update_Broadcast_Packet(false);
         sleep(loop_period_sec);
+    }
 }

@@ -27,6 +27,10 @@ int8_t set_Systemd_Service(const char* service_name, Systemd_Command cmd);
 // True when "systemctl is-active <service>" answers with "active".
 bool get_Systemd_Service_Status(const char* service_name);
 
+// Cuts captured output at its first "\r", then at its first "\n". A line end
+// at the very start of the text is passed over, not cut, as a tokenizer would.
+void set_Line_End_Cut(char* text);
+
 // Any text as one single-quoted shell word: each ' becomes '\''. Every value
 // that reaches a command line from outside the daemon goes through this.
 std::string get_Shell_Quoted_Word(const std::string& text);

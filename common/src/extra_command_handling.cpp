@@ -79,3 +79,13 @@ std::string get_Shell_Quoted_Word(const std::string& text)
     word.push_back('\'');
     return word;
 }
+
+void set_Line_End_Cut(char* text)
+{
+    for (const char* ends : {"\r", "\n"}) {
+        size_t start = strspn(text, ends);
+        if (text[start] == '\0')
+            continue;
+        text[start + strcspn(text + start, ends)] = '\0';
+    }
+}

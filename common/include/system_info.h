@@ -1,0 +1,31 @@
+#ifndef LUMERION_SYSTEM_INFO_H
+#define LUMERION_SYSTEM_INFO_H
+
+#include <stdint.h>
+#include <string>
+
+// Facts about the host for the host report, from host tools and /proc.
+class System_Info {
+public:
+    static const std::string get_OS_Info();
+    static const std::string get_Kernel_Version();
+    static const std::string get_Uptime();
+    static const std::string get_Hostname();
+    static void set_Hostname(std::string value);
+    // Disks as "name|name" and "size|size", appended after what the caller
+    // passes in; false only when lsblk cannot be started.
+    static bool get_Disk_Info(uint8_t* disk_count, std::string* disk_name, std::string* disk_size);
+    // Total memory in whole GiB; 0 without a MemTotal line.
+    static uint64_t get_Memory_Total_Size();
+
+    // One line of "lsblk -p -o NAME,SIZE,TYPE -n": true for a disk, with its
+    // name and size; partitions, volumes and short lines give false.
+    static bool get_Disk_Line(const char* line, std::string* name, std::string* size);
+    // One line of /proc/meminfo: true for the MemTotal line, with its kB value.
+    static bool get_Meminfo_Total_Line(const char* line, uint64_t* total_kb);
+    // A valid host name: dot-separated labels of letters, digits and hyphens,
+    // 1 to 63 characters each, no hyphen at either end, 64 characters at most.
+    static bool get_Hostname_Valid(const char* name);
+};
+
+#endif

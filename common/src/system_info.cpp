@@ -1,0 +1,159 @@
+#include "system_info.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <memory>
+
+#include "extra_command_handling.h"
+#include "log.h"
+
+namespace {
+
+const char* const __log_tag = "System Info";
+const size_t receive_buffer_length = 128;
+const size_t disk_line_length = 256;
+const size_t meminfo_line_length = 64;
+const char* const disk_list_command = "lsblk -p -o NAME,SIZE,TYPE -n --exclude 1,7";
+const char* const meminfo_path = "/proc/meminfo";
+const size_t max_hostname_length = 64;
+const size_t max_hostname_label_length = 63;
+
+std::string get_Command_Line_Text(const char* cmd)
+{
+    char receive[receive_buffer_length];
+    memset(receive, 0, sizeof(receive));
+    set_Command(cmd, receive, sizeof(receive));
+    set_Line_End_Cut(receive);
+    return std::string(receive, strnlen(receive, sizeof(receive)));
+}
+
+struct Pipe_Closer {
+    void operator()(FILE* pipe) const { pclose(pipe); }
+};
+
+struct File_Closer {
+    void operator()(FILE* file) const { fclose(file); }
+};
+
+}  // namespace
+
+const std::string System_Info::get_OS_Info()
+{
+    return get_Command_Line_Text("bash -c 'source /etc/os-release; echo ${PRETTY_NAME}'");
+}
+
+const std::string System_Info::get_Kernel_Version() { return get_Command_Line_Text("uname -r"); }
+
+const std::string System_Info::get_Uptime() { return get_Command_Line_Text("uptime -p"); }
+
+const std::string System_Info::get_Hostname() { return get_Command_Line_Text("hostname"); }
+
+void System_Info::set_Hostname(std::string value)
+{
+    // The name lands in a root shell command line: refuse anything but a host name.
+    if (!get_Hostname_Valid(value.c_str())) {
+        LOG_ERROR("refused hostname: not a valid host name");
+        return;
+    }
+    char command[receive_buffer_length];
+    snprintf(command, sizeof(command), "hostnamectl set-hostname %s", value.c_str());
+    if (set_Command(command, nullptr, 0) != 0)
+        LOG_ERROR("set_Command() Error");
+}
+
+bool System_Info::get_Disk_Line(const char* line, std::string* name, std::string* size)
+{
+    const char* separators = " \t\n";
+    std::string tokens[3];
+    size_t count = 0;
+    const char* p = line;
+    while (count < 3) {
+        p += strspn(p, separators);
+        if (*p == '\0')
+            break;
+        size_t length = strcspn(p, separators);
+        tokens[count++].assign(p, length);
+        p += length;
+    }
+    if (count < 3 || tokens[2] != "disk")
+        return false;
+    *name = tokens[0];
+    *size = tokens[1];
+    return true;
+}
+
+bool System_Info::get_Disk_Info(uint8_t* disk_count, std::string* disk_name, std::string* disk_size)
+{
+    std::unique_ptr<FILE, Pipe_Closer> pipe(popen(disk_list_command, "r"));
+    if (!pipe) {
+        LOG_ERROR("popen() Error");
+        return false;
+    }
+    char line[disk_line_length];
+    std::string name, size;
+    while (fgets(line, sizeof(line), pipe.get()) != nullptr) {
+        if (!get_Disk_Line(line, &name, &size))
+            continue;
+        if (*disk_count == 0) {
+            *disk_name = name;
+            *disk_size = size;
+        } else {
+            *disk_name += "|" + name;
+            *disk_size += "|" + size;
+        }
+        ++*disk_count;
+    }
+    return true;
+}
+
+bool System_Info::get_Meminfo_Total_Line(const char* line, uint64_t* total_kb)
+{
+    // Tokens are separated by spaces only; a tab stays inside its token.
+    const char* p = line + strspn(line, " ");
+    if (strncmp(p, "MemTotal", 8) != 0)
+        return false;
+    p += strcspn(p, " ");
+    p += strspn(p, " ");
+    if (*p == '\0')
+        return false;
+    *total_kb = strtoull(p, nullptr, 10);
+    return true;
+}
+
+uint64_t System_Info::get_Memory_Total_Size()
+{
+    std::unique_ptr<FILE, File_Closer> file(fopen(meminfo_path, "r"));
+    if (!file)
+        return 0;
+    char line[meminfo_line_length];
+    uint64_t total_kb = 0;
+    while (fgets(line, sizeof(line), file.get()) != nullptr)
+        get_Meminfo_Total_Line(line, &total_kb);
+    return total_kb >> 20;
+}
+
+bool System_Info::get_Hostname_Valid(const char* name)
+{
+    if (name == nullptr)
+        return false;
+    size_t length = strnlen(name, max_hostname_length + 1);
+    if (length == 0 || length > max_hostname_length)
+        return false;
+    size_t label_length = 0;
+    for (size_t i = 0; i <= length; ++i) {
+        char c = name[i];
+        if (c == '.' || c == '\0') {
+            if (label_length == 0 || label_length > max_hostname_label_length || name[i - 1] == '-')
+                return false;
+            label_length = 0;
+            continue;
+        }
+        bool letter_or_digit = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+        if (!letter_or_digit && !(c == '-' && label_length > 0))
+            return false;
+        ++label_length;
+    }
+    return true;
+}

@@ -1,0 +1,203 @@
+#include "I2C_BMC_packet_thread.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <linux/i2c-dev.h>
+#include <pthread.h>
+#include <string.h>
+#include <sys/ioctl.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <atomic>
+
+#include "log.h"
+#include "queue.h"
+
+namespace {
+
+const char* const __log_tag = "I2C Packet";
+const char* const i2c_node_path = "/dev/i2c-2";
+const uint8_t i2c_bmc_slave_address = 8;
+const unsigned int queue_size = 200;
+const uint8_t packet_rx_timeout_value_sec = 3;
+const useconds_t start_poll_usec = 10000;
+const useconds_t before_write_usec = 200000;
+const useconds_t after_pass_usec = 20000;
+
+Queue<BMC::Packet*> TX_queue;
+Queue<BMC::Packet*> RX_queue;
+pthread_mutex_t TX_queue_mutex;
+pthread_mutex_t RX_queue_mutex;
+pthread_cond_t RX_queue_condition;
+pthread_t thread;
+
+// Shared by the requesting thread and the transmit thread without a lock.
+std::atomic<bool> thread_start_flag{false};
+std::atomic<bool> thread_stop_request_flag{false};
+// Raised by the thread when it gives up before running (device not opened).
+std::atomic<bool> thread_start_failed_flag{false};
+
+int (*BMC_Packet_Receive_Error_Handler)(BMC::Packet*, uint8_t) = nullptr;
+
+uint8_t set_Mutex_Lock(bool enable, void* data)
+{
+    if (data == nullptr)
+        return 1;
+    pthread_mutex_t* mutex = static_cast<pthread_mutex_t*>(data);
+    if (enable)
+        pthread_mutex_lock(mutex);
+    else
+        pthread_mutex_unlock(mutex);
+    return 0;
+}
+
+uint8_t set_I2C_Packet_Write(int fd, uint8_t slave_address, const BMC::Packet& packet)
+{
+    ioctl(fd, I2C_SLAVE, slave_address);
+    uint8_t buffer[BMC::packet_header_length + BMC::max_packet_data_length];
+    size_t length = BMC::get_Packet_Wire_Bytes(packet, buffer, sizeof(buffer));
+    ssize_t ret = write(fd, buffer, length);
+    if (ret < 1) {
+        int saved_errno = errno;
+        LOG_ERROR("packet write failed, %d, %s", static_cast<int>(ret), strerror(saved_errno));
+        return 1;
+    }
+    LOG_DEBUG("Write Packet length: %d", packet.packet_length);
+    return 0;
+}
+
+void send_Next_Packet(int fd)
+{
+    BMC::Packet* request = nullptr;
+    if (TX_queue.Dequeue(&request) != 0 || request == nullptr)
+        return;
+    BMC::Packet* response = new BMC::Packet();
+    usleep(before_write_usec);
+    uint8_t error_flag = set_I2C_Packet_Write(fd, i2c_bmc_slave_address, *request);
+    if (error_flag != 0)
+        BMC_Packet_Receive_Error_Handler(response, error_flag);
+    if (BMC::get_Packet_Response_Require_Flag(*request)) {
+        BMC::init_Packet(response, BMC::NODE_ID::BMC, false, BMC::PACKET_TYPE::PING_RESPONSE, false,
+                         BMC::ADDRESS::DESCRIPTION, 0, BMC::DATA_TYPE::UINT8, nullptr, 0);
+        if (error_flag != 0)
+            BMC_Packet_Receive_Error_Handler(response, error_flag);
+        pthread_mutex_lock(&RX_queue_mutex);
+        // A full response queue keeps the record with the thread, which frees it.
+        if (RX_queue.Enqueue(response) == 0)
+            response = nullptr;
+        pthread_cond_signal(&RX_queue_condition);
+        pthread_mutex_unlock(&RX_queue_mutex);
+    }
+    delete request;
+    delete response;
+}
+
+void* I2C_BMC_Packet_Thread(void*)
+{
+    int fd = open(i2c_node_path, O_RDWR);
+    if (fd < 0) {
+        LOG_ERROR("open() error");
+        thread_start_failed_flag.store(true);
+        return reinterpret_cast<void*>(1);
+    }
+    pthread_mutex_init(&TX_queue_mutex, nullptr);
+    pthread_mutex_init(&RX_queue_mutex, nullptr);
+    pthread_cond_init(&RX_queue_condition, nullptr);
+    TX_queue.init(queue_size);
+    RX_queue.init(queue_size);
+    TX_queue.set_Lock_Control_Handler(set_Mutex_Lock, &TX_queue_mutex);
+    thread_start_flag.store(true);
+    LOG_DEBUG("thread start");
+
+    for (;;) {
+        if (thread_stop_request_flag.load()) {
+            thread_stop_request_flag.store(false);
+            thread_start_flag.store(false);
+            close(fd);
+            LOG_DEBUG("thread stop");
+            return nullptr;
+        }
+        if (TX_queue.get_Count() != 0)
+            send_Next_Packet(fd);
+        usleep(after_pass_usec);
+    }
+}
+
+// Taken when nothing answered in time: an ERROR record from the request's node.
+BMC::Packet* make_Timeout_Record(const BMC::Packet& request)
+{
+    BMC::Packet* record = new BMC::Packet();
+    BMC::init_Packet(record, BMC::get_Packet_Node_ID(request), false, BMC::PACKET_TYPE::ERROR, false,
+                     BMC::ADDRESS::DESCRIPTION, 0, BMC::DATA_TYPE::UINT8, nullptr, 0);
+    return record;
+}
+
+}  // namespace
+
+int init_I2C_BMC_Packet_Thread(int (*)(const BMC::Packet&),
+                               int (*packet_receive_error_handler)(BMC::Packet*, uint8_t))
+{
+    if (packet_receive_error_handler == nullptr)
+        return 1;
+    if (thread_start_flag.load())
+        return 0;
+    thread_start_flag.store(false);
+    thread_start_failed_flag.store(false);
+    BMC_Packet_Receive_Error_Handler = packet_receive_error_handler;
+    thread_stop_request_flag.store(false);
+    if (pthread_create(&thread, nullptr, I2C_BMC_Packet_Thread, nullptr) != 0)
+        return 2;
+    while (!thread_start_flag.load()) {
+        if (thread_start_failed_flag.load()) {
+            pthread_join(thread, nullptr);
+            return 2;
+        }
+        usleep(start_poll_usec);
+    }
+    return 0;
+}
+
+void set_I2C_BMC_Packet_Thread_Stop()
+{
+    if (!thread_start_flag.load())
+        return;
+    thread_stop_request_flag.store(true);
+    pthread_join(thread, nullptr);
+}
+
+bool get_I2C_BMC_Packet_Thread_Start_Flag() { return thread_start_flag.load(); }
+
+uint8_t set_I2C_BMC_Packet_Request(const BMC::Packet& request, BMC::Packet* response)
+{
+    if (!thread_start_flag.load())
+        return 1;
+    if (response == nullptr)
+        return 2;
+    BMC::Packet* copy = new BMC::Packet();
+    BMC::init_Packet(copy, request);
+    if (TX_queue.Enqueue(copy) != 0)
+        delete copy;
+    if (!BMC::get_Packet_Response_Require_Flag(request))
+        return 0;
+
+    struct timeval now;
+    gettimeofday(&now, nullptr);
+    struct timespec deadline;
+    deadline.tv_sec = now.tv_sec + packet_rx_timeout_value_sec;
+    deadline.tv_nsec = 0;
+
+    pthread_mutex_lock(&RX_queue_mutex);
+    int status = 0;
+    while (RX_queue.get_Count() == 0 && status != ETIMEDOUT)
+        status = pthread_cond_timedwait(&RX_queue_condition, &RX_queue_mutex, &deadline);
+    BMC::Packet* record = nullptr;
+    if (status != ETIMEDOUT)
+        RX_queue.Dequeue(&record);
+    if (record == nullptr)
+        record = make_Timeout_Record(request);
+    BMC::init_Packet(response, *record);
+    delete record;
+    pthread_mutex_unlock(&RX_queue_mutex);
+    return 0;
+}

@@ -1,0 +1,24 @@
+#ifndef LUMERION_I2C_BMC_PACKET_THREAD_H
+#define LUMERION_I2C_BMC_PACKET_THREAD_H
+
+#include <stdint.h>
+
+#include "BMC_data_protocol.h"
+
+// Starts the thread that owns /dev/i2c-2 and returns once it runs.
+// 0 started; 1 `packet_receive_error_handler` is null; 2 the device could
+// not be opened (the thread has ended, nothing is running).
+int init_I2C_BMC_Packet_Thread(int (*broadcast_packet_handler)(const BMC::Packet&),
+                               int (*packet_receive_error_handler)(BMC::Packet*, uint8_t));
+
+// Asks the thread to end and waits for it; returns at once when it is not running.
+void set_I2C_BMC_Packet_Thread_Stop();
+
+bool get_I2C_BMC_Packet_Thread_Start_Flag();
+
+// Queues a deep copy of `request` for the bus. When the request asks for a
+// response, waits 2 to 3 s for one and copies it into `*response`.
+// 0 queued; 1 the thread is not running; 2 `response` is null.
+uint8_t set_I2C_BMC_Packet_Request(const BMC::Packet& request, BMC::Packet* response);
+
+#endif

@@ -1,0 +1,133 @@
+#include "config.h"
+
+#include <fcntl.h>
+#include <string.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include "extra_command_handling.h"
+#include "log.h"
+#include "system_info.h"
+
+namespace {
+
+const char* const __log_tag = "Config";
+const char* const eeprom_dir = "/dev/mem";
+const off_t eeprom_mapping_address = 0x10000000;
+const size_t eeprom_map_size = 512;
+const size_t eeprom_pec_serial_number_address = 80;
+const unsigned char eeprom_pec_serial_number_code = 85;
+const char* const fallback_serial_text = "N/A";
+const char* const product_name = "Lumerion KT";
+const char* const version_text = "v1.0.3";
+const size_t text_buffer_length = 128;
+
+char hostname[256];
+
+// Copies at most `buffer_length` bytes and zero-fills the rest; no
+// terminator when the text fills the buffer.
+int copy_Fixed_Length(char* buffer, unsigned int buffer_length, const char* text, size_t text_length)
+{
+    size_t n = text_length < buffer_length ? text_length : buffer_length;
+    memcpy(buffer, text, n);
+    memset(buffer + n, 0, buffer_length - n);
+    return static_cast<int>(static_cast<unsigned char>(n));
+}
+
+int get_EEPROM_Config(size_t address, unsigned char config_code, char* buffer, unsigned int buffer_length)
+{
+    if (access(eeprom_dir, R_OK) != 0)
+        return -1;
+    int fd = open(eeprom_dir, O_RDONLY | O_CLOEXEC);
+    if (fd <= 0) {
+        // Descriptor 0 would only be ours if stdin were closed: give it back.
+        if (fd == 0)
+            close(fd);
+        LOG_ERROR("fopen() Error");
+        return -1;
+    }
+    void* map = mmap(nullptr, eeprom_map_size, PROT_READ, MAP_PRIVATE, fd, eeprom_mapping_address);
+    if (map == MAP_FAILED) {
+        LOG_ERROR("mmap() Error");
+        close(fd);
+        return -1;
+    }
+    const char* text = nullptr;
+    size_t text_length = 0;
+    int result = -1;
+    if (get_EEPROM_Record_Text(static_cast<const unsigned char*>(map), eeprom_map_size, address, config_code,
+                               &text, &text_length))
+        result = copy_Fixed_Length(buffer, buffer_length, text, text_length);
+    munmap(map, eeprom_map_size);
+    close(fd);
+    return result;
+}
+
+}  // namespace
+
+bool get_EEPROM_Record_Text(const unsigned char* window, size_t window_length, size_t address,
+                            unsigned char config_code, const char** text, size_t* text_length)
+{
+    if (window == nullptr || address >= window_length || window[address] != config_code)
+        return false;
+    const char* start = reinterpret_cast<const char*>(window + address + 1);
+    *text = start;
+    *text_length = strnlen(start, window_length - address - 1);
+    return true;
+}
+
+int get_Config_Serial_Number(char* buffer, unsigned int buffer_length)
+{
+    int length = get_EEPROM_Config(eeprom_pec_serial_number_address, eeprom_pec_serial_number_code, buffer,
+                                   buffer_length);
+    if (length >= 0)
+        return length;
+    return copy_Fixed_Length(buffer, buffer_length, fallback_serial_text, strlen(fallback_serial_text));
+}
+
+int get_Config_Product_Name(char* buffer)
+{
+    memcpy(buffer, product_name, strlen(product_name) + 1);
+    return static_cast<int>(strlen(product_name));
+}
+
+int get_Config_Version(char* buffer)
+{
+    memcpy(buffer, version_text, strlen(version_text) + 1);
+    return static_cast<int>(strlen(version_text));
+}
+
+int get_Config_OS_Info(char* buffer)
+{
+    char receive[text_buffer_length];
+    memset(receive, 0, sizeof(receive));
+    set_Command("bash -c 'source /etc/os-release; echo ${PRETTY_NAME}'", receive, sizeof(receive));
+    set_Line_End_Cut(receive);
+    size_t length = strnlen(receive, sizeof(receive) - 1);
+    memcpy(buffer, receive, length);
+    buffer[length] = '\0';
+    return static_cast<int>(length);
+}
+
+bool set_Config_Hostname(char* buffer)
+{
+    LOG_DEBUG("buffer=%s  ", buffer);
+    if (strncmp(buffer, hostname, sizeof(hostname)) == 0)
+        return false;
+    // The name lands in a root shell command line: refuse anything but a host name.
+    if (!System_Info::get_Hostname_Valid(buffer)) {
+        LOG_ERROR("refused hostname: not a valid host name");
+        return false;
+    }
+    strncpy(hostname, buffer, sizeof(hostname) - 1);
+    hostname[sizeof(hostname) - 1] = '\0';
+    LOG_DEBUG("hostname=%s  ", hostname);
+    char command[text_buffer_length];
+    snprintf(command, sizeof(command), "hostnamectl set-hostname %s", buffer);
+    LOG_DEBUG("buffer_command=%s  ", command);
+    char receive[text_buffer_length];
+    memset(receive, 0, sizeof(receive));
+    set_Command(command, receive, sizeof(receive));
+    set_Line_End_Cut(receive);
+    return false;
+}
