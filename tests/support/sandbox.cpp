@@ -1,6 +1,7 @@
 #include "sandbox.h"
 
 #include <stdlib.h>
+#include <sys/wait.h>
 
 #include <filesystem>
 #include <fstream>
@@ -54,6 +55,12 @@ std::vector<std::string> get_Tool_Calls()
 }
 
 void clear_Tool_Calls() { write_File(get_Env("HOST_SANDBOX_TOOL_LOG"), ""); }
+
+int run_Shell(const std::string& command)
+{
+    int status = system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+}
 
 std::string read_File(const std::string& path)
 {

@@ -18,6 +18,9 @@ void set_Tool_Answer(const std::string& tool, const std::string& args, const std
 std::vector<std::string> get_Tool_Calls();
 void clear_Tool_Calls();
 
+// Runs a shell command line inside the sandbox (ip, mount, ...); its exit status.
+int run_Shell(const std::string& command);
+
 std::string read_File(const std::string& path);
 void write_File(const std::string& path, const std::string& text);
 

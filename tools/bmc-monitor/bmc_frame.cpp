@@ -8,6 +8,7 @@ namespace {
 const uint8_t max_address_value = static_cast<uint8_t>(BMC::ADDRESS::USER_MANAGEMENT);
 const uint8_t max_packet_type_value = static_cast<uint8_t>(BMC::PACKET_TYPE::WRITE_RESPONSE);
 const uint8_t max_data_type_value = static_cast<uint8_t>(BMC::DATA_TYPE::STRING);
+const size_t max_skip_length = 256;
 const uint8_t max_node_id_value = static_cast<uint8_t>(BMC::NODE_ID::PEC_32);
 
 const char* const packet_type_names[] = {"ERROR", "PING", "PING_RESPONSE", "READ",
@@ -136,13 +137,27 @@ bool get_Length_Byte_Valid(uint8_t n)
     return n >= BMC::packet_ping_header_length && n != BMC::packet_ping_header_length + 1;
 }
 
-// A packet may start here: its length byte is sound and, as far as the bytes
-// at hand go, so is its header.
+// The header bytes at hand (up to five) fit a packet of length `n`.
+bool get_Header_Valid(const uint8_t* bytes, size_t available, uint8_t n)
+{
+    if (available < 3)
+        return true;
+    uint8_t type = bytes[2] & BMC::PACKET_TYPE_MASK;
+    bool ping = type == static_cast<uint8_t>(BMC::PACKET_TYPE::PING) ||
+                type == static_cast<uint8_t>(BMC::PACKET_TYPE::PING_RESPONSE);
+    uint8_t data_type = (bytes[2] & BMC::PACKET_DATA_TYPE_MASK) >> 3;
+    if (type > max_packet_type_value || ping != (n == BMC::packet_ping_header_length))
+        return false;
+    if (ping)
+        return true;
+    return data_type <= max_data_type_value && (available < 4 || bytes[3] <= max_address_value);
+}
+
+// A packet may start here: its length byte is sound and so is as much of
+// its header as the bytes at hand show.
 bool get_Plausible_Start(const uint8_t* bytes, size_t available)
 {
-    if (!get_Length_Byte_Valid(bytes[0]))
-        return false;
-    return available < bytes[0] || get_Frame_Error(bytes, bytes[0]).empty();
+    return get_Length_Byte_Valid(bytes[0]) && get_Header_Valid(bytes, available, bytes[0]);
 }
 
 }  // namespace
@@ -157,21 +172,16 @@ std::string get_Frame_Error(const uint8_t* bytes, size_t length)
         snprintf(text, sizeof(text), "malformed length byte 0x%02x", n);
         return text;
     }
+    if (!get_Header_Valid(bytes, length, n)) {
+        snprintf(text, sizeof(text), "malformed header %02x %02x %02x", bytes[0], bytes[1], bytes[2]);
+        return text;
+    }
     if (length < n) {
         snprintf(text, sizeof(text), "truncated packet: %u bytes announced, %zu received", n, length);
         return text;
     }
     if (length > n) {
         snprintf(text, sizeof(text), "length byte 0x%02x but %zu bytes", n, length);
-        return text;
-    }
-    uint8_t type = bytes[2] & BMC::PACKET_TYPE_MASK;
-    bool ping = type == static_cast<uint8_t>(BMC::PACKET_TYPE::PING) ||
-                type == static_cast<uint8_t>(BMC::PACKET_TYPE::PING_RESPONSE);
-    uint8_t data_type = (bytes[2] & BMC::PACKET_DATA_TYPE_MASK) >> 3;
-    if (type > max_packet_type_value || ping != (n == BMC::packet_ping_header_length) ||
-        (!ping && (bytes[3] > max_address_value || data_type > max_data_type_value))) {
-        snprintf(text, sizeof(text), "malformed header %02x %02x %02x", bytes[0], bytes[1], bytes[2]);
         return text;
     }
     return "";
@@ -182,20 +192,35 @@ void BMC_Frame_Reader::set_Bytes(const uint8_t* bytes, size_t length)
     pending.insert(pending.end(), bytes, bytes + length);
 }
 
-bool BMC_Frame_Reader::get_Next_Event(Event* event)
+bool BMC_Frame_Reader::get_Next_Event(Event* event) { return get_Event(event, false); }
+
+bool BMC_Frame_Reader::get_Final_Event(Event* event) { return get_Event(event, true); }
+
+bool BMC_Frame_Reader::get_Event(Event* event, bool at_end)
 {
     if (pending.empty())
         return false;
     size_t n = pending[0];
-    if (get_Length_Byte_Valid(pending[0]) && pending.size() < n)
-        return false;
-    std::string error = get_Frame_Error(pending.data(), get_Length_Byte_Valid(pending[0]) ? n : 1);
+    bool length_valid = get_Length_Byte_Valid(pending[0]);
+    std::string error;
     size_t taken = n;
-    if (!error.empty()) {
+    if (length_valid && pending.size() < n) {
+        if (!at_end)
+            return false;
+        error = get_Frame_Error(pending.data(), pending.size());
+        taken = pending.size();
+    } else {
+        error = get_Frame_Error(pending.data(), length_valid ? n : 1);
+    }
+    if (!error.empty() && taken == n) {
         // Skip to the next byte that could start a packet, as one error.
         taken = 1;
-        while (taken < pending.size() && !get_Plausible_Start(&pending[taken], pending.size() - taken))
+        while (taken < pending.size() && taken < max_skip_length &&
+               !get_Plausible_Start(&pending[taken], pending.size() - taken))
             ++taken;
+        // Garbage running to the end of the bytes at hand may go on: wait, within reason.
+        if (taken == pending.size() && !at_end && taken < max_skip_length)
+            return false;
         if (taken > 1)
             error += ", " + std::to_string(taken) + " bytes skipped";
     }
@@ -203,19 +228,6 @@ bool BMC_Frame_Reader::get_Next_Event(Event* event)
     event->error = error;
     event->bytes.assign(pending.begin(), pending.begin() + static_cast<long>(taken));
     pending.erase(pending.begin(), pending.begin() + static_cast<long>(taken));
-    return true;
-}
-
-bool BMC_Frame_Reader::get_Final_Event(Event* event)
-{
-    if (get_Next_Event(event))
-        return true;
-    if (pending.empty())
-        return false;
-    event->is_packet = false;
-    event->error = get_Frame_Error(pending.data(), pending.size());
-    event->bytes = pending;
-    pending.clear();
     return true;
 }
 

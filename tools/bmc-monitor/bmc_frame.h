@@ -27,6 +27,8 @@ public:
     bool get_Final_Event(Event* event);
 
 private:
+    bool get_Event(Event* event, bool at_end);
+
     std::vector<uint8_t> pending;
 };
 

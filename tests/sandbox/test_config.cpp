@@ -1,0 +1,201 @@
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "config.h"
+#include "log.h"
+#include "sandbox.h"
+
+namespace {
+
+const off_t window_offset = 0x10000000;
+
+// A sparse stand-in for /dev/mem holding the 512-byte EEPROM window.
+void write_Mem_Image(const std::string& window_bytes_at_80)
+{
+    std::filesystem::remove("/dev/mem");
+    int fd = open("/dev/mem", O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(0, ftruncate(fd, window_offset + 512));
+    ASSERT_EQ(static_cast<ssize_t>(window_bytes_at_80.size()),
+              pwrite(fd, window_bytes_at_80.data(), window_bytes_at_80.size(), window_offset + 80));
+    close(fd);
+}
+
+int open_Descriptor_Count()
+{
+    int count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        (void)entry;
+        ++count;
+    }
+    return count;
+}
+
+struct SerialCase {
+    const char* name;
+    std::string record;  // bytes from offset 80; empty: no /dev/mem at all
+    std::string text;
+    int result;
+};
+
+class SerialNumber : public ::testing::TestWithParam<SerialCase> {};
+
+TEST_P(SerialNumber, FromTheEepromWindow)
+{
+    const SerialCase& c = GetParam();
+    if (c.record.empty())
+        std::filesystem::remove("/dev/mem");
+    else
+        write_Mem_Image(c.record);
+    int before = open_Descriptor_Count();
+    char buffer[64];
+    memset(buffer, 'Z', sizeof(buffer));
+    EXPECT_EQ(c.result, get_Config_Serial_Number(buffer, sizeof(buffer)));
+    EXPECT_EQ(c.text, std::string(buffer));
+    // The rest of the buffer is zero-filled.
+    for (size_t i = c.text.size(); i < sizeof(buffer); ++i)
+        ASSERT_EQ('\0', buffer[i]) << i;
+    EXPECT_EQ(before, open_Descriptor_Count());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Window, SerialNumber,
+    ::testing::Values(SerialCase{"present", std::string("USN12345\0", 9), "SN12345", 7},
+                      SerialCase{"marker_absent", std::string("XSN12345\0", 9), "N/A", 3},
+                      SerialCase{"empty_text", std::string("U\0", 2), "", 0},
+                      SerialCase{"no_device", "", "N/A", 3}),
+    [](const ::testing::TestParamInfo<SerialCase>& info) { return std::string(info.param.name); });
+
+TEST(SerialNumberLimits, TextFillingTheBufferHasNoTerminator)
+{
+    write_Mem_Image(std::string("UABCDEFGHIJ\0", 12));
+    char buffer[5];
+    EXPECT_EQ(5, get_Config_Serial_Number(buffer, sizeof(buffer)));
+    EXPECT_EQ(std::string("ABCDE"), std::string(buffer, 5));
+    // A text without NUL runs to the window's end: 431 bytes, 175 modulo 256.
+    write_Mem_Image("U" + std::string(431, 'S'));
+    char big[512];
+    EXPECT_EQ(431 % 256, get_Config_Serial_Number(big, sizeof(big)));
+    EXPECT_EQ(std::string(431, 'S'), std::string(big));
+}
+
+TEST(SerialNumberLimits, MappingFailureLogsAndFallsBack)
+{
+    // A directory opens read-only but cannot be mapped.
+    std::filesystem::remove("/dev/mem");
+    std::filesystem::create_directory("/dev/mem");
+    std::string log = get_Sandbox_Dir() + "/config.log";
+    ASSERT_EQ(0, set_Log_Output_File(log.c_str(), "w"));
+    int before = open_Descriptor_Count();
+    char buffer[16];
+    EXPECT_EQ(3, get_Config_Serial_Number(buffer, sizeof(buffer)));
+    EXPECT_STREQ("N/A", buffer);
+    EXPECT_EQ(before, open_Descriptor_Count());
+    set_Log_Output_File("/nonexistent/x", "w");
+    EXPECT_EQ("\033[31m[ERROR]\t[Config] get_EEPROM_Config: mmap() Error\033[0m\n", read_File(log));
+}
+
+TEST(IdentityTexts, ProductAndVersion)
+{
+    char buffer[16];
+    memset(buffer, 'Z', sizeof(buffer));
+    EXPECT_EQ(11, get_Config_Product_Name(buffer));
+    EXPECT_STREQ("Lumerion KT", buffer);
+    EXPECT_EQ(6, get_Config_Version(buffer));
+    EXPECT_STREQ("v1.0.3", buffer);
+}
+
+TEST(OsInfo, PrettyNameFromOsRelease)
+{
+    write_File("/etc/os-release", "NAME=Test\nPRETTY_NAME=\"Lumerion Test OS 1.0\"\n");
+    char buffer[128];
+    memset(buffer, 'Z', sizeof(buffer));
+    EXPECT_EQ(20, get_Config_OS_Info(buffer));
+    EXPECT_STREQ("Lumerion Test OS 1.0", buffer);
+
+    // No PRETTY_NAME: echo prints a bare newline, which the line-end rule keeps.
+    write_File("/etc/os-release", "NAME=Test\n");
+    EXPECT_EQ(1, get_Config_OS_Info(buffer));
+    EXPECT_STREQ("\n", buffer);
+
+    // No os-release at all: the same bare newline (the shell's complaint goes to stderr).
+    std::filesystem::remove("/etc/os-release");
+    EXPECT_EQ(1, get_Config_OS_Info(buffer));
+
+    // A 200-character line is read in pieces of 127: the last piece, 73 characters, is kept.
+    write_File("/etc/os-release", "PRETTY_NAME=\"" + std::string(200, 'n') + "\"\n");
+    EXPECT_EQ(73, get_Config_OS_Info(buffer));
+    EXPECT_EQ(std::string(73, 'n'), std::string(buffer));
+}
+
+class Hostname : public ::testing::Test {
+protected:
+    void SetUp() override { clear_Tool_Calls(); }
+    static bool request(const std::string& name)
+    {
+        std::vector<char> buffer(name.begin(), name.end());
+        buffer.push_back('\0');
+        return set_Config_Hostname(buffer.data());
+    }
+};
+
+TEST_F(Hostname, EachDistinctNameRunsHostnamectlOnce)
+{
+    EXPECT_FALSE(request(""));
+    EXPECT_TRUE(get_Tool_Calls().empty());
+    EXPECT_FALSE(request("node-a"));
+    EXPECT_FALSE(request("node-a"));
+    EXPECT_FALSE(request("node-b"));
+    EXPECT_FALSE(request("node-a"));
+    EXPECT_EQ((std::vector<std::string>{"hostnamectl set-hostname node-a", "hostnamectl set-hostname node-b",
+                                        "hostnamectl set-hostname node-a"}),
+              get_Tool_Calls());
+}
+
+TEST_F(Hostname, UnsafeNamesAreRefusedAndNotRemembered)
+{
+    std::string log = get_Sandbox_Dir() + "/hostname.log";
+    ASSERT_EQ(0, set_Log_Output_File(log.c_str(), "w"));
+    std::string marker = get_Sandbox_Dir() + "/injected";
+    for (const std::string& name :
+         {std::string("x; touch ") + marker, std::string("$(touch ") + marker + ")", std::string("a b"),
+          std::string("-rf"), std::string(65, 'a'), std::string("node\nx")}) {
+        EXPECT_FALSE(request(name));
+    }
+    set_Log_Output_File("/nonexistent/x", "w");
+    EXPECT_TRUE(get_Tool_Calls().empty());
+    EXPECT_FALSE(std::filesystem::exists(marker));
+    std::string expected;
+    for (int i = 0; i < 6; ++i)
+        expected += "\033[31m[ERROR]\t[Config] set_Config_Hostname: refused hostname: not a valid host name\033[0m\n";
+    EXPECT_EQ(expected, read_File(log));
+    // A refused name is not remembered: a valid one after it still runs.
+    EXPECT_FALSE(request("node-c"));
+    EXPECT_EQ(std::vector<std::string>{"hostnamectl set-hostname node-c"}, get_Tool_Calls());
+}
+
+TEST_F(Hostname, DebugLinesForARequest)
+{
+    std::string log = get_Sandbox_Dir() + "/debug.log";
+    ASSERT_EQ(0, set_Log_Output_File(log.c_str(), "w"));
+    set_Debug_Log(true);
+    request("node-d");
+    request("node-d");
+    set_Debug_Log(false);
+    set_Log_Output_File("/nonexistent/x", "w");
+    EXPECT_EQ("\033[32m[DEBUG]\t[Config] set_Config_Hostname: buffer=node-d  \033[0m\n"
+              "\033[32m[DEBUG]\t[Config] set_Config_Hostname: hostname=node-d  \033[0m\n"
+              "\033[32m[DEBUG]\t[Config] set_Config_Hostname: buffer_command=hostnamectl set-hostname node-d  "
+              "\033[0m\n"
+              "\033[32m[DEBUG]\t[Config] set_Config_Hostname: buffer=node-d  \033[0m\n",
+              read_File(log));
+}
+
+}  // namespace

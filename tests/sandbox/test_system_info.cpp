@@ -1,0 +1,141 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "sandbox.h"
+#include "system_info.h"
+
+namespace {
+
+const char* const lsblk_args = "-p -o NAME,SIZE,TYPE -n --exclude 1,7";
+
+struct DiskList {
+    uint8_t count = 0;
+    std::string names, sizes;
+    bool read = false;
+};
+
+DiskList read_Disks()
+{
+    DiskList list;
+    list.read = System_Info::get_Disk_Info(&list.count, &list.names, &list.sizes);
+    return list;
+}
+
+TEST(DiskInfo, DisksWithPartitionsBelowThem)
+{
+    set_Tool_Answer("lsblk", lsblk_args,
+                    "/dev/sda           1.8T disk\n"
+                    "├─/dev/sda1        512M part /boot/efi\n"
+                    "└─/dev/sda2        1.8T part /\n"
+                    "/dev/nvme0n1     953.9G disk\n"
+                    "└─/dev/nvme0n1p1 953.9G part\n"
+                    "  └─/dev/mapper/vg-data 953.9G lvm /data\n");
+    clear_Tool_Calls();
+    DiskList list = read_Disks();
+    EXPECT_TRUE(list.read);
+    EXPECT_EQ(2, list.count);
+    EXPECT_EQ("/dev/sda|/dev/nvme0n1", list.names);
+    EXPECT_EQ("1.8T|953.9G", list.sizes);
+    EXPECT_EQ(std::vector<std::string>{std::string("lsblk ") + lsblk_args}, get_Tool_Calls());
+}
+
+TEST(DiskInfo, NoDiskIsStillARead)
+{
+    set_Tool_Answer("lsblk", lsblk_args, "");
+    DiskList list = read_Disks();
+    EXPECT_TRUE(list.read);
+    EXPECT_EQ(0, list.count);
+    EXPECT_EQ("", list.names);
+    EXPECT_EQ("", list.sizes);
+}
+
+TEST(DiskInfo, CountContinuesFromTheCaller)
+{
+    set_Tool_Answer("lsblk", lsblk_args, "/dev/sdc 2T disk\n");
+    uint8_t count = 2;
+    std::string names = "/dev/sda|/dev/sdb", sizes = "1T|1T";
+    EXPECT_TRUE(System_Info::get_Disk_Info(&count, &names, &sizes));
+    EXPECT_EQ(3, count);
+    EXPECT_EQ("/dev/sda|/dev/sdb|/dev/sdc", names);
+    EXPECT_EQ("1T|1T|2T", sizes);
+}
+
+TEST(DiskInfo, RealLsblkOfThisMachine)
+{
+    // The host's own lsblk, read-only, against the real block devices.
+    std::string out = get_Sandbox_Dir() + "/lsblk.out";
+    ASSERT_EQ(0, run_Shell(std::string("/usr/bin/lsblk ") + lsblk_args + " > " + out));
+    std::string listing = read_File(out);
+    set_Tool_Answer("lsblk", lsblk_args, listing);
+    std::string disk_count_out = get_Sandbox_Dir() + "/count.out";
+    ASSERT_EQ(0, run_Shell(std::string("/usr/bin/lsblk -d -n -o TYPE --exclude 1,7 | grep -cx disk > ") +
+                           disk_count_out + " || true"));
+    DiskList list = read_Disks();
+    EXPECT_TRUE(list.read);
+    EXPECT_EQ(std::stoi(read_File(disk_count_out)), list.count) << listing;
+    if (list.count > 0) {
+        EXPECT_EQ(0u, list.names.find("/dev/"));
+        EXPECT_EQ(static_cast<size_t>(list.count - 1), std::count(list.names.begin(), list.names.end(), '|'));
+        EXPECT_EQ(static_cast<size_t>(list.count - 1), std::count(list.sizes.begin(), list.sizes.end(), '|'));
+    }
+}
+
+struct MemoryCase {
+    const char* name;
+    const char* meminfo;
+    uint64_t gib;
+};
+
+class MemoryTotal : public ::testing::TestWithParam<MemoryCase> {};
+
+TEST_P(MemoryTotal, WholeGibibytes)
+{
+    std::string file = get_Sandbox_Dir() + "/meminfo";
+    write_File(file, GetParam().meminfo);
+    ASSERT_EQ(0, run_Shell("mount --bind " + file + " /proc/meminfo"));
+    EXPECT_EQ(GetParam().gib, System_Info::get_Memory_Total_Size());
+    run_Shell("umount /proc/meminfo");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Meminfo, MemoryTotal,
+    ::testing::Values(MemoryCase{"example", "MemTotal:       32614568 kB\nMemFree:         1000 kB\n", 31},
+                      MemoryCase{"just_below_one", "MemTotal:        1048575 kB\n", 0},
+                      MemoryCase{"one", "MemTotal:        1048576 kB\n", 1},
+                      MemoryCase{"thirty_two", "MemTotal:       33554432 kB\n", 32},
+                      MemoryCase{"not_first_line", "MemFree: 5 kB\nMemTotal: 67108864 kB\n", 64},
+                      MemoryCase{"missing", "MemFree: 5 kB\nSwapTotal: 99999999 kB\n", 0}),
+    [](const ::testing::TestParamInfo<MemoryCase>& info) { return std::string(info.param.name); });
+
+TEST(TextProbes, OneLineWithoutItsNewline)
+{
+    set_Tool_Answer("hostname", "", "lumerion-host\n");
+    set_Tool_Answer("uptime", "-p", "up 3 hours, 2 minutes\n");
+    write_File("/etc/os-release", "PRETTY_NAME=\"Debian GNU/Linux 12 (bookworm)\"\n");
+    EXPECT_EQ("lumerion-host", System_Info::get_Hostname());
+    EXPECT_EQ("up 3 hours, 2 minutes", System_Info::get_Uptime());
+    EXPECT_EQ("Debian GNU/Linux 12 (bookworm)", System_Info::get_OS_Info());
+    std::string out = get_Sandbox_Dir() + "/uname.out";
+    ASSERT_EQ(0, run_Shell("uname -r > " + out));
+    std::string release = read_File(out);
+    EXPECT_EQ(release.substr(0, release.size() - 1), System_Info::get_Kernel_Version());
+    set_Tool_Answer("hostname", "", "\n");
+    EXPECT_EQ("\n", System_Info::get_Hostname());
+}
+
+TEST(SetHostname, RunsHostnamectlForValidNamesOnly)
+{
+    clear_Tool_Calls();
+    System_Info::set_Hostname("node-9");
+    System_Info::set_Hostname(std::string(63, 'h'));
+    System_Info::set_Hostname("node-9; reboot");
+    System_Info::set_Hostname(std::string(102, 'h'));
+    EXPECT_EQ((std::vector<std::string>{"hostnamectl set-hostname node-9",
+                                        "hostnamectl set-hostname " + std::string(63, 'h')}),
+              get_Tool_Calls());
+}
+
+}  // namespace

@@ -1,0 +1,203 @@
+#include <gtest/gtest.h>
+
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "config.h"
+#include "extra_command_handling.h"
+#include "network.h"
+#include "system_info.h"
+
+namespace {
+
+struct DiskLine {
+    const char* line;
+    bool disk;
+    const char* name;
+    const char* size;
+};
+
+TEST(DiskLine, OnlyWholeDisksCount)
+{
+    const DiskLine cases[] = {
+        {"/dev/sda      1.8T disk\n", true, "/dev/sda", "1.8T"},
+        {"/dev/nvme0n1 953.9G disk\n", true, "/dev/nvme0n1", "953.9G"},
+        {"/dev/vda\t256G\tdisk", true, "/dev/vda", "256G"},
+        {"/dev/zram0    0B disk\n", true, "/dev/zram0", "0B"},
+        {"├─/dev/sda1   512M part\n", false, "", ""},
+        {"/dev/mapper/vg-root 100G lvm\n", false, "", ""},
+        {"/dev/md0 1T raid1\n", false, "", ""},
+        {"/dev/sr0 1024M rom\n", false, "", ""},
+        {"/dev/sdb 1T disks\n", false, "", ""},
+        {"/dev/sdb disk\n", false, "", ""},
+        {"\n", false, "", ""},
+        {"", false, "", ""},
+        {"   /dev/sdc   2T   disk   extra\n", true, "/dev/sdc", "2T"},
+    };
+    for (const DiskLine& c : cases) {
+        std::string name = "unchanged", size = "unchanged";
+        EXPECT_EQ(c.disk, System_Info::get_Disk_Line(c.line, &name, &size)) << c.line;
+        if (c.disk) {
+            EXPECT_EQ(c.name, name);
+            EXPECT_EQ(c.size, size);
+        } else {
+            EXPECT_EQ("unchanged", name);
+        }
+    }
+}
+
+TEST(MeminfoLine, MemTotalValueInKilobytes)
+{
+    const struct {
+        const char* line;
+        bool found;
+        uint64_t kb;
+    } cases[] = {
+        {"MemTotal:       32614568 kB\n", true, 32614568},
+        {"MemTotal: 1048576 kB\n", true, 1048576},
+        {"MemTotal:\t1048576 kB\n", true, 0},  // a tab does not separate: token 1 is "kB"
+        {"MemFree:        1000 kB\n", false, 0},
+        {"MemTotalX: 77 kB\n", true, 77},
+        {"MemTotal:\n", false, 0},
+        {"SwapTotal: 5 kB\n", false, 0},
+    };
+    for (const auto& c : cases) {
+        uint64_t kb = 0;
+        EXPECT_EQ(c.found, System_Info::get_Meminfo_Total_Line(c.line, &kb)) << c.line;
+        EXPECT_EQ(c.kb, kb) << c.line;
+    }
+}
+
+TEST(HostnameValid, Rfc1123Labels)
+{
+    const struct {
+        std::string name;
+        bool valid;
+    } cases[] = {
+        {"node-7", true},
+        {"rack2.dc1.example", true},
+        {"A1", true},
+        {"7", true},
+        {std::string(63, 'a'), true},
+        {std::string(64, 'a'), false},
+        {std::string(32, 'a') + "." + std::string(31, 'b'), true},
+        {std::string(32, 'a') + "." + std::string(32, 'b'), false},
+        {"", false},
+        {"-node", false},
+        {"node-", false},
+        {"node..x", false},
+        {".node", false},
+        {"node.", false},
+        {"no_de", false},
+        {"node;reboot", false},
+        {"node name", false},
+        {"node$(id)", false},
+        {"node\nx", false},
+        {"nöde", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.valid, System_Info::get_Hostname_Valid(c.name.c_str())) << '"' << c.name << '"';
+    EXPECT_FALSE(System_Info::get_Hostname_Valid(nullptr));
+}
+
+TEST(LineEndCut, CutsAtReturnThenNewline)
+{
+    const struct {
+        const char* in;
+        const char* out;
+    } cases[] = {
+        {"Debian GNU/Linux 12 (bookworm)\n", "Debian GNU/Linux 12 (bookworm)"},
+        {"text\r\n", "text"},
+        {"a\rb\nc", "a"},
+        {"\n", "\n"},
+        {"\r\n", "\r"},
+        {"\nabc\n", "\nabc"},
+        {"", ""},
+        {"plain", "plain"},
+    };
+    for (const auto& c : cases) {
+        char buffer[32];
+        strcpy(buffer, c.in);
+        set_Line_End_Cut(buffer);
+        EXPECT_STREQ(c.out, buffer) << c.in;
+    }
+}
+
+TEST(RouteTableLine, DefaultAndLinkRoutes)
+{
+    const struct {
+        const char* line;
+        bool route;
+        const char* interface_name;
+        const char* gateway;
+    } cases[] = {
+        {"Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n", false, "", ""},
+        {"eth0\t00000000\t0101A8C0\t0003\t0\t0\t0\t00000000\t0\t0\t0\n", true, "eth0", "0101A8C0"},
+        {"eth0\t0001A8C0\t00000000\t0001\t0\t0\t0\t00FFFFFF\t0\t0\t0\n", true, "eth0", "00000000"},
+        {"enp1s0\t0000FEA9\t0A00000A\t0001\t0\t0\t1000\t0000FFFF\t0\t0\t0\n", false, "", ""},
+        {"eth1\t00000000", true, "eth1", ""},
+        {"00000000", true, "00000000", ""},
+    };
+    for (const auto& c : cases) {
+        std::string name = "-", gateway = "-";
+        EXPECT_EQ(c.route, get_Route_Table_Line(c.line, &name, &gateway)) << c.line;
+        if (c.route) {
+            EXPECT_EQ(c.interface_name, name);
+            EXPECT_EQ(c.gateway, gateway);
+        }
+    }
+}
+
+TEST(RouteAddressText, LeastSignificantByteFirst)
+{
+    EXPECT_EQ("192.168.1.1", get_Route_Address_Text("0101A8C0"));
+    EXPECT_EQ("0.0.0.0", get_Route_Address_Text("00000000"));
+    EXPECT_EQ("10.0.0.254", get_Route_Address_Text("FE00000A"));
+    EXPECT_EQ("255.255.255.255", get_Route_Address_Text("FFFFFFFF"));
+    EXPECT_EQ("0.0.0.0", get_Route_Address_Text(""));
+}
+
+TEST(SubnetmaskBitCount, EachOctetCountedFromItsTopBit)
+{
+    const struct {
+        const char* mask;
+        uint8_t bits;
+    } cases[] = {
+        {"255.255.255.0", 24}, {"255.255.240.0", 20}, {"255.255.255.255", 32}, {"255.0.255.0", 16},
+        {"255.255.255.127", 24}, {"0.0.0.0", 0},    {"", 0},                 {"255", 8},
+        {"255.255.255.252", 30}, {"128.0.0.0", 1},   {" 255.+255.x.1", 16},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.bits, get_Subnetmask_Bit_Count(c.mask)) << c.mask;
+    std::string long_text(150, '9');
+    // An overflowing field reads as its largest value, whose low eight bits are all ones.
+    EXPECT_EQ(8, get_Subnetmask_Bit_Count(long_text.c_str()));
+}
+
+TEST(EepromRecord, MarkerThenTextToNulOrWindowEnd)
+{
+    unsigned char window[512];
+    memset(window, 0, sizeof(window));
+    const char* text = nullptr;
+    size_t length = 99;
+    EXPECT_FALSE(get_EEPROM_Record_Text(window, sizeof(window), 80, 'U', &text, &length));
+
+    window[80] = 'U';
+    memcpy(window + 81, "SN12345", 8);
+    ASSERT_TRUE(get_EEPROM_Record_Text(window, sizeof(window), 80, 'U', &text, &length));
+    EXPECT_EQ(std::string("SN12345"), std::string(text, length));
+
+    window[81] = '\0';
+    ASSERT_TRUE(get_EEPROM_Record_Text(window, sizeof(window), 80, 'U', &text, &length));
+    EXPECT_EQ(0u, length);
+
+    // No NUL before the end of the window: the text stops at offset 511.
+    memset(window + 81, 'X', sizeof(window) - 81);
+    ASSERT_TRUE(get_EEPROM_Record_Text(window, sizeof(window), 80, 'U', &text, &length));
+    EXPECT_EQ(431u, length);
+    EXPECT_FALSE(get_EEPROM_Record_Text(window, sizeof(window), 512, 'U', &text, &length));
+}
+
+}  // namespace
