@@ -1,0 +1,246 @@
+// The real lumerion-hostd binary, started in the sandbox with a FIFO for the
+// bus: what reaches the BMC, byte for byte and paced, and what it logs.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "bmc_frame.h"
+#include "sandbox.h"
+
+extern char** environ;
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+double now_Seconds()
+{
+    struct timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return static_cast<double>(t.tv_sec) + t.tv_nsec / 1e9;
+}
+
+class Daemon {
+public:
+    void start()
+    {
+        out_path = get_Sandbox_Dir() + "/daemon.out";
+        err_path = get_Sandbox_Dir() + "/daemon.err";
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        std::string path = LUMERION_HOSTD_PATH;
+        char* argv[] = {const_cast<char*>(path.c_str()), nullptr};
+        ASSERT_EQ(0, posix_spawn(&pid, path.c_str(), &actions, nullptr, argv, environ));
+        posix_spawn_file_actions_destroy(&actions);
+        started = now_Seconds();
+    }
+    // The exit status when the daemon ended within `timeout_sec`, else -1.
+    int wait_Exit(double timeout_sec)
+    {
+        double deadline = now_Seconds() + timeout_sec;
+        while (now_Seconds() < deadline) {
+            int status = 0;
+            if (waitpid(pid, &status, WNOHANG) == pid) {
+                pid = -1;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            }
+            usleep(10000);
+        }
+        return -1;
+    }
+    bool running() { return pid > 0 && waitpid(pid, nullptr, WNOHANG) == 0; }
+    void stop()
+    {
+        if (pid > 0) {
+            kill(pid, SIGTERM);
+            waitpid(pid, nullptr, 0);
+            pid = -1;
+        }
+    }
+    ~Daemon() { stop(); }
+    std::string out() const { return read_File(out_path); }
+    std::string err() const { return read_File(err_path); }
+    double started = 0;
+
+private:
+    pid_t pid = -1;
+    std::string out_path, err_path;
+};
+
+// The BMC end of the FIFO: packets with the time each arrived.
+class Bus {
+public:
+    Bus() : fd(open("/dev/i2c-2", O_RDONLY | O_NONBLOCK)) {}
+    ~Bus()
+    {
+        if (fd >= 0)
+            close(fd);
+    }
+    void read_Until(size_t count, double deadline)
+    {
+        BMC_Frame_Reader::Event event;
+        while (packets.size() < count && now_Seconds() < deadline) {
+            struct pollfd waiter = {fd, POLLIN, 0};
+            if (poll(&waiter, 1, 20) <= 0)
+                continue;
+            uint8_t chunk[1024];
+            ssize_t n = read(fd, chunk, sizeof(chunk));
+            if (n > 0)
+                reader.set_Bytes(chunk, static_cast<size_t>(n));
+            while (reader.get_Next_Event(&event)) {
+                EXPECT_TRUE(event.is_packet) << event.error;
+                packets.push_back(event.bytes);
+                times.push_back(now_Seconds());
+            }
+        }
+    }
+    std::vector<Bytes> packets;
+    std::vector<double> times;
+
+private:
+    int fd;
+    BMC_Frame_Reader reader;
+};
+
+Bytes text_Packet(uint8_t subaddress, const std::string& text)
+{
+    /* LEN 00 55 00 SUB text NUL: node BMC, WRITE STRING, DESCRIPTION */
+    std::string bytes = std::string(1, static_cast<char>(5 + text.size() + 1)) + std::string("\x00\x55\x00", 3) +
+                        static_cast<char>(subaddress) + text + std::string(1, '\0');
+    return Bytes(bytes.begin(), bytes.end());
+}
+
+std::vector<Bytes> report(const std::string& ip)
+{
+    return {
+        text_Packet(0x05, "Lumerion Test OS 2.1"),
+        text_Packet(0x02, ip),
+        text_Packet(0x0E, "Ampere(R) Altra(R) Processor"),
+        /* 0D 00 35 00 13: len 13, WRITE UINT64, MEMORY_SIZE 64 little-endian */
+        {0x0D, 0x00, 0x35, 0x00, 0x13, 0x40, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00},
+        /* 06 00 05 00 09 02: len 6, WRITE UINT8, DISK_COUNT 2 */
+        {0x06, 0x00, 0x05, 0x00, 0x09, 0x02},
+        text_Packet(0x0A, "/dev/sda|/dev/nvme0n1"),
+        text_Packet(0x0B, "1.8T|953.9G"),
+    };
+}
+
+class HostDaemon : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_EQ(0, run_Shell("ip addr add 192.168.1.10/24 dev eth0 && ip route add default via 192.168.1.1"));
+        write_File("/etc/os-release", "NAME=\"Lumerion\"\nPRETTY_NAME=\"Lumerion Test OS 2.1\"\n");
+        std::string meminfo = get_Sandbox_Dir() + "/meminfo";
+        write_File(meminfo, "MemTotal:       67108864 kB\nMemFree:         1234 kB\n");
+        ASSERT_EQ(0, run_Shell("mount --bind " + meminfo + " /proc/meminfo"));
+        set_Tool_Answer("lsblk", "-p -o NAME,SIZE,TYPE -n --exclude 1,7",
+                        "/dev/sda 1.8T disk\n/dev/sda1 1.8T part /\n/dev/nvme0n1 953.9G disk\n");
+    }
+};
+
+TEST_F(HostDaemon, TwoReportsReachTheBusByteForByte)
+{
+    Bus bus;
+    Daemon daemon;
+    daemon.start();
+    bus.read_Until(15, daemon.started + 3.5);
+    std::vector<Bytes> expected = report("");
+    for (const Bytes& packet : report("192.168.1.10"))
+        expected.push_back(packet);
+    EXPECT_EQ(expected, bus.packets);
+
+    ASSERT_EQ(14u, bus.times.size());
+    double total = 0;
+    for (size_t i = 1; i < bus.times.size(); ++i) {
+        double gap = bus.times[i] - bus.times[i - 1];
+        EXPECT_GE(gap, 0.19) << "before packet " << i;
+        EXPECT_LE(gap, 0.6) << "before packet " << i;
+        total += gap;
+    }
+    RecordProperty("mean_gap_ms", std::to_string(static_cast<int>(total / 13 * 1000)));
+    printf("mean gap between writes: %.1f ms\n", total / 13 * 1000);
+    EXPECT_TRUE(daemon.running());
+    daemon.stop();
+
+    std::string out = daemon.out();
+    std::regex banner("^\\[INFO\\]\t\\[main\\] main: Lumerion Altra Host Main Daemon v1\\.0\\.3 \\[[0-9a-f]{40}\\] - "
+                      "[A-Z][a-z]{2} [ 1-3][0-9] [0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2}\n");
+    EXPECT_TRUE(std::regex_search(out, banner)) << out;
+    std::string after_banner = out.substr(out.find('\n') + 1);
+    EXPECT_EQ("[INFO]\t[main] update_Broadcast_Packet: Memory Total Size: 64 GB\n"
+              "[INFO]\t[Network] update_Default_IP_Info: IP: 192.168.1.10, Subnetmask: 255.255.255.0, Gateway: "
+              "192.168.1.1\n"
+              "[INFO]\t[main] update_Broadcast_Packet: Memory Total Size: 64 GB\n",
+              after_banner);
+    EXPECT_EQ("", daemon.err());
+}
+
+TEST_F(HostDaemon, RouteChangeIsReportedOnTheNextPass)
+{
+    Bus bus;
+    Daemon daemon;
+    daemon.start();
+    bus.read_Until(14, daemon.started + 3.5);
+    ASSERT_EQ(14u, bus.packets.size());
+    ASSERT_EQ(0, run_Shell("ip addr flush dev eth0 && ip addr add 10.9.8.7/16 dev eth0 && "
+                           "ip route add default via 10.9.0.1"));
+    double changed = now_Seconds();
+    bus.read_Until(21, changed + 2.0 + 0.3 + 7 * 0.3);
+    ASSERT_EQ(21u, bus.packets.size());
+    EXPECT_EQ(text_Packet(0x02, "10.9.8.7"), bus.packets[15]);
+    EXPECT_NE(std::string::npos,
+              daemon.out().find("IP: 10.9.8.7, Subnetmask: 255.255.0.0, Gateway: 10.9.0.1\n"));
+}
+
+TEST_F(HostDaemon, FailingBusIsLoggedAndTheDaemonKeepsRunning)
+{
+    std::filesystem::remove("/dev/i2c-2");
+    write_File("/dev/i2c-2", "");
+    ASSERT_EQ(0, run_Shell("mount --bind /dev/full /dev/i2c-2"));
+    Daemon daemon;
+    daemon.start();
+    usleep(1800000);
+    EXPECT_TRUE(daemon.running());
+    daemon.stop();
+    std::string err = daemon.err();
+    std::string write_failed =
+        "\033[31m[ERROR]\t[I2C Packet] set_I2C_Packet_Write: packet write failed, -1, No space left on device"
+        "\033[0m\n";
+    std::string handler = "\033[31m[ERROR]\t[main] BMC_Packet_Receive_Error_Handler: \033[0m\n";
+    ASSERT_GE(err.size(), write_failed.size() + handler.size());
+    EXPECT_EQ(write_failed + handler, err.substr(0, write_failed.size() + handler.size()));
+    // Every failed packet gives the same pair of lines.
+    size_t pairs = 0;
+    for (size_t at = 0; (at = err.find(write_failed + handler, at)) != std::string::npos; at += 1)
+        ++pairs;
+    EXPECT_GE(pairs, 6u);
+    EXPECT_EQ(err.size(), pairs * (write_failed.size() + handler.size()));
+}
+
+TEST_F(HostDaemon, MissingBusEndsWithStatusOne)
+{
+    std::filesystem::remove("/dev/i2c-2");
+    Daemon daemon;
+    daemon.start();
+    EXPECT_EQ(1, daemon.wait_Exit(1.0));
+    EXPECT_EQ("\033[31m[ERROR]\t[I2C Packet] I2C_BMC_Packet_Thread: open() error\033[0m\n"
+              "\033[31m[ERROR]\t[main] main: cannot open /dev/i2c-2, exiting\033[0m\n",
+              daemon.err());
+    EXPECT_EQ("", daemon.out());
+}
+
+}  // namespace

@@ -1,0 +1,224 @@
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "BMC_data_protocol.h"
+#include "I2C_BMC_packet_thread.h"
+#include "bmc_frame.h"
+#include "sandbox.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+std::atomic<int> error_calls{0};
+
+int count_Error(BMC::Packet* response, uint8_t)
+{
+    ++error_calls;
+    BMC::init_Packet(response, BMC::NODE_ID::BMC, false, BMC::PACKET_TYPE::ERROR, false, BMC::ADDRESS::DESCRIPTION,
+                     0, BMC::DATA_TYPE::UINT8, nullptr, 0);
+    return 0;
+}
+
+int ignore_Broadcast(const BMC::Packet&) { return 0; }
+
+double now_Seconds()
+{
+    struct timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return static_cast<double>(t.tv_sec) + t.tv_nsec / 1e9;
+}
+
+Bytes wire(const BMC::Packet& packet)
+{
+    uint8_t buffer[256];
+    size_t n = BMC::get_Packet_Wire_Bytes(packet, buffer, sizeof(buffer));
+    return Bytes(buffer, buffer + n);
+}
+
+void make_Write(BMC::Packet* packet, uint8_t subaddress, uint8_t value, bool response_required = false,
+                BMC::NODE_ID node = BMC::NODE_ID::BMC)
+{
+    BMC::init_Packet(packet, node, false, BMC::PACKET_TYPE::WRITE, response_required, BMC::ADDRESS::DESCRIPTION,
+                     subaddress, BMC::DATA_TYPE::UINT8, &value, 1);
+}
+
+// Reads the FIFO that stands for the bus, as the BMC would, packet by packet.
+class Bus {
+public:
+    Bus() : fd(open("/dev/i2c-2", O_RDONLY | O_NONBLOCK)) {}
+    ~Bus()
+    {
+        if (fd >= 0)
+            close(fd);
+    }
+    std::vector<Bytes> read_Packets(size_t count, double timeout_sec, std::vector<double>* times = nullptr)
+    {
+        std::vector<Bytes> packets;
+        double deadline = now_Seconds() + timeout_sec;
+        BMC_Frame_Reader::Event event;
+        while (packets.size() < count && now_Seconds() < deadline) {
+            struct pollfd waiter = {fd, POLLIN, 0};
+            if (poll(&waiter, 1, 50) <= 0)
+                continue;
+            uint8_t chunk[512];
+            ssize_t n = read(fd, chunk, sizeof(chunk));
+            if (n <= 0)
+                continue;
+            reader.set_Bytes(chunk, static_cast<size_t>(n));
+            while (reader.get_Next_Event(&event)) {
+                packets.push_back(event.bytes);
+                if (times != nullptr)
+                    times->push_back(now_Seconds());
+            }
+        }
+        return packets;
+    }
+
+private:
+    int fd;
+    BMC_Frame_Reader reader;
+};
+
+class Transmit : public ::testing::Test {
+protected:
+    void TearDown() override { set_I2C_BMC_Packet_Thread_Stop(); }
+};
+
+TEST_F(Transmit, RefusedBeforeTheThreadRuns)
+{
+    BMC::Packet request, response;
+    make_Write(&request, 9, 2);
+    EXPECT_FALSE(get_I2C_BMC_Packet_Thread_Start_Flag());
+    EXPECT_EQ(1, set_I2C_BMC_Packet_Request(request, &response));
+    EXPECT_EQ(1, init_I2C_BMC_Packet_Thread(ignore_Broadcast, nullptr));
+    EXPECT_FALSE(get_I2C_BMC_Packet_Thread_Start_Flag());
+    // Stopping a thread that does not run returns at once.
+    set_I2C_BMC_Packet_Thread_Stop();
+}
+
+TEST_F(Transmit, WritesEachPacketWholeAndPaced)
+{
+    Bus bus;
+    ASSERT_EQ(0, init_I2C_BMC_Packet_Thread(ignore_Broadcast, count_Error));
+    EXPECT_TRUE(get_I2C_BMC_Packet_Thread_Start_Flag());
+    BMC::Packet request, response;
+    std::vector<Bytes> sent;
+    for (uint8_t i = 0; i < 4; ++i) {
+        make_Write(&request, 9, i);
+        sent.push_back(wire(request));
+        response.packet_length = 77;
+        EXPECT_EQ(0, set_I2C_BMC_Packet_Request(request, &response));
+        // No response asked for: the caller's record is left alone.
+        EXPECT_EQ(77, response.packet_length);
+    }
+    // The caller may reuse its record at once: the queue holds copies.
+    make_Write(&request, 9, 99);
+    std::vector<double> times;
+    std::vector<Bytes> received = bus.read_Packets(4, 3.0, &times);
+    EXPECT_EQ(sent, received);
+    ASSERT_EQ(4u, times.size());
+    for (size_t i = 1; i < times.size(); ++i)
+        EXPECT_GE(times[i] - times[i - 1], 0.19) << "packet " << i;
+    EXPECT_EQ(0, error_calls.load());
+}
+
+TEST_F(Transmit, NullResponseQueuesNothing)
+{
+    Bus bus;
+    ASSERT_EQ(0, init_I2C_BMC_Packet_Thread(ignore_Broadcast, count_Error));
+    BMC::Packet request;
+    make_Write(&request, 9, 1);
+    EXPECT_EQ(2, set_I2C_BMC_Packet_Request(request, nullptr));
+    make_Write(&request, 9, 1, true);
+    EXPECT_EQ(2, set_I2C_BMC_Packet_Request(request, nullptr));
+    EXPECT_TRUE(bus.read_Packets(1, 0.6).empty());
+}
+
+TEST_F(Transmit, SuccessfulWriteAnswersWithPingResponse)
+{
+    Bus bus;
+    ASSERT_EQ(0, init_I2C_BMC_Packet_Thread(ignore_Broadcast, count_Error));
+    BMC::Packet request, response;
+    make_Write(&request, 19, 5, true, BMC::NODE_ID::PEC_4);
+    EXPECT_EQ(0, set_I2C_BMC_Packet_Request(request, &response));
+    /* 03 00 02: len 3, node BMC, PING_RESPONSE */
+    EXPECT_EQ((Bytes{0x03, 0x00, 0x02}), wire(response));
+    EXPECT_EQ(std::vector<Bytes>{wire(request)}, bus.read_Packets(1, 1.0));
+}
+
+TEST_F(Transmit, FailedWriteAnswersWithErrorAfterTwoCallbacks)
+{
+    std::filesystem::remove("/dev/i2c-2");
+    write_File("/dev/i2c-2", "");
+    ASSERT_EQ(0, run_Shell("mount --bind /dev/full /dev/i2c-2"));
+    ASSERT_EQ(0, init_I2C_BMC_Packet_Thread(ignore_Broadcast, count_Error));
+    BMC::Packet request, response;
+    make_Write(&request, 19, 5, true, BMC::NODE_ID::PEC_4);
+    EXPECT_EQ(0, set_I2C_BMC_Packet_Request(request, &response));
+    /* 05 00 00 00 00: len 5, node BMC, ERROR */
+    EXPECT_EQ((Bytes{0x05, 0x00, 0x00, 0x00, 0x00}), wire(response));
+    EXPECT_EQ(2, error_calls.load());
+    // A packet that asks for nothing fails with one callback.
+    make_Write(&request, 19, 5);
+    EXPECT_EQ(0, set_I2C_BMC_Packet_Request(request, &response));
+    usleep(400000);
+    EXPECT_EQ(3, error_calls.load());
+}
+
+TEST_F(Transmit, NoAnswerInTimeGivesAnErrorFromTheRequestNode)
+{
+    Bus bus;
+    ASSERT_EQ(0, init_I2C_BMC_Packet_Thread(ignore_Broadcast, count_Error));
+    BMC::Packet request, response;
+    // Fifteen packets ahead take over 3 s to drain.
+    for (int i = 0; i < 15; ++i) {
+        make_Write(&request, 9, static_cast<uint8_t>(i));
+        set_I2C_BMC_Packet_Request(request, &response);
+    }
+    make_Write(&request, 9, 0, true, BMC::NODE_ID::PEC_7);
+    double start = now_Seconds();
+    EXPECT_EQ(0, set_I2C_BMC_Packet_Request(request, &response));
+    double waited = now_Seconds() - start;
+    /* 05 07 00 00 00: len 5, node PEC_7, ERROR, DESCRIPTION 0 */
+    EXPECT_EQ((Bytes{0x05, 0x07, 0x00, 0x00, 0x00}), wire(response));
+    EXPECT_GE(waited, 1.9);
+    EXPECT_LE(waited, 3.5);
+}
+
+TEST_F(Transmit, StartsAgainAfterAStop)
+{
+    Bus bus;
+    ASSERT_EQ(0, init_I2C_BMC_Packet_Thread(ignore_Broadcast, count_Error));
+    set_I2C_BMC_Packet_Thread_Stop();
+    EXPECT_FALSE(get_I2C_BMC_Packet_Thread_Start_Flag());
+    BMC::Packet request, response;
+    make_Write(&request, 9, 3);
+    EXPECT_EQ(1, set_I2C_BMC_Packet_Request(request, &response));
+    ASSERT_EQ(0, init_I2C_BMC_Packet_Thread(ignore_Broadcast, count_Error));
+    EXPECT_EQ(0, set_I2C_BMC_Packet_Request(request, &response));
+    EXPECT_EQ(std::vector<Bytes>{wire(request)}, bus.read_Packets(1, 1.0));
+}
+
+TEST_F(Transmit, MissingDeviceFailsPromptly)
+{
+    std::filesystem::remove("/dev/i2c-2");
+    double start = now_Seconds();
+    EXPECT_EQ(2, init_I2C_BMC_Packet_Thread(ignore_Broadcast, count_Error));
+    EXPECT_LT(now_Seconds() - start, 1.0);
+    EXPECT_FALSE(get_I2C_BMC_Packet_Thread_Start_Flag());
+    BMC::Packet request, response;
+    make_Write(&request, 9, 3);
+    EXPECT_EQ(1, set_I2C_BMC_Packet_Request(request, &response));
+}
+
+}  // namespace
