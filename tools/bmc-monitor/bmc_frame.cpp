@@ -304,5 +304,6 @@ std::string get_Error_Line(const std::string& error, const std::vector<uint8_t>&
     if (json)
         return std::string("{\"t\":") + time_text + ",\"error\":\"" + error + "\",\"raw\":\"" +
                get_Hex_Text(raw, "") + "\"}";
-    return std::string("+") + time_text + "s ERROR " + error + " | " + get_Hex_Text(raw, " ");
+    std::string line = std::string("+") + time_text + "s ERROR " + error;
+    return raw.empty() ? line : line + " | " + get_Hex_Text(raw, " ");
 }

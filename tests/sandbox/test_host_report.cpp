@@ -1,0 +1,196 @@
+// The host report's schedule and contents, driven call by call in-process
+// with the real transmit thread writing to the sandbox's FIFO bus.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "I2C_BMC_packet_thread.h"
+#include "bmc_frame.h"
+#include "host_report.h"
+#include "network.h"
+#include "sandbox.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+double now_Seconds()
+{
+    struct timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return static_cast<double>(t.tv_sec) + t.tv_nsec / 1e9;
+}
+
+int fail_Quietly(BMC::Packet*, uint8_t) { return 0; }
+int ignore_Broadcast(const BMC::Packet&) { return 0; }
+
+class Bus {
+public:
+    Bus() : fd(open("/dev/i2c-2", O_RDONLY | O_NONBLOCK)) {}
+    ~Bus() { close(fd); }
+    // Packets that arrive within `seconds`.
+    std::vector<Bytes> collect(double seconds)
+    {
+        std::vector<Bytes> packets;
+        double deadline = now_Seconds() + seconds;
+        BMC_Frame_Reader::Event event;
+        while (now_Seconds() < deadline) {
+            struct pollfd waiter = {fd, POLLIN, 0};
+            if (poll(&waiter, 1, 20) <= 0)
+                continue;
+            uint8_t chunk[1024];
+            ssize_t n = read(fd, chunk, sizeof(chunk));
+            if (n > 0)
+                reader.set_Bytes(chunk, static_cast<size_t>(n));
+            while (reader.get_Next_Event(&event))
+                packets.push_back(event.bytes);
+        }
+        return packets;
+    }
+
+private:
+    int fd;
+    BMC_Frame_Reader reader;
+};
+
+std::string text_Of(const Bytes& packet) { return std::string(packet.begin() + 5, packet.end()); }
+
+class HostReport : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        write_File("/etc/os-release", "PRETTY_NAME=\"Report OS\"\n");
+        set_Tool_Answer("lsblk", "-p -o NAME,SIZE,TYPE -n --exclude 1,7", "/dev/vda 32G disk\n");
+        ASSERT_EQ(0, init_I2C_BMC_Packet_Thread(ignore_Broadcast, fail_Quietly));
+    }
+    void TearDown() override { set_I2C_BMC_Packet_Thread_Stop(); }
+    Bus bus;
+};
+
+TEST_F(HostReport, SixtiethUnforcedCallReports)
+{
+    // The first refresh always counts as a change; take that flag away first.
+    Network::update_Default_IP_Info();
+    ASSERT_TRUE(Network::get_Default_IP_Info_Update_Flag());
+    for (int i = 0; i < 59; ++i)
+        update_Broadcast_Packet(false);
+    EXPECT_TRUE(bus.collect(0.5).empty());
+    update_Broadcast_Packet(false);
+    std::vector<Bytes> packets = bus.collect(1.9);
+    ASSERT_EQ(7u, packets.size());
+    EXPECT_EQ(std::string("Report OS\0", 10), text_Of(packets[0]));
+    EXPECT_EQ(std::string("0.0.0.0\0", 8), text_Of(packets[1]));
+    // The counter started again: 59 more calls send nothing.
+    for (int i = 0; i < 59; ++i)
+        update_Broadcast_Packet(false);
+    EXPECT_TRUE(bus.collect(0.5).empty());
+}
+
+TEST_F(HostReport, ForcedReportResetsTheCounter)
+{
+    Network::update_Default_IP_Info();
+    Network::get_Default_IP_Info_Update_Flag();
+    for (int i = 0; i < 30; ++i)
+        update_Broadcast_Packet(false);
+    update_Broadcast_Packet(true);
+    EXPECT_EQ(7u, bus.collect(1.9).size());
+    for (int i = 0; i < 59; ++i)
+        update_Broadcast_Packet(false);
+    EXPECT_TRUE(bus.collect(0.4).empty());
+    update_Broadcast_Packet(false);
+    EXPECT_EQ(7u, bus.collect(1.9).size());
+}
+
+TEST_F(HostReport, ChangeOnTheSixtiethPassGivesASecondReportNext)
+{
+    Network::update_Default_IP_Info();
+    Network::get_Default_IP_Info_Update_Flag();
+    for (int i = 0; i < 59; ++i)
+        update_Broadcast_Packet(false);
+    ASSERT_EQ(0, run_Shell("ip addr add 192.168.1.10/24 dev eth0 && ip route add default via 192.168.1.1"));
+    Network::update_Default_IP_Info();
+    // Due by count: the flag is not read on this pass...
+    update_Broadcast_Packet(false);
+    // ...so the next pass still finds it raised.
+    update_Broadcast_Packet(false);
+    update_Broadcast_Packet(false);
+    std::vector<Bytes> packets = bus.collect(3.4);
+    ASSERT_EQ(14u, packets.size());
+    EXPECT_EQ(std::string("192.168.1.10\0", 13), text_Of(packets[8]));
+}
+
+TEST_F(HostReport, LongTextsAreCutTo99Characters)
+{
+    std::string os_name(110, 'o');
+    write_File("/etc/os-release", "PRETTY_NAME=\"" + os_name + "\"\n");
+    std::string disk = "/dev/" + std::string(115, 'd');
+    set_Tool_Answer("lsblk", "-p -o NAME,SIZE,TYPE -n --exclude 1,7", disk + " 1T disk\n");
+    update_Broadcast_Packet(true);
+    std::vector<Bytes> packets = bus.collect(1.9);
+    ASSERT_EQ(7u, packets.size());
+    EXPECT_EQ(os_name.substr(0, 99) + std::string(1, '\0'), text_Of(packets[0]));
+    EXPECT_EQ(105, packets[0][0]);
+    EXPECT_EQ(disk.substr(0, 99) + std::string(1, '\0'), text_Of(packets[5]));
+    /* 22 00 55 00 0E: len 34, WRITE STRING, CPU name with its NUL */
+    EXPECT_EQ(34u, packets[2].size());
+    EXPECT_EQ(0, packets[2].back());
+}
+
+TEST_F(HostReport, NoDiskStillSendsCountAndEmptyTexts)
+{
+    set_Tool_Answer("lsblk", "-p -o NAME,SIZE,TYPE -n --exclude 1,7", "/dev/loop0 4K loop\n");
+    update_Broadcast_Packet(true);
+    std::vector<Bytes> packets = bus.collect(1.9);
+    ASSERT_EQ(7u, packets.size());
+    /* 06 00 05 00 09 00: DISK_COUNT 0; then two texts of one NUL byte */
+    EXPECT_EQ((Bytes{0x06, 0x00, 0x05, 0x00, 0x09, 0x00}), packets[4]);
+    EXPECT_EQ((Bytes{0x06, 0x00, 0x55, 0x00, 0x0A, 0x00}), packets[5]);
+    EXPECT_EQ((Bytes{0x06, 0x00, 0x55, 0x00, 0x0B, 0x00}), packets[6]);
+}
+
+// With every descriptor in use no command can start, so lsblk's list cannot
+// be obtained (nor the OS name or /proc/meminfo).
+void report_Without_Descriptors()
+{
+    struct rlimit limit;
+    getrlimit(RLIMIT_NOFILE, &limit);
+    int highest = 0;
+    for (int fd = 0; fd < 1024; ++fd)
+        if (fcntl(fd, F_GETFD) != -1)
+            highest = fd;
+    limit.rlim_cur = static_cast<rlim_t>(highest + 1);
+    setrlimit(RLIMIT_NOFILE, &limit);
+    while (open("/dev/null", O_RDONLY) >= 0) {
+    }
+    update_Broadcast_Packet(true);
+    usleep(1100000);
+    _exit(0);
+}
+
+TEST(HostReportDeathTest, DiskListUnavailableEndsAfterMemory)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    write_File("/etc/os-release", "PRETTY_NAME=\"Report OS\"\n");
+    Bus bus;
+    EXPECT_EXIT(
+        {
+            init_I2C_BMC_Packet_Thread(ignore_Broadcast, fail_Quietly);
+            report_Without_Descriptors();
+        },
+        ::testing::ExitedWithCode(0), "popen\\(\\) Error");
+    std::vector<Bytes> packets = bus.collect(0.3);
+    ASSERT_EQ(4u, packets.size());
+    /* 06 00 55 00 05 00: the OS name could not be read */
+    EXPECT_EQ((Bytes{0x06, 0x00, 0x55, 0x00, 0x05, 0x00}), packets[0]);
+    /* 0D 00 35 00 13 00..: no /proc/meminfo, 0 GB */
+    EXPECT_EQ((Bytes{0x0D, 0x00, 0x35, 0x00, 0x13, 0, 0, 0, 0, 0, 0, 0, 0}), packets[3]);
+}
+
+}  // namespace
