@@ -93,6 +93,19 @@ void send_Next_Packet(int fd)
     delete response;
 }
 
+// Packets and responses nobody will take any more: the thread has stopped,
+// and a later start empties both queues.
+void release_Queued_Packets()
+{
+    BMC::Packet* packet = nullptr;
+    while (TX_queue.Dequeue(&packet) == 0)
+        delete packet;
+    pthread_mutex_lock(&RX_queue_mutex);
+    while (RX_queue.Dequeue(&packet) == 0)
+        delete packet;
+    pthread_mutex_unlock(&RX_queue_mutex);
+}
+
 void* I2C_BMC_Packet_Thread(void*)
 {
     int fd = open(i2c_node_path, O_RDWR);
@@ -114,6 +127,7 @@ void* I2C_BMC_Packet_Thread(void*)
         if (thread_stop_request_flag.load()) {
             thread_stop_request_flag.store(false);
             thread_start_flag.store(false);
+            release_Queued_Packets();
             close(fd);
             LOG_DEBUG("thread stop");
             return nullptr;

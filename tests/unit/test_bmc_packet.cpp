@@ -296,9 +296,9 @@ TEST(PacketWire, BufferTooSmallWritesNothing)
     Packet packet;
     init_Packet(&packet, NODE_ID::BMC, false, PACKET_TYPE::WRITE, false, ADDRESS::DESCRIPTION, 5,
                 DATA_TYPE::STRING, "Debian", 7);
-    uint8_t buffer[11];
-    EXPECT_EQ(0u, get_Packet_Wire_Bytes(packet, buffer, sizeof(buffer)));
-    EXPECT_EQ(12u, get_Packet_Wire_Bytes(packet, buffer, 12));
+    uint8_t buffer[12];
+    EXPECT_EQ(0u, get_Packet_Wire_Bytes(packet, buffer, 11));
+    EXPECT_EQ(12u, get_Packet_Wire_Bytes(packet, buffer, sizeof(buffer)));
 }
 
 TEST(PacketWire, EncodeThenDecodeRoundTrip)
