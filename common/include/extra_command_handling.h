@@ -35,4 +35,9 @@ void set_Line_End_Cut(char* text);
 // that reaches a command line from outside the daemon goes through this.
 std::string get_Shell_Quoted_Word(const std::string& text);
 
+// The text itself when it holds only characters the shell takes literally
+// (letters, digits and @%+=:,./_-), so usual values keep their plain form in
+// a command line; otherwise get_Shell_Quoted_Word.
+std::string get_Shell_Word(const std::string& text);
+
 #endif

@@ -2,6 +2,8 @@
 #define LUMERION_NETWORK_H
 
 #include <stdint.h>
+
+#include <regex>
 #include <string>
 
 // The daemon's model of host networking: one selected interface with its
@@ -51,9 +53,33 @@ public:
     static const char* get_Interface_Name();
 
 private:
+    // Lets the tests reach the detection and file probes below.
+    friend struct Network_Test_Access;
+
+    // Whether each manager's file for the selected interface is readable;
+    // on success its path is copied into `buffer` (fixed-length copy).
+    static bool get_netplan_Config_Exist(char* buffer, unsigned int buffer_length);
+    static bool get_ifupdown_Config_Exist(char* buffer, unsigned int buffer_length);
+    static bool get_Network_Manager_Config_Exist(char* buffer, unsigned int buffer_length);
+    // Running unless "systemctl is-active NetworkManager" says "inactive".
+    static bool get_Network_Manager_Service_Status();
+    static std::string get_Network_Manager_Config_Path();
+
+    // Which manager owns the interface; writes a default netplan file or
+    // keyfile when there is none. UNKNOWN when that file cannot be written.
+    static MANAGER_TYPE get_Manager_Type(char* buffer, unsigned int buffer_length);
+    static bool init_netplan_Config();
+    static bool init_Network_Manager_Config();
+
     static Config default_network_info;
     static bool default_network_info_update_flag;
     static Config config;
+    static const std::regex ipv4_regex;
+    static const char* const netplan_config_path;
+    static const char* const ifupdown_config_path;
+    static const char* const nmcli_config_path;
+    static const char* const nmcli_config_prefix;
+    static const char* const nmcli_config_postfix;
 };
 
 // Prefix length of a dotted subnet mask, each octet counted from its top bit.
@@ -63,6 +89,10 @@ uint8_t get_Subnetmask_Bit_Count(const char* str);
 // neither a default nor a link route; otherwise the interface name (text
 // before the first tab) and the gateway column (between the second and third).
 bool get_Route_Table_Line(const std::string& line, std::string* interface_name, std::string* gateway_hex);
+
+// A runtime profile path that may be deleted: absolute, under /run/, and
+// without "." or ".." components.
+bool get_Runtime_Profile_Removable(const std::string& path);
 
 // A route-table address column (little-endian hex) as a dotted quad.
 std::string get_Route_Address_Text(const std::string& hex);

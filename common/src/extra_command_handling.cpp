@@ -80,6 +80,14 @@ std::string get_Shell_Quoted_Word(const std::string& text)
     return word;
 }
 
+std::string get_Shell_Word(const std::string& text)
+{
+    const char* literal = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789@%+=:,./_-";
+    if (!text.empty() && text.find_first_not_of(literal) == std::string::npos)
+        return text;
+    return get_Shell_Quoted_Word(text);
+}
+
 void set_Line_End_Cut(char* text)
 {
     for (const char* ends : {"\r", "\n"}) {

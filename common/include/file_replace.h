@@ -1,0 +1,20 @@
+#ifndef LUMERION_FILE_REPLACE_H
+#define LUMERION_FILE_REPLACE_H
+
+#include <sys/types.h>
+
+#include <string>
+
+// Replaces a configuration file so that a crash, a full disk or a read-only
+// file system never leaves it empty or half written: the new text goes to a
+// temporary file in the same directory, is synced, given its mode and owner,
+// and renamed over the old one. A symlink is followed and its target
+// replaced. When `path` exists it keeps its mode and owner; a new file gets
+// `new_file_mode`. Returns 0, or the errno of the step that failed (the
+// original file is then untouched and the temporary file removed).
+int set_File_Replace(const std::string& path, const std::string& content, mode_t new_file_mode);
+
+// Reads a whole file; false when it cannot be opened or read.
+bool get_File_Content(const std::string& path, std::string* content);
+
+#endif

@@ -1,0 +1,134 @@
+#include "file_replace.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <vector>
+
+namespace {
+
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : fd(fd) {}
+    ~Descriptor()
+    {
+        if (fd >= 0)
+            close(fd);
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int get() const { return fd; }
+    // Closes now, reporting the error a delayed write-back may only show here.
+    int release()
+    {
+        int rc = close(fd);
+        fd = -1;
+        return rc;
+    }
+
+private:
+    int fd;
+};
+
+// The file a write to `path` lands in: symlinks followed, even a dangling one.
+std::string get_Write_Target(const std::string& path)
+{
+    std::string target = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        char link[PATH_MAX];
+        ssize_t n = readlink(target.c_str(), link, sizeof(link) - 1);
+        if (n < 0)
+            return target;
+        std::string next(link, static_cast<size_t>(n));
+        if (next[0] != '/') {
+            size_t slash = target.rfind('/');
+            next = (slash == std::string::npos ? std::string() : target.substr(0, slash + 1)) + next;
+        }
+        target = next;
+    }
+    return target;
+}
+
+int write_All(int fd, const std::string& content)
+{
+    size_t done = 0;
+    while (done < content.size()) {
+        ssize_t n = write(fd, content.data() + done, content.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return errno;
+        if (n == 0)
+            return EIO;
+        done += static_cast<size_t>(n);
+    }
+    return 0;
+}
+
+}  // namespace
+
+int set_File_Replace(const std::string& path, const std::string& content, mode_t new_file_mode)
+{
+    std::string target = get_Write_Target(path);
+    size_t slash = target.rfind('/');
+    std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : target.substr(0, slash));
+    std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+
+    struct stat existing;
+    bool exists = stat(target.c_str(), &existing) == 0;
+    if (exists && !S_ISREG(existing.st_mode))
+        return EINVAL;
+
+    std::vector<char> temp_name(dir.begin(), dir.end());
+    std::string suffix = "/." + base + ".XXXXXX";
+    temp_name.insert(temp_name.end(), suffix.begin(), suffix.end());
+    temp_name.push_back('\0');
+    Descriptor fd(mkostemp(temp_name.data(), O_CLOEXEC));
+    if (fd.get() < 0)
+        return errno;
+
+    int rc = write_All(fd.get(), content);
+    if (rc == 0 && fsync(fd.get()) != 0)
+        rc = errno;
+    if (rc == 0 && fchmod(fd.get(), exists ? (existing.st_mode & 07777) : new_file_mode) != 0)
+        rc = errno;
+    if (rc == 0 && exists && (existing.st_uid != geteuid() || existing.st_gid != getegid()) &&
+        fchown(fd.get(), existing.st_uid, existing.st_gid) != 0)
+        rc = errno;
+    if (fd.release() != 0 && rc == 0)
+        rc = errno;
+    if (rc == 0 && rename(temp_name.data(), target.c_str()) != 0)
+        rc = errno;
+    if (rc != 0) {
+        unlink(temp_name.data());
+        return rc;
+    }
+    // The rename itself must reach the disk before the change counts as made.
+    Descriptor dir_fd(open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir_fd.get() >= 0)
+        fsync(dir_fd.get());
+    return 0;
+}
+
+bool get_File_Content(const std::string& path, std::string* content)
+{
+    Descriptor fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0)
+        return false;
+    content->clear();
+    char chunk[65536];
+    for (;;) {
+        ssize_t n = read(fd.get(), chunk, sizeof(chunk));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return false;
+        if (n == 0)
+            return true;
+        content->append(chunk, static_cast<size_t>(n));
+    }
+}

@@ -1,0 +1,84 @@
+#include <stdio.h>
+#include <string.h>
+
+#include <sstream>
+
+#include <yaml-cpp/yaml.h>
+
+#include "extra_command_handling.h"
+#include "file_replace.h"
+#include "log.h"
+#include "network.h"
+
+namespace {
+
+const char* const __log_tag = "Network";
+// netplan warns about configuration that others can read.
+const mode_t netplan_file_mode = 0600;
+const mode_t keyfile_mode = 0600;
+const int lookup_capture_length = 127;
+const size_t lookup_buffer_length = 128;
+
+}  // namespace
+
+Network::MANAGER_TYPE Network::get_Manager_Type(char* buffer, unsigned int buffer_length)
+{
+    if (get_netplan_Config_Exist(buffer, buffer_length))
+        return MANAGER_TYPE::NETPLAN;
+    if (get_ifupdown_Config_Exist(buffer, buffer_length))
+        return MANAGER_TYPE::IFUPDOWN;
+    if (get_Network_Manager_Config_Exist(buffer, buffer_length))
+        return MANAGER_TYPE::NETWORK_MANAGER;
+    if (get_Network_Manager_Service_Status())
+        return init_Network_Manager_Config() ? MANAGER_TYPE::NETWORK_MANAGER : MANAGER_TYPE::UNKNOWN;
+    if (!init_netplan_Config())
+        return MANAGER_TYPE::UNKNOWN;
+    if (buffer != nullptr && buffer_length != 0)
+        strncpy(buffer, netplan_config_path, buffer_length);
+    return MANAGER_TYPE::NETPLAN;
+}
+
+bool Network::init_netplan_Config()
+{
+    YAML::Node document;
+    YAML::Node interface_node = document["network"]["ethernets"][config.target_interface];
+    interface_node["dhcp4"] = true;
+    interface_node["nameservers"]["addresses"].push_back("1.1.1.1");
+    interface_node["nameservers"]["addresses"].push_back("8.8.8.8");
+    std::ostringstream text;
+    text << document << "\n";
+    if (set_File_Replace(netplan_config_path, text.str(), netplan_file_mode) != 0) {
+        LOG_ERROR("Generate Failed");
+        return false;
+    }
+    LOG_INFO("Generated: %s", netplan_config_path);
+    return true;
+}
+
+bool Network::init_Network_Manager_Config()
+{
+    std::string path = get_Network_Manager_Config_Path();
+    std::string content =
+        std::string(nmcli_config_prefix) + config.target_interface + "\n" + nmcli_config_postfix;
+    if (path.empty() || set_File_Replace(path, content, keyfile_mode) != 0) {
+        LOG_ERROR("Generate Failed");
+        return false;
+    }
+    LOG_INFO("Generated: %s", path.c_str());
+
+    char found[lookup_buffer_length];
+    memset(found, 0, sizeof(found));
+    std::string lookup = "nmcli -t -f DEVICE,FILENAME con show | grep " +
+                         get_Shell_Word(config.target_interface + ":/run/") + " | cut -d':' -f2";
+    if (set_Command(lookup.c_str(), found, lookup_capture_length) == 0) {
+        found[strcspn(found, "\n")] = '\0';
+        // Only a runtime profile is ever deleted, whatever the lookup printed.
+        if (found[0] != '\0' && !get_Runtime_Profile_Removable(found))
+            LOG_ERROR("not removing %s: not a runtime profile under /run/", found);
+        else if (found[0] != '\0' && remove(found) == 0)
+            LOG_INFO("Removed old Config");
+    }
+    set_Command("nmcli con reload", nullptr, 0);
+    LOG_INFO("Config Reloaded");
+    return true;
+}
