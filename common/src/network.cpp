@@ -2,10 +2,12 @@
 #include <unistd.h>
 
 #include "extra_command_handling.h"
+#include "log.h"
 #include "network.h"
 
 namespace {
 
+const char* const __log_tag = "Network";
 const char* const nm_service_query = "systemctl is-active NetworkManager";
 const int service_answer_length = 32;
 
@@ -45,7 +47,15 @@ const char* const Network::nmcli_config_prefix =
     "[connection]\ntype=ethernet\nautoconnect=yes\nautoconnect-priority=0\ninterface-name=";
 const char* const Network::nmcli_config_postfix = "\n[ethernet]\n\n[ipv4]\nmethod=auto\n\n[proxy]\n";
 
-void Network::set_Interface_Name(const char* name) { config.target_interface = name != nullptr ? name : ""; }
+void Network::set_Interface_Name(const char* name)
+{
+    config.target_interface = name != nullptr ? name : "";
+    if (get_Info_Log_Status()) {
+        MANAGER_TYPE type = get_Manager_Type(nullptr, 0);
+        LOG_INFO("Interface: %s, Manager Type: %s", config.target_interface.c_str(),
+                 MANAGER_TYPE_STRING[static_cast<uint8_t>(type)]);
+    }
+}
 
 const char* Network::get_Interface_Name() { return config.target_interface.c_str(); }
 
