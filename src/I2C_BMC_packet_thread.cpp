@@ -10,8 +10,12 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <string>
+#include <vector>
 
+#include "config.h"
 #include "log.h"
+#include "network.h"
 #include "queue.h"
 
 namespace {
@@ -214,4 +218,61 @@ uint8_t set_I2C_BMC_Packet_Request(const BMC::Packet& request, BMC::Packet* resp
     delete record;
     pthread_mutex_unlock(&RX_queue_mutex);
     return 0;
+}
+
+void I2C_BMC_Packet_Hander(BMC::Packet* packet)
+{
+    if (packet == nullptr)
+        return;
+    uint8_t subaddress = BMC::get_Packet_Subaddress(*packet);
+    size_t length = BMC::get_Packet_Data_Length(*packet);
+    // Every item needs its data; a header-only packet hands nothing on.
+    if (length == 0 || packet->data == nullptr) {
+        LOG_DEBUG("subaddress %d without data ignored ", subaddress);
+        return;
+    }
+    const char* data = reinterpret_cast<const char*>(packet->data);
+    int first_byte = packet->data[0];
+    std::string text(data, strnlen(data, length));
+    char mode[2] = {static_cast<char>(first_byte), '\0'};
+    switch (subaddress) {
+    case BMC::SUBADDRESS_NETWORK_CONFIG_MODE:
+        LOG_DEBUG("MODE=%d ", first_byte);
+        Network::set_Config(Network::CONFIG_TYPE::MODE, mode);
+        break;
+    case BMC::SUBADDRESS_NETWORK_CONFIG_IP_ADDRESS:
+        LOG_DEBUG("IP_ADDRESS=%s ", text.c_str());
+        Network::set_Config(Network::CONFIG_TYPE::IP_ADDRESS, text.c_str());
+        break;
+    case BMC::SUBADDRESS_NETWORK_CONFIG_GATEWAY:
+        LOG_DEBUG("GATEWAY=%s ", text.c_str());
+        Network::set_Config(Network::CONFIG_TYPE::GATEWAY, text.c_str());
+        break;
+    case BMC::SUBADDRESS_NETWORK_CONFIG_SUBNETMASK:
+        LOG_DEBUG("SUBNETMASK=%s ", text.c_str());
+        Network::set_Config(Network::CONFIG_TYPE::SUBNETMASK, text.c_str());
+        break;
+    case BMC::SUBADDRESS_NETWORK_CONFIG_DNS1:
+        LOG_DEBUG("DNS1=%s ", text.c_str());
+        Network::set_Config(Network::CONFIG_TYPE::DNS1, text.c_str());
+        break;
+    case BMC::SUBADDRESS_NETWORK_CONFIG_DNS2:
+        LOG_DEBUG("DNS2=%s ", text.c_str());
+        Network::set_Config(Network::CONFIG_TYPE::DNS2, text.c_str());
+        break;
+    case BMC::SUBADDRESS_NETWORK_CONFIG_APPLY:
+        LOG_DEBUG("APPLY=%d ", first_byte);
+        Network::set_Config_Apply();
+        break;
+    case BMC::SUBADDRESS_NETWORK_CONFIG_HOSTNAME: {
+        LOG_DEBUG("HOSTNAME=%s ", text.c_str());
+        std::vector<char> hostname(text.begin(), text.end());
+        hostname.push_back('\0');
+        set_Config_Hostname(hostname.data());
+        break;
+    }
+    default:
+        LOG_DEBUG("default=%s ", text.c_str());
+        break;
+    }
 }

@@ -21,4 +21,9 @@ bool get_I2C_BMC_Packet_Thread_Start_Flag();
 // 0 queued; 1 the thread is not running; 2 `response` is null.
 uint8_t set_I2C_BMC_Packet_Request(const BMC::Packet& request, BMC::Packet* response);
 
+// Turns one network-settings packet from the BMC (subaddress 0 to 7) into
+// the matching staging, apply or hostname call. A text ends at its NUL or at
+// the end of the data; a packet without data changes nothing.
+void I2C_BMC_Packet_Hander(BMC::Packet* packet);
+
 #endif

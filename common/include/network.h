@@ -6,6 +6,8 @@
 #include <regex>
 #include <string>
 
+#include "network_parse.h"
+
 // The daemon's model of host networking: one selected interface with its
 // staged settings, and the live facts of the default-route interface.
 // All members are static; the class is never instantiated.
@@ -49,8 +51,19 @@ public:
     // "XX:XX:XX:XX:XX:XX" of the selected interface; zeros when unknown.
     static std::string get_Interface_MAC_Address();
 
+    // Selects the interface and reloads the six staged settings from its manager.
     static void set_Interface_Name(const char* name);
     static const char* get_Interface_Name();
+
+    // One setting of the selected interface as text (MODE: first byte, 0 DHCP,
+    // 1 static). 0 read; 1 unknown setting, no manager, or unreadable file.
+    static uint8_t get_Config(CONFIG_TYPE type, char* buffer, unsigned int buffer_length);
+    // Stages (netplan, NetworkManager) or writes (ifupdown) one setting.
+    // 0 done; 1 unknown setting, no manager, or a value that is refused.
+    static uint8_t set_Config(CONFIG_TYPE type, const char* str);
+    // Writes the staged settings and has the manager apply them; true when
+    // a manager was found and its apply step run.
+    static bool set_Config_Apply();
 
 private:
     // Lets the tests reach the detection and file probes below.
@@ -71,6 +84,21 @@ private:
     static bool init_netplan_Config();
     static bool init_Network_Manager_Config();
 
+    // The back ends of get_Config, set_Config and set_Config_Apply.
+    static uint8_t get_netplan_Config(CONFIG_TYPE type, const char* path, char* buffer,
+                                      unsigned int buffer_length);
+    static uint8_t get_ifupdown_Config(CONFIG_TYPE type, const char* path, char* buffer,
+                                       unsigned int buffer_length);
+    static uint8_t get_Network_Manager_Config(CONFIG_TYPE type, char* buffer, unsigned int buffer_length);
+    static uint8_t set_ifupdown_Config(CONFIG_TYPE type, const char* path, const char* str);
+    static void update_netplan_Config();
+    static void update_Network_Manager_Config();
+
+    // Fixed-length copy into a caller's buffer: at most `buffer_length` bytes,
+    // the rest zero-filled, no terminator when the text fills the buffer.
+    static void set_Buffer_Copy(char* buffer, unsigned int buffer_length, const std::string& text);
+    static bool get_File_Readable(const std::string& path, char* buffer, unsigned int buffer_length);
+
     static Config default_network_info;
     static bool default_network_info_update_flag;
     static Config config;
@@ -82,19 +110,8 @@ private:
     static const char* const nmcli_config_postfix;
 };
 
-// Prefix length of a dotted subnet mask, each octet counted from its top bit.
-uint8_t get_Subnetmask_Bit_Count(const char* str);
-
-// One line of /proc/net/route: false for the header and for lines that are
-// neither a default nor a link route; otherwise the interface name (text
-// before the first tab) and the gateway column (between the second and third).
-bool get_Route_Table_Line(const std::string& line, std::string* interface_name, std::string* gateway_hex);
-
-// A runtime profile path that may be deleted: absolute, under /run/, and
-// without "." or ".." components.
-bool get_Runtime_Profile_Removable(const std::string& path);
-
-// A route-table address column (little-endian hex) as a dotted quad.
-std::string get_Route_Address_Text(const std::string& hex);
+// The one "nmcli con mod" command that pushes staged settings into the
+// interface's connection profile (values shell-quoted).
+std::string get_Network_Manager_Modify_Command(const Network::Config& staged);
 
 #endif

@@ -11,22 +11,6 @@ const char* const __log_tag = "Network";
 const char* const nm_service_query = "systemctl is-active NetworkManager";
 const int service_answer_length = 32;
 
-// At most `buffer_length` bytes, the rest zero-filled; no terminator when the
-// path fills the buffer. Nothing without a buffer.
-void copy_Path(char* buffer, unsigned int buffer_length, const std::string& path)
-{
-    if (buffer != nullptr && buffer_length != 0)
-        strncpy(buffer, path.c_str(), buffer_length);
-}
-
-bool get_Readable(const std::string& path, char* buffer, unsigned int buffer_length)
-{
-    if (path.empty() || access(path.c_str(), R_OK) != 0)
-        return false;
-    copy_Path(buffer, buffer_length, path);
-    return true;
-}
-
 }  // namespace
 
 const char* const Network::MANAGER_TYPE_STRING[4] = {"UNKNOWN", "netplan", "ifupdown", "network manager"};
@@ -47,31 +31,39 @@ const char* const Network::nmcli_config_prefix =
     "[connection]\ntype=ethernet\nautoconnect=yes\nautoconnect-priority=0\ninterface-name=";
 const char* const Network::nmcli_config_postfix = "\n[ethernet]\n\n[ipv4]\nmethod=auto\n\n[proxy]\n";
 
-void Network::set_Interface_Name(const char* name)
+const char* Network::get_Interface_Name() { return config.target_interface.c_str(); }
+
+void Network::set_Buffer_Copy(char* buffer, unsigned int buffer_length, const std::string& text)
 {
-    config.target_interface = name != nullptr ? name : "";
-    if (get_Info_Log_Status()) {
-        MANAGER_TYPE type = get_Manager_Type(nullptr, 0);
-        LOG_INFO("Interface: %s, Manager Type: %s", config.target_interface.c_str(),
-                 MANAGER_TYPE_STRING[static_cast<uint8_t>(type)]);
-    }
+    if (buffer == nullptr || buffer_length == 0)
+        return;
+    size_t n = text.size() < buffer_length ? text.size() : buffer_length;
+    memcpy(buffer, text.data(), n);
+    memset(buffer + n, 0, buffer_length - n);
 }
 
-const char* Network::get_Interface_Name() { return config.target_interface.c_str(); }
+// A manager's file counts as present when the daemon may read it.
+bool Network::get_File_Readable(const std::string& path, char* buffer, unsigned int buffer_length)
+{
+    if (path.empty() || access(path.c_str(), R_OK) != 0)
+        return false;
+    set_Buffer_Copy(buffer, buffer_length, path);
+    return true;
+}
 
 bool Network::get_netplan_Config_Exist(char* buffer, unsigned int buffer_length)
 {
-    return get_Readable(netplan_config_path, buffer, buffer_length);
+    return get_File_Readable(netplan_config_path, buffer, buffer_length);
 }
 
 bool Network::get_ifupdown_Config_Exist(char* buffer, unsigned int buffer_length)
 {
-    return get_Readable(std::string(ifupdown_config_path) + config.target_interface, buffer, buffer_length);
+    return get_File_Readable(std::string(ifupdown_config_path) + config.target_interface, buffer, buffer_length);
 }
 
 bool Network::get_Network_Manager_Config_Exist(char* buffer, unsigned int buffer_length)
 {
-    return get_Readable(get_Network_Manager_Config_Path(), buffer, buffer_length);
+    return get_File_Readable(get_Network_Manager_Config_Path(), buffer, buffer_length);
 }
 
 std::string Network::get_Network_Manager_Config_Path()
@@ -87,21 +79,4 @@ bool Network::get_Network_Manager_Service_Status()
     memset(answer, 0, sizeof(answer));
     set_Command(nm_service_query, answer, sizeof(answer));
     return strstr(answer, "inactive") == nullptr;
-}
-
-bool get_Runtime_Profile_Removable(const std::string& path)
-{
-    if (path.compare(0, 5, "/run/") != 0 || path.size() == 5)
-        return false;
-    size_t start = 1;
-    while (start <= path.size()) {
-        size_t end = path.find('/', start);
-        if (end == std::string::npos)
-            end = path.size();
-        std::string component = path.substr(start, end - start);
-        if (component == "." || component == ".." || (component.empty() && end != path.size()))
-            return false;
-        start = end + 1;
-    }
-    return path.back() != '/';
 }

@@ -33,8 +33,7 @@ Network::MANAGER_TYPE Network::get_Manager_Type(char* buffer, unsigned int buffe
         return init_Network_Manager_Config() ? MANAGER_TYPE::NETWORK_MANAGER : MANAGER_TYPE::UNKNOWN;
     if (!init_netplan_Config())
         return MANAGER_TYPE::UNKNOWN;
-    if (buffer != nullptr && buffer_length != 0)
-        strncpy(buffer, netplan_config_path, buffer_length);
+    set_Buffer_Copy(buffer, buffer_length, netplan_config_path);
     return MANAGER_TYPE::NETPLAN;
 }
 

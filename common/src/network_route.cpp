@@ -66,50 +66,6 @@ std::string get_Dotted_Text(const unsigned char* bytes)
 
 }  // namespace
 
-bool get_Route_Table_Line(const std::string& line, std::string* interface_name, std::string* gateway_hex)
-{
-    if (line.find("Destination") != std::string::npos || line.find("00000000") == std::string::npos)
-        return false;
-    size_t first_tab = line.find('\t');
-    *interface_name = line.substr(0, first_tab);
-    gateway_hex->clear();
-    if (first_tab == std::string::npos)
-        return true;
-    size_t second_tab = line.find('\t', first_tab + 1);
-    if (second_tab == std::string::npos)
-        return true;
-    size_t third_tab = line.find('\t', second_tab + 1);
-    *gateway_hex = line.substr(second_tab + 1, third_tab == std::string::npos ? std::string::npos
-                                                                              : third_tab - second_tab - 1);
-    return true;
-}
-
-std::string get_Route_Address_Text(const std::string& hex)
-{
-    uint32_t value = static_cast<uint32_t>(strtoul(hex.c_str(), nullptr, 16));
-    char text[16];
-    snprintf(text, sizeof(text), "%d.%d.%d.%d", value & 0xFF, (value >> 8) & 0xFF, (value >> 16) & 0xFF,
-             (value >> 24) & 0xFF);
-    return text;
-}
-
-uint8_t get_Subnetmask_Bit_Count(const char* str)
-{
-    char work[100];
-    memset(work, 0, sizeof(work));
-    strncpy(work, str, sizeof(work) - 1);
-    uint8_t total = 0;
-    const char* field = work;
-    for (int i = 0; i < 4; ++i) {
-        long value = strtol(field, nullptr, 10);
-        for (int bit = 7; bit >= 0 && (value & (1 << bit)) != 0; --bit)
-            ++total;
-        const char* dot = strchr(field, '.');
-        field = dot != nullptr ? dot + 1 : field + strlen(field);
-    }
-    return total;
-}
-
 void Network::update_Default_IP_Info()
 {
     std::string address = placeholder_address;

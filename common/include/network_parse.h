@@ -1,0 +1,55 @@
+#ifndef LUMERION_NETWORK_PARSE_H
+#define LUMERION_NETWORK_PARSE_H
+
+#include <stdint.h>
+#include <string>
+
+// Turning the network's host texts (routing table, nmcli answers, staged
+// values) into values: pure functions, no I/O.
+
+// Prefix length of a dotted subnet mask, each octet counted from its top bit.
+uint8_t get_Subnetmask_Bit_Count(const char* str);
+
+// The dotted mask of a prefix length 0 to 32, most significant byte first.
+std::string get_Prefix_Subnetmask_Text(unsigned int prefix);
+
+// One line of /proc/net/route: false for the header and for lines that are
+// neither a default nor a link route; otherwise the interface name (text
+// before the first tab) and the gateway column (between the second and third).
+bool get_Route_Table_Line(const std::string& line, std::string* interface_name, std::string* gateway_hex);
+
+// A route-table address column (little-endian hex) as a dotted quad.
+std::string get_Route_Address_Text(const std::string& hex);
+
+// A runtime profile path that may be deleted: absolute, under /run/, and
+// without "." or ".." components.
+bool get_Runtime_Profile_Removable(const std::string& path);
+
+// Staged values the daemon accepts: four decimal numbers 0 to 255 without
+// leading zeros; a mask whose one bits are contiguous; a Linux interface name
+// (1 to 15 characters, no blank, control character, "/", ":" or quote).
+bool get_IPv4_Address_Valid(const std::string& text);
+bool get_Subnetmask_Valid(const std::string& text);
+bool get_Interface_Name_Valid(const std::string& name);
+
+// How one "nmcli -t -f FIELD con show IFACE" answer ("FIELD:value\n") reads.
+enum class Nmcli_Read {
+    VALUE,      // the text (or number) was found
+    FALLBACK,   // the answer names none: use the live default-route value
+    UNTOUCHED,  // the answer names none: leave the caller's buffer alone
+    INVALID,    // the answer holds something that is not the expected value
+};
+
+// ipv4.method: true for "auto".
+bool get_Nmcli_Method_Auto(const std::string& answer);
+// ipv4.addresses: the first address, without its prefix; FALLBACK without "/".
+Nmcli_Read get_Nmcli_Address(const std::string& answer, std::string* address);
+// ipv4.addresses: the first prefix length (0 to 32); FALLBACK without "/".
+Nmcli_Read get_Nmcli_Prefix(const std::string& answer, unsigned int* prefix);
+// ipv4.gateway: the value up to the line break; FALLBACK when it is empty.
+Nmcli_Read get_Nmcli_Gateway(const std::string& answer, std::string* gateway);
+// ipv4.dns: server `index` (0 or 1) of the comma-separated list; UNTOUCHED
+// when there is no such server.
+Nmcli_Read get_Nmcli_DNS(const std::string& answer, int index, std::string* server);
+
+#endif

@@ -1,0 +1,149 @@
+// The outside face of the network model: select the interface, read one
+// setting from its manager, stage or write one, and apply.
+#include <string.h>
+
+#include "extra_command_handling.h"
+#include "log.h"
+#include "network.h"
+
+namespace {
+
+const char* const __log_tag = "Network";
+const size_t read_path_length = 128;
+const size_t write_path_length = 100;
+const size_t value_buffer_length = 128;
+const uint8_t max_config_type = static_cast<uint8_t>(Network::CONFIG_TYPE::DNS2);
+
+const char* const config_type_name[] = {"MODE", "IP_ADDRESS", "GATEWAY", "SUBNETMASK", "DNS1", "DNS2"};
+
+// A value must be plain before it reaches a stanza file, netplan or nmcli: a
+// line break in a stanza value would add lines that run as root.
+bool get_Value_Acceptable(Network::CONFIG_TYPE type, const std::string& value)
+{
+    switch (type) {
+    case Network::CONFIG_TYPE::MODE:
+        return true;
+    case Network::CONFIG_TYPE::IP_ADDRESS:
+    case Network::CONFIG_TYPE::GATEWAY:
+        return get_IPv4_Address_Valid(value);
+    case Network::CONFIG_TYPE::SUBNETMASK:
+        return get_Subnetmask_Valid(value);
+    case Network::CONFIG_TYPE::DNS1:
+    case Network::CONFIG_TYPE::DNS2:
+        return value.empty() || get_IPv4_Address_Valid(value);
+    }
+    return false;
+}
+
+}  // namespace
+
+void Network::set_Interface_Name(const char* name)
+{
+    std::string requested = name != nullptr ? name : "";
+    // The name becomes part of file paths and command lines.
+    if (!requested.empty() && !get_Interface_Name_Valid(requested)) {
+        LOG_ERROR("refused interface name: not a valid interface name");
+        return;
+    }
+    config.target_interface = requested;
+    if (get_Info_Log_Status()) {
+        MANAGER_TYPE type = get_Manager_Type(nullptr, 0);
+        LOG_INFO("Interface: %s, Manager Type: %s", config.target_interface.c_str(),
+                 MANAGER_TYPE_STRING[static_cast<uint8_t>(type)]);
+    }
+    for (uint8_t t = 0; t <= max_config_type; ++t) {
+        CONFIG_TYPE type = static_cast<CONFIG_TYPE>(t);
+        char buffer[value_buffer_length];
+        memset(buffer, 0, sizeof(buffer));
+        if (get_Config(type, buffer, sizeof(buffer)) != 0)
+            continue;
+        std::string text(buffer, strnlen(buffer, sizeof(buffer)));
+        switch (type) {
+        case CONFIG_TYPE::MODE: config.ip4_dhcp = buffer[0] == 0; break;
+        case CONFIG_TYPE::IP_ADDRESS: config.ip4_address = text; break;
+        case CONFIG_TYPE::GATEWAY: config.ip4_gateway = text; break;
+        case CONFIG_TYPE::SUBNETMASK: config.ip4_subnetmask = text; break;
+        case CONFIG_TYPE::DNS1: config.dns1 = text; break;
+        case CONFIG_TYPE::DNS2: config.dns2 = text; break;
+        }
+    }
+    LOG_DEBUG("DHCP: %d, IP: %s, Subnetmask: %s, Gateway: %s, DNS1: %s, DNS2: %s", config.ip4_dhcp ? 1 : 0,
+              config.ip4_address.c_str(), config.ip4_subnetmask.c_str(), config.ip4_gateway.c_str(),
+              config.dns1.c_str(), config.dns2.c_str());
+}
+
+uint8_t Network::get_Config(CONFIG_TYPE type, char* buffer, unsigned int buffer_length)
+{
+    char path[read_path_length];
+    memset(path, 0, sizeof(path));
+    MANAGER_TYPE manager = get_Manager_Type(path, sizeof(path));
+    if (static_cast<uint8_t>(type) > max_config_type || buffer == nullptr || buffer_length == 0)
+        return 1;
+    // The path buffer may hold a path that fills it without a terminator.
+    std::string file(path, strnlen(path, sizeof(path)));
+    switch (manager) {
+    case MANAGER_TYPE::NETPLAN: return get_netplan_Config(type, file.c_str(), buffer, buffer_length);
+    case MANAGER_TYPE::IFUPDOWN: return get_ifupdown_Config(type, file.c_str(), buffer, buffer_length);
+    case MANAGER_TYPE::NETWORK_MANAGER: return get_Network_Manager_Config(type, buffer, buffer_length);
+    case MANAGER_TYPE::UNKNOWN: break;
+    }
+    return 1;
+}
+
+uint8_t Network::set_Config(CONFIG_TYPE type, const char* str)
+{
+    if (static_cast<uint8_t>(type) > max_config_type || str == nullptr)
+        return 1;
+    if (!get_Value_Acceptable(type, str)) {
+        LOG_ERROR("refused %s: not a plain IPv4 value", config_type_name[static_cast<uint8_t>(type)]);
+        return 1;
+    }
+    char path[write_path_length];
+    memset(path, 0, sizeof(path));
+    MANAGER_TYPE manager = get_Manager_Type(path, sizeof(path));
+    std::string file(path, strnlen(path, sizeof(path)));
+    switch (manager) {
+    case MANAGER_TYPE::IFUPDOWN:
+        return set_ifupdown_Config(type, file.c_str(), str);
+    case MANAGER_TYPE::NETPLAN:
+    case MANAGER_TYPE::NETWORK_MANAGER:
+        switch (type) {
+        case CONFIG_TYPE::MODE: config.ip4_dhcp = str[0] == 0; break;
+        case CONFIG_TYPE::IP_ADDRESS: config.ip4_address = str; break;
+        case CONFIG_TYPE::GATEWAY: config.ip4_gateway = str; break;
+        case CONFIG_TYPE::SUBNETMASK: config.ip4_subnetmask = str; break;
+        case CONFIG_TYPE::DNS1: config.dns1 = str; break;
+        case CONFIG_TYPE::DNS2: config.dns2 = str; break;
+        }
+        return 0;
+    case MANAGER_TYPE::UNKNOWN:
+        break;
+    }
+    return 1;
+}
+
+bool Network::set_Config_Apply()
+{
+    switch (get_Manager_Type(nullptr, 0)) {
+    case MANAGER_TYPE::IFUPDOWN:
+        set_Command("systemctl restart networking.service", nullptr, 0);
+        return true;
+    case MANAGER_TYPE::NETPLAN:
+        update_netplan_Config();
+        set_Command("netplan apply", nullptr, 0);
+        return true;
+    case MANAGER_TYPE::NETWORK_MANAGER: {
+        if (!get_Interface_Name_Valid(config.target_interface)) {
+            LOG_ERROR("no connection to apply: interface name not valid");
+            return false;
+        }
+        update_Network_Manager_Config();
+        std::string reapply = "nmcli device reapply " + get_Shell_Word(config.target_interface);
+        set_Command(reapply.c_str(), nullptr, 0);
+        return true;
+    }
+    case MANAGER_TYPE::UNKNOWN:
+        break;
+    }
+    return false;
+}
