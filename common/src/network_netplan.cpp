@@ -179,7 +179,11 @@ void Network::update_netplan_Config()
                 const YAML::Node route = *it;
                 if (!is_Map(route))
                     throw Value_Error("a route is not a map");
-                if (get_Scalar_Text(route["to"], "a route's to") != "default")
+                std::string to = get_Scalar_Text(route["to"], "a route's to");
+                // A static entry gets its own default route, which netplan refuses
+                // beside a second one spelt 0.0.0.0/0.
+                bool replaced = to == "default" || (!config.ip4_dhcp && to == "0.0.0.0/0");
+                if (!replaced)
                     kept_routes.push_back(YAML::Clone(route));
             }
         }

@@ -13,20 +13,8 @@
 
 #include "log.h"
 #include "network.h"
+#include "network_access.h"
 #include "sandbox.h"
-
-struct Network_Test_Access {
-    static Network::MANAGER_TYPE detect(char* buffer, unsigned int length)
-    {
-        return Network::get_Manager_Type(buffer, length);
-    }
-    static bool netplan_Exists(char* b, unsigned int n) { return Network::get_netplan_Config_Exist(b, n); }
-    static bool ifupdown_Exists(char* b, unsigned int n) { return Network::get_ifupdown_Config_Exist(b, n); }
-    static bool keyfile_Exists(char* b, unsigned int n) { return Network::get_Network_Manager_Config_Exist(b, n); }
-    static bool service_Running() { return Network::get_Network_Manager_Service_Status(); }
-    static std::string keyfile_Path() { return Network::get_Network_Manager_Config_Path(); }
-    static bool ipv4_Match(const std::string& text) { return std::regex_match(text, Network::ipv4_regex); }
-};
 
 namespace {
 
@@ -72,20 +60,6 @@ mode_t mode_Of(const std::string& path)
     struct stat info;
     return stat(path.c_str(), &info) == 0 ? (info.st_mode & 07777) : 0;
 }
-
-// Log lines of one call, captured through the log's file output.
-class Log_Capture {
-public:
-    Log_Capture() : path(get_Sandbox_Dir() + "/capture.log") { set_Log_Output_File(path.c_str(), "w"); }
-    std::string text()
-    {
-        set_Log_Output_File("/nonexistent/x", "w");
-        return read_File(path);
-    }
-
-private:
-    std::string path;
-};
 
 class Detect : public ::testing::Test {
 protected:

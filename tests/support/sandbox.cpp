@@ -1,5 +1,7 @@
 #include "sandbox.h"
 
+#include "log.h"
+
 #include <stdlib.h>
 #include <sys/wait.h>
 
@@ -76,4 +78,13 @@ void write_File(const std::string& path, const std::string& text)
     if (!out)
         throw std::runtime_error("cannot write " + path);
     out << text;
+}
+
+Log_Capture::Log_Capture() : path(get_Sandbox_Dir() + "/capture.log") { set_Log_Output_File(path.c_str(), "w"); }
+
+std::string Log_Capture::text()
+{
+    // A failed open sends the log back to the console.
+    set_Log_Output_File("/nonexistent/x", "w");
+    return read_File(path);
 }

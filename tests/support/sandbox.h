@@ -24,4 +24,15 @@ int run_Shell(const std::string& command);
 std::string read_File(const std::string& path);
 void write_File(const std::string& path, const std::string& text);
 
+// Captures the daemon's log lines (all levels, in order) from construction
+// until text() is called, through the log's file output.
+class Log_Capture {
+public:
+    Log_Capture();
+    std::string text();
+
+private:
+    std::string path;
+};
+
 #endif

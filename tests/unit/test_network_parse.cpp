@@ -1,0 +1,165 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "network.h"
+
+namespace {
+
+TEST(StagedValues, PlainDottedQuadsOnly)
+{
+    const struct {
+        std::string text;
+        bool address;
+        bool mask;
+    } cases[] = {
+        {"192.168.1.10", true, false},
+        {"0.0.0.0", true, true},
+        {"255.255.255.255", true, true},
+        {"255.255.255.0", true, true},
+        {"255.255.240.0", true, true},
+        {"128.0.0.0", true, true},
+        {"255.0.255.0", true, false},
+        {"255.255.255.127", true, false},
+        {"256.1.1.1", false, false},
+        {"1.2.3", false, false},
+        {"1.2.3.4.5", false, false},
+        {"01.2.3.4", false, false},
+        {"1.2.3.4 ", false, false},
+        {" 1.2.3.4", false, false},
+        {"1.2.3.4/24", false, false},
+        {"1..3.4", false, false},
+        {"", false, false},
+        {"10.0.0.5\npre-up touch /tmp/x", false, false},
+        {"1.2.3.4'; touch /tmp/x; '", false, false},
+        {"+1.2.3.4", false, false},
+        {"1.2.3.1000", false, false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.address, get_IPv4_Address_Valid(c.text)) << '"' << c.text << '"';
+        EXPECT_EQ(c.mask, get_Subnetmask_Valid(c.text)) << '"' << c.text << '"';
+    }
+}
+
+TEST(StagedValues, LinuxInterfaceNames)
+{
+    for (const char* name : {"eth0", "enp1s0f0", "eth0.100", "br-lan", "a", "wlan_0", "abcdefghijklmno"})
+        EXPECT_TRUE(get_Interface_Name_Valid(name)) << name;
+    for (const char* name : {"", "abcdefghijklmnop", "eth 0", "eth/0", "eth0:1", "et'h", "et\"h", ".", "..",
+                             "eth\n0", "eth\t0"})
+        EXPECT_FALSE(get_Interface_Name_Valid(name)) << name;
+}
+
+TEST(PrefixMask, MostSignificantByteFirst)
+{
+    EXPECT_EQ("0.0.0.0", get_Prefix_Subnetmask_Text(0));
+    EXPECT_EQ("128.0.0.0", get_Prefix_Subnetmask_Text(1));
+    EXPECT_EQ("255.255.255.0", get_Prefix_Subnetmask_Text(24));
+    EXPECT_EQ("255.255.240.0", get_Prefix_Subnetmask_Text(20));
+    EXPECT_EQ("255.255.255.254", get_Prefix_Subnetmask_Text(31));
+    EXPECT_EQ("255.255.255.255", get_Prefix_Subnetmask_Text(32));
+}
+
+TEST(NmcliAnswer, Method)
+{
+    EXPECT_TRUE(get_Nmcli_Method_Auto("ipv4.method:auto\n"));
+    EXPECT_FALSE(get_Nmcli_Method_Auto("ipv4.method:manual\n"));
+    EXPECT_FALSE(get_Nmcli_Method_Auto("ipv4.method:disabled\n"));
+    EXPECT_FALSE(get_Nmcli_Method_Auto(""));
+}
+
+TEST(NmcliAnswer, AddressesGiveTheFirstAddressAndPrefix)
+{
+    const struct {
+        const char* answer;
+        Nmcli_Read address_read;
+        const char* address;
+        Nmcli_Read prefix_read;
+        unsigned int prefix;
+    } cases[] = {
+        {"ipv4.addresses:192.168.1.10/24\n", Nmcli_Read::VALUE, "192.168.1.10", Nmcli_Read::VALUE, 24},
+        {"ipv4.addresses:10.0.0.5/8, 10.1.0.5/16\n", Nmcli_Read::VALUE, "10.0.0.5", Nmcli_Read::VALUE, 8},
+        {"ipv4.addresses:10.0.0.5/0\n", Nmcli_Read::VALUE, "10.0.0.5", Nmcli_Read::VALUE, 0},
+        {"ipv4.addresses:10.0.0.5/32", Nmcli_Read::VALUE, "10.0.0.5", Nmcli_Read::VALUE, 32},
+        {"ipv4.addresses:\n", Nmcli_Read::FALLBACK, "", Nmcli_Read::FALLBACK, 0},
+        {"", Nmcli_Read::FALLBACK, "", Nmcli_Read::FALLBACK, 0},
+        {"ipv4.addresses:10.0.0.5/33\n", Nmcli_Read::VALUE, "10.0.0.5", Nmcli_Read::INVALID, 0},
+        {"ipv4.addresses:10.0.0.5/x\n", Nmcli_Read::VALUE, "10.0.0.5", Nmcli_Read::INVALID, 0},
+        {"ipv4.addresses:10.0.0.5/\n", Nmcli_Read::VALUE, "10.0.0.5", Nmcli_Read::INVALID, 0},
+    };
+    for (const auto& c : cases) {
+        std::string address = "-";
+        unsigned int prefix = 99;
+        EXPECT_EQ(c.address_read, get_Nmcli_Address(c.answer, &address)) << c.answer;
+        EXPECT_EQ(c.address_read == Nmcli_Read::VALUE ? c.address : "-", address) << c.answer;
+        EXPECT_EQ(c.prefix_read, get_Nmcli_Prefix(c.answer, &prefix)) << c.answer;
+        EXPECT_EQ(c.prefix_read == Nmcli_Read::VALUE ? c.prefix : 99u, prefix) << c.answer;
+    }
+}
+
+TEST(NmcliAnswer, GatewayAndDns)
+{
+    std::string text;
+    EXPECT_EQ(Nmcli_Read::VALUE, get_Nmcli_Gateway("ipv4.gateway:192.168.1.1\n", &text));
+    EXPECT_EQ("192.168.1.1", text);
+    EXPECT_EQ(Nmcli_Read::FALLBACK, get_Nmcli_Gateway("ipv4.gateway:\n", &text));
+    text = "-";
+    EXPECT_EQ(Nmcli_Read::VALUE, get_Nmcli_Gateway("", &text));
+    EXPECT_EQ("", text);
+
+    const struct {
+        const char* answer;
+        Nmcli_Read first;
+        const char* dns1;
+        Nmcli_Read second;
+        const char* dns2;
+    } cases[] = {
+        {"ipv4.dns:1.1.1.1,8.8.8.8\n", Nmcli_Read::VALUE, "1.1.1.1", Nmcli_Read::VALUE, "8.8.8.8"},
+        {"ipv4.dns:9.9.9.9\n", Nmcli_Read::VALUE, "9.9.9.9", Nmcli_Read::UNTOUCHED, ""},
+        {"ipv4.dns:\n", Nmcli_Read::UNTOUCHED, "", Nmcli_Read::UNTOUCHED, ""},
+        {"", Nmcli_Read::VALUE, "", Nmcli_Read::UNTOUCHED, ""},
+        {"ipv4.dns:1.1.1.1,8.8.8.8,9.9.9.9\n", Nmcli_Read::VALUE, "1.1.1.1", Nmcli_Read::VALUE, "8.8.8.8"},
+    };
+    for (const auto& c : cases) {
+        std::string dns1 = "-", dns2 = "-";
+        EXPECT_EQ(c.first, get_Nmcli_DNS(c.answer, 0, &dns1)) << c.answer;
+        EXPECT_EQ(c.first == Nmcli_Read::VALUE ? c.dns1 : "-", dns1) << c.answer;
+        EXPECT_EQ(c.second, get_Nmcli_DNS(c.answer, 1, &dns2)) << c.answer;
+        EXPECT_EQ(c.second == Nmcli_Read::VALUE ? c.dns2 : "-", dns2) << c.answer;
+    }
+}
+
+Network::Config staged(bool dhcp, const char* dns1, const char* dns2, const char* mask = "255.255.255.0")
+{
+    Network::Config c;
+    c.target_interface = "eth0";
+    c.ip4_dhcp = dhcp;
+    c.ip4_address = "192.168.1.10";
+    c.ip4_subnetmask = mask;
+    c.ip4_gateway = "192.168.1.1";
+    c.dns1 = dns1;
+    c.dns2 = dns2;
+    return c;
+}
+
+TEST(NmcliModify, TheOneCommandLine)
+{
+    EXPECT_EQ("nmcli con mod eth0 ipv4.method auto", get_Network_Manager_Modify_Command(staged(true, "", "")));
+    EXPECT_EQ("nmcli con mod eth0 ipv4.method manual ipv4.addresses '192.168.1.10/24' ipv4.gateway '192.168.1.1' "
+              "ipv4.dns '1.1.1.1,8.8.8.8'",
+              get_Network_Manager_Modify_Command(staged(false, "1.1.1.1", "8.8.8.8")));
+    EXPECT_EQ("nmcli con mod eth0 ipv4.method auto ipv4.dns 'A,'", get_Network_Manager_Modify_Command(staged(true, "A", "")));
+    EXPECT_EQ("nmcli con mod eth0 ipv4.method auto ipv4.dns 'B'", get_Network_Manager_Modify_Command(staged(true, "", "B")));
+    EXPECT_EQ("nmcli con mod eth0 ipv4.method auto ipv4.dns '0.0.0.0,B'",
+              get_Network_Manager_Modify_Command(staged(true, "0.0.0.0", "B")));
+    EXPECT_EQ("nmcli con mod eth0 ipv4.method manual ipv4.addresses '192.168.1.10/0' ipv4.gateway '192.168.1.1'",
+              get_Network_Manager_Modify_Command(staged(false, "", "", "0.0.0.0")));
+    // Whatever a value holds, it stays one shell word.
+    Network::Config odd = staged(false, "x'y", "");
+    odd.target_interface = "a;b";
+    EXPECT_EQ("nmcli con mod 'a;b' ipv4.method manual ipv4.addresses '192.168.1.10/24' ipv4.gateway '192.168.1.1' "
+              "ipv4.dns 'x'\\''y,'",
+              get_Network_Manager_Modify_Command(odd));
+}
+
+}  // namespace
