@@ -33,7 +33,7 @@ double now_Seconds()
 
 class Daemon {
 public:
-    void start()
+    void start(const std::vector<std::string>& extra_env = {})
     {
         out_path = get_Sandbox_Dir() + "/daemon.out";
         err_path = get_Sandbox_Dir() + "/daemon.err";
@@ -43,7 +43,14 @@ public:
         posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         std::string path = LUMERION_HOSTD_PATH;
         char* argv[] = {const_cast<char*>(path.c_str()), nullptr};
-        ASSERT_EQ(0, posix_spawn(&pid, path.c_str(), &actions, nullptr, argv, environ));
+        std::vector<std::string> env_text(extra_env);
+        for (char** e = environ; *e != nullptr; ++e)
+            env_text.push_back(*e);
+        std::vector<char*> envp;
+        for (std::string& e : env_text)
+            envp.push_back(&e[0]);
+        envp.push_back(nullptr);
+        ASSERT_EQ(0, posix_spawn(&pid, path.c_str(), &actions, nullptr, argv, envp.data()));
         posix_spawn_file_actions_destroy(&actions);
         started = now_Seconds();
     }
@@ -250,6 +257,44 @@ TEST_F(HostDaemon, MissingBusEndsWithStatusOne)
     EXPECT_EQ("[INFO]\t[Network] init_netplan_Config: Generated: /etc/netplan/01-netcfg.yaml\n"
               "[INFO]\t[Network] set_Interface_Name: Interface: eth0, Manager Type: netplan\n",
               daemon.out());
+}
+
+TEST_F(HostDaemon, StaticNetplanHostLoadsItsSettings)
+{
+    write_File("/etc/netplan/01-netcfg.yaml", "network:\n  ethernets:\n    eth0:\n      dhcp4: false\n"
+                                              "      addresses: [10.0.0.5/24]\n      gateway4: 10.0.0.1\n"
+                                              "      nameservers:\n        addresses: [9.9.9.9]\n");
+    Bus bus;
+    Daemon daemon;
+    daemon.start({"DEBUG=1"});
+    bus.read_Until(7, daemon.started + 2.0);
+    EXPECT_EQ(7u, bus.packets.size());
+    daemon.stop();
+    std::string out = daemon.out();
+    std::string selection = "[INFO]\t[Network] set_Interface_Name: Interface: eth0, Manager Type: netplan\n"
+                            "\033[32m[DEBUG]\t[Network] set_Interface_Name: DHCP: 0, IP: 10.0.0.5, Subnetmask: "
+                            "255.255.255.0, Gateway: 10.0.0.1, DNS1: 9.9.9.9, DNS2: \033[0m\n";
+    EXPECT_EQ(selection, out.substr(0, selection.size()));
+    EXPECT_NE(std::string::npos, out.find("I2C_BMC_Packet_Thread: thread start"));
+    EXPECT_NE(std::string::npos, out.find("set_I2C_Packet_Write: Write Packet length: 34\033[0m\n"));
+}
+
+TEST_F(HostDaemon, UnparsableNetplanFileIsLoggedAndReportsGoOn)
+{
+    write_File("/etc/netplan/01-netcfg.yaml", "network: {ethernets: [\n");
+    Bus bus;
+    Daemon daemon;
+    daemon.start();
+    bus.read_Until(14, daemon.started + 3.5);
+    EXPECT_EQ(14u, bus.packets.size());
+    EXPECT_TRUE(daemon.running());
+    daemon.stop();
+    std::string load_error = "\033[31m[ERROR]\t[Network] get_Config: Config File Load Error\033[0m\n";
+    std::string expected;
+    for (int i = 0; i < 6; ++i)
+        expected += load_error;
+    EXPECT_EQ(expected, daemon.err());
+    EXPECT_EQ("network: {ethernets: [\n", read_File("/etc/netplan/01-netcfg.yaml"));
 }
 
 }  // namespace
