@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "bmc_frame.h"
+#include "bus_reader.h"
 #include "sandbox.h"
 
 extern char** environ;
@@ -23,13 +23,6 @@ extern char** environ;
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-double now_Seconds()
-{
-    struct timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return static_cast<double>(t.tv_sec) + t.tv_nsec / 1e9;
-}
 
 class Daemon {
 public:
@@ -52,13 +45,13 @@ public:
         envp.push_back(nullptr);
         ASSERT_EQ(0, posix_spawn(&pid, path.c_str(), &actions, nullptr, argv, envp.data()));
         posix_spawn_file_actions_destroy(&actions);
-        started = now_Seconds();
+        started = get_Monotonic_Seconds();
     }
     // The exit status when the daemon ended within `timeout_sec`, else -1.
     int wait_Exit(double timeout_sec)
     {
-        double deadline = now_Seconds() + timeout_sec;
-        while (now_Seconds() < deadline) {
+        double deadline = get_Monotonic_Seconds() + timeout_sec;
+        while (get_Monotonic_Seconds() < deadline) {
             int status = 0;
             if (waitpid(pid, &status, WNOHANG) == pid) {
                 pid = -1;
@@ -85,41 +78,6 @@ public:
 private:
     pid_t pid = -1;
     std::string out_path, err_path;
-};
-
-// The BMC end of the FIFO: packets with the time each arrived.
-class Bus {
-public:
-    Bus() : fd(open("/dev/i2c-2", O_RDONLY | O_NONBLOCK)) {}
-    ~Bus()
-    {
-        if (fd >= 0)
-            close(fd);
-    }
-    void read_Until(size_t count, double deadline)
-    {
-        BMC_Frame_Reader::Event event;
-        while (packets.size() < count && now_Seconds() < deadline) {
-            struct pollfd waiter = {fd, POLLIN, 0};
-            if (poll(&waiter, 1, 20) <= 0)
-                continue;
-            uint8_t chunk[1024];
-            ssize_t n = read(fd, chunk, sizeof(chunk));
-            if (n > 0)
-                reader.set_Bytes(chunk, static_cast<size_t>(n));
-            while (reader.get_Next_Event(&event)) {
-                EXPECT_TRUE(event.is_packet) << event.error;
-                packets.push_back(event.bytes);
-                times.push_back(now_Seconds());
-            }
-        }
-    }
-    std::vector<Bytes> packets;
-    std::vector<double> times;
-
-private:
-    int fd;
-    BMC_Frame_Reader reader;
 };
 
 Bytes text_Packet(uint8_t subaddress, const std::string& text)
@@ -162,7 +120,7 @@ protected:
 
 TEST_F(HostDaemon, TwoReportsReachTheBusByteForByte)
 {
-    Bus bus;
+    Bus_Reader bus;
     Daemon daemon;
     daemon.start();
     bus.read_Until(15, daemon.started + 3.5);
@@ -170,6 +128,7 @@ TEST_F(HostDaemon, TwoReportsReachTheBusByteForByte)
     for (const Bytes& packet : report("192.168.1.10"))
         expected.push_back(packet);
     EXPECT_EQ(expected, bus.packets);
+    EXPECT_TRUE(bus.errors.empty());
 
     ASSERT_EQ(14u, bus.times.size());
     double total = 0;
@@ -204,14 +163,14 @@ TEST_F(HostDaemon, TwoReportsReachTheBusByteForByte)
 
 TEST_F(HostDaemon, RouteChangeIsReportedOnTheNextPass)
 {
-    Bus bus;
+    Bus_Reader bus;
     Daemon daemon;
     daemon.start();
     bus.read_Until(14, daemon.started + 3.5);
     ASSERT_EQ(14u, bus.packets.size());
     ASSERT_EQ(0, run_Shell("ip addr flush dev eth0 && ip addr add 10.9.8.7/16 dev eth0 && "
                            "ip route add default via 10.9.0.1"));
-    double changed = now_Seconds();
+    double changed = get_Monotonic_Seconds();
     bus.read_Until(21, changed + 2.0 + 0.3 + 7 * 0.3);
     ASSERT_EQ(21u, bus.packets.size());
     EXPECT_EQ(text_Packet(0x02, "10.9.8.7"), bus.packets[15]);
@@ -264,7 +223,7 @@ TEST_F(HostDaemon, StaticNetplanHostLoadsItsSettings)
     write_File("/etc/netplan/01-netcfg.yaml", "network:\n  ethernets:\n    eth0:\n      dhcp4: false\n"
                                               "      addresses: [10.0.0.5/24]\n      gateway4: 10.0.0.1\n"
                                               "      nameservers:\n        addresses: [9.9.9.9]\n");
-    Bus bus;
+    Bus_Reader bus;
     Daemon daemon;
     daemon.start({"DEBUG=1"});
     bus.read_Until(7, daemon.started + 2.0);
@@ -282,7 +241,7 @@ TEST_F(HostDaemon, StaticNetplanHostLoadsItsSettings)
 TEST_F(HostDaemon, UnparsableNetplanFileIsLoggedAndReportsGoOn)
 {
     write_File("/etc/netplan/01-netcfg.yaml", "network: {ethernets: [\n");
-    Bus bus;
+    Bus_Reader bus;
     Daemon daemon;
     daemon.start();
     bus.read_Until(14, daemon.started + 3.5);

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "I2C_BMC_packet_thread.h"
-#include "bmc_frame.h"
+#include "bus_reader.h"
 #include "host_report.h"
 #include "network.h"
 #include "sandbox.h"
@@ -21,44 +21,8 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-double now_Seconds()
-{
-    struct timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return static_cast<double>(t.tv_sec) + t.tv_nsec / 1e9;
-}
-
 int fail_Quietly(BMC::Packet*, uint8_t) { return 0; }
 int ignore_Broadcast(const BMC::Packet&) { return 0; }
-
-class Bus {
-public:
-    Bus() : fd(open("/dev/i2c-2", O_RDONLY | O_NONBLOCK)) {}
-    ~Bus() { close(fd); }
-    // Packets that arrive within `seconds`.
-    std::vector<Bytes> collect(double seconds)
-    {
-        std::vector<Bytes> packets;
-        double deadline = now_Seconds() + seconds;
-        BMC_Frame_Reader::Event event;
-        while (now_Seconds() < deadline) {
-            struct pollfd waiter = {fd, POLLIN, 0};
-            if (poll(&waiter, 1, 20) <= 0)
-                continue;
-            uint8_t chunk[1024];
-            ssize_t n = read(fd, chunk, sizeof(chunk));
-            if (n > 0)
-                reader.set_Bytes(chunk, static_cast<size_t>(n));
-            while (reader.get_Next_Event(&event))
-                packets.push_back(event.bytes);
-        }
-        return packets;
-    }
-
-private:
-    int fd;
-    BMC_Frame_Reader reader;
-};
 
 std::string text_Of(const Bytes& packet) { return std::string(packet.begin() + 5, packet.end()); }
 
@@ -71,7 +35,7 @@ protected:
         ASSERT_EQ(0, init_I2C_BMC_Packet_Thread(ignore_Broadcast, fail_Quietly));
     }
     void TearDown() override { set_I2C_BMC_Packet_Thread_Stop(); }
-    Bus bus;
+    Bus_Reader bus;
 };
 
 TEST_F(HostReport, SixtiethUnforcedCallReports)
@@ -178,7 +142,7 @@ TEST(HostReportDeathTest, DiskListUnavailableEndsAfterMemory)
 {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     write_File("/etc/os-release", "PRETTY_NAME=\"Report OS\"\n");
-    Bus bus;
+    Bus_Reader bus;
     EXPECT_EXIT(
         {
             init_I2C_BMC_Packet_Thread(ignore_Broadcast, fail_Quietly);

@@ -12,7 +12,7 @@
 
 #include "BMC_data_protocol.h"
 #include "I2C_BMC_packet_thread.h"
-#include "bmc_frame.h"
+#include "bus_reader.h"
 #include "sandbox.h"
 
 namespace {
@@ -31,13 +31,6 @@ int count_Error(BMC::Packet* response, uint8_t)
 
 int ignore_Broadcast(const BMC::Packet&) { return 0; }
 
-double now_Seconds()
-{
-    struct timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return static_cast<double>(t.tv_sec) + t.tv_nsec / 1e9;
-}
-
 Bytes wire(const BMC::Packet& packet)
 {
     uint8_t buffer[256];
@@ -51,43 +44,6 @@ void make_Write(BMC::Packet* packet, uint8_t subaddress, uint8_t value, bool res
     BMC::init_Packet(packet, node, false, BMC::PACKET_TYPE::WRITE, response_required, BMC::ADDRESS::DESCRIPTION,
                      subaddress, BMC::DATA_TYPE::UINT8, &value, 1);
 }
-
-// Reads the FIFO that stands for the bus, as the BMC would, packet by packet.
-class Bus {
-public:
-    Bus() : fd(open("/dev/i2c-2", O_RDONLY | O_NONBLOCK)) {}
-    ~Bus()
-    {
-        if (fd >= 0)
-            close(fd);
-    }
-    std::vector<Bytes> read_Packets(size_t count, double timeout_sec, std::vector<double>* times = nullptr)
-    {
-        std::vector<Bytes> packets;
-        double deadline = now_Seconds() + timeout_sec;
-        BMC_Frame_Reader::Event event;
-        while (packets.size() < count && now_Seconds() < deadline) {
-            struct pollfd waiter = {fd, POLLIN, 0};
-            if (poll(&waiter, 1, 50) <= 0)
-                continue;
-            uint8_t chunk[512];
-            ssize_t n = read(fd, chunk, sizeof(chunk));
-            if (n <= 0)
-                continue;
-            reader.set_Bytes(chunk, static_cast<size_t>(n));
-            while (reader.get_Next_Event(&event)) {
-                packets.push_back(event.bytes);
-                if (times != nullptr)
-                    times->push_back(now_Seconds());
-            }
-        }
-        return packets;
-    }
-
-private:
-    int fd;
-    BMC_Frame_Reader reader;
-};
 
 class Transmit : public ::testing::Test {
 protected:
@@ -108,7 +64,7 @@ TEST_F(Transmit, RefusedBeforeTheThreadRuns)
 
 TEST_F(Transmit, WritesEachPacketWholeAndPaced)
 {
-    Bus bus;
+    Bus_Reader bus;
     ASSERT_EQ(0, init_I2C_BMC_Packet_Thread(ignore_Broadcast, count_Error));
     EXPECT_TRUE(get_I2C_BMC_Packet_Thread_Start_Flag());
     BMC::Packet request, response;
@@ -123,37 +79,36 @@ TEST_F(Transmit, WritesEachPacketWholeAndPaced)
     }
     // The caller may reuse its record at once: the queue holds copies.
     make_Write(&request, 9, 99);
-    std::vector<double> times;
-    std::vector<Bytes> received = bus.read_Packets(4, 3.0, &times);
-    EXPECT_EQ(sent, received);
-    ASSERT_EQ(4u, times.size());
-    for (size_t i = 1; i < times.size(); ++i)
-        EXPECT_GE(times[i] - times[i - 1], 0.19) << "packet " << i;
+    bus.read_Until(4, get_Monotonic_Seconds() + 3.0);
+    EXPECT_EQ(sent, bus.packets);
+    ASSERT_EQ(4u, bus.times.size());
+    for (size_t i = 1; i < bus.times.size(); ++i)
+        EXPECT_GE(bus.times[i] - bus.times[i - 1], 0.19) << "packet " << i;
     EXPECT_EQ(0, error_calls.load());
 }
 
 TEST_F(Transmit, NullResponseQueuesNothing)
 {
-    Bus bus;
+    Bus_Reader bus;
     ASSERT_EQ(0, init_I2C_BMC_Packet_Thread(ignore_Broadcast, count_Error));
     BMC::Packet request;
     make_Write(&request, 9, 1);
     EXPECT_EQ(2, set_I2C_BMC_Packet_Request(request, nullptr));
     make_Write(&request, 9, 1, true);
     EXPECT_EQ(2, set_I2C_BMC_Packet_Request(request, nullptr));
-    EXPECT_TRUE(bus.read_Packets(1, 0.6).empty());
+    EXPECT_TRUE(bus.collect(0.6).empty());
 }
 
 TEST_F(Transmit, SuccessfulWriteAnswersWithPingResponse)
 {
-    Bus bus;
+    Bus_Reader bus;
     ASSERT_EQ(0, init_I2C_BMC_Packet_Thread(ignore_Broadcast, count_Error));
     BMC::Packet request, response;
     make_Write(&request, 19, 5, true, BMC::NODE_ID::PEC_4);
     EXPECT_EQ(0, set_I2C_BMC_Packet_Request(request, &response));
     /* 03 00 02: len 3, node BMC, PING_RESPONSE */
     EXPECT_EQ((Bytes{0x03, 0x00, 0x02}), wire(response));
-    EXPECT_EQ(std::vector<Bytes>{wire(request)}, bus.read_Packets(1, 1.0));
+    EXPECT_EQ(std::vector<Bytes>{wire(request)}, bus.collect(1.0));
 }
 
 TEST_F(Transmit, FailedWriteAnswersWithErrorAfterTwoCallbacks)
@@ -177,7 +132,7 @@ TEST_F(Transmit, FailedWriteAnswersWithErrorAfterTwoCallbacks)
 
 TEST_F(Transmit, NoAnswerInTimeGivesAnErrorFromTheRequestNode)
 {
-    Bus bus;
+    Bus_Reader bus;
     ASSERT_EQ(0, init_I2C_BMC_Packet_Thread(ignore_Broadcast, count_Error));
     BMC::Packet request, response;
     // Fifteen packets ahead take over 3 s to drain.
@@ -186,9 +141,9 @@ TEST_F(Transmit, NoAnswerInTimeGivesAnErrorFromTheRequestNode)
         set_I2C_BMC_Packet_Request(request, &response);
     }
     make_Write(&request, 9, 0, true, BMC::NODE_ID::PEC_7);
-    double start = now_Seconds();
+    double start = get_Monotonic_Seconds();
     EXPECT_EQ(0, set_I2C_BMC_Packet_Request(request, &response));
-    double waited = now_Seconds() - start;
+    double waited = get_Monotonic_Seconds() - start;
     /* 05 07 00 00 00: len 5, node PEC_7, ERROR, DESCRIPTION 0 */
     EXPECT_EQ((Bytes{0x05, 0x07, 0x00, 0x00, 0x00}), wire(response));
     EXPECT_GE(waited, 1.9);
@@ -197,7 +152,7 @@ TEST_F(Transmit, NoAnswerInTimeGivesAnErrorFromTheRequestNode)
 
 TEST_F(Transmit, StartsAgainAfterAStop)
 {
-    Bus bus;
+    Bus_Reader bus;
     ASSERT_EQ(0, init_I2C_BMC_Packet_Thread(ignore_Broadcast, count_Error));
     set_I2C_BMC_Packet_Thread_Stop();
     EXPECT_FALSE(get_I2C_BMC_Packet_Thread_Start_Flag());
@@ -206,15 +161,15 @@ TEST_F(Transmit, StartsAgainAfterAStop)
     EXPECT_EQ(1, set_I2C_BMC_Packet_Request(request, &response));
     ASSERT_EQ(0, init_I2C_BMC_Packet_Thread(ignore_Broadcast, count_Error));
     EXPECT_EQ(0, set_I2C_BMC_Packet_Request(request, &response));
-    EXPECT_EQ(std::vector<Bytes>{wire(request)}, bus.read_Packets(1, 1.0));
+    EXPECT_EQ(std::vector<Bytes>{wire(request)}, bus.collect(1.0));
 }
 
 TEST_F(Transmit, MissingDeviceFailsPromptly)
 {
     std::filesystem::remove("/dev/i2c-2");
-    double start = now_Seconds();
+    double start = get_Monotonic_Seconds();
     EXPECT_EQ(2, init_I2C_BMC_Packet_Thread(ignore_Broadcast, count_Error));
-    EXPECT_LT(now_Seconds() - start, 1.0);
+    EXPECT_LT(get_Monotonic_Seconds() - start, 1.0);
     EXPECT_FALSE(get_I2C_BMC_Packet_Thread_Start_Flag());
     BMC::Packet request, response;
     make_Write(&request, 9, 3);
