@@ -43,19 +43,15 @@ uint8_t set_Log_Output_File(const char* path, const char* mode);
                     __log_tag, __func__, ##__VA_ARGS__);                       \
     } while (0)
 
-#define LOG_ERROR(FMT, ...)                                                    \
-    do {                                                                       \
-        if (get_Error_Log_Status())                                            \
-            fprintf(get_stderr(), "\033[31m[ERROR]\t[%s] %s: " FMT "\033[0m\n", \
-                    __log_tag, __func__, ##__VA_ARGS__);                       \
-    } while (0)
-
-// For lines that must name a function other than the one writing them.
+// LOG_ERROR_AS is for lines that must name a function other than the one
+// writing them.
 #define LOG_ERROR_AS(FUNC, FMT, ...)                                           \
     do {                                                                       \
         if (get_Error_Log_Status())                                            \
             fprintf(get_stderr(), "\033[31m[ERROR]\t[%s] %s: " FMT "\033[0m\n", \
                     __log_tag, FUNC, ##__VA_ARGS__);                           \
     } while (0)
+
+#define LOG_ERROR(FMT, ...) LOG_ERROR_AS(__func__, FMT, ##__VA_ARGS__)
 
 #endif

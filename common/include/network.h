@@ -91,6 +91,8 @@ private:
                                        unsigned int buffer_length);
     static uint8_t get_Network_Manager_Config(CONFIG_TYPE type, char* buffer, unsigned int buffer_length);
     static uint8_t set_ifupdown_Config(CONFIG_TYPE type, const char* path, const char* str);
+    // One setting into the staged record; MODE takes `dhcp`, the others `text`.
+    static void set_Staged_Setting(CONFIG_TYPE type, const std::string& text, bool dhcp);
     static void update_netplan_Config();
     static void update_Network_Manager_Config();
 

@@ -57,19 +57,24 @@ void Network::set_Interface_Name(const char* name)
         memset(buffer, 0, sizeof(buffer));
         if (get_Config(type, buffer, sizeof(buffer)) != 0)
             continue;
-        std::string text(buffer, strnlen(buffer, sizeof(buffer)));
-        switch (type) {
-        case CONFIG_TYPE::MODE: config.ip4_dhcp = buffer[0] == 0; break;
-        case CONFIG_TYPE::IP_ADDRESS: config.ip4_address = text; break;
-        case CONFIG_TYPE::GATEWAY: config.ip4_gateway = text; break;
-        case CONFIG_TYPE::SUBNETMASK: config.ip4_subnetmask = text; break;
-        case CONFIG_TYPE::DNS1: config.dns1 = text; break;
-        case CONFIG_TYPE::DNS2: config.dns2 = text; break;
-        }
+        // The buffer may be full without a terminator.
+        set_Staged_Setting(type, std::string(buffer, strnlen(buffer, sizeof(buffer))), buffer[0] == 0);
     }
     LOG_DEBUG("DHCP: %d, IP: %s, Subnetmask: %s, Gateway: %s, DNS1: %s, DNS2: %s", config.ip4_dhcp ? 1 : 0,
               config.ip4_address.c_str(), config.ip4_subnetmask.c_str(), config.ip4_gateway.c_str(),
               config.dns1.c_str(), config.dns2.c_str());
+}
+
+void Network::set_Staged_Setting(CONFIG_TYPE type, const std::string& text, bool dhcp)
+{
+    switch (type) {
+    case CONFIG_TYPE::MODE: config.ip4_dhcp = dhcp; break;
+    case CONFIG_TYPE::IP_ADDRESS: config.ip4_address = text; break;
+    case CONFIG_TYPE::GATEWAY: config.ip4_gateway = text; break;
+    case CONFIG_TYPE::SUBNETMASK: config.ip4_subnetmask = text; break;
+    case CONFIG_TYPE::DNS1: config.dns1 = text; break;
+    case CONFIG_TYPE::DNS2: config.dns2 = text; break;
+    }
 }
 
 uint8_t Network::get_Config(CONFIG_TYPE type, char* buffer, unsigned int buffer_length)
@@ -107,14 +112,7 @@ uint8_t Network::set_Config(CONFIG_TYPE type, const char* str)
         return set_ifupdown_Config(type, file.c_str(), str);
     case MANAGER_TYPE::NETPLAN:
     case MANAGER_TYPE::NETWORK_MANAGER:
-        switch (type) {
-        case CONFIG_TYPE::MODE: config.ip4_dhcp = str[0] == 0; break;
-        case CONFIG_TYPE::IP_ADDRESS: config.ip4_address = str; break;
-        case CONFIG_TYPE::GATEWAY: config.ip4_gateway = str; break;
-        case CONFIG_TYPE::SUBNETMASK: config.ip4_subnetmask = str; break;
-        case CONFIG_TYPE::DNS1: config.dns1 = str; break;
-        case CONFIG_TYPE::DNS2: config.dns2 = str; break;
-        }
+        set_Staged_Setting(type, str, str[0] == 0);
         return 0;
     case MANAGER_TYPE::UNKNOWN:
         break;
