@@ -18,7 +18,8 @@
 #include "network.h"
 #include "queue.h"
 
-namespace {
+namespace
+{
 
 const char* const __log_tag = "I2C Packet";
 const char* const i2c_node_path = "/dev/i2c-2";
@@ -151,7 +152,7 @@ BMC::Packet* make_Timeout_Record(const BMC::Packet& request)
     return record;
 }
 
-}  // namespace
+} // namespace
 
 int init_I2C_BMC_Packet_Thread(int (*)(const BMC::Packet&),
                                int (*packet_receive_error_handler)(BMC::Packet*, uint8_t))
@@ -184,7 +185,10 @@ void set_I2C_BMC_Packet_Thread_Stop()
     pthread_join(thread, nullptr);
 }
 
-bool get_I2C_BMC_Packet_Thread_Start_Flag() { return thread_start_flag.load(); }
+bool get_I2C_BMC_Packet_Thread_Start_Flag()
+{
+    return thread_start_flag.load();
+}
 
 uint8_t set_I2C_BMC_Packet_Request(const BMC::Packet& request, BMC::Packet* response)
 {

@@ -9,7 +9,8 @@
 #include "log.h"
 #include "system_info.h"
 
-namespace {
+namespace
+{
 
 const char* const __log_tag = "Config";
 const char* const eeprom_dir = "/dev/mem";
@@ -63,7 +64,7 @@ int get_EEPROM_Config(size_t address, unsigned char config_code, char* buffer, u
     return result;
 }
 
-}  // namespace
+} // namespace
 
 bool get_EEPROM_Record_Text(const unsigned char* window, size_t window_length, size_t address,
                             unsigned char config_code, const char** text, size_t* text_length)

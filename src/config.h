@@ -9,8 +9,8 @@
 // Returns the length of the text in `buffer`, modulo 256.
 int get_Config_Serial_Number(char* buffer, unsigned int buffer_length);
 
-int get_Config_Product_Name(char* buffer);  // "Lumerion KT": 12 bytes, returns 11
-int get_Config_Version(char* buffer);       // "v1.0.3": 7 bytes, returns 6
+int get_Config_Product_Name(char* buffer); // "Lumerion KT": 12 bytes, returns 11
+int get_Config_Version(char* buffer);      // "v1.0.3": 7 bytes, returns 6
 
 // The operating system's pretty name; `buffer` needs 128 bytes.
 int get_Config_OS_Info(char* buffer);

@@ -12,7 +12,8 @@
 #include "network.h"
 #include "system_info.h"
 
-namespace {
+namespace
+{
 
 const char* const __log_tag = "main";
 const char* const cpu_product_name = "Ampere(R) Altra(R) Processor";
@@ -39,7 +40,7 @@ void send_Text(BMC::Packet* request, BMC::Packet* response, char* buffer, uint8_
                      static_cast<uint8_t>(strlen(buffer) + 1));
 }
 
-}  // namespace
+} // namespace
 
 void update_Broadcast_Packet(bool product_info_send)
 {

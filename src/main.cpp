@@ -9,7 +9,8 @@
 #include "log.h"
 #include "network.h"
 
-namespace {
+namespace
+{
 
 const char* const __log_tag = "main";
 const char* const network_interface = "eth0";
@@ -18,7 +19,10 @@ const char* const i2c_device_path = "/dev/i2c-2";
 const unsigned int loop_period_sec = 2;
 
 // Broadcasts from the BMC would land here; nothing reads the bus.
-int BMC_Broadcast_Packet_Handler(const BMC::Packet&) { return 0; }
+int BMC_Broadcast_Packet_Handler(const BMC::Packet&)
+{
+    return 0;
+}
 
 // Runs on the transmit thread for every packet it could not write.
 int BMC_Packet_Receive_Error_Handler(BMC::Packet* response_packet, uint8_t)
@@ -29,7 +33,7 @@ int BMC_Packet_Receive_Error_Handler(BMC::Packet* response_packet, uint8_t)
     return 0;
 }
 
-}  // namespace
+} // namespace
 
 int main(int, char**)
 {

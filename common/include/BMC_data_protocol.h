@@ -6,7 +6,8 @@
 
 // The host <-> BMC packet: a header of at most five bytes, in wire order at
 // the start of the record, followed by up to 250 bytes of typed data.
-namespace BMC {
+namespace BMC
+{
 
 const uint8_t packet_header_length = 5;
 const uint8_t packet_ping_header_length = 3;
@@ -25,10 +26,38 @@ enum PACKET_CONTROL2 : uint8_t {
 
 enum class NODE_ID : uint8_t {
     BMC = 0,
-    PEC_1, PEC_2, PEC_3, PEC_4, PEC_5, PEC_6, PEC_7, PEC_8,
-    PEC_9, PEC_10, PEC_11, PEC_12, PEC_13, PEC_14, PEC_15, PEC_16,
-    PEC_17, PEC_18, PEC_19, PEC_20, PEC_21, PEC_22, PEC_23, PEC_24,
-    PEC_25, PEC_26, PEC_27, PEC_28, PEC_29, PEC_30, PEC_31, PEC_32,
+    PEC_1,
+    PEC_2,
+    PEC_3,
+    PEC_4,
+    PEC_5,
+    PEC_6,
+    PEC_7,
+    PEC_8,
+    PEC_9,
+    PEC_10,
+    PEC_11,
+    PEC_12,
+    PEC_13,
+    PEC_14,
+    PEC_15,
+    PEC_16,
+    PEC_17,
+    PEC_18,
+    PEC_19,
+    PEC_20,
+    PEC_21,
+    PEC_22,
+    PEC_23,
+    PEC_24,
+    PEC_25,
+    PEC_26,
+    PEC_27,
+    PEC_28,
+    PEC_29,
+    PEC_30,
+    PEC_31,
+    PEC_32,
 };
 
 enum class ADDRESS : uint8_t {
@@ -141,9 +170,9 @@ struct __attribute__((packed)) Packet {
     Packet& operator=(const Packet&) = delete;
 };
 
-uint8_t init_Packet(Packet* packet, NODE_ID node_id, bool broadcast, PACKET_TYPE type,
-                    bool response_require, ADDRESS address, uint8_t subaddress,
-                    DATA_TYPE data_type, const void* data, uint8_t data_count);
+uint8_t init_Packet(Packet* packet, NODE_ID node_id, bool broadcast, PACKET_TYPE type, bool response_require,
+                    ADDRESS address, uint8_t subaddress, DATA_TYPE data_type, const void* data,
+                    uint8_t data_count);
 uint8_t init_Packet(Packet* packet, uint8_t packet_length);
 uint8_t init_Packet(Packet* packet, const Packet& source_packet);
 uint8_t init_Packet_Data(Packet* packet, uint8_t data_length);
@@ -176,6 +205,6 @@ size_t get_Packet_Wire_Bytes(const Packet& packet, uint8_t* buffer, size_t buffe
 // and be 3 or more. 0 done; 1 no record or no bytes; 2 length mismatch.
 uint8_t init_Packet_From_Wire_Bytes(Packet* packet, const uint8_t* bytes, size_t length);
 
-}  // namespace BMC
+} // namespace BMC
 
 #endif

@@ -29,27 +29,26 @@ uint8_t set_Log_Output_File(const char* path, const char* mode);
 // threads never interleave. Each logging unit defines `__log_tag`; FMT holds
 // the message and its own trailing blanks. Arguments are only evaluated when
 // the gate is open.
-#define LOG_INFO(FMT, ...)                                                     \
-    do {                                                                       \
-        if (get_Info_Log_Status())                                             \
-            fprintf(get_stdout(), "[INFO]\t[%s] %s: " FMT "\n", __log_tag,     \
-                    __func__, ##__VA_ARGS__);                                  \
+#define LOG_INFO(FMT, ...)                                                                                   \
+    do {                                                                                                     \
+        if (get_Info_Log_Status())                                                                           \
+            fprintf(get_stdout(), "[INFO]\t[%s] %s: " FMT "\n", __log_tag, __func__, ##__VA_ARGS__);         \
     } while (0)
 
-#define LOG_DEBUG(FMT, ...)                                                    \
-    do {                                                                       \
-        if (get_Debug_Log_Status())                                            \
-            fprintf(get_stdout(), "\033[32m[DEBUG]\t[%s] %s: " FMT "\033[0m\n", \
-                    __log_tag, __func__, ##__VA_ARGS__);                       \
+#define LOG_DEBUG(FMT, ...)                                                                                  \
+    do {                                                                                                     \
+        if (get_Debug_Log_Status())                                                                          \
+            fprintf(get_stdout(), "\033[32m[DEBUG]\t[%s] %s: " FMT "\033[0m\n", __log_tag, __func__,         \
+                    ##__VA_ARGS__);                                                                          \
     } while (0)
 
 // LOG_ERROR_AS is for lines that must name a function other than the one
 // writing them.
-#define LOG_ERROR_AS(FUNC, FMT, ...)                                           \
-    do {                                                                       \
-        if (get_Error_Log_Status())                                            \
-            fprintf(get_stderr(), "\033[31m[ERROR]\t[%s] %s: " FMT "\033[0m\n", \
-                    __log_tag, FUNC, ##__VA_ARGS__);                           \
+#define LOG_ERROR_AS(FUNC, FMT, ...)                                                                         \
+    do {                                                                                                     \
+        if (get_Error_Log_Status())                                                                          \
+            fprintf(get_stderr(), "\033[31m[ERROR]\t[%s] %s: " FMT "\033[0m\n", __log_tag, FUNC,             \
+                    ##__VA_ARGS__);                                                                          \
     } while (0)
 
 #define LOG_ERROR(FMT, ...) LOG_ERROR_AS(__func__, FMT, ##__VA_ARGS__)

@@ -34,10 +34,10 @@ bool get_Interface_Name_Valid(const std::string& name);
 
 // How one "nmcli -t -f FIELD con show IFACE" answer ("FIELD:value\n") reads.
 enum class Nmcli_Read {
-    VALUE,      // the text (or number) was found
-    FALLBACK,   // the answer names none: use the live default-route value
-    UNTOUCHED,  // the answer names none: leave the caller's buffer alone
-    INVALID,    // the answer holds something that is not the expected value
+    VALUE,     // the text (or number) was found
+    FALLBACK,  // the answer names none: use the live default-route value
+    UNTOUCHED, // the answer names none: leave the caller's buffer alone
+    INVALID,   // the answer holds something that is not the expected value
 };
 
 // ipv4.method: true for "auto".

@@ -2,9 +2,11 @@
 
 #include <string.h>
 
-namespace BMC {
+namespace BMC
+{
 
-namespace {
+namespace
+{
 
 const uint8_t data_type_shift = 3;
 const uint8_t max_data_type_value = static_cast<uint8_t>(DATA_TYPE::STRING);
@@ -55,19 +57,22 @@ uint8_t make_Control2(uint8_t old_control2, PACKET_TYPE type, bool response_requ
                                 (response_require ? PACKET_RESPONSE_REQUIRE_FLAG : 0));
 }
 
-}  // namespace
+} // namespace
 
 Packet::Packet()
-    : packet_length(0), packet_control1(0), packet_control2(0), address(ADDRESS::DESCRIPTION),
-      subaddress(0), data(nullptr)
+    : packet_length(0), packet_control1(0), packet_control2(0), address(ADDRESS::DESCRIPTION), subaddress(0),
+      data(nullptr)
 {
 }
 
-Packet::~Packet() { delete[] data; }
+Packet::~Packet()
+{
+    delete[] data;
+}
 
-uint8_t init_Packet(Packet* packet, NODE_ID node_id, bool broadcast, PACKET_TYPE type,
-                    bool response_require, ADDRESS address, uint8_t subaddress,
-                    DATA_TYPE data_type, const void* data, uint8_t data_count)
+uint8_t init_Packet(Packet* packet, NODE_ID node_id, bool broadcast, PACKET_TYPE type, bool response_require,
+                    ADDRESS address, uint8_t subaddress, DATA_TYPE data_type, const void* data,
+                    uint8_t data_count)
 {
     if (packet == nullptr)
         return 1;
@@ -141,9 +146,15 @@ void set_Packet_Node_ID_Broadcast(Packet* packet, NODE_ID node_id, bool broadcas
         static_cast<uint8_t>(static_cast<uint8_t>(node_id) | (broadcast ? PACKET_BROADCAST_FLAG : 0));
 }
 
-void set_Packet_Address(Packet* packet, ADDRESS address) { packet->address = address; }
+void set_Packet_Address(Packet* packet, ADDRESS address)
+{
+    packet->address = address;
+}
 
-void set_Packet_Subaddress(Packet* packet, uint8_t subaddress) { packet->subaddress = subaddress; }
+void set_Packet_Subaddress(Packet* packet, uint8_t subaddress)
+{
+    packet->subaddress = subaddress;
+}
 
 void set_Packet_Type(Packet* packet, PACKET_TYPE type, bool response_require)
 {
@@ -172,9 +183,9 @@ uint8_t set_Packet_Data(Packet* packet, DATA_TYPE type, const void* data, uint8_
     packet->data = new uint8_t[length];
     memcpy(packet->data, data, length);
     packet->packet_length = static_cast<uint8_t>(length + packet_header_length);
-    packet->packet_control2 = static_cast<uint8_t>((packet->packet_control2 & ~PACKET_DATA_TYPE_MASK) |
-                                                   ((static_cast<uint8_t>(type) << data_type_shift) &
-                                                    PACKET_DATA_TYPE_MASK));
+    packet->packet_control2 =
+        static_cast<uint8_t>((packet->packet_control2 & ~PACKET_DATA_TYPE_MASK) |
+                             ((static_cast<uint8_t>(type) << data_type_shift) & PACKET_DATA_TYPE_MASK));
     return 0;
 }
 
@@ -234,9 +245,15 @@ bool get_Packet_Broadcast(const Packet& packet)
     return (packet.packet_control1 & PACKET_BROADCAST_FLAG) != 0;
 }
 
-ADDRESS get_Packet_Address(const Packet& packet) { return packet.address; }
+ADDRESS get_Packet_Address(const Packet& packet)
+{
+    return packet.address;
+}
 
-uint8_t get_Packet_Subaddress(const Packet& packet) { return packet.subaddress; }
+uint8_t get_Packet_Subaddress(const Packet& packet)
+{
+    return packet.subaddress;
+}
 
 PACKET_TYPE get_Packet_Type(const Packet& packet)
 {
@@ -307,4 +324,4 @@ uint8_t init_Packet_From_Wire_Bytes(Packet* packet, const uint8_t* bytes, size_t
     return 0;
 }
 
-}  // namespace BMC
+} // namespace BMC

@@ -8,7 +8,8 @@
 #include "extra_command_handling.h"
 #include "file_replace.h"
 
-namespace {
+namespace
+{
 
 // A new file is never created here; this is only the mode rule's fallback.
 const mode_t new_file_mode = 0600;
@@ -46,10 +47,11 @@ std::string get_Keyed_Text(const std::string& name, char token, const std::strin
 
 bool get_Editable(const char* file_name, std::string* content)
 {
-    return file_name != nullptr && access(file_name, R_OK | W_OK) == 0 && get_File_Content(file_name, content);
+    return file_name != nullptr && access(file_name, R_OK | W_OK) == 0 &&
+           get_File_Content(file_name, content);
 }
 
-}  // namespace
+} // namespace
 
 bool Config_File::get_Line_Value(const std::string& line, const std::string& name, char token,
                                  const char* ignore_str, bool ignore_comment_flag, std::string* value)
@@ -109,8 +111,9 @@ std::string Config_File::set_Data_Comment_Text(const std::string& content, const
     return out;
 }
 
-uint8_t Config_File::get_Data(const char* file_name, const char* name, char* buffer, unsigned int buffer_length,
-                              char token, const char* ignore_str, bool ignore_comment_flag)
+uint8_t Config_File::get_Data(const char* file_name, const char* name, char* buffer,
+                              unsigned int buffer_length, char token, const char* ignore_str,
+                              bool ignore_comment_flag)
 {
     if (file_name == nullptr || access(file_name, R_OK | W_OK) != 0)
         return 1;

@@ -3,7 +3,8 @@
 #include <stdio.h>
 #include <string.h>
 
-namespace {
+namespace
+{
 
 const char* const systemd_command_verb[] = {
     "start", "stop", "restart", "enable", "disable", "status",
@@ -25,7 +26,7 @@ void drain_Output(FILE* pipe, char* result)
         result[0] = '\0';
 }
 
-}  // namespace
+} // namespace
 
 int8_t set_Command(const char* cmd, char* result, int length)
 {

@@ -9,9 +9,11 @@
 
 #include <vector>
 
-namespace {
+namespace
+{
 
-class Descriptor {
+class Descriptor
+{
 public:
     explicit Descriptor(int fd) : fd(fd) {}
     ~Descriptor()
@@ -69,7 +71,7 @@ int write_All(int fd, const std::string& content)
     return 0;
 }
 
-}  // namespace
+} // namespace
 
 int set_File_Replace(const std::string& path, const std::string& content, mode_t new_file_mode)
 {

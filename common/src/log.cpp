@@ -3,7 +3,8 @@
 #include <atomic>
 #include <stdlib.h>
 
-namespace {
+namespace
+{
 
 FILE* log_file = nullptr;
 FILE* log_stdout = nullptr;
@@ -30,7 +31,7 @@ __attribute__((constructor(101))) void load_Log_Output()
     init_Log_Output();
 }
 
-}  // namespace
+} // namespace
 
 extern "C" {
 
@@ -43,18 +44,48 @@ void init_Log_Output(void)
     log_stderr = stderr;
 }
 
-bool get_Info_Log_Status(void) { return info_log_enable.load(std::memory_order_relaxed); }
-bool get_Warn_Log_Status(void) { return warn_log_enable.load(std::memory_order_relaxed); }
-bool get_Error_Log_Status(void) { return error_log_enable.load(std::memory_order_relaxed); }
-bool get_Debug_Log_Status(void) { return debug_log_enable.load(std::memory_order_relaxed); }
+bool get_Info_Log_Status(void)
+{
+    return info_log_enable.load(std::memory_order_relaxed);
+}
+bool get_Warn_Log_Status(void)
+{
+    return warn_log_enable.load(std::memory_order_relaxed);
+}
+bool get_Error_Log_Status(void)
+{
+    return error_log_enable.load(std::memory_order_relaxed);
+}
+bool get_Debug_Log_Status(void)
+{
+    return debug_log_enable.load(std::memory_order_relaxed);
+}
 
-void set_Info_Log(bool enable) { info_log_enable.store(enable, std::memory_order_relaxed); }
-void set_Warn_Log(bool enable) { warn_log_enable.store(enable, std::memory_order_relaxed); }
-void set_Error_Log(bool enable) { error_log_enable.store(enable, std::memory_order_relaxed); }
-void set_Debug_Log(bool enable) { debug_log_enable.store(enable, std::memory_order_relaxed); }
+void set_Info_Log(bool enable)
+{
+    info_log_enable.store(enable, std::memory_order_relaxed);
+}
+void set_Warn_Log(bool enable)
+{
+    warn_log_enable.store(enable, std::memory_order_relaxed);
+}
+void set_Error_Log(bool enable)
+{
+    error_log_enable.store(enable, std::memory_order_relaxed);
+}
+void set_Debug_Log(bool enable)
+{
+    debug_log_enable.store(enable, std::memory_order_relaxed);
+}
 
-FILE* get_stdout(void) { return log_stdout; }
-FILE* get_stderr(void) { return log_stderr; }
+FILE* get_stdout(void)
+{
+    return log_stdout;
+}
+FILE* get_stderr(void)
+{
+    return log_stderr;
+}
 
 uint8_t set_Log_Output_File(const char* path, const char* mode)
 {
@@ -74,4 +105,4 @@ uint8_t set_Log_Output_File(const char* path, const char* mode)
     return 0;
 }
 
-}  // extern "C"
+} // extern "C"

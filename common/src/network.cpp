@@ -5,13 +5,14 @@
 #include "log.h"
 #include "network.h"
 
-namespace {
+namespace
+{
 
 const char* const __log_tag = "Network";
 const char* const nm_service_query = "systemctl is-active NetworkManager";
 const int service_answer_length = 32;
 
-}  // namespace
+} // namespace
 
 const char* const Network::MANAGER_TYPE_STRING[4] = {"UNKNOWN", "netplan", "ifupdown", "network manager"};
 
@@ -31,7 +32,10 @@ const char* const Network::nmcli_config_prefix =
     "[connection]\ntype=ethernet\nautoconnect=yes\nautoconnect-priority=0\ninterface-name=";
 const char* const Network::nmcli_config_postfix = "\n[ethernet]\n\n[ipv4]\nmethod=auto\n\n[proxy]\n";
 
-const char* Network::get_Interface_Name() { return config.target_interface.c_str(); }
+const char* Network::get_Interface_Name()
+{
+    return config.target_interface.c_str();
+}
 
 void Network::set_Buffer_Copy(char* buffer, unsigned int buffer_length, const std::string& text)
 {
@@ -58,7 +62,8 @@ bool Network::get_netplan_Config_Exist(char* buffer, unsigned int buffer_length)
 
 bool Network::get_ifupdown_Config_Exist(char* buffer, unsigned int buffer_length)
 {
-    return get_File_Readable(std::string(ifupdown_config_path) + config.target_interface, buffer, buffer_length);
+    return get_File_Readable(std::string(ifupdown_config_path) + config.target_interface, buffer,
+                             buffer_length);
 }
 
 bool Network::get_Network_Manager_Config_Exist(char* buffer, unsigned int buffer_length)

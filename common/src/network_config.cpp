@@ -6,7 +6,8 @@
 #include "log.h"
 #include "network.h"
 
-namespace {
+namespace
+{
 
 const char* const __log_tag = "Network";
 const size_t read_path_length = 128;
@@ -35,7 +36,7 @@ bool get_Value_Acceptable(Network::CONFIG_TYPE type, const std::string& value)
     return false;
 }
 
-}  // namespace
+} // namespace
 
 void Network::set_Interface_Name(const char* name)
 {
@@ -68,12 +69,24 @@ void Network::set_Interface_Name(const char* name)
 void Network::set_Staged_Setting(CONFIG_TYPE type, const std::string& text, bool dhcp)
 {
     switch (type) {
-    case CONFIG_TYPE::MODE: config.ip4_dhcp = dhcp; break;
-    case CONFIG_TYPE::IP_ADDRESS: config.ip4_address = text; break;
-    case CONFIG_TYPE::GATEWAY: config.ip4_gateway = text; break;
-    case CONFIG_TYPE::SUBNETMASK: config.ip4_subnetmask = text; break;
-    case CONFIG_TYPE::DNS1: config.dns1 = text; break;
-    case CONFIG_TYPE::DNS2: config.dns2 = text; break;
+    case CONFIG_TYPE::MODE:
+        config.ip4_dhcp = dhcp;
+        break;
+    case CONFIG_TYPE::IP_ADDRESS:
+        config.ip4_address = text;
+        break;
+    case CONFIG_TYPE::GATEWAY:
+        config.ip4_gateway = text;
+        break;
+    case CONFIG_TYPE::SUBNETMASK:
+        config.ip4_subnetmask = text;
+        break;
+    case CONFIG_TYPE::DNS1:
+        config.dns1 = text;
+        break;
+    case CONFIG_TYPE::DNS2:
+        config.dns2 = text;
+        break;
     }
 }
 
@@ -87,10 +100,14 @@ uint8_t Network::get_Config(CONFIG_TYPE type, char* buffer, unsigned int buffer_
     // The path buffer may hold a path that fills it without a terminator.
     std::string file(path, strnlen(path, sizeof(path)));
     switch (manager) {
-    case MANAGER_TYPE::NETPLAN: return get_netplan_Config(type, file.c_str(), buffer, buffer_length);
-    case MANAGER_TYPE::IFUPDOWN: return get_ifupdown_Config(type, file.c_str(), buffer, buffer_length);
-    case MANAGER_TYPE::NETWORK_MANAGER: return get_Network_Manager_Config(type, buffer, buffer_length);
-    case MANAGER_TYPE::UNKNOWN: break;
+    case MANAGER_TYPE::NETPLAN:
+        return get_netplan_Config(type, file.c_str(), buffer, buffer_length);
+    case MANAGER_TYPE::IFUPDOWN:
+        return get_ifupdown_Config(type, file.c_str(), buffer, buffer_length);
+    case MANAGER_TYPE::NETWORK_MANAGER:
+        return get_Network_Manager_Config(type, buffer, buffer_length);
+    case MANAGER_TYPE::UNKNOWN:
+        break;
     }
     return 1;
 }

@@ -10,7 +10,8 @@
 #include "log.h"
 #include "network.h"
 
-namespace {
+namespace
+{
 
 const char* const __log_tag = "Network";
 // netplan warns about configuration that others can read.
@@ -19,7 +20,7 @@ const mode_t keyfile_mode = 0600;
 const int lookup_capture_length = 127;
 const size_t lookup_buffer_length = 128;
 
-}  // namespace
+} // namespace
 
 Network::MANAGER_TYPE Network::get_Manager_Type(char* buffer, unsigned int buffer_length)
 {

@@ -6,7 +6,8 @@
 #include "config_file_handling.h"
 #include "network.h"
 
-namespace {
+namespace
+{
 
 const size_t value_buffer_length = 128;
 const size_t mode_key_length = 32;
@@ -22,16 +23,21 @@ struct Stanza_Key {
 Stanza_Key get_Stanza_Key(Network::CONFIG_TYPE type)
 {
     switch (type) {
-    case Network::CONFIG_TYPE::IP_ADDRESS: return {"address", address_ignore};
-    case Network::CONFIG_TYPE::GATEWAY: return {"gateway", nullptr};
-    case Network::CONFIG_TYPE::SUBNETMASK: return {"netmask", nullptr};
-    default: return {nullptr, nullptr};
+    case Network::CONFIG_TYPE::IP_ADDRESS:
+        return {"address", address_ignore};
+    case Network::CONFIG_TYPE::GATEWAY:
+        return {"gateway", nullptr};
+    case Network::CONFIG_TYPE::SUBNETMASK:
+        return {"netmask", nullptr};
+    default:
+        return {nullptr, nullptr};
     }
 }
 
-}  // namespace
+} // namespace
 
-uint8_t Network::get_ifupdown_Config(CONFIG_TYPE type, const char* path, char* buffer, unsigned int buffer_length)
+uint8_t Network::get_ifupdown_Config(CONFIG_TYPE type, const char* path, char* buffer,
+                                     unsigned int buffer_length)
 {
     char value[value_buffer_length];
     memset(value, 0, sizeof(value));

@@ -6,7 +6,8 @@
 #include "log.h"
 #include "network.h"
 
-namespace {
+namespace
+{
 
 const char* const __log_tag = "Network";
 const size_t answer_buffer_length = 128;
@@ -15,17 +16,21 @@ const int answer_capture_length = 127;
 std::string get_Field_Query(Network::CONFIG_TYPE type)
 {
     switch (type) {
-    case Network::CONFIG_TYPE::MODE: return "nmcli -t -f ipv4.method con show ";
+    case Network::CONFIG_TYPE::MODE:
+        return "nmcli -t -f ipv4.method con show ";
     case Network::CONFIG_TYPE::IP_ADDRESS:
-    case Network::CONFIG_TYPE::SUBNETMASK: return "nmcli -t -f ipv4.addresses con show ";
-    case Network::CONFIG_TYPE::GATEWAY: return "nmcli -t -f ipv4.gateway con show ";
+    case Network::CONFIG_TYPE::SUBNETMASK:
+        return "nmcli -t -f ipv4.addresses con show ";
+    case Network::CONFIG_TYPE::GATEWAY:
+        return "nmcli -t -f ipv4.gateway con show ";
     case Network::CONFIG_TYPE::DNS1:
-    case Network::CONFIG_TYPE::DNS2: return "nmcli -t -f ipv4.dns con show ";
+    case Network::CONFIG_TYPE::DNS2:
+        return "nmcli -t -f ipv4.dns con show ";
     }
     return "";
 }
 
-}  // namespace
+} // namespace
 
 std::string get_Network_Manager_Modify_Command(const Network::Config& staged)
 {
@@ -33,11 +38,13 @@ std::string get_Network_Manager_Modify_Command(const Network::Config& staged)
                           (staged.ip4_dhcp ? "auto" : "manual");
     if (!staged.ip4_dhcp) {
         unsigned int prefix = get_Subnetmask_Bit_Count(staged.ip4_subnetmask.c_str());
-        command += " ipv4.addresses " + get_Shell_Quoted_Word(staged.ip4_address + "/" + std::to_string(prefix));
+        command +=
+            " ipv4.addresses " + get_Shell_Quoted_Word(staged.ip4_address + "/" + std::to_string(prefix));
         command += " ipv4.gateway " + get_Shell_Quoted_Word(staged.ip4_gateway);
     }
     if (!staged.dns1.empty() || !staged.dns2.empty())
-        command += " ipv4.dns " + get_Shell_Quoted_Word(staged.dns1 + (staged.dns1.empty() ? "" : ",") + staged.dns2);
+        command += " ipv4.dns " +
+                   get_Shell_Quoted_Word(staged.dns1 + (staged.dns1.empty() ? "" : ",") + staged.dns2);
     return command;
 }
 
@@ -67,7 +74,8 @@ uint8_t Network::get_Network_Manager_Config(CONFIG_TYPE type, char* buffer, unsi
     case CONFIG_TYPE::SUBNETMASK: {
         unsigned int prefix = 0;
         read = get_Nmcli_Prefix(answer, &prefix);
-        text = read == Nmcli_Read::FALLBACK ? default_network_info.ip4_subnetmask : get_Prefix_Subnetmask_Text(prefix);
+        text = read == Nmcli_Read::FALLBACK ? default_network_info.ip4_subnetmask
+                                            : get_Prefix_Subnetmask_Text(prefix);
         break;
     }
     case CONFIG_TYPE::GATEWAY:

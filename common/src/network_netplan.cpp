@@ -12,7 +12,8 @@
 #include "log.h"
 #include "network.h"
 
-namespace {
+namespace
+{
 
 const char* const __log_tag = "Network";
 const size_t update_path_length = 100;
@@ -20,7 +21,8 @@ const mode_t netplan_file_mode = 0600;
 
 // A value in the file that the daemon cannot use (a "dhcp4" that is not a
 // boolean, an address entry that is not a text, a prefix out of range).
-class Value_Error : public std::runtime_error {
+class Value_Error : public std::runtime_error
+{
 public:
     explicit Value_Error(const std::string& what) : std::runtime_error(what) {}
 };
@@ -34,9 +36,18 @@ void check_Map_Or_Absent(const YAML::Node& node, const char* what)
 }
 
 // A missing key gives an invalid node, whose type cannot even be asked.
-bool is_Scalar(const YAML::Node& node) { return node.IsDefined() && node.IsScalar(); }
-bool is_Sequence(const YAML::Node& node) { return node.IsDefined() && node.IsSequence(); }
-bool is_Map(const YAML::Node& node) { return node.IsDefined() && node.IsMap(); }
+bool is_Scalar(const YAML::Node& node)
+{
+    return node.IsDefined() && node.IsScalar();
+}
+bool is_Sequence(const YAML::Node& node)
+{
+    return node.IsDefined() && node.IsSequence();
+}
+bool is_Map(const YAML::Node& node)
+{
+    return node.IsDefined() && node.IsMap();
+}
 
 std::string get_Scalar_Text(const YAML::Node& node, const char* what)
 {
@@ -69,9 +80,10 @@ unsigned int get_Prefix_Length(const std::string& entry)
     return static_cast<unsigned int>(std::stoul(digits));
 }
 
-}  // namespace
+} // namespace
 
-uint8_t Network::get_netplan_Config(CONFIG_TYPE type, const char* path, char* buffer, unsigned int buffer_length)
+uint8_t Network::get_netplan_Config(CONFIG_TYPE type, const char* path, char* buffer,
+                                    unsigned int buffer_length)
 {
     try {
         const YAML::Node document = YAML::LoadFile(path);
@@ -92,13 +104,15 @@ uint8_t Network::get_netplan_Config(CONFIG_TYPE type, const char* path, char* bu
             case CONFIG_TYPE::IP_ADDRESS: {
                 std::string found = get_IPv4_Entry(entry, ipv4_regex);
                 set_Buffer_Copy(buffer, buffer_length,
-                                found.empty() ? default_network_info.ip4_address : found.substr(0, found.find('/')));
+                                found.empty() ? default_network_info.ip4_address
+                                              : found.substr(0, found.find('/')));
                 return 0;
             }
             case CONFIG_TYPE::GATEWAY: {
                 const YAML::Node gateway = entry["gateway4"];
                 set_Buffer_Copy(buffer, buffer_length,
-                                is_Scalar(gateway) ? gateway.as<std::string>() : default_network_info.ip4_gateway);
+                                is_Scalar(gateway) ? gateway.as<std::string>()
+                                                   : default_network_info.ip4_gateway);
                 return 0;
             }
             case CONFIG_TYPE::SUBNETMASK: {
@@ -107,7 +121,8 @@ uint8_t Network::get_netplan_Config(CONFIG_TYPE type, const char* path, char* bu
                 if (found.empty() || found.find('/') == std::string::npos)
                     set_Buffer_Copy(buffer, buffer_length, default_network_info.ip4_subnetmask);
                 else
-                    set_Buffer_Copy(buffer, buffer_length, get_Prefix_Subnetmask_Text(get_Prefix_Length(found)));
+                    set_Buffer_Copy(buffer, buffer_length,
+                                    get_Prefix_Subnetmask_Text(get_Prefix_Length(found)));
                 return 0;
             }
             case CONFIG_TYPE::DNS1:
@@ -155,7 +170,8 @@ void Network::update_netplan_Config()
         if (is_Map(document["network"]))
             check_Map_Or_Absent(document["network"]["ethernets"], "ethernets");
         if (is_Map(document["network"]) && is_Map(document["network"]["ethernets"]))
-            check_Map_Or_Absent(document["network"]["ethernets"][config.target_interface], "the interface entry");
+            check_Map_Or_Absent(document["network"]["ethernets"][config.target_interface],
+                                "the interface entry");
         YAML::Node netplan_config = raw_config["network"]["ethernets"][config.target_interface];
         const YAML::Node& entry = netplan_config;
 

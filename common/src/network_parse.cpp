@@ -4,7 +4,8 @@
 #include <stdlib.h>
 #include <string.h>
 
-namespace {
+namespace
+{
 
 const size_t max_interface_name_length = 15;
 
@@ -21,7 +22,7 @@ size_t get_Line_End(const std::string& answer, size_t from)
     return end == std::string::npos ? answer.size() : end;
 }
 
-}  // namespace
+} // namespace
 
 uint8_t get_Subnetmask_Bit_Count(const char* str)
 {
@@ -101,7 +102,8 @@ bool get_IPv4_Address_Valid(const std::string& text)
         if (end == std::string::npos)
             return false;
         std::string number = text.substr(start, end - start);
-        if (number.empty() || number.size() > 3 || number.find_first_not_of("0123456789") != std::string::npos)
+        if (number.empty() || number.size() > 3 ||
+            number.find_first_not_of("0123456789") != std::string::npos)
             return false;
         if ((number.size() > 1 && number[0] == '0') || std::stoi(number) > 255)
             return false;
@@ -136,7 +138,10 @@ bool get_Interface_Name_Valid(const std::string& name)
     return true;
 }
 
-bool get_Nmcli_Method_Auto(const std::string& answer) { return answer.find(":auto") != std::string::npos; }
+bool get_Nmcli_Method_Auto(const std::string& answer)
+{
+    return answer.find(":auto") != std::string::npos;
+}
 
 Nmcli_Read get_Nmcli_Address(const std::string& answer, std::string* address)
 {

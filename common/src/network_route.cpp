@@ -13,7 +13,8 @@
 #include "log.h"
 #include "network.h"
 
-namespace {
+namespace
+{
 
 const char* const __log_tag = "Network";
 const char* const route_table_path = "/proc/net/route";
@@ -26,7 +27,8 @@ struct File_Closer {
 };
 
 // A datagram socket for interface requests, closed on every path.
-class Interface_Socket {
+class Interface_Socket
+{
 public:
     Interface_Socket() : fd(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {}
     ~Interface_Socket()
@@ -64,7 +66,7 @@ std::string get_Dotted_Text(const unsigned char* bytes)
     return text;
 }
 
-}  // namespace
+} // namespace
 
 void Network::update_Default_IP_Info()
 {
@@ -93,8 +95,8 @@ void Network::update_Default_IP_Info()
         sock.request(SIOCGIFADDR, &record);
         address = inet_ntoa(reinterpret_cast<struct sockaddr_in*>(&record.ifr_addr)->sin_addr);
         sock.request(SIOCGIFNETMASK, &record);
-        subnetmask = get_Dotted_Text(
-            reinterpret_cast<const unsigned char*>(&reinterpret_cast<struct sockaddr_in*>(&record.ifr_netmask)->sin_addr));
+        subnetmask = get_Dotted_Text(reinterpret_cast<const unsigned char*>(
+            &reinterpret_cast<struct sockaddr_in*>(&record.ifr_netmask)->sin_addr));
     }
 
     if (address == default_network_info.ip4_address && subnetmask == default_network_info.ip4_subnetmask &&
@@ -114,7 +116,10 @@ bool Network::get_Default_IP_Info_Update_Flag()
     return flag;
 }
 
-Network::Config Network::get_Default_IP_Info() { return default_network_info; }
+Network::Config Network::get_Default_IP_Info()
+{
+    return default_network_info;
+}
 
 std::string Network::get_Interface_MAC_Address()
 {

@@ -9,7 +9,8 @@
 #include "extra_command_handling.h"
 #include "log.h"
 
-namespace {
+namespace
+{
 
 const char* const __log_tag = "System Info";
 const size_t receive_buffer_length = 128;
@@ -37,18 +38,27 @@ struct File_Closer {
     void operator()(FILE* file) const { fclose(file); }
 };
 
-}  // namespace
+} // namespace
 
 const std::string System_Info::get_OS_Info()
 {
     return get_Command_Line_Text("bash -c 'source /etc/os-release; echo ${PRETTY_NAME}'");
 }
 
-const std::string System_Info::get_Kernel_Version() { return get_Command_Line_Text("uname -r"); }
+const std::string System_Info::get_Kernel_Version()
+{
+    return get_Command_Line_Text("uname -r");
+}
 
-const std::string System_Info::get_Uptime() { return get_Command_Line_Text("uptime -p"); }
+const std::string System_Info::get_Uptime()
+{
+    return get_Command_Line_Text("uptime -p");
+}
 
-const std::string System_Info::get_Hostname() { return get_Command_Line_Text("hostname"); }
+const std::string System_Info::get_Hostname()
+{
+    return get_Command_Line_Text("hostname");
+}
 
 void System_Info::set_Hostname(std::string value)
 {

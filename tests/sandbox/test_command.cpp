@@ -10,7 +10,8 @@
 #include "extra_command_handling.h"
 #include "sandbox.h"
 
-namespace {
+namespace
+{
 
 TEST(SetCommand, CapturesTheLastLineWithItsNewline)
 {
@@ -91,7 +92,8 @@ void run_Without_Descriptors()
 TEST(SetCommandDeathTest, ShellThatCannotStartPrintsThePerrorLine)
 {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_EXIT(run_Without_Descriptors(), ::testing::ExitedWithCode(0), "^set_Command: Too many open files\n$");
+    EXPECT_EXIT(run_Without_Descriptors(), ::testing::ExitedWithCode(0),
+                "^set_Command: Too many open files\n$");
 }
 
 TEST(SystemdService, ComposesOneSystemctlLinePerVerb)
@@ -138,7 +140,9 @@ struct StatusCase {
     bool active;
 };
 
-class ServiceStatus : public ::testing::TestWithParam<StatusCase> {};
+class ServiceStatus : public ::testing::TestWithParam<StatusCase>
+{
+};
 
 TEST_P(ServiceStatus, ActiveOnlyWhenTheAnswerStartsWithActive)
 {
@@ -148,14 +152,17 @@ TEST_P(ServiceStatus, ActiveOnlyWhenTheAnswerStartsWithActive)
     EXPECT_EQ(std::vector<std::string>{"systemctl is-active NetworkManager"}, get_Tool_Calls());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Answers, ServiceStatus,
-    ::testing::Values(StatusCase{"active", "active\n", 0, true}, StatusCase{"active_no_newline", "active", 0, true},
-                      StatusCase{"inactive", "inactive\n", 3, false},
-                      StatusCase{"activating", "activating\n", 3, false},
-                      StatusCase{"failed", "failed\n", 3, false}, StatusCase{"nothing", "", 4, false},
-                      StatusCase{"last_line_counts", "inactive\nactive\n", 0, true}),
-    [](const ::testing::TestParamInfo<StatusCase>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Answers, ServiceStatus,
+                         ::testing::Values(StatusCase{"active", "active\n", 0, true},
+                                           StatusCase{"active_no_newline", "active", 0, true},
+                                           StatusCase{"inactive", "inactive\n", 3, false},
+                                           StatusCase{"activating", "activating\n", 3, false},
+                                           StatusCase{"failed", "failed\n", 3, false},
+                                           StatusCase{"nothing", "", 4, false},
+                                           StatusCase{"last_line_counts", "inactive\nactive\n", 0, true}),
+                         [](const ::testing::TestParamInfo<StatusCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
 TEST(ShellQuotedWord, GoldenForms)
 {
@@ -192,4 +199,4 @@ TEST(ShellQuotedWord, RealShellReadsBackTheSameBytes)
     }
 }
 
-}  // namespace
+} // namespace

@@ -12,7 +12,8 @@
 #include "log.h"
 #include "sandbox.h"
 
-namespace {
+namespace
+{
 
 const off_t window_offset = 0x10000000;
 
@@ -40,12 +41,14 @@ int open_Descriptor_Count()
 
 struct SerialCase {
     const char* name;
-    std::string record;  // bytes from offset 80; empty: no /dev/mem at all
+    std::string record; // bytes from offset 80; empty: no /dev/mem at all
     std::string text;
     int result;
 };
 
-class SerialNumber : public ::testing::TestWithParam<SerialCase> {};
+class SerialNumber : public ::testing::TestWithParam<SerialCase>
+{
+};
 
 TEST_P(SerialNumber, FromTheEepromWindow)
 {
@@ -135,7 +138,8 @@ TEST(OsInfo, PrettyNameFromOsRelease)
     EXPECT_EQ(std::string(73, 'n'), std::string(buffer));
 }
 
-class Hostname : public ::testing::Test {
+class Hostname : public ::testing::Test
+{
 protected:
     void SetUp() override { clear_Tool_Calls(); }
     static bool request(const std::string& name)
@@ -174,7 +178,8 @@ TEST_F(Hostname, UnsafeNamesAreRefusedAndNotRemembered)
     EXPECT_FALSE(std::filesystem::exists(marker));
     std::string expected;
     for (int i = 0; i < 6; ++i)
-        expected += "\033[31m[ERROR]\t[Config] set_Config_Hostname: refused hostname: not a valid host name\033[0m\n";
+        expected +=
+            "\033[31m[ERROR]\t[Config] set_Config_Hostname: refused hostname: not a valid host name\033[0m\n";
     EXPECT_EQ(expected, read_File(log));
     // A refused name is not remembered: a valid one after it still runs.
     EXPECT_FALSE(request("node-c"));
@@ -190,12 +195,13 @@ TEST_F(Hostname, DebugLinesForARequest)
     request("node-d");
     set_Debug_Log(false);
     set_Log_Output_File("/nonexistent/x", "w");
-    EXPECT_EQ("\033[32m[DEBUG]\t[Config] set_Config_Hostname: buffer=node-d  \033[0m\n"
-              "\033[32m[DEBUG]\t[Config] set_Config_Hostname: hostname=node-d  \033[0m\n"
-              "\033[32m[DEBUG]\t[Config] set_Config_Hostname: buffer_command=hostnamectl set-hostname node-d  "
-              "\033[0m\n"
-              "\033[32m[DEBUG]\t[Config] set_Config_Hostname: buffer=node-d  \033[0m\n",
-              read_File(log));
+    EXPECT_EQ(
+        "\033[32m[DEBUG]\t[Config] set_Config_Hostname: buffer=node-d  \033[0m\n"
+        "\033[32m[DEBUG]\t[Config] set_Config_Hostname: hostname=node-d  \033[0m\n"
+        "\033[32m[DEBUG]\t[Config] set_Config_Hostname: buffer_command=hostnamectl set-hostname node-d  "
+        "\033[0m\n"
+        "\033[32m[DEBUG]\t[Config] set_Config_Hostname: buffer=node-d  \033[0m\n",
+        read_File(log));
 }
 
-}  // namespace
+} // namespace

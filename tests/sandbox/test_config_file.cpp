@@ -13,11 +13,13 @@
 #include "file_replace.h"
 #include "sandbox.h"
 
-namespace {
+namespace
+{
 
 namespace fs = std::filesystem;
 
-class ConfigFileIo : public ::testing::Test {
+class ConfigFileIo : public ::testing::Test
+{
 protected:
     void SetUp() override
     {
@@ -48,7 +50,8 @@ TEST_F(ConfigFileIo, ReadResults)
     EXPECT_EQ('Z', buffer[0]);
     EXPECT_EQ(0, Config_File::get_Data(path.c_str(), "address", buffer, sizeof(buffer), ' ', nullptr, false));
     EXPECT_STREQ("10.0.0.5", buffer);
-    EXPECT_EQ(0, Config_File::get_Data(path.c_str(), "iface eth0 inet", buffer, sizeof(buffer), ' ', nullptr, false));
+    EXPECT_EQ(0, Config_File::get_Data(path.c_str(), "iface eth0 inet", buffer, sizeof(buffer), ' ', nullptr,
+                                       false));
     EXPECT_STREQ("static", buffer);
     EXPECT_EQ(0, Config_File::get_Data(path.c_str(), "gateway", buffer, sizeof(buffer), ' ', nullptr, false));
     EXPECT_STREQ("\n", buffer);
@@ -154,4 +157,4 @@ TEST(FileReplace, NewFileGetsTheGivenModeAndDirectoriesAreNotMade)
     EXPECT_EQ(EINVAL, set_File_Replace(get_Sandbox_Dir() + "/a-dir", "a", 0600));
 }
 
-}  // namespace
+} // namespace

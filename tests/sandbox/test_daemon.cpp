@@ -20,11 +20,13 @@
 
 extern char** environ;
 
-namespace {
+namespace
+{
 
 using Bytes = std::vector<uint8_t>;
 
-class Daemon {
+class Daemon
+{
 public:
     void start(const std::vector<std::string>& extra_env = {})
     {
@@ -83,8 +85,9 @@ private:
 Bytes text_Packet(uint8_t subaddress, const std::string& text)
 {
     /* LEN 00 55 00 SUB text NUL: node BMC, WRITE STRING, DESCRIPTION */
-    std::string bytes = std::string(1, static_cast<char>(5 + text.size() + 1)) + std::string("\x00\x55\x00", 3) +
-                        static_cast<char>(subaddress) + text + std::string(1, '\0');
+    std::string bytes = std::string(1, static_cast<char>(5 + text.size() + 1)) +
+                        std::string("\x00\x55\x00", 3) + static_cast<char>(subaddress) + text +
+                        std::string(1, '\0');
     return Bytes(bytes.begin(), bytes.end());
 }
 
@@ -103,11 +106,13 @@ std::vector<Bytes> report(const std::string& ip)
     };
 }
 
-class HostDaemon : public ::testing::Test {
+class HostDaemon : public ::testing::Test
+{
 protected:
     void SetUp() override
     {
-        ASSERT_EQ(0, run_Shell("ip addr add 192.168.1.10/24 dev eth0 && ip route add default via 192.168.1.1"));
+        ASSERT_EQ(0,
+                  run_Shell("ip addr add 192.168.1.10/24 dev eth0 && ip route add default via 192.168.1.1"));
         write_File("/etc/os-release", "NAME=\"Lumerion\"\nPRETTY_NAME=\"Lumerion Test OS 2.1\"\n");
         std::string meminfo = get_Sandbox_Dir() + "/meminfo";
         write_File(meminfo, "MemTotal:       67108864 kB\nMemFree:         1234 kB\n");
@@ -149,15 +154,17 @@ TEST_F(HostDaemon, TwoReportsReachTheBusByteForByte)
                             "[INFO]\t[Network] set_Interface_Name: Interface: eth0, Manager Type: netplan\n";
     ASSERT_EQ(selection, out.substr(0, selection.size()));
     out = out.substr(selection.size());
-    std::regex banner("^\\[INFO\\]\t\\[main\\] main: Lumerion Altra Host Main Daemon v1\\.0\\.3 \\[[0-9a-f]{40}\\] - "
-                      "[A-Z][a-z]{2} [ 1-3][0-9] [0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2}\n");
+    std::regex banner(
+        "^\\[INFO\\]\t\\[main\\] main: Lumerion Altra Host Main Daemon v1\\.0\\.3 \\[[0-9a-f]{40}\\] - "
+        "[A-Z][a-z]{2} [ 1-3][0-9] [0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2}\n");
     EXPECT_TRUE(std::regex_search(out, banner)) << out;
     std::string after_banner = out.substr(out.find('\n') + 1);
-    EXPECT_EQ("[INFO]\t[main] update_Broadcast_Packet: Memory Total Size: 64 GB\n"
-              "[INFO]\t[Network] update_Default_IP_Info: IP: 192.168.1.10, Subnetmask: 255.255.255.0, Gateway: "
-              "192.168.1.1\n"
-              "[INFO]\t[main] update_Broadcast_Packet: Memory Total Size: 64 GB\n",
-              after_banner);
+    EXPECT_EQ(
+        "[INFO]\t[main] update_Broadcast_Packet: Memory Total Size: 64 GB\n"
+        "[INFO]\t[Network] update_Default_IP_Info: IP: 192.168.1.10, Subnetmask: 255.255.255.0, Gateway: "
+        "192.168.1.1\n"
+        "[INFO]\t[main] update_Broadcast_Packet: Memory Total Size: 64 GB\n",
+        after_banner);
     EXPECT_EQ("", daemon.err());
 }
 
@@ -230,9 +237,10 @@ TEST_F(HostDaemon, StaticNetplanHostLoadsItsSettings)
     EXPECT_EQ(7u, bus.packets.size());
     daemon.stop();
     std::string out = daemon.out();
-    std::string selection = "[INFO]\t[Network] set_Interface_Name: Interface: eth0, Manager Type: netplan\n"
-                            "\033[32m[DEBUG]\t[Network] set_Interface_Name: DHCP: 0, IP: 10.0.0.5, Subnetmask: "
-                            "255.255.255.0, Gateway: 10.0.0.1, DNS1: 9.9.9.9, DNS2: \033[0m\n";
+    std::string selection =
+        "[INFO]\t[Network] set_Interface_Name: Interface: eth0, Manager Type: netplan\n"
+        "\033[32m[DEBUG]\t[Network] set_Interface_Name: DHCP: 0, IP: 10.0.0.5, Subnetmask: "
+        "255.255.255.0, Gateway: 10.0.0.1, DNS1: 9.9.9.9, DNS2: \033[0m\n";
     EXPECT_EQ(selection, out.substr(0, selection.size()));
     EXPECT_NE(std::string::npos, out.find("I2C_BMC_Packet_Thread: thread start"));
     EXPECT_NE(std::string::npos, out.find("set_I2C_Packet_Write: Write Packet length: 34\033[0m\n"));
@@ -256,4 +264,4 @@ TEST_F(HostDaemon, UnparsableNetplanFileIsLoggedAndReportsGoOn)
     EXPECT_EQ("network: {ethernets: [\n", read_File("/etc/netplan/01-netcfg.yaml"));
 }
 
-}  // namespace
+} // namespace

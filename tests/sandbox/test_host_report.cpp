@@ -17,16 +17,27 @@
 #include "network.h"
 #include "sandbox.h"
 
-namespace {
+namespace
+{
 
 using Bytes = std::vector<uint8_t>;
 
-int fail_Quietly(BMC::Packet*, uint8_t) { return 0; }
-int ignore_Broadcast(const BMC::Packet&) { return 0; }
+int fail_Quietly(BMC::Packet*, uint8_t)
+{
+    return 0;
+}
+int ignore_Broadcast(const BMC::Packet&)
+{
+    return 0;
+}
 
-std::string text_Of(const Bytes& packet) { return std::string(packet.begin() + 5, packet.end()); }
+std::string text_Of(const Bytes& packet)
+{
+    return std::string(packet.begin() + 5, packet.end());
+}
 
-class HostReport : public ::testing::Test {
+class HostReport : public ::testing::Test
+{
 protected:
     void SetUp() override
     {
@@ -157,4 +168,4 @@ TEST(HostReportDeathTest, DiskListUnavailableEndsAfterMemory)
     EXPECT_EQ((Bytes{0x0D, 0x00, 0x35, 0x00, 0x13, 0, 0, 0, 0, 0, 0, 0, 0}), packets[3]);
 }
 
-}  // namespace
+} // namespace

@@ -13,7 +13,8 @@
 #include "network_access.h"
 #include "sandbox.h"
 
-namespace {
+namespace
+{
 
 namespace fs = std::filesystem;
 using Access = Network_Test_Access;
@@ -70,7 +71,8 @@ void stage(bool dhcp, const char* address, const char* mask, const char* gateway
     c.dns2 = dns2;
 }
 
-class Netplan : public ::testing::Test {
+class Netplan : public ::testing::Test
+{
 protected:
     void SetUp() override
     {
@@ -83,8 +85,9 @@ protected:
     static void put(const std::string& text) { write_File(netplan_file, text); }
 };
 
-const std::string default_document = "network:\n  ethernets:\n    eth0:\n      dhcp4: true\n      nameservers:\n"
-                                     "        addresses:\n          - 1.1.1.1\n          - 8.8.8.8\n";
+const std::string default_document =
+    "network:\n  ethernets:\n    eth0:\n      dhcp4: true\n      nameservers:\n"
+    "        addresses:\n          - 1.1.1.1\n          - 8.8.8.8\n";
 
 const std::string static_entry = "network:\n"
                                  "  version: 2\n"
@@ -110,17 +113,22 @@ TEST_F(Netplan, ReadsEachSettingWithLiveFallbacks)
     const struct {
         const char* name;
         std::string file;
-        std::vector<std::string> expected;  // MODE, IP, GATEWAY, MASK, DNS1, DNS2
+        std::vector<std::string> expected; // MODE, IP, GATEWAY, MASK, DNS1, DNS2
     } cases[] = {
-        {"default", default_document, {"0", "192.168.9.9", "192.168.9.1", "255.255.0.0", "1.1.1.1", "8.8.8.8"}},
+        {"default",
+         default_document,
+         {"0", "192.168.9.9", "192.168.9.1", "255.255.0.0", "1.1.1.1", "8.8.8.8"}},
         {"static", static_entry, {"1", "10.0.0.5", "10.0.0.1", "255.255.255.0", "10.0.0.53", ""}},
         {"no_dhcp4_routes_only",
          "network:\n  ethernets:\n    eth0:\n      addresses: [172.16.0.2/12]\n      routes:\n"
          "        - to: default\n          via: 172.16.0.1\n",
          {"1", "172.16.0.2", "192.168.9.1", "255.240.0.0", "", ""}},
-        {"address_without_prefix", "network:\n  ethernets:\n    eth0:\n      addresses: [10.9.9.9]\n",
+        {"address_without_prefix",
+         "network:\n  ethernets:\n    eth0:\n      addresses: [10.9.9.9]\n",
          {"1", "10.9.9.9", "192.168.9.1", "255.255.0.0", "", ""}},
-        {"null_entry", "network:\n  ethernets:\n    eth0:\n", {"1", "192.168.9.9", "192.168.9.1", "255.255.0.0", "", ""}},
+        {"null_entry",
+         "network:\n  ethernets:\n    eth0:\n",
+         {"1", "192.168.9.9", "192.168.9.1", "255.255.0.0", "", ""}},
     };
     for (const auto& c : cases) {
         put(c.file);
@@ -147,18 +155,20 @@ TEST_F(Netplan, ReadFailuresAreReportedOnce)
         {"network_scalar", "network: 5\n", Type::MODE, "Config File Load Error"},
         {"dhcp4_not_boolean", "network:\n  ethernets:\n    eth0:\n      dhcp4: maybe\n", Type::MODE,
          "Config File Value Error: dhcp4 is not a boolean"},
-        {"address_entry_map", "network:\n  ethernets:\n    eth0:\n      addresses:\n        - 10.0.0.5/24:\n"
-                              "            lifetime: 0\n",
+        {"address_entry_map",
+         "network:\n  ethernets:\n    eth0:\n      addresses:\n        - 10.0.0.5/24:\n"
+         "            lifetime: 0\n",
          Type::IP_ADDRESS, "Config File Value Error: an address entry is not a text"},
-        {"prefix_out_of_range", "network:\n  ethernets:\n    eth0:\n      addresses: [10.0.0.5/40]\n", Type::SUBNETMASK,
-         "Config File Value Error: prefix length of 10.0.0.5/40 is not 0 to 32"},
+        {"prefix_out_of_range", "network:\n  ethernets:\n    eth0:\n      addresses: [10.0.0.5/40]\n",
+         Type::SUBNETMASK, "Config File Value Error: prefix length of 10.0.0.5/40 is not 0 to 32"},
     };
     for (const auto& c : cases) {
         put(c.file);
         Log_Capture log;
         Read r = read_Setting(c.type);
         EXPECT_EQ(1, r.rc) << c.name;
-        EXPECT_EQ(std::string("\033[31m[ERROR]\t[Network] get_Config: ") + c.line + "\033[0m\n", log.text()) << c.name;
+        EXPECT_EQ(std::string("\033[31m[ERROR]\t[Network] get_Config: ") + c.line + "\033[0m\n", log.text())
+            << c.name;
         EXPECT_EQ(c.file, read_File(netplan_file)) << c.name;
     }
 }
@@ -215,13 +225,15 @@ TEST_F(Netplan, StagingWritesNothingUntilApply)
 
 struct UpdateCase {
     const char* name;
-    std::string before;  // empty with `missing`: no file at all
+    std::string before; // empty with `missing`: no file at all
     bool missing;
     bool dhcp;
     std::string after;
 };
 
-class NetplanUpdate : public Netplan, public ::testing::WithParamInterface<UpdateCase> {};
+class NetplanUpdate : public Netplan, public ::testing::WithParamInterface<UpdateCase>
+{
+};
 
 TEST_P(NetplanUpdate, WritesTheEntryAndNetplanAcceptsIt)
 {
@@ -248,9 +260,9 @@ TEST_P(NetplanUpdate, WritesTheEntryAndNetplanAcceptsIt)
     EXPECT_EQ("", g.err);
 }
 
-const std::string static_default =
-    "      addresses:\n        - 192.168.1.10/24\n      routes:\n        - to: default\n          via: 192.168.1.1\n"
-    "      nameservers:\n        addresses:\n          - 9.9.9.9\n";
+const std::string static_default = "      addresses:\n        - 192.168.1.10/24\n      routes:\n        - "
+                                   "to: default\n          via: 192.168.1.1\n"
+                                   "      nameservers:\n        addresses:\n          - 9.9.9.9\n";
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, NetplanUpdate,
@@ -269,17 +281,19 @@ INSTANTIATE_TEST_SUITE_P(
                    "      mtu: 9000\n"
                    "    eth1:\n"
                    "      dhcp4: true\n"},
-        UpdateCase{"ipv6_kept_then_ipv4_appended",
-                   "network:\n  ethernets:\n    eth0:\n      addresses: [\"fe80::5/64\"]\n      dhcp4: true\n", false,
-                   false,
-                   "network:\n  ethernets:\n    eth0:\n      addresses:\n        - fe80::5/64\n"
-                   "        - 192.168.1.10/24\n      dhcp4: false\n      routes:\n        - to: default\n"
-                   "          via: 192.168.1.1\n      nameservers:\n        addresses:\n          - 9.9.9.9\n"},
-        UpdateCase{"missing_interface_added_last", "network:\n  ethernets:\n    eth1:\n      dhcp4: true\n", false,
-                   false, "network:\n  ethernets:\n    eth1:\n      dhcp4: true\n    eth0:\n      dhcp4: false\n" +
-                              static_default},
-        UpdateCase{"empty_file", "", false, false, "network:\n  ethernets:\n    eth0:\n      dhcp4: false\n" +
-                                                      static_default},
+        UpdateCase{
+            "ipv6_kept_then_ipv4_appended",
+            "network:\n  ethernets:\n    eth0:\n      addresses: [\"fe80::5/64\"]\n      dhcp4: true\n",
+            false, false,
+            "network:\n  ethernets:\n    eth0:\n      addresses:\n        - fe80::5/64\n"
+            "        - 192.168.1.10/24\n      dhcp4: false\n      routes:\n        - to: default\n"
+            "          via: 192.168.1.1\n      nameservers:\n        addresses:\n          - 9.9.9.9\n"},
+        UpdateCase{"missing_interface_added_last", "network:\n  ethernets:\n    eth1:\n      dhcp4: true\n",
+                   false, false,
+                   "network:\n  ethernets:\n    eth1:\n      dhcp4: true\n    eth0:\n      dhcp4: false\n" +
+                       static_default},
+        UpdateCase{"empty_file", "", false, false,
+                   "network:\n  ethernets:\n    eth0:\n      dhcp4: false\n" + static_default},
         UpdateCase{"missing_file_gets_the_default_first", "", true, false,
                    "network:\n  ethernets:\n    eth0:\n      dhcp4: false\n" + static_default},
         UpdateCase{"zero_route_kept_with_dhcp",
@@ -297,8 +311,8 @@ INSTANTIATE_TEST_SUITE_P(
                    "      dhcp4: false\n      addresses:\n        - 192.168.1.10/24\n      nameservers:\n"
                    "        addresses:\n          - 9.9.9.9\n"},
         UpdateCase{"comments_dropped",
-                   "# managed by hand\nnetwork:\n  ethernets:\n    eth0:   # the uplink\n      dhcp4: true\n", false,
-                   true, "network:\n  ethernets:\n    eth0:\n      dhcp4: true\n"}),
+                   "# managed by hand\nnetwork:\n  ethernets:\n    eth0:   # the uplink\n      dhcp4: true\n",
+                   false, true, "network:\n  ethernets:\n    eth0:\n      dhcp4: true\n"}),
     [](const ::testing::TestParamInfo<UpdateCase>& info) { return std::string(info.param.name); });
 
 TEST_F(Netplan, EntriesTheUpdateCannotReadLeaveTheFileAlone)
@@ -334,4 +348,4 @@ TEST_F(Netplan, EntriesTheUpdateCannotReadLeaveTheFileAlone)
     }
 }
 
-}  // namespace
+} // namespace

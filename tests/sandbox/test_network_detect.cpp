@@ -16,7 +16,8 @@
 #include "network_access.h"
 #include "sandbox.h"
 
-namespace {
+namespace
+{
 
 namespace fs = std::filesystem;
 using Access = Network_Test_Access;
@@ -61,12 +62,14 @@ mode_t mode_Of(const std::string& path)
     return stat(path.c_str(), &info) == 0 ? (info.st_mode & 07777) : 0;
 }
 
-class Detect : public ::testing::Test {
+class Detect : public ::testing::Test
+{
 protected:
     void SetUp() override
     {
         Network::set_Interface_Name("eth0");
-        for (const char* d : {"/etc/netplan", "/etc/network/interfaces.d", "/etc/NetworkManager/system-connections"})
+        for (const char* d :
+             {"/etc/netplan", "/etc/network/interfaces.d", "/etc/NetworkManager/system-connections"})
             fs::create_directories(d);
         for (const std::string& f : {netplan_file, stanza_file, keyfile})
             fs::remove(f);
@@ -128,18 +131,21 @@ TEST_F(Detect, DefaultNetplanFilePassesTheRealNetplanGenerator)
     ASSERT_EQ(0, run_Shell("/usr/sbin/netplan generate --root-dir " + root + " 2>" + err)) << read_File(err);
     // netplan complains about files that others may read; this one is 0600.
     EXPECT_EQ("", read_File(err));
-    EXPECT_EQ("[Match]\nName=eth0\n\n[Network]\nDHCP=ipv4\nLinkLocalAddressing=ipv6\nDNS=1.1.1.1\nDNS=8.8.8.8\n\n"
-              "[DHCP]\nRouteMetric=100\nUseMTU=true\n",
-              read_File(root + "/run/systemd/network/10-netplan-eth0.network"));
+    EXPECT_EQ(
+        "[Match]\nName=eth0\n\n[Network]\nDHCP=ipv4\nLinkLocalAddressing=ipv6\nDNS=1.1.1.1\nDNS=8.8.8.8\n\n"
+        "[DHCP]\nRouteMetric=100\nUseMTU=true\n",
+        read_File(root + "/run/systemd/network/10-netplan-eth0.network"));
 }
 
 struct ServiceCase {
     const char* name;
-    const char* answer;  // null: no answer at all
+    const char* answer; // null: no answer at all
     bool running;
 };
 
-class ServiceAnswer : public ::testing::TestWithParam<ServiceCase> {};
+class ServiceAnswer : public ::testing::TestWithParam<ServiceCase>
+{
+};
 
 TEST_P(ServiceAnswer, RunningUnlessInactive)
 {
@@ -148,17 +154,16 @@ TEST_P(ServiceAnswer, RunningUnlessInactive)
     EXPECT_EQ(GetParam().running, Access::service_Running());
 }
 
-INSTANTIATE_TEST_SUITE_P(Answers, ServiceAnswer,
-                         ::testing::Values(ServiceCase{"active", "active\n", true},
-                                           ServiceCase{"failed", "failed\n", true},
-                                           ServiceCase{"unknown", "unknown\n", true},
-                                           ServiceCase{"nothing", nullptr, true},
-                                           ServiceCase{"inactive", "inactive\n", false}),
-                         [](const ::testing::TestParamInfo<ServiceCase>& info) {
-                             return std::string(info.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Answers, ServiceAnswer,
+    ::testing::Values(ServiceCase{"active", "active\n", true}, ServiceCase{"failed", "failed\n", true},
+                      ServiceCase{"unknown", "unknown\n", true}, ServiceCase{"nothing", nullptr, true},
+                      ServiceCase{"inactive", "inactive\n", false}),
+    [](const ::testing::TestParamInfo<ServiceCase>& info) { return std::string(info.param.name); });
 
-class DetectKeyfile : public Detect, public ::testing::WithParamInterface<ServiceCase> {};
+class DetectKeyfile : public Detect, public ::testing::WithParamInterface<ServiceCase>
+{
+};
 
 TEST_P(DetectKeyfile, NothingAndRunningWritesTheKeyfile)
 {
@@ -171,8 +176,9 @@ TEST_P(DetectKeyfile, NothingAndRunningWritesTheKeyfile)
     EXPECT_EQ(default_keyfile, read_File(keyfile));
     EXPECT_EQ(0600u, mode_Of(keyfile));
     EXPECT_FALSE(fs::exists(netplan_file));
-    EXPECT_EQ((std::vector<std::string>{"systemctl is-active NetworkManager", lookup_call, "nmcli con reload"}),
-              get_Tool_Calls());
+    EXPECT_EQ(
+        (std::vector<std::string>{"systemctl is-active NetworkManager", lookup_call, "nmcli con reload"}),
+        get_Tool_Calls());
 }
 
 INSTANTIATE_TEST_SUITE_P(Answers, DetectKeyfile,
@@ -185,14 +191,16 @@ INSTANTIATE_TEST_SUITE_P(Answers, DetectKeyfile,
 
 struct LookupCase {
     const char* name;
-    std::string listing;                // what "nmcli -t -f DEVICE,FILENAME con show" prints
-    std::vector<std::string> profiles;  // runtime files present beforehand
+    std::string listing;               // what "nmcli -t -f DEVICE,FILENAME con show" prints
+    std::vector<std::string> profiles; // runtime files present beforehand
     std::vector<std::string> removed;
     bool removed_line;
-    std::string refused;  // the path the daemon declines to remove, if any
+    std::string refused; // the path the daemon declines to remove, if any
 };
 
-class RuntimeProfile : public Detect, public ::testing::WithParamInterface<LookupCase> {};
+class RuntimeProfile : public Detect, public ::testing::WithParamInterface<LookupCase>
+{
+};
 
 TEST_P(RuntimeProfile, OnlyTheRetainedRunPathIsRemoved)
 {
@@ -215,8 +223,9 @@ TEST_P(RuntimeProfile, OnlyTheRetainedRunPathIsRemoved)
         expected += "[INFO]\t[Network] init_Network_Manager_Config: Removed old Config\n";
     expected += "[INFO]\t[Network] init_Network_Manager_Config: Config Reloaded\n";
     EXPECT_EQ(expected, log.text());
-    EXPECT_EQ((std::vector<std::string>{"systemctl is-active NetworkManager", lookup_call, "nmcli con reload"}),
-              get_Tool_Calls());
+    EXPECT_EQ(
+        (std::vector<std::string>{"systemctl is-active NetworkManager", lookup_call, "nmcli con reload"}),
+        get_Tool_Calls());
 }
 
 const std::string run_a = "/run/NetworkManager/system-connections/eth0.nmconnection";
@@ -224,15 +233,18 @@ const std::string run_b = "/run/NetworkManager/system-connections/eth0-2.nmconne
 
 INSTANTIATE_TEST_SUITE_P(
     Lookups, RuntimeProfile,
-    ::testing::Values(LookupCase{"empty", "", {run_a}, {}, false, ""},
-                      LookupCase{"one_path", "eth0:" + run_a + "\nlo:/etc/x.nmconnection\n", {run_a}, {run_a}, true,
-                                 ""},
-                      LookupCase{"several_paths_last_line_kept", "eth0:" + run_a + "\neth0:" + run_b + "\n",
-                                 {run_a, run_b}, {run_b}, true, ""},
-                      LookupCase{"other_device_only", "eth1:" + run_a + "\n", {run_a}, {}, false, ""},
-                      LookupCase{"missing_file", "eth0:" + run_a + "\n", {}, {}, false, ""},
-                      LookupCase{"dot_dot", "eth0:/run/../etc/hosts\n", {"/etc/hosts"}, {}, false,
-                                 "/run/../etc/hosts"}),
+    ::testing::Values(
+        LookupCase{"empty", "", {run_a}, {}, false, ""},
+        LookupCase{"one_path", "eth0:" + run_a + "\nlo:/etc/x.nmconnection\n", {run_a}, {run_a}, true, ""},
+        LookupCase{"several_paths_last_line_kept",
+                   "eth0:" + run_a + "\neth0:" + run_b + "\n",
+                   {run_a, run_b},
+                   {run_b},
+                   true,
+                   ""},
+        LookupCase{"other_device_only", "eth1:" + run_a + "\n", {run_a}, {}, false, ""},
+        LookupCase{"missing_file", "eth0:" + run_a + "\n", {}, {}, false, ""},
+        LookupCase{"dot_dot", "eth0:/run/../etc/hosts\n", {"/etc/hosts"}, {}, false, "/run/../etc/hosts"}),
     [](const ::testing::TestParamInfo<LookupCase>& info) { return std::string(info.param.name); });
 
 TEST_F(Detect, PathOutsideRunIsNeverRemoved)
@@ -245,7 +257,8 @@ TEST_F(Detect, PathOutsideRunIsNeverRemoved)
     Log_Capture log;
     EXPECT_EQ(Type::NETWORK_MANAGER, Access::detect(nullptr, 0));
     EXPECT_EQ(passwd, read_File("/etc/passwd"));
-    EXPECT_NE(std::string::npos, log.text().find("not removing /etc/passwd: not a runtime profile under /run/"));
+    EXPECT_NE(std::string::npos,
+              log.text().find("not removing /etc/passwd: not a runtime profile under /run/"));
 }
 
 TEST_F(Detect, PathCopiesAreCutAndNotTerminated)
@@ -299,11 +312,13 @@ TEST_F(Detect, UnwritableDefaultFileGivesUnknown)
         const char* mount;
         const char* function;
     } cases[] = {
-        {"netplan_full", "inactive\n", "/etc/netplan", "mount -t tmpfs -o size=4k lumerion-full /etc/netplan && "
-                                                       "dd if=/dev/zero of=/etc/netplan/fill bs=4k count=1 2>/dev/null",
+        {"netplan_full", "inactive\n", "/etc/netplan",
+         "mount -t tmpfs -o size=4k lumerion-full /etc/netplan && "
+         "dd if=/dev/zero of=/etc/netplan/fill bs=4k count=1 2>/dev/null",
          "init_netplan_Config"},
         {"netplan_read_only", "inactive\n", "/etc/netplan",
-         "mount --bind /etc/netplan /etc/netplan && mount -o remount,bind,ro /etc/netplan", "init_netplan_Config"},
+         "mount --bind /etc/netplan /etc/netplan && mount -o remount,bind,ro /etc/netplan",
+         "init_netplan_Config"},
         {"keyfile_read_only", "active\n", "/etc/NetworkManager/system-connections",
          "mount --bind /etc/NetworkManager/system-connections /etc/NetworkManager/system-connections && "
          "mount -o remount,bind,ro /etc/NetworkManager/system-connections",
@@ -318,7 +333,8 @@ TEST_F(Detect, UnwritableDefaultFileGivesUnknown)
         memset(buffer, 0, sizeof(buffer));
         EXPECT_EQ(Type::UNKNOWN, Access::detect(buffer, sizeof(buffer))) << c.name;
         EXPECT_EQ(0, buffer[0]) << c.name;
-        EXPECT_EQ(std::string("\033[31m[ERROR]\t[Network] ") + c.function + ": Generate Failed\033[0m\n", log.text())
+        EXPECT_EQ(std::string("\033[31m[ERROR]\t[Network] ") + c.function + ": Generate Failed\033[0m\n",
+                  log.text())
             << c.name;
         EXPECT_FALSE(fs::exists(netplan_file)) << c.name;
         EXPECT_FALSE(fs::exists(keyfile)) << c.name;
@@ -354,7 +370,7 @@ TEST(Ipv4Pattern, WholeEntryMatches)
         const char* text;
         bool match;
     } cases[] = {
-        {"192.168.1.10/24", true}, {"192.168.1.10", true}, {"10.0.0.1/8", true},   {"0.0.0.0/0", true},
+        {"192.168.1.10/24", true}, {"192.168.1.10", true},  {"10.0.0.1/8", true},  {"0.0.0.0/0", true},
         {"255.255.255.255", true}, {"256.1.1.1/24", false}, {"fe80::1/64", false}, {"2001:db8::5/64", false},
         {"01.2.3.4", false},       {"1.2.3", false},        {"", false},           {"a.b.c.d", false},
     };
@@ -362,4 +378,4 @@ TEST(Ipv4Pattern, WholeEntryMatches)
         EXPECT_EQ(c.match, Access::ipv4_Match(c.text)) << c.text;
 }
 
-}  // namespace
+} // namespace

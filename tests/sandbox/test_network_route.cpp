@@ -4,7 +4,8 @@
 #include "sandbox.h"
 
 // Each test runs in a fresh sandbox process, so the live record starts empty.
-namespace {
+namespace
+{
 
 Network::Config refresh()
 {
@@ -91,4 +92,4 @@ TEST(InterfaceMac, ReadsTheAddressTheKernelHolds)
     Network::set_Interface_Name("eth0");
 }
 
-}  // namespace
+} // namespace

@@ -16,7 +16,8 @@
 #include "network_access.h"
 #include "sandbox.h"
 
-namespace {
+namespace
+{
 
 namespace fs = std::filesystem;
 using Access = Network_Test_Access;
@@ -63,12 +64,11 @@ std::string nmcli_Offline_Modify(const std::string& logged_call)
     std::string profile = get_Sandbox_Dir() + "/profile.nmconnection";
     write_File(profile, "[connection]\nid=eth0\n" + read_File(keyfile).substr(strlen("[connection]\n")));
     std::string out = get_Sandbox_Dir() + "/offline.out";
-    int rc = run_Shell("/usr/bin/nmcli --offline connection modify " + logged_call.substr(prefix.size()) + " < " +
-                       profile + " > " + out + " 2>&1");
+    int rc = run_Shell("/usr/bin/nmcli --offline connection modify " + logged_call.substr(prefix.size()) +
+                       " < " + profile + " > " + out + " 2>&1");
     EXPECT_EQ(0, rc) << read_File(out);
     return read_File(out);
 }
-
 
 // A text item as a BMC sends it: the text and its NUL.
 void send_Text(uint8_t subaddress, const std::string& text)
@@ -106,11 +106,13 @@ void send_Dhcp_Sequence()
     send_Byte(BMC::SUBADDRESS_NETWORK_CONFIG_APPLY, 0);
 }
 
-class Settings : public ::testing::Test {
+class Settings : public ::testing::Test
+{
 protected:
     void SetUp() override
     {
-        for (const char* d : {"/etc/netplan", "/etc/network/interfaces.d", "/etc/NetworkManager/system-connections"})
+        for (const char* d :
+             {"/etc/netplan", "/etc/network/interfaces.d", "/etc/NetworkManager/system-connections"})
             fs::create_directories(d);
         Access::live().ip4_address = "192.168.9.9";
         Access::live().ip4_subnetmask = "255.255.0.0";
@@ -138,25 +140,28 @@ TEST_F(Settings, IfupdownModeRoundTripKeepsTheStaticValues)
     EXPECT_EQ("", read_Setting(Type::DNS1));
 
     EXPECT_EQ(0, Network::set_Config(Type::MODE, ""));
-    EXPECT_EQ("auto eth0\niface eth0 inet dhcp\n    hwaddress ether 02:00:00:00:00:01\n    #address 192.168.1.10\n"
-              "    #netmask 255.255.255.0\n    #gateway 192.168.1.1\n",
-              read_File(stanza_file));
+    EXPECT_EQ(
+        "auto eth0\niface eth0 inet dhcp\n    hwaddress ether 02:00:00:00:00:01\n    #address 192.168.1.10\n"
+        "    #netmask 255.255.255.0\n    #gateway 192.168.1.1\n",
+        read_File(stanza_file));
     EXPECT_EQ("hwaddress: 02:00:00:00:00:01\n", ifquery(stanza_file));
     EXPECT_EQ("0", read_Setting(Type::MODE));
     EXPECT_EQ("", read_Setting(Type::IP_ADDRESS));
 
     EXPECT_EQ(0, Network::set_Config(Type::MODE, "\x01"));
     EXPECT_EQ(static_stanza, read_File(stanza_file));
-    EXPECT_EQ("hwaddress: 02:00:00:00:00:01\naddress: 192.168.1.10\nnetmask: 255.255.255.0\ngateway: 192.168.1.1\n"
-              "broadcast: 192.168.1.255\n",
-              ifquery(stanza_file));
+    EXPECT_EQ(
+        "hwaddress: 02:00:00:00:00:01\naddress: 192.168.1.10\nnetmask: 255.255.255.0\ngateway: 192.168.1.1\n"
+        "broadcast: 192.168.1.255\n",
+        ifquery(stanza_file));
     EXPECT_TRUE(get_Tool_Calls().empty());
 }
 
 TEST_F(Settings, IfupdownWritesAtOnce)
 {
-    write_File(stanza_file, "iface eth0 inet static\n    hwaddress ether 02:00:00:00:00:01\n    #address 10.0.0.5\n"
-                            "    netmask 255.255.0.0\n");
+    write_File(stanza_file,
+               "iface eth0 inet static\n    hwaddress ether 02:00:00:00:00:01\n    #address 10.0.0.5\n"
+               "    netmask 255.255.0.0\n");
     select("");
     EXPECT_EQ(0, Network::set_Config(Type::IP_ADDRESS, "10.0.0.6"));
     EXPECT_EQ(0, Network::set_Config(Type::GATEWAY, "10.0.0.1"));
@@ -179,7 +184,9 @@ struct NmRead {
     std::vector<std::string> expected; // MODE, IP, GATEWAY, MASK, DNS1, DNS2
 };
 
-class NetworkManagerRead : public Settings, public ::testing::WithParamInterface<NmRead> {};
+class NetworkManagerRead : public Settings, public ::testing::WithParamInterface<NmRead>
+{
+};
 
 TEST_P(NetworkManagerRead, EachAnswerForm)
 {
@@ -187,7 +194,8 @@ TEST_P(NetworkManagerRead, EachAnswerForm)
     const char* fields[] = {"ipv4.method", "ipv4.addresses", "ipv4.gateway", "ipv4.dns"};
     for (size_t i = 0; i < 4; ++i)
         if (!GetParam().answers[i].empty())
-            set_Tool_Answer("nmcli", std::string("-t -f ") + fields[i] + " con show eth0", GetParam().answers[i]);
+            set_Tool_Answer("nmcli", std::string("-t -f ") + fields[i] + " con show eth0",
+                            GetParam().answers[i]);
     for (uint8_t t = 0; t < 6; ++t) {
         uint8_t rc = 9;
         EXPECT_EQ(GetParam().expected[t], read_Setting(static_cast<Type>(t), &rc)) << "type " << int(t);
@@ -205,9 +213,11 @@ INSTANTIATE_TEST_SUITE_P(
         NmRead{"auto_one_dns",
                {"ipv4.method:auto\n", "ipv4.addresses:\n", "ipv4.gateway:\n", "ipv4.dns:8.8.8.8\n"},
                {"0", "192.168.9.9", "192.168.9.1", "255.255.0.0", "8.8.8.8", ""}},
-        NmRead{"no_dns", {"ipv4.method:auto\n", "", "", "ipv4.dns:\n"},
+        NmRead{"no_dns",
+               {"ipv4.method:auto\n", "", "", "ipv4.dns:\n"},
                {"0", "192.168.9.9", "", "255.255.0.0", "", ""}},
-        NmRead{"prefix_zero_and_32", {"", "ipv4.addresses:10.0.0.5/0\n", "", ""},
+        NmRead{"prefix_zero_and_32",
+               {"", "ipv4.addresses:10.0.0.5/0\n", "", ""},
                {"1", "10.0.0.5", "", "0.0.0.0", "", ""}},
         NmRead{"empty_capture", {"", "", "", ""}, {"1", "192.168.9.9", "", "255.255.0.0", "", ""}}),
     [](const ::testing::TestParamInfo<NmRead>& info) { return std::string(info.param.name); });
@@ -229,11 +239,13 @@ TEST_F(Settings, NetplanHostThroughTheHandler)
 {
     select("netplan");
     send_Static_Sequence("node-7");
-    EXPECT_EQ((std::vector<std::string>{"netplan apply", "hostnamectl set-hostname node-7"}), get_Tool_Calls());
-    EXPECT_EQ("network:\n  ethernets:\n    eth0:\n      dhcp4: false\n      addresses:\n        - 192.168.1.10/24\n"
-              "      routes:\n        - to: default\n          via: 192.168.1.1\n      nameservers:\n"
-              "        addresses:\n          - 9.9.9.9\n          - 1.0.0.1\n",
-              read_File(netplan_file));
+    EXPECT_EQ((std::vector<std::string>{"netplan apply", "hostnamectl set-hostname node-7"}),
+              get_Tool_Calls());
+    EXPECT_EQ(
+        "network:\n  ethernets:\n    eth0:\n      dhcp4: false\n      addresses:\n        - 192.168.1.10/24\n"
+        "      routes:\n        - to: default\n          via: 192.168.1.1\n      nameservers:\n"
+        "        addresses:\n          - 9.9.9.9\n          - 1.0.0.1\n",
+        read_File(netplan_file));
     clear_Tool_Calls();
     send_Dhcp_Sequence();
     EXPECT_EQ(std::vector<std::string>{"netplan apply"}, get_Tool_Calls());
@@ -247,20 +259,24 @@ TEST_F(Settings, IfupdownHostThroughTheHandler)
     write_File(stanza_file, "auto eth0\niface eth0 inet dhcp\n    hwaddress ether 02:00:00:00:00:01\n");
     select("");
     send_Static_Sequence("node-8");
-    EXPECT_EQ((std::vector<std::string>{"systemctl restart networking.service", "hostnamectl set-hostname node-8"}),
-              get_Tool_Calls());
-    EXPECT_EQ("auto eth0\niface eth0 inet static\n    hwaddress ether 02:00:00:00:00:01\n\naddress 192.168.1.10\n"
-              "netmask 255.255.255.0\ngateway 192.168.1.1",
-              read_File(stanza_file));
-    EXPECT_EQ("hwaddress: 02:00:00:00:00:01\naddress: 192.168.1.10\nnetmask: 255.255.255.0\ngateway: 192.168.1.1\n"
-              "broadcast: 192.168.1.255\n",
-              ifquery(stanza_file));
+    EXPECT_EQ(
+        (std::vector<std::string>{"systemctl restart networking.service", "hostnamectl set-hostname node-8"}),
+        get_Tool_Calls());
+    EXPECT_EQ(
+        "auto eth0\niface eth0 inet static\n    hwaddress ether 02:00:00:00:00:01\n\naddress 192.168.1.10\n"
+        "netmask 255.255.255.0\ngateway 192.168.1.1",
+        read_File(stanza_file));
+    EXPECT_EQ(
+        "hwaddress: 02:00:00:00:00:01\naddress: 192.168.1.10\nnetmask: 255.255.255.0\ngateway: 192.168.1.1\n"
+        "broadcast: 192.168.1.255\n",
+        ifquery(stanza_file));
     clear_Tool_Calls();
     send_Dhcp_Sequence();
     EXPECT_EQ(std::vector<std::string>{"systemctl restart networking.service"}, get_Tool_Calls());
-    EXPECT_EQ("auto eth0\niface eth0 inet dhcp\n    hwaddress ether 02:00:00:00:00:01\n\n#address 192.168.1.10\n"
-              "#netmask 255.255.255.0\n#gateway 192.168.1.1",
-              read_File(stanza_file));
+    EXPECT_EQ(
+        "auto eth0\niface eth0 inet dhcp\n    hwaddress ether 02:00:00:00:00:01\n\n#address 192.168.1.10\n"
+        "#netmask 255.255.255.0\n#gateway 192.168.1.1",
+        read_File(stanza_file));
     EXPECT_EQ("hwaddress: 02:00:00:00:00:01\n", ifquery(stanza_file));
 }
 
@@ -311,8 +327,9 @@ TEST_F(Settings, HandlerDebugLines)
     const char* p = "\033[32m[DEBUG]\t[I2C Packet] I2C_BMC_Packet_Hander: ";
     EXPECT_EQ(std::string(p) + "MODE=1 \033[0m\n" + p + "IP_ADDRESS=192.168.1.10 \033[0m\n" + p +
                   "GATEWAY=192.168.1.1 \033[0m\n" + p + "SUBNETMASK=255.255.255.0 \033[0m\n" + p +
-                  "DNS1=9.9.9.9 \033[0m\n" + p + "DNS2= \033[0m\n" + p + "default=02:00:00:00:00:01 \033[0m\n" + p +
-                  "default=now \033[0m\n" + p + "subaddress 6 without data ignored \033[0m\n",
+                  "DNS1=9.9.9.9 \033[0m\n" + p + "DNS2= \033[0m\n" + p +
+                  "default=02:00:00:00:00:01 \033[0m\n" + p + "default=now \033[0m\n" + p +
+                  "subaddress 6 without data ignored \033[0m\n",
               log.text());
     // Nothing was applied: the data-less APPLY called nothing.
     EXPECT_TRUE(get_Tool_Calls().empty());
@@ -357,13 +374,15 @@ TEST_F(Settings, InjectionAttemptsChangeNothing)
         send_Text(BMC::SUBADDRESS_NETWORK_CONFIG_HOSTNAME, "node;touch " + marker);
         send_Text(BMC::SUBADDRESS_NETWORK_CONFIG_HOSTNAME, "$(touch " + marker + ")");
         std::string lines = log.text();
-        EXPECT_EQ(files_before, read_File(netplan_file) + read_File(stanza_file) + read_File(keyfile)) << manager;
+        EXPECT_EQ(files_before, read_File(netplan_file) + read_File(stanza_file) + read_File(keyfile))
+            << manager;
         EXPECT_TRUE(get_Tool_Calls().empty()) << manager;
         EXPECT_FALSE(fs::exists(marker)) << manager;
         EXPECT_EQ(before.ip4_address, Access::staged().ip4_address) << manager;
         EXPECT_EQ(before.ip4_gateway, Access::staged().ip4_gateway) << manager;
         EXPECT_EQ(before.dns1, Access::staged().dns1) << manager;
-        EXPECT_NE(std::string::npos, lines.find("[Network] set_Config: refused IP_ADDRESS: not a plain IPv4 value"));
+        EXPECT_NE(std::string::npos,
+                  lines.find("[Network] set_Config: refused IP_ADDRESS: not a plain IPv4 value"));
         EXPECT_NE(std::string::npos, lines.find("[Config] set_Config_Hostname: refused hostname"));
     }
 }
@@ -384,7 +403,8 @@ TEST_F(Settings, NoManagerMeansNothingToApply)
 {
     // A read-only /etc/netplan on a bare host: no default file, no manager.
     set_Tool_Answer("systemctl", "is-active NetworkManager", "inactive\n");
-    ASSERT_EQ(0, run_Shell("mount --bind /etc/netplan /etc/netplan && mount -o remount,bind,ro /etc/netplan"));
+    ASSERT_EQ(0,
+              run_Shell("mount --bind /etc/netplan /etc/netplan && mount -o remount,bind,ro /etc/netplan"));
     EXPECT_EQ(1, Network::set_Config(Type::IP_ADDRESS, "1.2.3.4"));
     EXPECT_FALSE(Network::set_Config_Apply());
     char buffer[16];
@@ -392,4 +412,4 @@ TEST_F(Settings, NoManagerMeansNothingToApply)
     run_Shell("umount /etc/netplan");
 }
 
-}  // namespace
+} // namespace

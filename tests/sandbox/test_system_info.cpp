@@ -7,7 +7,8 @@
 #include "sandbox.h"
 #include "system_info.h"
 
-namespace {
+namespace
+{
 
 const char* const lsblk_args = "-p -o NAME,SIZE,TYPE -n --exclude 1,7";
 
@@ -89,7 +90,9 @@ struct MemoryCase {
     uint64_t gib;
 };
 
-class MemoryTotal : public ::testing::TestWithParam<MemoryCase> {};
+class MemoryTotal : public ::testing::TestWithParam<MemoryCase>
+{
+};
 
 TEST_P(MemoryTotal, WholeGibibytes)
 {
@@ -138,4 +141,4 @@ TEST(SetHostname, RunsHostnamectlForValidNamesOnly)
               get_Tool_Calls());
 }
 
-}  // namespace
+} // namespace

@@ -15,7 +15,8 @@
 #include "bus_reader.h"
 #include "sandbox.h"
 
-namespace {
+namespace
+{
 
 using Bytes = std::vector<uint8_t>;
 
@@ -24,12 +25,15 @@ std::atomic<int> error_calls{0};
 int count_Error(BMC::Packet* response, uint8_t)
 {
     ++error_calls;
-    BMC::init_Packet(response, BMC::NODE_ID::BMC, false, BMC::PACKET_TYPE::ERROR, false, BMC::ADDRESS::DESCRIPTION,
-                     0, BMC::DATA_TYPE::UINT8, nullptr, 0);
+    BMC::init_Packet(response, BMC::NODE_ID::BMC, false, BMC::PACKET_TYPE::ERROR, false,
+                     BMC::ADDRESS::DESCRIPTION, 0, BMC::DATA_TYPE::UINT8, nullptr, 0);
     return 0;
 }
 
-int ignore_Broadcast(const BMC::Packet&) { return 0; }
+int ignore_Broadcast(const BMC::Packet&)
+{
+    return 0;
+}
 
 Bytes wire(const BMC::Packet& packet)
 {
@@ -41,11 +45,12 @@ Bytes wire(const BMC::Packet& packet)
 void make_Write(BMC::Packet* packet, uint8_t subaddress, uint8_t value, bool response_required = false,
                 BMC::NODE_ID node = BMC::NODE_ID::BMC)
 {
-    BMC::init_Packet(packet, node, false, BMC::PACKET_TYPE::WRITE, response_required, BMC::ADDRESS::DESCRIPTION,
-                     subaddress, BMC::DATA_TYPE::UINT8, &value, 1);
+    BMC::init_Packet(packet, node, false, BMC::PACKET_TYPE::WRITE, response_required,
+                     BMC::ADDRESS::DESCRIPTION, subaddress, BMC::DATA_TYPE::UINT8, &value, 1);
 }
 
-class Transmit : public ::testing::Test {
+class Transmit : public ::testing::Test
+{
 protected:
     void TearDown() override { set_I2C_BMC_Packet_Thread_Stop(); }
 };
@@ -176,4 +181,4 @@ TEST_F(Transmit, MissingDeviceFailsPromptly)
     EXPECT_EQ(1, set_I2C_BMC_Packet_Request(request, &response));
 }
 
-}  // namespace
+} // namespace

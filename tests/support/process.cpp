@@ -9,7 +9,8 @@
 
 #include <stdexcept>
 
-namespace {
+namespace
+{
 
 struct Pipe {
     int fd[2] = {-1, -1};
@@ -41,7 +42,7 @@ std::vector<char*> to_Argv(const std::vector<std::string>& items)
     return out;
 }
 
-}  // namespace
+} // namespace
 
 Process_Result run_Process(const std::vector<std::string>& argv, const std::vector<std::string>& env)
 {

@@ -7,7 +7,7 @@
 // Runs a program to its end with exactly the given environment and returns
 // what it wrote; for tests that must see a fresh process start.
 struct Process_Result {
-    int exit_status = -1;  // the exit code, or 128 + signal
+    int exit_status = -1; // the exit code, or 128 + signal
     std::string out;
     std::string err;
 };

@@ -10,7 +10,8 @@
 #include <sstream>
 #include <stdexcept>
 
-namespace {
+namespace
+{
 
 std::string get_Env(const char* name)
 {
@@ -30,9 +31,12 @@ std::string get_Answer_Name(const std::string& args)
     return name;
 }
 
-}  // namespace
+} // namespace
 
-std::string get_Sandbox_Dir() { return get_Env("HOST_SANDBOX_DIR"); }
+std::string get_Sandbox_Dir()
+{
+    return get_Env("HOST_SANDBOX_DIR");
+}
 
 void set_Tool_Answer(const std::string& tool, const std::string& args, const std::string& text,
                      int exit_status)
@@ -56,7 +60,10 @@ std::vector<std::string> get_Tool_Calls()
     return calls;
 }
 
-void clear_Tool_Calls() { write_File(get_Env("HOST_SANDBOX_TOOL_LOG"), ""); }
+void clear_Tool_Calls()
+{
+    write_File(get_Env("HOST_SANDBOX_TOOL_LOG"), "");
+}
 
 int run_Shell(const std::string& command)
 {
@@ -80,7 +87,10 @@ void write_File(const std::string& path, const std::string& text)
     out << text;
 }
 
-Log_Capture::Log_Capture() : path(get_Sandbox_Dir() + "/capture.log") { set_Log_Output_File(path.c_str(), "w"); }
+Log_Capture::Log_Capture() : path(get_Sandbox_Dir() + "/capture.log")
+{
+    set_Log_Output_File(path.c_str(), "w");
+}
 
 std::string Log_Capture::text()
 {

@@ -2,7 +2,8 @@
 // a static initialiser, which only works if the log set itself up first.
 #include "log.h"
 
-namespace {
+namespace
+{
 
 const char* const __log_tag = "main";
 
@@ -10,7 +11,7 @@ struct Early_Logger {
     Early_Logger() { LOG_INFO("loaded"); }
 } early_logger;
 
-}  // namespace
+} // namespace
 
 int main()
 {

@@ -6,7 +6,8 @@
 
 #include "bmc_frame.h"
 
-namespace {
+namespace
+{
 
 using Bytes = std::vector<uint8_t>;
 
@@ -144,7 +145,8 @@ std::string line_For(const Bytes& bytes, bool json)
 
 TEST(PacketLine, TextAndJsonForms)
 {
-    Bytes ip = {0x12, 0x00, 0x55, 0x00, 0x02, '1', '9', '2', '.', '1', '6', '8', '.', '1', '.', '1', '0', 0x00};
+    Bytes ip = {0x12, 0x00, 0x55, 0x00, 0x02, '1', '9', '2', '.',
+                '1',  '6',  '8',  '.',  '1',  '.', '1', '0', 0x00};
     EXPECT_EQ("+1.500s BMC WRITE DESCRIPTION/IP_ADDRESS STRING \"192.168.1.10\" | "
               "12 00 55 00 02 31 39 32 2e 31 36 38 2e 31 2e 31 30 00",
               line_For(ip, false));
@@ -176,7 +178,8 @@ TEST(PacketLine, TextsAreEscapedAndUndividedDataIsFlagged)
 
 TEST(ErrorLine, TextAndJson)
 {
-    EXPECT_EQ("+1.500s ERROR malformed length byte 0x01 | 01", get_Error_Line("malformed length byte 0x01", {1}, 1.5, false));
+    EXPECT_EQ("+1.500s ERROR malformed length byte 0x01 | 01",
+              get_Error_Line("malformed length byte 0x01", {1}, 1.5, false));
     EXPECT_EQ("{\"t\":1.500,\"error\":\"x\",\"raw\":\"0102\"}", get_Error_Line("x", {1, 2}, 1.5, true));
 }
 
@@ -197,4 +200,4 @@ TEST(Names, VocabularyAndUnknownValues)
     EXPECT_EQ("0x0B", get_Data_Type_Name(11));
 }
 
-}  // namespace
+} // namespace

@@ -13,7 +13,8 @@
 #include <string>
 #include <vector>
 
-namespace {
+namespace
+{
 
 using Bytes = std::vector<uint8_t>;
 
@@ -24,7 +25,8 @@ const Bytes disk_count = {0x06, 0x00, 0x05, 0x00, 0x09, 0x02};
 /* 0D 00 35 00 13 40..: WRITE UINT64 DESCRIPTION/MEMORY_SIZE 64 */
 const Bytes memory = {0x0D, 0x00, 0x35, 0x00, 0x13, 0x40, 0, 0, 0, 0, 0, 0, 0};
 
-class Monitor : public ::testing::Test {
+class Monitor : public ::testing::Test
+{
 protected:
     void SetUp() override
     {
@@ -37,8 +39,8 @@ protected:
     std::string write_Capture(const Bytes& bytes)
     {
         std::string path = dir + "/capture.bin";
-        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                    static_cast<std::streamsize>(bytes.size()));
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
         return path;
     }
 
@@ -98,7 +100,8 @@ TEST_F(Monitor, StandardInputAsJson)
 {
     auto lines = run(monitor + " --json - < " + write_Capture(disk_count));
     EXPECT_EQ((std::vector<std::string>{
-                  "{\"length\":6,\"node\":\"BMC\",\"broadcast\":false,\"type\":\"WRITE\",\"response_required\":false,"
+                  "{\"length\":6,\"node\":\"BMC\",\"broadcast\":false,\"type\":\"WRITE\",\"response_"
+                  "required\":false,"
                   "\"address\":\"DESCRIPTION\",\"subaddress\":\"DISK_COUNT\",\"subaddress_value\":9,"
                   "\"data_type\":\"UINT8\",\"value\":2,\"raw\":\"060005000902\"}"}),
               lines);
@@ -161,4 +164,4 @@ TEST_F(Monitor, SlaveMqueueOneMessagePerRead)
               lines_Of(out));
 }
 
-}  // namespace
+} // namespace

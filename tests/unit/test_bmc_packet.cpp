@@ -8,7 +8,8 @@
 
 using namespace BMC;
 
-namespace {
+namespace
+{
 
 using Bytes = std::vector<uint8_t>;
 
@@ -47,7 +48,9 @@ Bytes as_Bytes(const void* p, size_t n)
     return Bytes(b, b + n);
 }
 
-class GoldenPacket : public ::testing::TestWithParam<Golden> {};
+class GoldenPacket : public ::testing::TestWithParam<Golden>
+{
+};
 
 TEST_P(GoldenPacket, BuildsTheBytesTheBmcExpects)
 {
@@ -67,26 +70,62 @@ INSTANTIATE_TEST_SUITE_P(
                as_Bytes(cpu_name, sizeof(cpu_name)), sizeof(cpu_name),
                with_Header({0x22, 0x00, 0x55, 0x00, 0x0E}, std::string(cpu_name, sizeof(cpu_name)))},
         /* 0D 00 35 00 13: len 13, node BMC, WRITE UINT64, DESCRIPTION, MEMORY_SIZE; 64 little-endian */
-        Golden{"memory", PACKET_TYPE::WRITE, false, SUBADDRESS_DESCRIPTION_MEMORY_SIZE, DATA_TYPE::UINT64,
-               as_Bytes(&memory_64, 8), 1,
+        Golden{"memory",
+               PACKET_TYPE::WRITE,
+               false,
+               SUBADDRESS_DESCRIPTION_MEMORY_SIZE,
+               DATA_TYPE::UINT64,
+               as_Bytes(&memory_64, 8),
+               1,
                {0x0D, 0x00, 0x35, 0x00, 0x13, 0x40, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}},
         /* 06 00 05 00 09 02: len 6, node BMC, WRITE UINT8, DESCRIPTION, DISK_COUNT 2 */
-        Golden{"disks", PACKET_TYPE::WRITE, false, SUBADDRESS_DESCRIPTION_DISK_COUNT, DATA_TYPE::UINT8,
-               as_Bytes(&disk_count_2, 1), 1, {0x06, 0x00, 0x05, 0x00, 0x09, 0x02}},
+        Golden{"disks",
+               PACKET_TYPE::WRITE,
+               false,
+               SUBADDRESS_DESCRIPTION_DISK_COUNT,
+               DATA_TYPE::UINT8,
+               as_Bytes(&disk_count_2, 1),
+               1,
+               {0x06, 0x00, 0x05, 0x00, 0x09, 0x02}},
         /* 06 00 55 00 02 00: an empty address text goes as its one NUL byte */
-        Golden{"empty_ip", PACKET_TYPE::WRITE, false, SUBADDRESS_DESCRIPTION_IP_ADDRESS, DATA_TYPE::STRING,
-               {0x00}, 1, {0x06, 0x00, 0x55, 0x00, 0x02, 0x00}},
+        Golden{"empty_ip",
+               PACKET_TYPE::WRITE,
+               false,
+               SUBADDRESS_DESCRIPTION_IP_ADDRESS,
+               DATA_TYPE::STRING,
+               {0x00},
+               1,
+               {0x06, 0x00, 0x55, 0x00, 0x02, 0x00}},
         /* 03 00 02: len 3, node BMC, PING_RESPONSE; no address, subaddress or data */
-        Golden{"ping_response", PACKET_TYPE::PING_RESPONSE, false, 0, DATA_TYPE::UINT8, {}, 0,
+        Golden{"ping_response",
+               PACKET_TYPE::PING_RESPONSE,
+               false,
+               0,
+               DATA_TYPE::UINT8,
+               {},
+               0,
                {0x03, 0x00, 0x02}},
         /* 05 00 00 00 00: len 5, node BMC, ERROR, DESCRIPTION 0, no data */
-        Golden{"error", PACKET_TYPE::ERROR, false, 0, DATA_TYPE::UINT8, {}, 0, {0x05, 0x00, 0x00, 0x00, 0x00}},
+        Golden{
+            "error", PACKET_TYPE::ERROR, false, 0, DATA_TYPE::UINT8, {}, 0, {0x05, 0x00, 0x00, 0x00, 0x00}},
         /* 03 00 81: PING with response required; data passed in is ignored */
-        Golden{"ping_drops_data", PACKET_TYPE::PING, true, 7, DATA_TYPE::UINT8, {0x11, 0x22}, 2,
+        Golden{"ping_drops_data",
+               PACKET_TYPE::PING,
+               true,
+               7,
+               DATA_TYPE::UINT8,
+               {0x11, 0x22},
+               2,
                {0x03, 0x00, 0x81}},
         /* 05 00 05 00 13: WRITE with zero UINT64 elements is a bare header */
-        Golden{"write_no_data", PACKET_TYPE::WRITE, false, SUBADDRESS_DESCRIPTION_MEMORY_SIZE, DATA_TYPE::UINT64,
-               as_Bytes(&memory_64, 8), 0, {0x05, 0x00, 0x05, 0x00, 0x13}}),
+        Golden{"write_no_data",
+               PACKET_TYPE::WRITE,
+               false,
+               SUBADDRESS_DESCRIPTION_MEMORY_SIZE,
+               DATA_TYPE::UINT64,
+               as_Bytes(&memory_64, 8),
+               0,
+               {0x05, 0x00, 0x05, 0x00, 0x13}}),
     [](const ::testing::TestParamInfo<Golden>& info) { return std::string(info.param.name); });
 
 TEST(PacketLimits, DataLengthBoundaries)
@@ -99,8 +138,9 @@ TEST(PacketLimits, DataLengthBoundaries)
         uint8_t result;
         uint8_t length;
     } cases[] = {
-        {DATA_TYPE::UINT8, 250, 0, 255},  {DATA_TYPE::UINT8, 251, 2, 5},   {DATA_TYPE::UINT64, 31, 0, 253},
-        {DATA_TYPE::UINT64, 32, 2, 5},    {DATA_TYPE::UINT16, 125, 0, 255}, {DATA_TYPE::UINT16, 126, 2, 5},
+        {DATA_TYPE::UINT8, 250, 0, 255},  {DATA_TYPE::UINT8, 251, 2, 5},
+        {DATA_TYPE::UINT64, 31, 0, 253},  {DATA_TYPE::UINT64, 32, 2, 5},
+        {DATA_TYPE::UINT16, 125, 0, 255}, {DATA_TYPE::UINT16, 126, 2, 5},
         {DATA_TYPE::STRING, 0, 0, 6},     {static_cast<DATA_TYPE>(11), 1, 2, 5},
     };
     for (const auto& c : cases) {
@@ -336,4 +376,4 @@ TEST(PacketWire, DecodeRefusesALengthByteThatDisagrees)
     EXPECT_EQ(1, init_Packet_From_Wire_Bytes(nullptr, ping, sizeof(ping)));
 }
 
-}  // namespace
+} // namespace

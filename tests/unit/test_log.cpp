@@ -10,7 +10,8 @@
 #include "log.h"
 #include "process.h"
 
-namespace {
+namespace
+{
 
 const char* const __log_tag = "Network";
 
@@ -22,7 +23,8 @@ std::string read_File(const std::string& path)
     return s.str();
 }
 
-class LogFile : public ::testing::Test {
+class LogFile : public ::testing::Test
+{
 protected:
     void SetUp() override
     {
@@ -46,7 +48,10 @@ protected:
 };
 
 int evaluations = 0;
-int counted() { return ++evaluations; }
+int counted()
+{
+    return ++evaluations;
+}
 
 void write_Lines()
 {
@@ -134,11 +139,13 @@ TEST_F(LogFile, FailedReopenFallsBackToTheConsole)
 
 struct DebugCase {
     const char* name;
-    const char* env;  // null: unset
+    const char* env; // null: unset
     bool debug;
 };
 
-class DebugEnvironment : public ::testing::TestWithParam<DebugCase> {};
+class DebugEnvironment : public ::testing::TestWithParam<DebugCase>
+{
+};
 
 TEST_P(DebugEnvironment, OnlyTheTextOneTurnsDebugOn)
 {
@@ -163,4 +170,4 @@ INSTANTIATE_TEST_SUITE_P(
                       DebugCase{"true_text", "true", false}, DebugCase{"eleven", "11", false}),
     [](const ::testing::TestParamInfo<DebugCase>& info) { return std::string(info.param.name); });
 
-}  // namespace
+} // namespace

@@ -4,7 +4,8 @@
 
 #include "network.h"
 
-namespace {
+namespace
+{
 
 TEST(StagedValues, PlainDottedQuadsOnly)
 {
@@ -45,8 +46,8 @@ TEST(StagedValues, LinuxInterfaceNames)
 {
     for (const char* name : {"eth0", "enp1s0f0", "eth0.100", "br-lan", "a", "wlan_0", "abcdefghijklmno"})
         EXPECT_TRUE(get_Interface_Name_Valid(name)) << name;
-    for (const char* name : {"", "abcdefghijklmnop", "eth 0", "eth/0", "eth0:1", "et'h", "et\"h", ".", "..",
-                             "eth\n0", "eth\t0"})
+    for (const char* name :
+         {"", "abcdefghijklmnop", "eth 0", "eth/0", "eth0:1", "et'h", "et\"h", ".", "..", "eth\n0", "eth\t0"})
         EXPECT_FALSE(get_Interface_Name_Valid(name)) << name;
 }
 
@@ -144,22 +145,28 @@ Network::Config staged(bool dhcp, const char* dns1, const char* dns2, const char
 
 TEST(NmcliModify, TheOneCommandLine)
 {
-    EXPECT_EQ("nmcli con mod eth0 ipv4.method auto", get_Network_Manager_Modify_Command(staged(true, "", "")));
-    EXPECT_EQ("nmcli con mod eth0 ipv4.method manual ipv4.addresses '192.168.1.10/24' ipv4.gateway '192.168.1.1' "
-              "ipv4.dns '1.1.1.1,8.8.8.8'",
-              get_Network_Manager_Modify_Command(staged(false, "1.1.1.1", "8.8.8.8")));
-    EXPECT_EQ("nmcli con mod eth0 ipv4.method auto ipv4.dns 'A,'", get_Network_Manager_Modify_Command(staged(true, "A", "")));
-    EXPECT_EQ("nmcli con mod eth0 ipv4.method auto ipv4.dns 'B'", get_Network_Manager_Modify_Command(staged(true, "", "B")));
+    EXPECT_EQ("nmcli con mod eth0 ipv4.method auto",
+              get_Network_Manager_Modify_Command(staged(true, "", "")));
+    EXPECT_EQ(
+        "nmcli con mod eth0 ipv4.method manual ipv4.addresses '192.168.1.10/24' ipv4.gateway '192.168.1.1' "
+        "ipv4.dns '1.1.1.1,8.8.8.8'",
+        get_Network_Manager_Modify_Command(staged(false, "1.1.1.1", "8.8.8.8")));
+    EXPECT_EQ("nmcli con mod eth0 ipv4.method auto ipv4.dns 'A,'",
+              get_Network_Manager_Modify_Command(staged(true, "A", "")));
+    EXPECT_EQ("nmcli con mod eth0 ipv4.method auto ipv4.dns 'B'",
+              get_Network_Manager_Modify_Command(staged(true, "", "B")));
     EXPECT_EQ("nmcli con mod eth0 ipv4.method auto ipv4.dns '0.0.0.0,B'",
               get_Network_Manager_Modify_Command(staged(true, "0.0.0.0", "B")));
-    EXPECT_EQ("nmcli con mod eth0 ipv4.method manual ipv4.addresses '192.168.1.10/0' ipv4.gateway '192.168.1.1'",
-              get_Network_Manager_Modify_Command(staged(false, "", "", "0.0.0.0")));
+    EXPECT_EQ(
+        "nmcli con mod eth0 ipv4.method manual ipv4.addresses '192.168.1.10/0' ipv4.gateway '192.168.1.1'",
+        get_Network_Manager_Modify_Command(staged(false, "", "", "0.0.0.0")));
     // Whatever a value holds, it stays one shell word.
     Network::Config odd = staged(false, "x'y", "");
     odd.target_interface = "a;b";
-    EXPECT_EQ("nmcli con mod 'a;b' ipv4.method manual ipv4.addresses '192.168.1.10/24' ipv4.gateway '192.168.1.1' "
-              "ipv4.dns 'x'\\''y,'",
-              get_Network_Manager_Modify_Command(odd));
+    EXPECT_EQ(
+        "nmcli con mod 'a;b' ipv4.method manual ipv4.addresses '192.168.1.10/24' ipv4.gateway '192.168.1.1' "
+        "ipv4.dns 'x'\\''y,'",
+        get_Network_Manager_Modify_Command(odd));
 }
 
-}  // namespace
+} // namespace

@@ -10,7 +10,8 @@
 #include "network.h"
 #include "system_info.h"
 
-namespace {
+namespace
+{
 
 struct DiskLine {
     const char* line;
@@ -57,7 +58,7 @@ TEST(MeminfoLine, MemTotalValueInKilobytes)
     } cases[] = {
         {"MemTotal:       32614568 kB\n", true, 32614568},
         {"MemTotal: 1048576 kB\n", true, 1048576},
-        {"MemTotal:\t1048576 kB\n", true, 0},  // a tab does not separate: token 1 is "kB"
+        {"MemTotal:\t1048576 kB\n", true, 0}, // a tab does not separate: token 1 is "kB"
         {"MemFree:        1000 kB\n", false, 0},
         {"MemTotalX: 77 kB\n", true, 77},
         {"MemTotal:\n", false, 0},
@@ -133,7 +134,8 @@ TEST(RouteTableLine, DefaultAndLinkRoutes)
         const char* interface_name;
         const char* gateway;
     } cases[] = {
-        {"Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n", false, "", ""},
+        {"Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n", false, "",
+         ""},
         {"eth0\t00000000\t0101A8C0\t0003\t0\t0\t0\t00000000\t0\t0\t0\n", true, "eth0", "0101A8C0"},
         {"eth0\t0001A8C0\t00000000\t0001\t0\t0\t0\t00FFFFFF\t0\t0\t0\n", true, "eth0", "00000000"},
         {"enp1s0\t0000FEA9\t0A00000A\t0001\t0\t0\t1000\t0000FFFF\t0\t0\t0\n", false, "", ""},
@@ -165,9 +167,17 @@ TEST(SubnetmaskBitCount, EachOctetCountedFromItsTopBit)
         const char* mask;
         uint8_t bits;
     } cases[] = {
-        {"255.255.255.0", 24}, {"255.255.240.0", 20}, {"255.255.255.255", 32}, {"255.0.255.0", 16},
-        {"255.255.255.127", 24}, {"0.0.0.0", 0},    {"", 0},                 {"255", 8},
-        {"255.255.255.252", 30}, {"128.0.0.0", 1},   {" 255.+255.x.1", 16},
+        {"255.255.255.0", 24},
+        {"255.255.240.0", 20},
+        {"255.255.255.255", 32},
+        {"255.0.255.0", 16},
+        {"255.255.255.127", 24},
+        {"0.0.0.0", 0},
+        {"", 0},
+        {"255", 8},
+        {"255.255.255.252", 30},
+        {"128.0.0.0", 1},
+        {" 255.+255.x.1", 16},
     };
     for (const auto& c : cases)
         EXPECT_EQ(c.bits, get_Subnetmask_Bit_Count(c.mask)) << c.mask;
@@ -200,4 +210,4 @@ TEST(EepromRecord, MarkerThenTextToNulOrWindowEnd)
     EXPECT_FALSE(get_EEPROM_Record_Text(window, sizeof(window), 512, 'U', &text, &length));
 }
 
-}  // namespace
+} // namespace

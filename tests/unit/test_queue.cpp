@@ -6,7 +6,8 @@
 
 #include "queue.h"
 
-namespace {
+namespace
+{
 
 struct LockLog {
     int locks = 0;
@@ -121,10 +122,10 @@ TEST(Queue, EveryOperationIsOneLockAndOneUnlock)
     LockLog log;
     queue.set_Lock_Control_Handler(count_Lock, &log);
     int value;
-    queue.Enqueue(1);        // stored
-    queue.Enqueue(2);        // full
-    queue.Dequeue(&value);   // taken
-    queue.Dequeue(&value);   // empty
+    queue.Enqueue(1);      // stored
+    queue.Enqueue(2);      // full
+    queue.Dequeue(&value); // taken
+    queue.Dequeue(&value); // empty
     EXPECT_EQ(4, log.locks);
     EXPECT_EQ(4, log.unlocks);
 }
@@ -200,4 +201,4 @@ TEST(Queue, HoldsPacketPointersWithoutOwningThem)
     EXPECT_EQ(&b, out);
 }
 
-}  // namespace
+} // namespace

@@ -3,7 +3,8 @@
 #include <stdio.h>
 #include <string.h>
 
-namespace {
+namespace
+{
 
 const uint8_t max_address_value = static_cast<uint8_t>(BMC::ADDRESS::USER_MANAGEMENT);
 const uint8_t max_packet_type_value = static_cast<uint8_t>(BMC::PACKET_TYPE::WRITE_RESPONSE);
@@ -11,28 +12,47 @@ const uint8_t max_data_type_value = static_cast<uint8_t>(BMC::DATA_TYPE::STRING)
 const size_t max_skip_length = 256;
 const uint8_t max_node_id_value = static_cast<uint8_t>(BMC::NODE_ID::PEC_32);
 
-const char* const packet_type_names[] = {"ERROR", "PING", "PING_RESPONSE", "READ",
+const char* const packet_type_names[] = {"ERROR",         "PING",  "PING_RESPONSE", "READ",
                                          "READ_RESPONSE", "WRITE", "WRITE_RESPONSE"};
-const char* const address_names[] = {"DESCRIPTION", "HOTSWAP", "POWER",   "PSU",     "FAN",     "STATUS",
-                                     "BRIDGE1",     "BRIDGE2", "BRIDGE3", "BRIDGE4", "BRIDGE5", "BRIDGE6",
-                                     "BRIDGE7",     "BRIDGE8", "NETWORK", "BOOT",    "DISPLAY",
-                                     "USER_MANAGEMENT"};
-const char* const data_type_names[] = {"UINT8", "INT8",  "UINT16", "INT16", "UINT32", "INT32",
-                                       "UINT64", "INT64", "FLOAT", "DOUBLE", "STRING"};
+const char* const address_names[] = {"DESCRIPTION", "HOTSWAP", "POWER",          "PSU",     "FAN",
+                                     "STATUS",      "BRIDGE1", "BRIDGE2",        "BRIDGE3", "BRIDGE4",
+                                     "BRIDGE5",     "BRIDGE6", "BRIDGE7",        "BRIDGE8", "NETWORK",
+                                     "BOOT",        "DISPLAY", "USER_MANAGEMENT"};
+const char* const data_type_names[] = {"UINT8",  "INT8",  "UINT16", "INT16",  "UINT32", "INT32",
+                                       "UINT64", "INT64", "FLOAT",  "DOUBLE", "STRING"};
 // Item names as the BMC spells them.
-const char* const description_names[] = {
-    "PROCUCT_NAME", "VERSION",      "IP_ADDRESS",    "SERIAL_NUMBER", "MANAGER_EMAIL_ADDRESS",
-    "OS",           "INFORMATION",  "LOCATION",      "MEMO",          "DISK_COUNT",
-    "DISK_NAME",    "DISK_SIZE",    "CPU_COUNT",     "CPU_MENUFACTURER_NAME",
-    "CPU_PRUDCUT_NAME", "CPU_SERIAL_NUMBER", "CPU_SPEED", "CPU_CORE_COUNT", "MEMORY_COUNT",
-    "MEMORY_SIZE",  "MEMORY_SLOT",  "MEMORY_TYPE",   "MEMORY_MENUFACTURER", "MEMORY_SPEED",
-    "MEMORY_SERIAL_NUMBER", "MEMORY_PART_NUMBER", "HARDWARE_VERSION"};
-const char* const network_names[] = {"CONFIG_MODE", "CONFIG_IP_ADDRESS", "CONFIG_GATEWAY", "CONFIG_SUBNETMASK",
-                                     "CONFIG_DNS1", "CONFIG_DNS2",       "CONFIG_APPLY",   "CONFIG_HOSTNAME",
-                                     "CONFIG_MACADDRESS", "CONFIG_RESET"};
+const char* const description_names[] = {"PROCUCT_NAME",
+                                         "VERSION",
+                                         "IP_ADDRESS",
+                                         "SERIAL_NUMBER",
+                                         "MANAGER_EMAIL_ADDRESS",
+                                         "OS",
+                                         "INFORMATION",
+                                         "LOCATION",
+                                         "MEMO",
+                                         "DISK_COUNT",
+                                         "DISK_NAME",
+                                         "DISK_SIZE",
+                                         "CPU_COUNT",
+                                         "CPU_MENUFACTURER_NAME",
+                                         "CPU_PRUDCUT_NAME",
+                                         "CPU_SERIAL_NUMBER",
+                                         "CPU_SPEED",
+                                         "CPU_CORE_COUNT",
+                                         "MEMORY_COUNT",
+                                         "MEMORY_SIZE",
+                                         "MEMORY_SLOT",
+                                         "MEMORY_TYPE",
+                                         "MEMORY_MENUFACTURER",
+                                         "MEMORY_SPEED",
+                                         "MEMORY_SERIAL_NUMBER",
+                                         "MEMORY_PART_NUMBER",
+                                         "HARDWARE_VERSION"};
+const char* const network_names[] = {
+    "CONFIG_MODE", "CONFIG_IP_ADDRESS", "CONFIG_GATEWAY",  "CONFIG_SUBNETMASK", "CONFIG_DNS1",
+    "CONFIG_DNS2", "CONFIG_APPLY",      "CONFIG_HOSTNAME", "CONFIG_MACADDRESS", "CONFIG_RESET"};
 
-template <size_t N>
-std::string get_Table_Name(const char* const (&table)[N], uint8_t value)
+template <size_t N> std::string get_Table_Name(const char* const (&table)[N], uint8_t value)
 {
     if (value < N)
         return table[value];
@@ -75,8 +95,7 @@ std::string get_Escaped_Text(const uint8_t* data, size_t length)
     return text;
 }
 
-template <typename T>
-T get_Element(const uint8_t* data)
+template <typename T> T get_Element(const uint8_t* data)
 {
     T value;
     memcpy(&value, data, sizeof(T));
@@ -87,21 +106,39 @@ std::string get_Element_Text(BMC::DATA_TYPE type, const uint8_t* data)
 {
     char text[40];
     switch (type) {
-    case BMC::DATA_TYPE::UINT8: snprintf(text, sizeof(text), "%u", get_Element<uint8_t>(data)); break;
-    case BMC::DATA_TYPE::INT8: snprintf(text, sizeof(text), "%d", get_Element<int8_t>(data)); break;
-    case BMC::DATA_TYPE::UINT16: snprintf(text, sizeof(text), "%u", get_Element<uint16_t>(data)); break;
-    case BMC::DATA_TYPE::INT16: snprintf(text, sizeof(text), "%d", get_Element<int16_t>(data)); break;
-    case BMC::DATA_TYPE::UINT32: snprintf(text, sizeof(text), "%u", get_Element<uint32_t>(data)); break;
-    case BMC::DATA_TYPE::INT32: snprintf(text, sizeof(text), "%d", get_Element<int32_t>(data)); break;
+    case BMC::DATA_TYPE::UINT8:
+        snprintf(text, sizeof(text), "%u", get_Element<uint8_t>(data));
+        break;
+    case BMC::DATA_TYPE::INT8:
+        snprintf(text, sizeof(text), "%d", get_Element<int8_t>(data));
+        break;
+    case BMC::DATA_TYPE::UINT16:
+        snprintf(text, sizeof(text), "%u", get_Element<uint16_t>(data));
+        break;
+    case BMC::DATA_TYPE::INT16:
+        snprintf(text, sizeof(text), "%d", get_Element<int16_t>(data));
+        break;
+    case BMC::DATA_TYPE::UINT32:
+        snprintf(text, sizeof(text), "%u", get_Element<uint32_t>(data));
+        break;
+    case BMC::DATA_TYPE::INT32:
+        snprintf(text, sizeof(text), "%d", get_Element<int32_t>(data));
+        break;
     case BMC::DATA_TYPE::UINT64:
         snprintf(text, sizeof(text), "%llu", static_cast<unsigned long long>(get_Element<uint64_t>(data)));
         break;
     case BMC::DATA_TYPE::INT64:
         snprintf(text, sizeof(text), "%lld", static_cast<long long>(get_Element<int64_t>(data)));
         break;
-    case BMC::DATA_TYPE::FLOAT: snprintf(text, sizeof(text), "%.9g", get_Element<float>(data)); break;
-    case BMC::DATA_TYPE::DOUBLE: snprintf(text, sizeof(text), "%.17g", get_Element<double>(data)); break;
-    default: text[0] = '\0'; break;
+    case BMC::DATA_TYPE::FLOAT:
+        snprintf(text, sizeof(text), "%.9g", get_Element<float>(data));
+        break;
+    case BMC::DATA_TYPE::DOUBLE:
+        snprintf(text, sizeof(text), "%.17g", get_Element<double>(data));
+        break;
+    default:
+        text[0] = '\0';
+        break;
     }
     // JSON has no NaN or infinity; those go as text.
     if (strstr(text, "nan") != nullptr || strstr(text, "inf") != nullptr)
@@ -160,7 +197,7 @@ bool get_Plausible_Start(const uint8_t* bytes, size_t available)
     return get_Length_Byte_Valid(bytes[0]) && get_Header_Valid(bytes, available, bytes[0]);
 }
 
-}  // namespace
+} // namespace
 
 std::string get_Frame_Error(const uint8_t* bytes, size_t length)
 {
@@ -192,9 +229,15 @@ void BMC_Frame_Reader::set_Bytes(const uint8_t* bytes, size_t length)
     pending.insert(pending.end(), bytes, bytes + length);
 }
 
-bool BMC_Frame_Reader::get_Next_Event(Event* event) { return get_Event(event, false); }
+bool BMC_Frame_Reader::get_Next_Event(Event* event)
+{
+    return get_Event(event, false);
+}
 
-bool BMC_Frame_Reader::get_Final_Event(Event* event) { return get_Event(event, true); }
+bool BMC_Frame_Reader::get_Final_Event(Event* event)
+{
+    return get_Event(event, true);
+}
 
 bool BMC_Frame_Reader::get_Event(Event* event, bool at_end)
 {
@@ -242,9 +285,18 @@ std::string get_Node_Name(uint8_t node_id)
     return text;
 }
 
-std::string get_Packet_Type_Name(uint8_t type) { return get_Table_Name(packet_type_names, type); }
-std::string get_Address_Name(uint8_t address) { return get_Table_Name(address_names, address); }
-std::string get_Data_Type_Name(uint8_t data_type) { return get_Table_Name(data_type_names, data_type); }
+std::string get_Packet_Type_Name(uint8_t type)
+{
+    return get_Table_Name(packet_type_names, type);
+}
+std::string get_Address_Name(uint8_t address)
+{
+    return get_Table_Name(address_names, address);
+}
+std::string get_Data_Type_Name(uint8_t data_type)
+{
+    return get_Table_Name(data_type_names, data_type);
+}
 
 std::string get_Subaddress_Name(uint8_t address, uint8_t subaddress)
 {
@@ -265,7 +317,8 @@ std::string get_Packet_Line(const BMC::Packet& packet, const std::vector<uint8_t
     std::string address_name = has_address ? get_Address_Name(address) : "";
     std::string subaddress = has_address ? get_Subaddress_Name(address, packet.subaddress) : "";
     bool has_data = BMC::get_Packet_Data_Length(packet) != 0;
-    std::string data_type = has_data ? get_Data_Type_Name(static_cast<uint8_t>(BMC::get_Packet_Data_Type(packet))) : "";
+    std::string data_type =
+        has_data ? get_Data_Type_Name(static_cast<uint8_t>(BMC::get_Packet_Data_Type(packet))) : "";
     std::string value = get_Value_Text(packet);
     bool broadcast = BMC::get_Packet_Broadcast(packet);
     bool response = BMC::get_Packet_Response_Require_Flag(packet);
@@ -273,8 +326,8 @@ std::string get_Packet_Line(const BMC::Packet& packet, const std::vector<uint8_t
     snprintf(time_text, sizeof(time_text), "%.3f", seconds);
 
     if (json) {
-        std::string line = std::string("{\"t\":") + time_text + ",\"length\":" +
-                           std::to_string(packet.packet_length) + ",\"node\":\"" + node +
+        std::string line = std::string("{\"t\":") + time_text +
+                           ",\"length\":" + std::to_string(packet.packet_length) + ",\"node\":\"" + node +
                            "\",\"broadcast\":" + (broadcast ? "true" : "false") + ",\"type\":\"" + type +
                            "\",\"response_required\":" + (response ? "true" : "false");
         if (has_address)

@@ -12,12 +12,13 @@
 // Cuts a byte stream from the bus into packets by their length byte. Bytes
 // that cannot start a packet are reported and skipped one at a time, so the
 // reader finds the next packet boundary again after any garbage.
-class BMC_Frame_Reader {
+class BMC_Frame_Reader
+{
 public:
     struct Event {
         bool is_packet = false;
-        std::vector<uint8_t> bytes;  // the packet, or the bytes an error is about
-        std::string error;           // empty for a packet
+        std::vector<uint8_t> bytes; // the packet, or the bytes an error is about
+        std::string error;          // empty for a packet
     };
 
     void set_Bytes(const uint8_t* bytes, size_t length);

@@ -16,7 +16,8 @@
 
 #include "bmc_frame.h"
 
-namespace {
+namespace
+{
 
 const char* const usage_text =
     "usage: lumerion-bmc-monitor [--json] [--max-packets N] [--duration SECONDS] [INPUT | -]\n"
@@ -32,7 +33,10 @@ const int empty_queue_wait_ms = 10;
 
 volatile sig_atomic_t stop_requested = 0;
 
-void on_Stop_Signal(int) { stop_requested = 1; }
+void on_Stop_Signal(int)
+{
+    stop_requested = 1;
+}
 
 struct Options {
     bool json = false;
@@ -42,12 +46,10 @@ struct Options {
     std::string mqueue;
 };
 
-class Monitor {
+class Monitor
+{
 public:
-    explicit Monitor(const Options& options) : options(options)
-    {
-        clock_gettime(CLOCK_MONOTONIC, &start);
-    }
+    explicit Monitor(const Options& options) : options(options) { clock_gettime(CLOCK_MONOTONIC, &start); }
 
     // False once the packet limit is reached.
     bool show(const BMC_Frame_Reader::Event& event)
@@ -85,7 +87,8 @@ private:
     long packets = 0;
 };
 
-class File_Descriptor {
+class File_Descriptor
+{
 public:
     explicit File_Descriptor(int fd) : fd(fd) {}
     ~File_Descriptor()
@@ -189,7 +192,7 @@ bool parse_Number(const char* text, long* value)
     return errno == 0 && end != text && *end == '\0' && *value >= 0;
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv)
 {
