@@ -81,6 +81,6 @@ void frame_Host_Report(benchmark::State& state)
 }
 BENCHMARK(frame_Host_Report);
 
-}  // namespace
+} // namespace
 
 BENCHMARK_MAIN();

@@ -18,8 +18,7 @@
 #include "network.h"
 #include "queue.h"
 
-namespace
-{
+namespace {
 
 const char* const __log_tag = "I2C Packet";
 const char* const i2c_node_path = "/dev/i2c-2";

@@ -9,8 +9,7 @@
 #include "log.h"
 #include "system_info.h"
 
-namespace
-{
+namespace {
 
 const char* const __log_tag = "Config";
 const char* const eeprom_dir = "/dev/mem";

@@ -12,8 +12,7 @@
 #include "network.h"
 #include "system_info.h"
 
-namespace
-{
+namespace {
 
 const char* const __log_tag = "main";
 const char* const cpu_product_name = "Ampere(R) Altra(R) Processor";

@@ -9,8 +9,7 @@
 #include "log.h"
 #include "network.h"
 
-namespace
-{
+namespace {
 
 const char* const __log_tag = "main";
 const char* const network_interface = "eth0";

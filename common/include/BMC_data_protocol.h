@@ -6,8 +6,7 @@
 
 // The host <-> BMC packet: a header of at most five bytes, in wire order at
 // the start of the record, followed by up to 250 bytes of typed data.
-namespace BMC
-{
+namespace BMC {
 
 const uint8_t packet_header_length = 5;
 const uint8_t packet_ping_header_length = 3;

@@ -9,8 +9,7 @@
 // the key directly followed by `token`; a '#' before the key comments it out;
 // lines containing `ignore_str` (when given) are never read or changed.
 // Edits replace the file atomically, keeping its mode and owner.
-class Config_File
-{
+class Config_File {
 public:
     // 0 value found; 1 file not readable and writable; 2 `buffer` null;
     // 3 file cannot be opened, or key not found (`buffer` untouched).

@@ -11,8 +11,7 @@
 // The daemon's model of host networking: one selected interface with its
 // staged settings, and the live facts of the default-route interface.
 // All members are static; the class is never instantiated.
-class Network
-{
+class Network {
 public:
     enum class MANAGER_TYPE : uint8_t {
         UNKNOWN = 0,

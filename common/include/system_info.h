@@ -5,8 +5,7 @@
 #include <string>
 
 // Facts about the host for the host report, from host tools and /proc.
-class System_Info
-{
+class System_Info {
 public:
     static const std::string get_OS_Info();
     static const std::string get_Kernel_Version();

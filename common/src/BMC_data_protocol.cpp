@@ -2,11 +2,9 @@
 
 #include <string.h>
 
-namespace BMC
-{
+namespace BMC {
 
-namespace
-{
+namespace {
 
 const uint8_t data_type_shift = 3;
 const uint8_t max_data_type_value = static_cast<uint8_t>(DATA_TYPE::STRING);

@@ -8,8 +8,7 @@
 #include "extra_command_handling.h"
 #include "file_replace.h"
 
-namespace
-{
+namespace {
 
 // A new file is never created here; this is only the mode rule's fallback.
 const mode_t new_file_mode = 0600;

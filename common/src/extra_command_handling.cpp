@@ -3,8 +3,7 @@
 #include <stdio.h>
 #include <string.h>
 
-namespace
-{
+namespace {
 
 const char* const systemd_command_verb[] = {
     "start", "stop", "restart", "enable", "disable", "status",

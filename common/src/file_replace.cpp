@@ -9,11 +9,9 @@
 
 #include <vector>
 
-namespace
-{
+namespace {
 
-class Descriptor
-{
+class Descriptor {
 public:
     explicit Descriptor(int fd) : fd(fd) {}
     ~Descriptor()

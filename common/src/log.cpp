@@ -3,8 +3,7 @@
 #include <atomic>
 #include <stdlib.h>
 
-namespace
-{
+namespace {
 
 FILE* log_file = nullptr;
 FILE* log_stdout = nullptr;

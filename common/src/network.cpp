@@ -5,8 +5,7 @@
 #include "log.h"
 #include "network.h"
 
-namespace
-{
+namespace {
 
 const char* const __log_tag = "Network";
 const char* const nm_service_query = "systemctl is-active NetworkManager";

@@ -6,8 +6,7 @@
 #include "log.h"
 #include "network.h"
 
-namespace
-{
+namespace {
 
 const char* const __log_tag = "Network";
 const size_t read_path_length = 128;

@@ -10,8 +10,7 @@
 #include "log.h"
 #include "network.h"
 
-namespace
-{
+namespace {
 
 const char* const __log_tag = "Network";
 // netplan warns about configuration that others can read.

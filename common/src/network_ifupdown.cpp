@@ -6,8 +6,7 @@
 #include "config_file_handling.h"
 #include "network.h"
 
-namespace
-{
+namespace {
 
 const size_t value_buffer_length = 128;
 const size_t mode_key_length = 32;

@@ -12,8 +12,7 @@
 #include "log.h"
 #include "network.h"
 
-namespace
-{
+namespace {
 
 const char* const __log_tag = "Network";
 const size_t update_path_length = 100;
@@ -21,8 +20,7 @@ const mode_t netplan_file_mode = 0600;
 
 // A value in the file that the daemon cannot use (a "dhcp4" that is not a
 // boolean, an address entry that is not a text, a prefix out of range).
-class Value_Error : public std::runtime_error
-{
+class Value_Error : public std::runtime_error {
 public:
     explicit Value_Error(const std::string& what) : std::runtime_error(what) {}
 };

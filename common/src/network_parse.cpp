@@ -4,8 +4,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-namespace
-{
+namespace {
 
 const size_t max_interface_name_length = 15;
 

@@ -13,8 +13,7 @@
 #include "log.h"
 #include "network.h"
 
-namespace
-{
+namespace {
 
 const char* const __log_tag = "Network";
 const char* const route_table_path = "/proc/net/route";
@@ -27,8 +26,7 @@ struct File_Closer {
 };
 
 // A datagram socket for interface requests, closed on every path.
-class Interface_Socket
-{
+class Interface_Socket {
 public:
     Interface_Socket() : fd(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {}
     ~Interface_Socket()

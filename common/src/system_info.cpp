@@ -9,8 +9,7 @@
 #include "extra_command_handling.h"
 #include "log.h"
 
-namespace
-{
+namespace {
 
 const char* const __log_tag = "System Info";
 const size_t receive_buffer_length = 128;

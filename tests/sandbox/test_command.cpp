@@ -10,8 +10,7 @@
 #include "extra_command_handling.h"
 #include "sandbox.h"
 
-namespace
-{
+namespace {
 
 TEST(SetCommand, CapturesTheLastLineWithItsNewline)
 {
@@ -140,9 +139,7 @@ struct StatusCase {
     bool active;
 };
 
-class ServiceStatus : public ::testing::TestWithParam<StatusCase>
-{
-};
+class ServiceStatus : public ::testing::TestWithParam<StatusCase> {};
 
 TEST_P(ServiceStatus, ActiveOnlyWhenTheAnswerStartsWithActive)
 {

@@ -12,8 +12,7 @@
 #include "log.h"
 #include "sandbox.h"
 
-namespace
-{
+namespace {
 
 const off_t window_offset = 0x10000000;
 
@@ -46,9 +45,7 @@ struct SerialCase {
     int result;
 };
 
-class SerialNumber : public ::testing::TestWithParam<SerialCase>
-{
-};
+class SerialNumber : public ::testing::TestWithParam<SerialCase> {};
 
 TEST_P(SerialNumber, FromTheEepromWindow)
 {
@@ -138,8 +135,7 @@ TEST(OsInfo, PrettyNameFromOsRelease)
     EXPECT_EQ(std::string(73, 'n'), std::string(buffer));
 }
 
-class Hostname : public ::testing::Test
-{
+class Hostname : public ::testing::Test {
 protected:
     void SetUp() override { clear_Tool_Calls(); }
     static bool request(const std::string& name)

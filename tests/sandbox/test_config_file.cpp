@@ -13,13 +13,11 @@
 #include "file_replace.h"
 #include "sandbox.h"
 
-namespace
-{
+namespace {
 
 namespace fs = std::filesystem;
 
-class ConfigFileIo : public ::testing::Test
-{
+class ConfigFileIo : public ::testing::Test {
 protected:
     void SetUp() override
     {

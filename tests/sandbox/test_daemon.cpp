@@ -20,13 +20,11 @@
 
 extern char** environ;
 
-namespace
-{
+namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-class Daemon
-{
+class Daemon {
 public:
     void start(const std::vector<std::string>& extra_env = {})
     {
@@ -106,8 +104,7 @@ std::vector<Bytes> report(const std::string& ip)
     };
 }
 
-class HostDaemon : public ::testing::Test
-{
+class HostDaemon : public ::testing::Test {
 protected:
     void SetUp() override
     {

@@ -17,8 +17,7 @@
 #include "network.h"
 #include "sandbox.h"
 
-namespace
-{
+namespace {
 
 using Bytes = std::vector<uint8_t>;
 
@@ -36,8 +35,7 @@ std::string text_Of(const Bytes& packet)
     return std::string(packet.begin() + 5, packet.end());
 }
 
-class HostReport : public ::testing::Test
-{
+class HostReport : public ::testing::Test {
 protected:
     void SetUp() override
     {

@@ -13,8 +13,7 @@
 #include "network_access.h"
 #include "sandbox.h"
 
-namespace
-{
+namespace {
 
 namespace fs = std::filesystem;
 using Access = Network_Test_Access;
@@ -71,8 +70,7 @@ void stage(bool dhcp, const char* address, const char* mask, const char* gateway
     c.dns2 = dns2;
 }
 
-class Netplan : public ::testing::Test
-{
+class Netplan : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -231,9 +229,7 @@ struct UpdateCase {
     std::string after;
 };
 
-class NetplanUpdate : public Netplan, public ::testing::WithParamInterface<UpdateCase>
-{
-};
+class NetplanUpdate : public Netplan, public ::testing::WithParamInterface<UpdateCase> {};
 
 TEST_P(NetplanUpdate, WritesTheEntryAndNetplanAcceptsIt)
 {

@@ -16,8 +16,7 @@
 #include "network_access.h"
 #include "sandbox.h"
 
-namespace
-{
+namespace {
 
 namespace fs = std::filesystem;
 using Access = Network_Test_Access;
@@ -62,8 +61,7 @@ mode_t mode_Of(const std::string& path)
     return stat(path.c_str(), &info) == 0 ? (info.st_mode & 07777) : 0;
 }
 
-class Detect : public ::testing::Test
-{
+class Detect : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -143,9 +141,7 @@ struct ServiceCase {
     bool running;
 };
 
-class ServiceAnswer : public ::testing::TestWithParam<ServiceCase>
-{
-};
+class ServiceAnswer : public ::testing::TestWithParam<ServiceCase> {};
 
 TEST_P(ServiceAnswer, RunningUnlessInactive)
 {
@@ -161,9 +157,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ServiceCase{"inactive", "inactive\n", false}),
     [](const ::testing::TestParamInfo<ServiceCase>& info) { return std::string(info.param.name); });
 
-class DetectKeyfile : public Detect, public ::testing::WithParamInterface<ServiceCase>
-{
-};
+class DetectKeyfile : public Detect, public ::testing::WithParamInterface<ServiceCase> {};
 
 TEST_P(DetectKeyfile, NothingAndRunningWritesTheKeyfile)
 {
@@ -198,9 +192,7 @@ struct LookupCase {
     std::string refused; // the path the daemon declines to remove, if any
 };
 
-class RuntimeProfile : public Detect, public ::testing::WithParamInterface<LookupCase>
-{
-};
+class RuntimeProfile : public Detect, public ::testing::WithParamInterface<LookupCase> {};
 
 TEST_P(RuntimeProfile, OnlyTheRetainedRunPathIsRemoved)
 {

@@ -4,8 +4,7 @@
 #include "sandbox.h"
 
 // Each test runs in a fresh sandbox process, so the live record starts empty.
-namespace
-{
+namespace {
 
 Network::Config refresh()
 {

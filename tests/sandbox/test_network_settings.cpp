@@ -16,8 +16,7 @@
 #include "network_access.h"
 #include "sandbox.h"
 
-namespace
-{
+namespace {
 
 namespace fs = std::filesystem;
 using Access = Network_Test_Access;
@@ -106,8 +105,7 @@ void send_Dhcp_Sequence()
     send_Byte(BMC::SUBADDRESS_NETWORK_CONFIG_APPLY, 0);
 }
 
-class Settings : public ::testing::Test
-{
+class Settings : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -184,9 +182,7 @@ struct NmRead {
     std::vector<std::string> expected; // MODE, IP, GATEWAY, MASK, DNS1, DNS2
 };
 
-class NetworkManagerRead : public Settings, public ::testing::WithParamInterface<NmRead>
-{
-};
+class NetworkManagerRead : public Settings, public ::testing::WithParamInterface<NmRead> {};
 
 TEST_P(NetworkManagerRead, EachAnswerForm)
 {

@@ -7,8 +7,7 @@
 #include "sandbox.h"
 #include "system_info.h"
 
-namespace
-{
+namespace {
 
 const char* const lsblk_args = "-p -o NAME,SIZE,TYPE -n --exclude 1,7";
 
@@ -90,9 +89,7 @@ struct MemoryCase {
     uint64_t gib;
 };
 
-class MemoryTotal : public ::testing::TestWithParam<MemoryCase>
-{
-};
+class MemoryTotal : public ::testing::TestWithParam<MemoryCase> {};
 
 TEST_P(MemoryTotal, WholeGibibytes)
 {

@@ -15,8 +15,7 @@
 #include "bus_reader.h"
 #include "sandbox.h"
 
-namespace
-{
+namespace {
 
 using Bytes = std::vector<uint8_t>;
 
@@ -49,8 +48,7 @@ void make_Write(BMC::Packet* packet, uint8_t subaddress, uint8_t value, bool res
                      BMC::ADDRESS::DESCRIPTION, subaddress, BMC::DATA_TYPE::UINT8, &value, 1);
 }
 
-class Transmit : public ::testing::Test
-{
+class Transmit : public ::testing::Test {
 protected:
     void TearDown() override { set_I2C_BMC_Packet_Thread_Stop(); }
 };

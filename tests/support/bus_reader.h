@@ -13,8 +13,7 @@ double get_Monotonic_Seconds();
 
 // The BMC's end of the sandbox's FIFO bus (/dev/i2c-2): every packet that
 // arrives, framed by its length byte, with its arrival time.
-class Bus_Reader
-{
+class Bus_Reader {
 public:
     Bus_Reader();
     ~Bus_Reader();

@@ -9,8 +9,7 @@
 
 #include <stdexcept>
 
-namespace
-{
+namespace {
 
 struct Pipe {
     int fd[2] = {-1, -1};

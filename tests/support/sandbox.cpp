@@ -10,8 +10,7 @@
 #include <sstream>
 #include <stdexcept>
 
-namespace
-{
+namespace {
 
 std::string get_Env(const char* name)
 {

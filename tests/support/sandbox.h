@@ -26,8 +26,7 @@ void write_File(const std::string& path, const std::string& text);
 
 // Captures the daemon's log lines (all levels, in order) from construction
 // until text() is called, through the log's file output.
-class Log_Capture
-{
+class Log_Capture {
 public:
     Log_Capture();
     std::string text();

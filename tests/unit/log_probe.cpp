@@ -2,8 +2,7 @@
 // a static initialiser, which only works if the log set itself up first.
 #include "log.h"
 
-namespace
-{
+namespace {
 
 const char* const __log_tag = "main";
 

@@ -6,8 +6,7 @@
 
 #include "bmc_frame.h"
 
-namespace
-{
+namespace {
 
 using Bytes = std::vector<uint8_t>;
 

@@ -13,8 +13,7 @@
 #include <string>
 #include <vector>
 
-namespace
-{
+namespace {
 
 using Bytes = std::vector<uint8_t>;
 
@@ -25,8 +24,7 @@ const Bytes disk_count = {0x06, 0x00, 0x05, 0x00, 0x09, 0x02};
 /* 0D 00 35 00 13 40..: WRITE UINT64 DESCRIPTION/MEMORY_SIZE 64 */
 const Bytes memory = {0x0D, 0x00, 0x35, 0x00, 0x13, 0x40, 0, 0, 0, 0, 0, 0, 0};
 
-class Monitor : public ::testing::Test
-{
+class Monitor : public ::testing::Test {
 protected:
     void SetUp() override
     {

@@ -8,8 +8,7 @@
 
 using namespace BMC;
 
-namespace
-{
+namespace {
 
 using Bytes = std::vector<uint8_t>;
 
@@ -48,9 +47,7 @@ Bytes as_Bytes(const void* p, size_t n)
     return Bytes(b, b + n);
 }
 
-class GoldenPacket : public ::testing::TestWithParam<Golden>
-{
-};
+class GoldenPacket : public ::testing::TestWithParam<Golden> {};
 
 TEST_P(GoldenPacket, BuildsTheBytesTheBmcExpects)
 {

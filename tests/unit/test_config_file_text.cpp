@@ -6,8 +6,7 @@
 #include "extra_command_handling.h"
 #include "network.h"
 
-namespace
-{
+namespace {
 
 struct ReadCase {
     const char* name;

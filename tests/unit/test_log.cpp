@@ -10,8 +10,7 @@
 #include "log.h"
 #include "process.h"
 
-namespace
-{
+namespace {
 
 const char* const __log_tag = "Network";
 
@@ -23,8 +22,7 @@ std::string read_File(const std::string& path)
     return s.str();
 }
 
-class LogFile : public ::testing::Test
-{
+class LogFile : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -143,9 +141,7 @@ struct DebugCase {
     bool debug;
 };
 
-class DebugEnvironment : public ::testing::TestWithParam<DebugCase>
-{
-};
+class DebugEnvironment : public ::testing::TestWithParam<DebugCase> {};
 
 TEST_P(DebugEnvironment, OnlyTheTextOneTurnsDebugOn)
 {

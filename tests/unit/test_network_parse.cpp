@@ -4,8 +4,7 @@
 
 #include "network.h"
 
-namespace
-{
+namespace {
 
 TEST(StagedValues, PlainDottedQuadsOnly)
 {

@@ -10,8 +10,7 @@
 #include "network.h"
 #include "system_info.h"
 
-namespace
-{
+namespace {
 
 struct DiskLine {
     const char* line;

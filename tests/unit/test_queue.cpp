@@ -6,8 +6,7 @@
 
 #include "queue.h"
 
-namespace
-{
+namespace {
 
 struct LockLog {
     int locks = 0;

@@ -3,8 +3,7 @@
 #include <stdio.h>
 #include <string.h>
 
-namespace
-{
+namespace {
 
 const uint8_t max_address_value = static_cast<uint8_t>(BMC::ADDRESS::USER_MANAGEMENT);
 const uint8_t max_packet_type_value = static_cast<uint8_t>(BMC::PACKET_TYPE::WRITE_RESPONSE);

@@ -12,8 +12,7 @@
 // Cuts a byte stream from the bus into packets by their length byte. Bytes
 // that cannot start a packet are reported and skipped one at a time, so the
 // reader finds the next packet boundary again after any garbage.
-class BMC_Frame_Reader
-{
+class BMC_Frame_Reader {
 public:
     struct Event {
         bool is_packet = false;

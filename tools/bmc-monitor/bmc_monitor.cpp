@@ -16,8 +16,7 @@
 
 #include "bmc_frame.h"
 
-namespace
-{
+namespace {
 
 const char* const usage_text =
     "usage: lumerion-bmc-monitor [--json] [--max-packets N] [--duration SECONDS] [INPUT | -]\n"
@@ -46,8 +45,7 @@ struct Options {
     std::string mqueue;
 };
 
-class Monitor
-{
+class Monitor {
 public:
     explicit Monitor(const Options& options) : options(options) { clock_gettime(CLOCK_MONOTONIC, &start); }
 
@@ -87,8 +85,7 @@ private:
     long packets = 0;
 };
 
-class File_Descriptor
-{
+class File_Descriptor {
 public:
     explicit File_Descriptor(int fd) : fd(fd) {}
     ~File_Descriptor()

@@ -10,8 +10,7 @@
 // Fixed-capacity FIFO ring. It has no lock of its own: an owner that shares
 // it between threads installs a lock handler, called with true to lock and
 // false to unlock around every Enqueue and Dequeue.
-template <typename T> class Queue
-{
+template <typename T> class Queue {
     // Slots are calloc'ed and assigned, never constructed.
     static_assert(std::is_trivially_copyable<T>::value, "Queue holds plain values");
 
