@@ -112,7 +112,8 @@ void release_Queued_Packets()
 
 void* I2C_BMC_Packet_Thread(void*)
 {
-    int fd = open(i2c_node_path, O_RDWR);
+    // Close-on-exec: the shell commands the daemon runs must not hold the bus.
+    int fd = open(i2c_node_path, O_RDWR | O_CLOEXEC);
     if (fd < 0) {
         LOG_ERROR("open() error");
         thread_start_failed_flag.store(true);

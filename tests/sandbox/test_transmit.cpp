@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <string.h>
 #include <poll.h>
 #include <time.h>
 #include <unistd.h>
@@ -13,6 +14,7 @@
 #include "BMC_data_protocol.h"
 #include "I2C_BMC_packet_thread.h"
 #include "bus_reader.h"
+#include "extra_command_handling.h"
 #include "sandbox.h"
 
 namespace {
@@ -165,6 +167,16 @@ TEST_F(Transmit, StartsAgainAfterAStop)
     ASSERT_EQ(0, init_I2C_BMC_Packet_Thread(ignore_Broadcast, count_Error));
     EXPECT_EQ(0, set_I2C_BMC_Packet_Request(request, &response));
     EXPECT_EQ(std::vector<Bytes>{wire(request)}, bus.collect(1.0));
+}
+
+TEST_F(Transmit, CommandsTheDaemonRunsDoNotInheritTheBus)
+{
+    ASSERT_EQ(0, init_I2C_BMC_Packet_Thread(ignore_Broadcast, count_Error));
+    char result[32];
+    memset(result, 0, sizeof(result));
+    ASSERT_EQ(0, set_Command("for f in /proc/self/fd/*; do readlink $f; done | grep -c i2c-2", result,
+                             sizeof(result)));
+    EXPECT_STREQ("0\n", result);
 }
 
 TEST_F(Transmit, MissingDeviceFailsPromptly)
