@@ -35,6 +35,27 @@ public:
     static std::string set_Data_Comment_Text(const std::string& content, const std::string& name,
                                              bool set_comment, char token, const char* ignore_str,
                                              bool* found);
+
+    // Options of one stanza, for ifupdown. The stanza is the line whose first
+    // words are `header` (e.g. "iface eth0 inet") and the lines after it up to
+    // the next line that starts a stanza. An option line's first word is its
+    // key, followed by blanks or a tab; "#key" is the line commented out.
+    // Lines outside the stanza are never read or changed, line ends included.
+
+    // The word after the header (`name` empty), or the value of the stanza's
+    // first active `name` line; false when there is none.
+    static bool get_Stanza_Value(const std::string& content, const std::string& header, const std::string& name,
+                                 std::string* value);
+    // Sets the word after the header (`name` empty), or the value of the first
+    // active `name` line; without one, restores the last commented `name` line
+    // with `data`, or adds a line at the end of the stanza. False when the
+    // content has no such stanza (it is then unchanged).
+    static bool set_Stanza_Value(std::string* content, const std::string& header, const std::string& name,
+                                 const std::string& data);
+    // Comments out every active `name` line (true); or, when the stanza has
+    // none, restores its last commented one (false). False without the stanza.
+    static bool set_Stanza_Comment(std::string* content, const std::string& header, const std::string& name,
+                                   bool set_comment);
 };
 
 #endif

@@ -68,6 +68,8 @@ public:
 private:
     // Lets the tests reach the detection and file probes below.
     friend struct Network_Test_Access;
+    friend bool get_netplan_Update_Text(const std::string& document_text, const Config& staged,
+                                        std::string* text, std::string* reason);
 
     // Whether each manager's file for the selected interface is readable;
     // on success its path is copied into `buffer` (fixed-length copy).
@@ -93,8 +95,15 @@ private:
     static uint8_t set_ifupdown_Config(CONFIG_TYPE type, const char* path, const char* str);
     // One setting into the staged record; MODE takes `dhcp`, the others `text`.
     static void set_Staged_Setting(CONFIG_TYPE type, const std::string& text, bool dhcp);
-    static void update_netplan_Config();
+    // Rewrites the netplan file from the staged record once netplan's own
+    // parser accepts the result; false, with one ERROR line, when it did not.
+    static bool update_netplan_Config();
+    // netplan's verdict on `text` as the new `file`, read beside the other
+    // files of its directory; false with netplan's first error line.
+    static bool get_netplan_Accepted(const std::string& file, const std::string& text, std::string* error);
     static void update_Network_Manager_Config();
+    // The live gateway as a read falls back to it: empty when there is none.
+    static std::string get_Live_Gateway();
 
     // Fixed-length copy into a caller's buffer: at most `buffer_length` bytes,
     // the rest zero-filled, no terminator when the text fills the buffer.
@@ -111,6 +120,20 @@ private:
     static const char* const nmcli_config_prefix;
     static const char* const nmcli_config_postfix;
 };
+
+// The netplan document with the staged interface's entry rewritten from
+// `staged`: what the daemon owns (dhcp4, its IPv4 address, its main-table
+// IPv4 default route, gateway4, the DNS server list) is replaced, everything
+// else is carried over. False with `reason` when the document cannot be edited.
+bool get_netplan_Update_Text(const std::string& document_text, const Network::Config& staged,
+                             std::string* text, std::string* reason);
+
+// The stanza file's text after one setting is written into the interface's
+// "iface <name> inet" stanza (MODE: first byte of `value`, 0 DHCP). False
+// with `reason` when the file has no such stanza for an address setting.
+bool get_ifupdown_Update_Text(const std::string& content, const std::string& interface_name,
+                              Network::CONFIG_TYPE type, const std::string& value, std::string* text,
+                              std::string* reason);
 
 // The one "nmcli con mod" command that pushes staged settings into the
 // interface's connection profile (values shell-quoted).

@@ -25,12 +25,24 @@ std::string get_Route_Address_Text(const std::string& hex);
 // without "." or ".." components.
 bool get_Runtime_Profile_Removable(const std::string& path);
 
+// `text` as a grep basic regular expression that matches only itself.
+std::string get_Basic_Regex_Literal(const std::string& text);
+
 // Staged values the daemon accepts: four decimal numbers 0 to 255 without
 // leading zeros; a mask whose one bits are contiguous; a Linux interface name
 // (1 to 15 characters, no blank, control character, "/", ":" or quote).
 bool get_IPv4_Address_Valid(const std::string& text);
 bool get_Subnetmask_Valid(const std::string& text);
 bool get_Interface_Name_Valid(const std::string& name);
+
+// A staged gateway that asks for no default route: empty or 0.0.0.0.
+bool get_Gateway_None(const std::string& gateway);
+
+// What a static record lacks before it may be written, named for the log:
+// empty when the address is valid and not 0.0.0.0, the mask is contiguous with
+// a prefix of 1 to 32, and the gateway is none or a valid address.
+std::string get_Static_Record_Missing(const std::string& address, const std::string& mask,
+                                      const std::string& gateway);
 
 // How one "nmcli -t -f FIELD con show IFACE" answer ("FIELD:value\n") reads.
 enum class Nmcli_Read {

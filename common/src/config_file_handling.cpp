@@ -145,7 +145,7 @@ uint8_t Config_File::set_Data(const char* file_name, const char* name, const cha
         return 2;
     bool replaced = false;
     std::string edited = set_Data_Text(content, name, data, token, ignore_str, &replaced);
-    if (set_File_Replace(file_name, edited, new_file_mode) != 0)
+    if (edited != content && set_File_Replace(file_name, edited, new_file_mode) != 0)
         return 2;
     return replaced ? 0 : 2;
 }

@@ -45,6 +45,11 @@ void Network::set_Buffer_Copy(char* buffer, unsigned int buffer_length, const st
     memset(buffer + n, 0, buffer_length - n);
 }
 
+std::string Network::get_Live_Gateway()
+{
+    return get_Gateway_None(default_network_info.ip4_gateway) ? "" : default_network_info.ip4_gateway;
+}
+
 // A manager's file counts as present when the daemon may read it.
 bool Network::get_File_Readable(const std::string& path, char* buffer, unsigned int buffer_length)
 {

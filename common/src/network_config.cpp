@@ -138,12 +138,24 @@ uint8_t Network::set_Config(CONFIG_TYPE type, const char* str)
 
 bool Network::set_Config_Apply()
 {
-    switch (get_Manager_Type(nullptr, 0)) {
+    MANAGER_TYPE manager = get_Manager_Type(nullptr, 0);
+    // A static record that names no usable address would take the host off
+    // the network: nothing is written and nothing applied.
+    if ((manager == MANAGER_TYPE::NETPLAN || manager == MANAGER_TYPE::NETWORK_MANAGER) && !config.ip4_dhcp) {
+        std::string missing =
+            get_Static_Record_Missing(config.ip4_address, config.ip4_subnetmask, config.ip4_gateway);
+        if (!missing.empty()) {
+            LOG_ERROR("refused to apply: static settings need %s", missing.c_str());
+            return false;
+        }
+    }
+    switch (manager) {
     case MANAGER_TYPE::IFUPDOWN:
         set_Command("systemctl restart networking.service", nullptr, 0);
         return true;
     case MANAGER_TYPE::NETPLAN:
-        update_netplan_Config();
+        if (!update_netplan_Config())
+            return false;
         set_Command("netplan apply", nullptr, 0);
         return true;
     case MANAGER_TYPE::NETWORK_MANAGER: {

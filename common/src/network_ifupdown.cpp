@@ -1,79 +1,115 @@
 // The ifupdown back end: the interface's stanza file, read and edited at
-// once through the key-value editor.
-#include <stdio.h>
+// once. Only the lines of its "iface <name> inet" stanza are IPv4 settings;
+// an inet6 stanza, other interfaces and commands such as "up ip address ..."
+// are never read or changed.
 #include <string.h>
 
 #include "config_file_handling.h"
+#include "file_replace.h"
+#include "log.h"
 #include "network.h"
 
 namespace {
 
-const size_t value_buffer_length = 128;
-const size_t mode_key_length = 32;
-const char token = ' ';
-const char* const address_ignore = "hwaddress";
+const char* const __log_tag = "Network";
+// The stanza file always exists when ifupdown is chosen; this is only the mode rule's fallback.
+const mode_t stanza_file_mode = 0644;
 
-struct Stanza_Key {
-    const char* key;
-    const char* ignore;
-};
-
-// The stanza key of a setting; null key for settings the stanza does not hold.
-Stanza_Key get_Stanza_Key(Network::CONFIG_TYPE type)
+// The stanza key of a setting; empty for settings the stanza does not hold.
+std::string get_Stanza_Key(Network::CONFIG_TYPE type)
 {
     switch (type) {
     case Network::CONFIG_TYPE::IP_ADDRESS:
-        return {"address", address_ignore};
+        return "address";
     case Network::CONFIG_TYPE::GATEWAY:
-        return {"gateway", nullptr};
+        return "gateway";
     case Network::CONFIG_TYPE::SUBNETMASK:
-        return {"netmask", nullptr};
+        return "netmask";
     default:
-        return {nullptr, nullptr};
+        return "";
     }
+}
+
+std::string get_Inet_Header(const std::string& interface_name)
+{
+    return "iface " + interface_name + " inet";
 }
 
 } // namespace
 
+bool get_ifupdown_Update_Text(const std::string& content, const std::string& interface_name,
+                              Network::CONFIG_TYPE type, const std::string& value, std::string* text,
+                              std::string* reason)
+{
+    std::string header = get_Inet_Header(interface_name);
+    *text = content;
+    if (type == Network::CONFIG_TYPE::MODE) {
+        bool set_static = !value.empty() && value[0] != 0;
+        const char* method = set_static ? "static" : "dhcp";
+        // A file that only holds "auto" or an inet6 stanza gets its inet stanza.
+        if (!Config_File::set_Stanza_Value(text, header, "", method)) {
+            if (!text->empty() && text->back() != '\n')
+                *text += "\n";
+            *text += header + " " + method + "\n";
+        }
+        // The static values survive DHCP as comments and come back with static.
+        for (const char* key : {"address", "netmask", "gateway"})
+            Config_File::set_Stanza_Comment(text, header, key, !set_static);
+        return true;
+    }
+    std::string key = get_Stanza_Key(type);
+    // DNS servers have no place in a stanza.
+    if (key.empty())
+        return true;
+    if (!Config_File::set_Stanza_Value(text, header, key, value)) {
+        *reason = "no \"" + header + "\" stanza";
+        return false;
+    }
+    return true;
+}
+
 uint8_t Network::get_ifupdown_Config(CONFIG_TYPE type, const char* path, char* buffer,
                                      unsigned int buffer_length)
 {
-    char value[value_buffer_length];
-    memset(value, 0, sizeof(value));
+    std::string content;
+    std::string value;
+    std::string header = get_Inet_Header(config.target_interface);
+    // An unreadable stanza reads as empty values and static mode.
+    get_File_Content(path, &content);
     if (type == CONFIG_TYPE::MODE) {
-        char key[mode_key_length];
-        snprintf(key, sizeof(key), "iface %s inet", config.target_interface.c_str());
-        Config_File::get_Data(path, key, value, sizeof(value), token, nullptr, false);
-        buffer[0] = strstr(value, "dhcp") != nullptr ? 0 : 1;
+        Config_File::get_Stanza_Value(content, header, "", &value);
+        buffer[0] = value.find("dhcp") != std::string::npos ? 0 : 1;
         return 0;
     }
-    Stanza_Key stanza = get_Stanza_Key(type);
+    std::string key = get_Stanza_Key(type);
     // DNS servers have no place in a stanza: the caller's buffer stays as it is.
-    if (stanza.key == nullptr)
+    if (key.empty())
         return 0;
-    Config_File::get_Data(path, stanza.key, value, sizeof(value), token, stanza.ignore, false);
-    set_Buffer_Copy(buffer, buffer_length, std::string(value, strnlen(value, sizeof(value))));
+    Config_File::get_Stanza_Value(content, header, key, &value);
+    set_Buffer_Copy(buffer, buffer_length, value);
     return 0;
 }
 
 uint8_t Network::set_ifupdown_Config(CONFIG_TYPE type, const char* path, const char* str)
 {
-    if (type == CONFIG_TYPE::MODE) {
-        char key[mode_key_length];
-        snprintf(key, sizeof(key), "iface %s inet", config.target_interface.c_str());
-        bool set_static = str[0] != 0;
-        Config_File::set_Data(path, key, set_static ? "static" : "dhcp", token, nullptr);
-        // The static values survive DHCP as comments and come back with static.
-        for (CONFIG_TYPE kept : {CONFIG_TYPE::IP_ADDRESS, CONFIG_TYPE::SUBNETMASK, CONFIG_TYPE::GATEWAY}) {
-            Stanza_Key stanza = get_Stanza_Key(kept);
-            Config_File::set_Data_Comment(path, stanza.key, !set_static, token, stanza.ignore);
-        }
-        return 0;
+    std::string content;
+    if (!get_File_Content(path, &content)) {
+        LOG_ERROR_AS("set_Config", "cannot read %s", path);
+        return 1;
     }
-    Stanza_Key stanza = get_Stanza_Key(type);
-    if (stanza.key == nullptr)
+    std::string text;
+    std::string reason;
+    std::string value = type == CONFIG_TYPE::MODE ? std::string(1, str[0]) : std::string(str);
+    if (!get_ifupdown_Update_Text(content, config.target_interface, type, value, &text, &reason)) {
+        LOG_ERROR_AS("set_Config", "%s left as it was: %s", path, reason.c_str());
+        return 1;
+    }
+    if (text == content)
         return 0;
-    Config_File::set_Data_Comment(path, stanza.key, false, token, stanza.ignore);
-    Config_File::set_Data(path, stanza.key, str, token, stanza.ignore);
+    int rc = set_File_Replace(path, text, stanza_file_mode);
+    if (rc != 0) {
+        LOG_ERROR_AS("set_Config", "cannot replace %s: %s", path, strerror(rc));
+        return 1;
+    }
     return 0;
 }

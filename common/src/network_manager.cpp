@@ -39,7 +39,9 @@ std::string get_Network_Manager_Modify_Command(const Network::Config& staged)
         unsigned int prefix = get_Subnetmask_Bit_Count(staged.ip4_subnetmask.c_str());
         command +=
             " ipv4.addresses " + get_Shell_Quoted_Word(staged.ip4_address + "/" + std::to_string(prefix));
-        command += " ipv4.gateway " + get_Shell_Quoted_Word(staged.ip4_gateway);
+        // An empty gateway clears the profile's: no default route.
+        command += " ipv4.gateway " +
+                   get_Shell_Quoted_Word(get_Gateway_None(staged.ip4_gateway) ? "" : staged.ip4_gateway);
     }
     if (!staged.dns1.empty() || !staged.dns2.empty())
         command += " ipv4.dns " +
@@ -80,7 +82,7 @@ uint8_t Network::get_Network_Manager_Config(CONFIG_TYPE type, char* buffer, unsi
     case CONFIG_TYPE::GATEWAY:
         read = get_Nmcli_Gateway(answer, &text);
         if (read == Nmcli_Read::FALLBACK)
-            text = default_network_info.ip4_gateway;
+            text = get_Live_Gateway();
         break;
     case CONFIG_TYPE::DNS1:
     case CONFIG_TYPE::DNS2:

@@ -9,6 +9,7 @@
 #include <yaml-cpp/yaml.h>
 
 #include "file_replace.h"
+#include "network_parse.h"
 #include "log.h"
 #include "network.h"
 
@@ -78,6 +79,76 @@ unsigned int get_Prefix_Length(const std::string& entry)
     return static_cast<unsigned int>(std::stoul(digits));
 }
 
+// An "addresses" entry the daemon wrote from an incomplete record ("/24" for
+// an empty address, "x/0" for an empty mask): no host can use it.
+bool get_Broken_Address_Entry(const std::string& text)
+{
+    return text.empty() || text[0] == '/' ||
+           (text.size() >= 2 && text.compare(text.size() - 2, 2, "/0") == 0);
+}
+
+// How the edit sees one route; throws for a route it cannot read.
+struct Route_View {
+    std::string to;
+    std::string via; // empty when absent or not a text
+    bool via_text;
+    bool main_default; // "default" or "0.0.0.0/0" in the main table
+    bool metric;
+};
+
+Route_View get_Route_View(const YAML::Node& route)
+{
+    if (!is_Map(route))
+        throw Value_Error("a route is not a map");
+    Route_View view;
+    view.to = get_Scalar_Text(route["to"], "a route's to");
+    view.via_text = is_Scalar(route["via"]);
+    view.via = view.via_text ? route["via"].as<std::string>() : "";
+    view.main_default = (view.to == "default" || view.to == "0.0.0.0/0") && !route["table"].IsDefined();
+    view.metric = route["metric"].IsDefined();
+    return view;
+}
+
+// The routes the daemon owns: its own IPv4 default route (in static mode also
+// one spelt 0.0.0.0/0, which would clash with it: same table and metric), and
+// the empty-via default route it once wrote from a record without a gateway.
+bool get_Owned_Route(const Route_View& view, bool dhcp)
+{
+    if (!view.main_default || view.metric)
+        return false;
+    if (view.via_text && view.via.empty())
+        return true;
+    return get_IPv4_Address_Valid(view.via) && (view.to == "default" || !dhcp);
+}
+
+// The gateway read back from the entry: "gateway4", then the main-table IPv4
+// default route; empty when neither names one.
+std::string get_Entry_Gateway(const YAML::Node& entry)
+{
+    const YAML::Node gateway = entry["gateway4"];
+    if (is_Scalar(gateway))
+        return gateway.as<std::string>();
+    const YAML::Node routes = entry["routes"];
+    if (!is_Sequence(routes))
+        return "";
+    for (YAML::const_iterator it = routes.begin(); it != routes.end(); ++it) {
+        Route_View view = get_Route_View(*it);
+        if (view.main_default && get_IPv4_Address_Valid(view.via))
+            return view.via;
+    }
+    return "";
+}
+
+// A copy of the map with `key`'s value cloned, so that an entry shared with
+// another interface through a YAML alias is edited alone.
+YAML::Node get_Unshared_Map(const YAML::Node& map, const std::string& key)
+{
+    YAML::Node copy(YAML::NodeType::Map);
+    for (YAML::const_iterator it = map.begin(); it != map.end(); ++it)
+        copy[it->first] = it->first.as<std::string>() == key ? YAML::Clone(it->second) : it->second;
+    return copy;
+}
+
 } // namespace
 
 uint8_t Network::get_netplan_Config(CONFIG_TYPE type, const char* path, char* buffer,
@@ -107,10 +178,8 @@ uint8_t Network::get_netplan_Config(CONFIG_TYPE type, const char* path, char* bu
                 return 0;
             }
             case CONFIG_TYPE::GATEWAY: {
-                const YAML::Node gateway = entry["gateway4"];
-                set_Buffer_Copy(buffer, buffer_length,
-                                is_Scalar(gateway) ? gateway.as<std::string>()
-                                                   : default_network_info.ip4_gateway);
+                std::string gateway = get_Entry_Gateway(entry);
+                set_Buffer_Copy(buffer, buffer_length, gateway.empty() ? get_Live_Gateway() : gateway);
                 return 0;
             }
             case CONFIG_TYPE::SUBNETMASK: {
@@ -150,35 +219,35 @@ uint8_t Network::get_netplan_Config(CONFIG_TYPE type, const char* path, char* bu
     }
 }
 
-void Network::update_netplan_Config()
+bool get_netplan_Update_Text(const std::string& document_text, const Network::Config& staged,
+                             std::string* text, std::string* reason)
 {
-    char path[update_path_length];
-    memset(path, 0, sizeof(path));
-    if (get_Manager_Type(path, sizeof(path)) != MANAGER_TYPE::NETPLAN)
-        return;
-    std::string file(path, strnlen(path, sizeof(path)));
-    std::string text;
-    // Every edit happens on the parsed document; the file is replaced only
-    // once all of them succeeded, so any failure leaves it byte for byte.
+    const std::string& name = staged.target_interface;
     try {
-        YAML::Node raw_config = YAML::LoadFile(file);
+        YAML::Node raw_config = YAML::Load(document_text);
         const YAML::Node& document = raw_config;
         check_Map_Or_Absent(document, "the document");
         check_Map_Or_Absent(document["network"], "network");
         if (is_Map(document["network"]))
             check_Map_Or_Absent(document["network"]["ethernets"], "ethernets");
-        if (is_Map(document["network"]) && is_Map(document["network"]["ethernets"]))
-            check_Map_Or_Absent(document["network"]["ethernets"][config.target_interface],
-                                "the interface entry");
-        YAML::Node netplan_config = raw_config["network"]["ethernets"][config.target_interface];
+        if (is_Map(document["network"]) && is_Map(document["network"]["ethernets"])) {
+            const YAML::Node& ethernets = document["network"]["ethernets"];
+            check_Map_Or_Absent(ethernets[name], "the interface entry");
+            if (ethernets[name].IsDefined())
+                raw_config["network"]["ethernets"] = get_Unshared_Map(ethernets, name);
+        }
+        YAML::Node netplan_config = raw_config["network"]["ethernets"][name];
         const YAML::Node& entry = netplan_config;
 
         YAML::Node kept_addresses(YAML::NodeType::Sequence);
         const YAML::Node old_addresses = entry["addresses"];
-        if (is_Sequence(old_addresses))
-            for (YAML::const_iterator it = old_addresses.begin(); it != old_addresses.end(); ++it)
-                if (!std::regex_match(get_Scalar_Text(*it, "an address entry"), ipv4_regex))
+        if (is_Sequence(old_addresses)) {
+            for (YAML::const_iterator it = old_addresses.begin(); it != old_addresses.end(); ++it) {
+                std::string address = get_Scalar_Text(*it, "an address entry");
+                if (!std::regex_match(address, Network::ipv4_regex) && !get_Broken_Address_Entry(address))
                     kept_addresses.push_back(YAML::Clone(*it));
+            }
+        }
         if (kept_addresses.size() == 0)
             netplan_config.remove("addresses");
         else
@@ -188,45 +257,90 @@ void Network::update_netplan_Config()
 
         YAML::Node kept_routes(YAML::NodeType::Sequence);
         const YAML::Node old_routes = entry["routes"];
-        if (is_Sequence(old_routes)) {
-            for (YAML::const_iterator it = old_routes.begin(); it != old_routes.end(); ++it) {
-                const YAML::Node route = *it;
-                if (!is_Map(route))
-                    throw Value_Error("a route is not a map");
-                std::string to = get_Scalar_Text(route["to"], "a route's to");
-                // A static entry gets its own default route, which netplan refuses
-                // beside a second one spelt 0.0.0.0/0.
-                bool replaced = to == "default" || (!config.ip4_dhcp && to == "0.0.0.0/0");
-                if (!replaced)
-                    kept_routes.push_back(YAML::Clone(route));
-            }
-        }
+        if (is_Sequence(old_routes))
+            for (YAML::const_iterator it = old_routes.begin(); it != old_routes.end(); ++it)
+                if (!get_Owned_Route(get_Route_View(*it), staged.ip4_dhcp))
+                    kept_routes.push_back(YAML::Clone(*it));
         if (kept_routes.size() == 0)
             netplan_config.remove("routes");
         else
             netplan_config["routes"] = kept_routes;
 
-        netplan_config["dhcp4"] = config.ip4_dhcp;
-        if (!config.ip4_dhcp) {
-            unsigned int prefix = get_Subnetmask_Bit_Count(config.ip4_subnetmask.c_str());
-            netplan_config["addresses"].push_back(config.ip4_address + "/" + std::to_string(prefix));
-            YAML::Node route;
-            route["to"] = "default";
-            route["via"] = config.ip4_gateway;
-            netplan_config["routes"].push_back(route);
+        netplan_config["dhcp4"] = staged.ip4_dhcp;
+        if (!staged.ip4_dhcp) {
+            unsigned int prefix = get_Subnetmask_Bit_Count(staged.ip4_subnetmask.c_str());
+            netplan_config["addresses"].push_back(staged.ip4_address + "/" + std::to_string(prefix));
+            if (!get_Gateway_None(staged.ip4_gateway)) {
+                YAML::Node route;
+                route["to"] = "default";
+                route["via"] = staged.ip4_gateway;
+                netplan_config["routes"].push_back(route);
+            }
         }
 
-        netplan_config.remove("nameservers");
-        for (const std::string& server : {config.dns1, config.dns2})
+        // Only the server list is the daemon's: a search list or any other
+        // key under "nameservers" is carried over.
+        YAML::Node nameservers(YAML::NodeType::Map);
+        const YAML::Node old_nameservers = entry["nameservers"];
+        if (is_Map(old_nameservers))
+            for (YAML::const_iterator it = old_nameservers.begin(); it != old_nameservers.end(); ++it)
+                if (it->first.as<std::string>() != "addresses")
+                    nameservers[it->first] = YAML::Clone(it->second);
+        for (const std::string& server : {staged.dns1, staged.dns2})
             if (!server.empty() && server != "0.0.0.0")
-                netplan_config["nameservers"]["addresses"].push_back(server);
+                nameservers["addresses"].push_back(server);
+        netplan_config.remove("nameservers");
+        if (nameservers.size() != 0)
+            netplan_config["nameservers"] = nameservers;
 
         std::ostringstream out;
         out << raw_config << "\n";
-        text = out.str();
-    } catch (const std::exception&) {
-        puts("Config File Load Error");
-        return;
+        *text = out.str();
+    } catch (const std::exception& e) {
+        *reason = e.what();
+        return false;
     }
-    set_File_Replace(file, text, netplan_file_mode);
+    // What is written must load again as the same kind of document.
+    try {
+        if (!YAML::Load(*text)["network"]["ethernets"][name].IsMap()) {
+            *reason = "the new document has no entry for " + name;
+            return false;
+        }
+    } catch (const std::exception& e) {
+        *reason = std::string("the new document does not load: ") + e.what();
+        return false;
+    }
+    return true;
+}
+
+bool Network::update_netplan_Config()
+{
+    char path[update_path_length];
+    memset(path, 0, sizeof(path));
+    if (get_Manager_Type(path, sizeof(path)) != MANAGER_TYPE::NETPLAN) {
+        LOG_ERROR("netplan no longer owns %s", config.target_interface.c_str());
+        return false;
+    }
+    std::string file(path, strnlen(path, sizeof(path)));
+    std::string old_text;
+    std::string new_text;
+    std::string reason;
+    if (!get_File_Content(file, &old_text)) {
+        LOG_ERROR("Config File Load Error: cannot read %s", file.c_str());
+        return false;
+    }
+    if (!get_netplan_Update_Text(old_text, config, &new_text, &reason)) {
+        LOG_ERROR("Config File Load Error: %s", reason.c_str());
+        return false;
+    }
+    if (!get_netplan_Accepted(file, new_text, &reason)) {
+        LOG_ERROR("netplan refuses the new settings, %s left as it was: %s", file.c_str(), reason.c_str());
+        return false;
+    }
+    int rc = set_File_Replace(file, new_text, netplan_file_mode);
+    if (rc != 0) {
+        LOG_ERROR("cannot replace %s: %s", file.c_str(), strerror(rc));
+        return false;
+    }
+    return true;
 }

@@ -137,6 +137,36 @@ bool get_Interface_Name_Valid(const std::string& name)
     return true;
 }
 
+std::string get_Basic_Regex_Literal(const std::string& text)
+{
+    std::string literal;
+    for (char c : text) {
+        if (c != '\0' && strchr(".[]*^$\\", c) != nullptr)
+            literal += '\\';
+        literal += c;
+    }
+    return literal;
+}
+
+bool get_Gateway_None(const std::string& gateway)
+{
+    return gateway.empty() || gateway == "0.0.0.0";
+}
+
+std::string get_Static_Record_Missing(const std::string& address, const std::string& mask,
+                                      const std::string& gateway)
+{
+    std::string missing;
+    auto add = [&missing](const char* what) { missing += (missing.empty() ? "" : ", ") + std::string(what); };
+    if (!get_IPv4_Address_Valid(address) || address == "0.0.0.0")
+        add("an address other than 0.0.0.0");
+    if (!get_Subnetmask_Valid(mask) || mask == "0.0.0.0")
+        add("a subnet mask with a prefix of 1 to 32");
+    if (!get_Gateway_None(gateway) && !get_IPv4_Address_Valid(gateway))
+        add("a gateway that is an IPv4 address");
+    return missing;
+}
+
 bool get_Nmcli_Method_Auto(const std::string& answer)
 {
     return answer.find(":auto") != std::string::npos;

@@ -235,22 +235,24 @@ INSTANTIATE_TEST_SUITE_P(
                    true,
                    ""},
         LookupCase{"other_device_only", "eth1:" + run_a + "\n", {run_a}, {}, false, ""},
+        LookupCase{"device_name_ending_in_eth0", "veth0:" + run_a + "\n", {run_a}, {}, false, ""},
         LookupCase{"missing_file", "eth0:" + run_a + "\n", {}, {}, false, ""},
         LookupCase{"dot_dot", "eth0:/run/../etc/hosts\n", {"/etc/hosts"}, {}, false, "/run/../etc/hosts"}),
     [](const ::testing::TestParamInfo<LookupCase>& info) { return std::string(info.param.name); });
 
 TEST_F(Detect, PathOutsideRunIsNeverRemoved)
 {
-    // A lookup answer that names a file elsewhere (here through the grep match
-    // "eth0:/run/" appearing inside a longer line) is left alone.
+    // "eth0:/run/" inside a longer line is not eth0's runtime profile: the
+    // lookup takes only lines whose device field is eth0.
     set_Tool_Answer("systemctl", "is-active NetworkManager", "active\n");
     set_Tool_Answer("nmcli", "-t -f DEVICE,FILENAME con show", "x:/etc/passwd:eth0:/run/\n");
     std::string passwd = read_File("/etc/passwd");
     Log_Capture log;
     EXPECT_EQ(Type::NETWORK_MANAGER, Access::detect(nullptr, 0));
     EXPECT_EQ(passwd, read_File("/etc/passwd"));
-    EXPECT_NE(std::string::npos,
-              log.text().find("not removing /etc/passwd: not a runtime profile under /run/"));
+    std::string lines = log.text();
+    EXPECT_EQ(std::string::npos, lines.find("not removing")) << lines;
+    EXPECT_EQ(std::string::npos, lines.find("Removed old Config")) << lines;
 }
 
 TEST_F(Detect, PathCopiesAreCutAndNotTerminated)

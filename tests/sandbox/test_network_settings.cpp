@@ -167,7 +167,7 @@ TEST_F(Settings, IfupdownWritesAtOnce)
     EXPECT_EQ(0, Network::set_Config(Type::DNS1, "9.9.9.9"));
     EXPECT_EQ(before_dns, read_File(stanza_file));
     EXPECT_EQ("iface eth0 inet static\n    hwaddress ether 02:00:00:00:00:01\n    address 10.0.0.6\n"
-              "    netmask 255.255.0.0\n\ngateway 10.0.0.1",
+              "    netmask 255.255.0.0\n    gateway 10.0.0.1\n",
               read_File(stanza_file));
     EXPECT_EQ("hwaddress: 02:00:00:00:00:01\naddress: 10.0.0.6\nnetmask: 255.255.0.0\ngateway: 10.0.0.1\n"
               "broadcast: 10.0.255.255\n",
@@ -258,10 +258,9 @@ TEST_F(Settings, IfupdownHostThroughTheHandler)
     EXPECT_EQ(
         (std::vector<std::string>{"systemctl restart networking.service", "hostnamectl set-hostname node-8"}),
         get_Tool_Calls());
-    EXPECT_EQ(
-        "auto eth0\niface eth0 inet static\n    hwaddress ether 02:00:00:00:00:01\n\naddress 192.168.1.10\n"
-        "netmask 255.255.255.0\ngateway 192.168.1.1",
-        read_File(stanza_file));
+    EXPECT_EQ("auto eth0\niface eth0 inet static\n    hwaddress ether 02:00:00:00:00:01\n    address 192.168.1.10\n"
+              "    netmask 255.255.255.0\n    gateway 192.168.1.1\n",
+              read_File(stanza_file));
     EXPECT_EQ(
         "hwaddress: 02:00:00:00:00:01\naddress: 192.168.1.10\nnetmask: 255.255.255.0\ngateway: 192.168.1.1\n"
         "broadcast: 192.168.1.255\n",
@@ -269,10 +268,9 @@ TEST_F(Settings, IfupdownHostThroughTheHandler)
     clear_Tool_Calls();
     send_Dhcp_Sequence();
     EXPECT_EQ(std::vector<std::string>{"systemctl restart networking.service"}, get_Tool_Calls());
-    EXPECT_EQ(
-        "auto eth0\niface eth0 inet dhcp\n    hwaddress ether 02:00:00:00:00:01\n\n#address 192.168.1.10\n"
-        "#netmask 255.255.255.0\n#gateway 192.168.1.1",
-        read_File(stanza_file));
+    EXPECT_EQ("auto eth0\niface eth0 inet dhcp\n    hwaddress ether 02:00:00:00:00:01\n    #address 192.168.1.10\n"
+              "    #netmask 255.255.255.0\n    #gateway 192.168.1.1\n",
+              read_File(stanza_file));
     EXPECT_EQ("hwaddress: 02:00:00:00:00:01\n", ifquery(stanza_file));
 }
 
