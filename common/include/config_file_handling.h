@@ -44,8 +44,8 @@ public:
 
     // The word after the header (`name` empty), or the value of the stanza's
     // first active `name` line; false when there is none.
-    static bool get_Stanza_Value(const std::string& content, const std::string& header, const std::string& name,
-                                 std::string* value);
+    static bool get_Stanza_Value(const std::string& content, const std::string& header,
+                                 const std::string& name, std::string* value);
     // Sets the word after the header (`name` empty), or the value of the first
     // active `name` line; without one, restores the last commented `name` line
     // with `data`, or adds a line at the end of the stanza. False when the

@@ -13,7 +13,7 @@ const char* const blanks = " \t";
 const char* const default_indent = "    ";
 
 // Words that start a new stanza in an interfaces file ("allow-" starts one too).
-const char* const stanza_words[] = {"iface",  "auto",   "mapping",      "source", "source-directory",
+const char* const stanza_words[] = {"iface",  "auto",         "mapping",   "source", "source-directory",
                                     "rename", "no-auto-down", "no-scripts"};
 
 struct Line {

@@ -68,10 +68,10 @@ bool Network::init_Network_Manager_Config()
     char found[lookup_buffer_length];
     memset(found, 0, sizeof(found));
     // Anchored on the whole device field: "eth0" must not find veth0's profile.
-    std::string lookup = "nmcli -t -f DEVICE,FILENAME con show | grep " +
-                         get_Shell_Quoted_Word("^" + get_Basic_Regex_Literal(config.target_interface) +
-                                               ":/run/") +
-                         " | cut -d':' -f2";
+    std::string lookup =
+        "nmcli -t -f DEVICE,FILENAME con show | grep " +
+        get_Shell_Quoted_Word("^" + get_Basic_Regex_Literal(config.target_interface) + ":/run/") +
+        " | cut -d':' -f2";
     if (set_Command(lookup.c_str(), found, lookup_capture_length) == 0) {
         found[strcspn(found, "\n")] = '\0';
         // Only a runtime profile is ever deleted, whatever the lookup printed.

@@ -334,7 +334,8 @@ TEST_F(Netplan, EntriesTheUpdateCannotReadLeaveTheFileAlone)
         put(c.file);
         Log_Capture log;
         EXPECT_FALSE(Access::update_netplan()) << c.name;
-        EXPECT_EQ(0u, log.text().find("\033[31m[ERROR]\t[Network] update_netplan_Config: Config File Load Error: "))
+        EXPECT_EQ(
+            0u, log.text().find("\033[31m[ERROR]\t[Network] update_netplan_Config: Config File Load Error: "))
             << c.name;
         EXPECT_EQ(c.file, read_File(netplan_file)) << c.name;
         size_t files = 0;

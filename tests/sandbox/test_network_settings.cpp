@@ -258,9 +258,10 @@ TEST_F(Settings, IfupdownHostThroughTheHandler)
     EXPECT_EQ(
         (std::vector<std::string>{"systemctl restart networking.service", "hostnamectl set-hostname node-8"}),
         get_Tool_Calls());
-    EXPECT_EQ("auto eth0\niface eth0 inet static\n    hwaddress ether 02:00:00:00:00:01\n    address 192.168.1.10\n"
-              "    netmask 255.255.255.0\n    gateway 192.168.1.1\n",
-              read_File(stanza_file));
+    EXPECT_EQ(
+        "auto eth0\niface eth0 inet static\n    hwaddress ether 02:00:00:00:00:01\n    address 192.168.1.10\n"
+        "    netmask 255.255.255.0\n    gateway 192.168.1.1\n",
+        read_File(stanza_file));
     EXPECT_EQ(
         "hwaddress: 02:00:00:00:00:01\naddress: 192.168.1.10\nnetmask: 255.255.255.0\ngateway: 192.168.1.1\n"
         "broadcast: 192.168.1.255\n",
@@ -268,9 +269,10 @@ TEST_F(Settings, IfupdownHostThroughTheHandler)
     clear_Tool_Calls();
     send_Dhcp_Sequence();
     EXPECT_EQ(std::vector<std::string>{"systemctl restart networking.service"}, get_Tool_Calls());
-    EXPECT_EQ("auto eth0\niface eth0 inet dhcp\n    hwaddress ether 02:00:00:00:00:01\n    #address 192.168.1.10\n"
-              "    #netmask 255.255.255.0\n    #gateway 192.168.1.1\n",
-              read_File(stanza_file));
+    EXPECT_EQ(
+        "auto eth0\niface eth0 inet dhcp\n    hwaddress ether 02:00:00:00:00:01\n    #address 192.168.1.10\n"
+        "    #netmask 255.255.255.0\n    #gateway 192.168.1.1\n",
+        read_File(stanza_file));
     EXPECT_EQ("hwaddress: 02:00:00:00:00:01\n", ifquery(stanza_file));
 }
 

@@ -1,0 +1,244 @@
+// Settings changes judged by the real parsers: every golden netplan output
+// through netplan's generator, every golden stanza through the daemon's own
+// read and write path and ifquery; and the applies that must be refused
+// leave every file byte for byte and run no command.
+#include <gtest/gtest.h>
+
+#include <string.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "network.h"
+#include "network_access.h"
+#include "sandbox.h"
+#include "settings_tables.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Access = Network_Test_Access;
+using Type = Network::CONFIG_TYPE;
+
+const std::string netplan_file = "/etc/netplan/01-netcfg.yaml";
+const std::string stanza_file = "/etc/network/interfaces.d/eth0";
+const std::string keyfile = "/etc/NetworkManager/system-connections/eth0.nmconnection";
+
+// The real generator's exit status and messages for one netplan text.
+int netplan_Generate(const std::string& text, std::string* errors)
+{
+    std::string root = get_Sandbox_Dir() + "/judge";
+    fs::remove_all(root);
+    fs::create_directories(root + "/etc/netplan");
+    write_File(root + netplan_file, text);
+    fs::permissions(root + netplan_file, fs::perms::owner_read | fs::perms::owner_write);
+    int rc = run_Shell("/usr/libexec/netplan/generate --root-dir " + root + " 2>" + root + "/err");
+    *errors = read_File(root + "/err");
+    return rc;
+}
+
+// ifquery's reading of eth0's address options (its IPv6 defaults left out).
+std::string ifquery_Options(const std::string& file)
+{
+    std::string out = get_Sandbox_Dir() + "/ifquery.out";
+    run_Shell("/usr/sbin/ifquery -i " + file +
+              " eth0 2>&1 | grep -E '^(hwaddress|address|netmask|gateway|up):' > " + out);
+    return read_File(out);
+}
+
+std::string read_Setting(Type type)
+{
+    char buffer[128];
+    memset(buffer, 0, sizeof(buffer));
+    EXPECT_EQ(0, Network::get_Config(type, buffer, sizeof(buffer)));
+    return type == Type::MODE ? std::string(1, static_cast<char>('0' + buffer[0])) : std::string(buffer);
+}
+
+class Safety : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        for (const char* d :
+             {"/etc/netplan", "/etc/network/interfaces.d", "/etc/NetworkManager/system-connections"})
+            fs::create_directories(d);
+        // Right after start-up: no default-route facts yet.
+        Access::live() = Network::Config();
+        set_Tool_Answer("systemctl", "is-active NetworkManager", "inactive\n");
+    }
+};
+
+TEST_F(Safety, EveryNetplanRowThroughTheDaemonIsAcceptedByNetplan)
+{
+    for (const Netplan_Row& row : get_Netplan_Rows()) {
+        write_File(netplan_file, row.before);
+        Access::staged() = row.staged;
+        EXPECT_TRUE(Access::update_netplan()) << row.name;
+        EXPECT_EQ(row.after, read_File(netplan_file)) << row.name;
+        std::string errors;
+        EXPECT_EQ(0, netplan_Generate(read_File(netplan_file), &errors)) << row.name << ": " << errors;
+        EXPECT_EQ("", errors) << row.name;
+    }
+}
+
+TEST_F(Safety, EveryStanzaRowThroughTheDaemonIsReadByIfquery)
+{
+    for (const Stanza_Row& row : get_Stanza_Rows()) {
+        write_File(stanza_file, row.before);
+        Network::set_Interface_Name("eth0");
+        const Type types[] = {Type::MODE, Type::IP_ADDRESS, Type::SUBNETMASK, Type::GATEWAY};
+        for (size_t k = 0; k < 4; ++k)
+            EXPECT_EQ(row.reads[k], read_Setting(types[k])) << row.name << " read " << k;
+        for (const auto& write : row.writes)
+            EXPECT_EQ(0, Network::set_Config(write.first, write.second.c_str())) << row.name;
+        EXPECT_EQ(row.after, read_File(stanza_file)) << row.name;
+        EXPECT_EQ(row.parsed, ifquery_Options(stanza_file)) << row.name;
+    }
+}
+
+// A write that changes nothing leaves the file itself alone.
+TEST_F(Safety, StanzaWriteOfTheSameValueKeepsTheFile)
+{
+    write_File(stanza_file, "iface eth0 inet static\n    address 10.0.0.5\n");
+    Network::set_Interface_Name("eth0");
+    struct stat first;
+    ASSERT_EQ(0, stat(stanza_file.c_str(), &first));
+    EXPECT_EQ(0, Network::set_Config(Type::IP_ADDRESS, "10.0.0.5"));
+    EXPECT_EQ(0, Network::set_Config(Type::MODE, "\x01"));
+    struct stat second;
+    ASSERT_EQ(0, stat(stanza_file.c_str(), &second));
+    EXPECT_EQ(first.st_ino, second.st_ino);
+}
+
+TEST_F(Safety, GatewayOfTheDaemonsOwnFileSurvivesAnotherChange)
+{
+    write_File(netplan_file, "network:\n  ethernets:\n    eth0:\n      dhcp4: false\n      addresses:\n"
+                             "        - 10.0.0.5/24\n      routes:\n        - to: default\n"
+                             "          via: 10.0.0.1\n");
+    Network::set_Interface_Name("eth0");
+    EXPECT_EQ("10.0.0.1", Access::staged().ip4_gateway);
+    clear_Tool_Calls();
+    EXPECT_EQ(0, Network::set_Config(Type::DNS1, "9.9.9.9"));
+    EXPECT_TRUE(Network::set_Config_Apply());
+    EXPECT_EQ(std::vector<std::string>{"netplan apply"}, get_Tool_Calls());
+    std::string text = read_File(netplan_file);
+    EXPECT_EQ(
+        "network:\n  ethernets:\n    eth0:\n      dhcp4: false\n      addresses:\n        - 10.0.0.5/24\n"
+        "      routes:\n        - to: default\n          via: 10.0.0.1\n      nameservers:\n"
+        "        addresses:\n          - 9.9.9.9\n",
+        text);
+    std::string errors;
+    EXPECT_EQ(0, netplan_Generate(text, &errors)) << errors;
+}
+
+struct Refusal {
+    const char* name;
+    const char* manager;              // "netplan", "nm" or "ifupdown"
+    std::string file;                 // the manager's file
+    std::vector<std::string> sibling; // another netplan file: path, text
+    std::vector<std::string> texts;   // set_Config values, IP_ADDRESS then SUBNETMASK
+    bool read_only;                   // /etc/netplan mounted read-only
+    std::string line;                 // the one ERROR line, from its function name on
+};
+
+class ApplyRefused : public Safety, public ::testing::WithParamInterface<Refusal> {};
+
+TEST_P(ApplyRefused, NothingIsWrittenOrRun)
+{
+    const Refusal& r = GetParam();
+    std::string path = std::string(r.manager) == "nm" ? keyfile : netplan_file;
+    write_File(path, r.file);
+    if (!r.sibling.empty())
+        write_File(r.sibling[0], r.sibling[1]);
+    if (std::string(r.manager) == "nm")
+        set_Tool_Answer("systemctl", "is-active NetworkManager", "active\n");
+    Network::set_Interface_Name("eth0");
+    EXPECT_EQ(0, Network::set_Config(Type::MODE, "\x01"));
+    const Type types[] = {Type::IP_ADDRESS, Type::SUBNETMASK};
+    for (size_t i = 0; i < r.texts.size(); ++i)
+        EXPECT_EQ(0, Network::set_Config(types[i], r.texts[i].c_str()));
+    const char* read_only = "mount --bind /etc/netplan /etc/netplan && mount -o remount,bind,ro /etc/netplan";
+    ASSERT_EQ(0, r.read_only ? run_Shell(read_only) : 0);
+    clear_Tool_Calls();
+    Log_Capture log;
+    EXPECT_FALSE(Network::set_Config_Apply());
+    EXPECT_EQ("\033[31m[ERROR]\t[Network] " + r.line + "\033[0m\n", log.text());
+    EXPECT_EQ(r.file, read_File(path));
+    EXPECT_TRUE(get_Tool_Calls().empty());
+    for (const auto& entry : fs::directory_iterator("/run"))
+        EXPECT_EQ(std::string::npos, entry.path().string().find("lumerion-netplan")) << entry.path();
+    if (r.read_only)
+        run_Shell("umount /etc/netplan");
+}
+
+const std::string default_document =
+    "network:\n  ethernets:\n    eth0:\n      dhcp4: true\n      nameservers:\n"
+    "        addresses:\n          - 1.1.1.1\n          - 8.8.8.8\n";
+const std::string no_fit = "set_Config_Apply: refused to apply: static settings need an address other than "
+                           "0.0.0.0, a subnet mask with "
+                           "a prefix of 1 to 32";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ApplyRefused,
+    ::testing::Values(
+        Refusal{
+            "netplan_static_before_any_route_is_known", "netplan", default_document, {}, {}, false, no_fit},
+        Refusal{"netplan_address_without_mask",
+                "netplan",
+                default_document,
+                {},
+                {"10.0.0.5"},
+                false,
+                "set_Config_Apply: refused to apply: static settings need a subnet mask with a prefix of 1 "
+                "to 32"},
+        Refusal{"network_manager_static_before_any_route_is_known",
+                "nm",
+                "[connection]\ntype=ethernet\ninterface-name=eth0\n\n[ipv4]\nmethod=auto\n",
+                {},
+                {},
+                false,
+                no_fit},
+        Refusal{
+            "netplan_refuses_the_directory",
+            "netplan",
+            default_document,
+            {"/etc/netplan/00-lab.yaml", "network:\n  ethernets:\n    eth0:\n      addresses: [lab]\n"},
+            {"10.0.0.5", "255.255.255.0"},
+            false,
+            "update_netplan_Config: netplan refuses the new settings, /etc/netplan/01-netcfg.yaml left as it "
+            "was: /etc/netplan/00-lab.yaml:4:18: Error in network definition: address 'lab' is missing "
+            "/prefixlength"},
+        Refusal{"netplan_file_cannot_be_replaced",
+                "netplan",
+                default_document,
+                {},
+                {"10.0.0.5", "255.255.255.0"},
+                true,
+                "update_netplan_Config: cannot replace /etc/netplan/01-netcfg.yaml: Read-only file system"},
+        Refusal{
+            "netplan_file_does_not_load",
+            "netplan",
+            "network: {\n",
+            {},
+            {"10.0.0.5", "255.255.255.0"},
+            false,
+            "update_netplan_Config: Config File Load Error: yaml-cpp: error at line 2, column 1: end of map "
+            "flow not found"}),
+    [](const ::testing::TestParamInfo<Refusal>& info) { return std::string(info.param.name); });
+
+TEST_F(Safety, NetworkManagerStaticWithoutGatewayClearsTheProfilesGateway)
+{
+    write_File(keyfile, "[connection]\ntype=ethernet\ninterface-name=eth0\n\n[ipv4]\nmethod=auto\n");
+    set_Tool_Answer("systemctl", "is-active NetworkManager", "active\n");
+    Network::set_Interface_Name("eth0");
+    Access::staged() = Network::Config{"eth0", false, "10.0.0.5", "255.255.255.0", "0.0.0.0", "", ""};
+    clear_Tool_Calls();
+    EXPECT_TRUE(Network::set_Config_Apply());
+    EXPECT_EQ((std::vector<std::string>{"nmcli con mod eth0 ipv4.method manual ipv4.addresses 10.0.0.5/24 "
+                                        "ipv4.gateway ",
+                                        "nmcli device reapply eth0"}),
+              get_Tool_Calls());
+}
+
+} // namespace
