@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "network.h"
+#include "host_paths.h"
 #include "network_access.h"
 #include "sandbox.h"
 
@@ -18,8 +19,6 @@ namespace {
 namespace fs = std::filesystem;
 using Access = Network_Test_Access;
 using Type = Network::CONFIG_TYPE;
-
-const std::string netplan_file = "/etc/netplan/01-netcfg.yaml";
 
 struct Read {
     uint8_t rc;

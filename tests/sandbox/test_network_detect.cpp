@@ -13,6 +13,7 @@
 
 #include "log.h"
 #include "network.h"
+#include "host_paths.h"
 #include "network_access.h"
 #include "sandbox.h"
 
@@ -22,9 +23,6 @@ namespace fs = std::filesystem;
 using Access = Network_Test_Access;
 using Type = Network::MANAGER_TYPE;
 
-const std::string netplan_file = "/etc/netplan/01-netcfg.yaml";
-const std::string stanza_file = "/etc/network/interfaces.d/eth0";
-const std::string keyfile = "/etc/NetworkManager/system-connections/eth0.nmconnection";
 const char* const lookup_call = "nmcli -t -f DEVICE,FILENAME con show";
 
 const std::string default_netplan = "network:\n"

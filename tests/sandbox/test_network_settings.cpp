@@ -13,6 +13,7 @@
 #include "I2C_BMC_packet_thread.h"
 #include "log.h"
 #include "network.h"
+#include "host_paths.h"
 #include "network_access.h"
 #include "sandbox.h"
 
@@ -21,10 +22,6 @@ namespace {
 namespace fs = std::filesystem;
 using Access = Network_Test_Access;
 using Type = Network::CONFIG_TYPE;
-
-const std::string netplan_file = "/etc/netplan/01-netcfg.yaml";
-const std::string stanza_file = "/etc/network/interfaces.d/eth0";
-const std::string keyfile = "/etc/NetworkManager/system-connections/eth0.nmconnection";
 
 const std::string static_stanza = "auto eth0\n"
                                   "iface eth0 inet static\n"

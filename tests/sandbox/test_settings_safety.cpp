@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "network.h"
+#include "host_paths.h"
 #include "network_access.h"
 #include "sandbox.h"
 #include "settings_tables.h"
@@ -21,10 +22,6 @@ namespace {
 namespace fs = std::filesystem;
 using Access = Network_Test_Access;
 using Type = Network::CONFIG_TYPE;
-
-const std::string netplan_file = "/etc/netplan/01-netcfg.yaml";
-const std::string stanza_file = "/etc/network/interfaces.d/eth0";
-const std::string keyfile = "/etc/NetworkManager/system-connections/eth0.nmconnection";
 
 // The real generator's exit status and messages for one netplan text.
 int netplan_Generate(const std::string& text, std::string* errors)
