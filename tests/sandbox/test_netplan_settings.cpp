@@ -25,13 +25,10 @@ struct Read {
     std::string text;
 };
 
-Read read_Setting(Type type)
+Read read_Result(Type type)
 {
-    char buffer[128];
-    memset(buffer, 0, sizeof(buffer));
     Read r;
-    r.rc = Network::get_Config(type, buffer, sizeof(buffer));
-    r.text = type == Type::MODE ? std::string(1, static_cast<char>('0' + buffer[0])) : std::string(buffer);
+    r.text = read_Setting(type, &r.rc);
     return r;
 }
 
@@ -130,7 +127,7 @@ TEST_F(Netplan, ReadsEachSettingWithLiveFallbacks)
     for (const auto& c : cases) {
         put(c.file);
         for (uint8_t t = 0; t < 6; ++t) {
-            Read r = read_Setting(static_cast<Type>(t));
+            Read r = read_Result(static_cast<Type>(t));
             EXPECT_EQ(0, r.rc) << c.name << " type " << int(t);
             EXPECT_EQ(c.expected[t], r.text) << c.name << " type " << int(t);
         }
@@ -162,7 +159,7 @@ TEST_F(Netplan, ReadFailuresAreReportedOnce)
     for (const auto& c : cases) {
         put(c.file);
         Log_Capture log;
-        Read r = read_Setting(c.type);
+        Read r = read_Result(c.type);
         EXPECT_EQ(1, r.rc) << c.name;
         EXPECT_EQ(std::string("\033[31m[ERROR]\t[Network] get_Config: ") + c.line + "\033[0m\n", log.text())
             << c.name;

@@ -33,16 +33,6 @@ const std::string static_stanza = "auto eth0\n"
 const std::string default_keyfile = "[connection]\ntype=ethernet\nautoconnect=yes\nautoconnect-priority=0\n"
                                     "interface-name=eth0\n\n[ethernet]\n\n[ipv4]\nmethod=auto\n\n[proxy]\n";
 
-std::string read_Setting(Type type, uint8_t* rc = nullptr)
-{
-    char buffer[128];
-    memset(buffer, 0, sizeof(buffer));
-    uint8_t result = Network::get_Config(type, buffer, sizeof(buffer));
-    if (rc != nullptr)
-        *rc = result;
-    return type == Type::MODE ? std::string(1, static_cast<char>('0' + buffer[0])) : std::string(buffer);
-}
-
 // The options ifupdown itself reads from the stanza file for eth0.
 std::string ifquery(const std::string& file)
 {

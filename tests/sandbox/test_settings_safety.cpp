@@ -45,14 +45,6 @@ std::string ifquery_Options(const std::string& file)
     return read_File(out);
 }
 
-std::string read_Setting(Type type)
-{
-    char buffer[128];
-    memset(buffer, 0, sizeof(buffer));
-    EXPECT_EQ(0, Network::get_Config(type, buffer, sizeof(buffer)));
-    return type == Type::MODE ? std::string(1, static_cast<char>('0' + buffer[0])) : std::string(buffer);
-}
-
 class Safety : public ::testing::Test {
 protected:
     void SetUp() override

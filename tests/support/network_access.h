@@ -1,6 +1,8 @@
 #ifndef LUMERION_TEST_NETWORK_ACCESS_H
 #define LUMERION_TEST_NETWORK_ACCESS_H
 
+#include <string.h>
+
 #include <regex>
 #include <string>
 
@@ -25,5 +27,17 @@ struct Network_Test_Access {
     static Network::Config& live() { return Network::default_network_info; }
     static bool update_netplan() { return Network::update_netplan_Config(); }
 };
+
+// One setting as get_Config reads it; MODE as "0" (DHCP) or "1" (static).
+inline std::string read_Setting(Network::CONFIG_TYPE type, uint8_t* rc = nullptr)
+{
+    char buffer[128];
+    memset(buffer, 0, sizeof(buffer));
+    uint8_t result = Network::get_Config(type, buffer, sizeof(buffer));
+    if (rc != nullptr)
+        *rc = result;
+    return type == Network::CONFIG_TYPE::MODE ? std::string(1, static_cast<char>('0' + buffer[0]))
+                                              : std::string(buffer);
+}
 
 #endif

@@ -21,26 +21,6 @@ TEST(NetplanTransform, GoldenRows)
     }
 }
 
-TEST(NetplanTransform, DocumentsThatCannotBeEditedGiveAReason)
-{
-    const Network::Config staged{"eth0", true, "", "", "", "", ""};
-    const struct {
-        std::string document;
-        const char* reason;
-    } cases[] = {
-        {"network: [\n", "end of sequence flow not found"},
-        {"network:\n  ethernets:\n    eth0: up\n", "the interface entry is not a map"},
-        {"network:\n  ethernets:\n    eth0:\n      routes: [default]\n", "a route is not a map"},
-    };
-    for (const auto& c : cases) {
-        std::string text = "untouched";
-        std::string reason;
-        EXPECT_FALSE(get_netplan_Update_Text(c.document, staged, &text, &reason)) << c.document;
-        EXPECT_NE(std::string::npos, reason.find(c.reason)) << reason;
-        EXPECT_EQ("untouched", text) << c.document;
-    }
-}
-
 TEST(StanzaTransform, GoldenRows)
 {
     const char* keys[] = {"", "address", "netmask", "gateway"};
