@@ -94,6 +94,22 @@ TEST_F(ConfigFileIo, EditsKeepModeOwnerAndNothingElse)
     EXPECT_EQ(1u, entries_In(dir));
 }
 
+// An edit that changes nothing leaves the file itself in place (same inode).
+TEST_F(ConfigFileIo, EditsThatChangeNothingKeepTheFile)
+{
+    write_File(path, "iface eth0 inet static\n    address 10.0.0.5\n    #gateway 10.0.0.1\n");
+    struct stat before;
+    ASSERT_EQ(0, stat(path.c_str(), &before));
+    EXPECT_EQ(0, Config_File::set_Data(path.c_str(), "address", "10.0.0.5", ' ', nullptr));
+    EXPECT_EQ(0, Config_File::set_Data_Comment(path.c_str(), "gateway", true, ' ', nullptr));
+    struct stat after;
+    ASSERT_EQ(0, stat(path.c_str(), &after));
+    EXPECT_EQ(before.st_ino, after.st_ino);
+    EXPECT_EQ(0, Config_File::set_Data(path.c_str(), "address", "10.0.0.6", ' ', nullptr));
+    ASSERT_EQ(0, stat(path.c_str(), &after));
+    EXPECT_NE(before.st_ino, after.st_ino);
+}
+
 TEST_F(ConfigFileIo, LongLinesOnDisk)
 {
     std::string long_line = "# " + std::string(70000, 'c') + "\n";
