@@ -32,6 +32,8 @@ const useconds_t after_pass_usec = 20000;
 Queue<BMC::Packet*> TX_queue;
 Queue<BMC::Packet*> RX_queue;
 pthread_mutex_t TX_queue_mutex;
+// Signalled, under the transmit queue's mutex, when a packet is queued or a stop is asked.
+pthread_cond_t TX_queue_condition;
 pthread_mutex_t RX_queue_mutex;
 pthread_cond_t RX_queue_condition;
 pthread_t thread;
@@ -39,6 +41,8 @@ pthread_t thread;
 // Shared by the requesting thread and the transmit thread without a lock.
 std::atomic<bool> thread_start_flag{false};
 std::atomic<bool> thread_stop_request_flag{false};
+// Raised while requests find the transmit queue full.
+std::atomic<bool> transmit_drop_flag{false};
 // Raised by the thread when it gives up before running (device not opened).
 std::atomic<bool> thread_start_failed_flag{false};
 
@@ -97,6 +101,22 @@ void send_Next_Packet(int fd)
     delete response;
 }
 
+// An idle thread sleeps until there is something to send or a stop to make.
+void wait_For_Work()
+{
+    pthread_mutex_lock(&TX_queue_mutex);
+    while (TX_queue.get_Count() == 0 && !thread_stop_request_flag.load())
+        pthread_cond_wait(&TX_queue_condition, &TX_queue_mutex);
+    pthread_mutex_unlock(&TX_queue_mutex);
+}
+
+void wake_Thread()
+{
+    pthread_mutex_lock(&TX_queue_mutex);
+    pthread_cond_signal(&TX_queue_condition);
+    pthread_mutex_unlock(&TX_queue_mutex);
+}
+
 // Packets and responses nobody will take any more: the thread has stopped,
 // and a later start empties both queues.
 void release_Queued_Packets()
@@ -120,6 +140,7 @@ void* I2C_BMC_Packet_Thread(void*)
         return reinterpret_cast<void*>(1);
     }
     pthread_mutex_init(&TX_queue_mutex, nullptr);
+    pthread_cond_init(&TX_queue_condition, nullptr);
     pthread_mutex_init(&RX_queue_mutex, nullptr);
     pthread_cond_init(&RX_queue_condition, nullptr);
     TX_queue.init(queue_size);
@@ -137,8 +158,11 @@ void* I2C_BMC_Packet_Thread(void*)
             LOG_DEBUG("thread stop");
             return nullptr;
         }
-        if (TX_queue.get_Count() != 0)
-            send_Next_Packet(fd);
+        if (TX_queue.get_Count() == 0) {
+            wait_For_Work();
+            continue;
+        }
+        send_Next_Packet(fd);
         usleep(after_pass_usec);
     }
 }
@@ -182,6 +206,7 @@ void set_I2C_BMC_Packet_Thread_Stop()
     if (!thread_start_flag.load())
         return;
     thread_stop_request_flag.store(true);
+    wake_Thread();
     pthread_join(thread, nullptr);
 }
 
@@ -198,8 +223,15 @@ uint8_t set_I2C_BMC_Packet_Request(const BMC::Packet& request, BMC::Packet* resp
         return 2;
     BMC::Packet* copy = new BMC::Packet();
     BMC::init_Packet(copy, request);
-    if (TX_queue.Enqueue(copy) != 0)
+    if (TX_queue.Enqueue(copy) != 0) {
         delete copy;
+        // One line for each run of drops, not one per packet.
+        if (!transmit_drop_flag.exchange(true))
+            LOG_ERROR("transmit queue full: packets are dropped");
+        return 3;
+    }
+    transmit_drop_flag.store(false);
+    wake_Thread();
     if (!BMC::get_Packet_Response_Require_Flag(request))
         return 0;
 
@@ -238,6 +270,8 @@ void I2C_BMC_Packet_Hander(BMC::Packet* packet)
     const char* data = reinterpret_cast<const char*>(packet->data);
     int first_byte = packet->data[0];
     std::string text(data, strnlen(data, length));
+    // What the BMC sent may hold line breaks or escape sequences.
+    std::string shown = get_Log_Text(text);
     char mode[2] = {static_cast<char>(first_byte), '\0'};
     switch (subaddress) {
     case BMC::SUBADDRESS_NETWORK_CONFIG_MODE:
@@ -245,23 +279,23 @@ void I2C_BMC_Packet_Hander(BMC::Packet* packet)
         Network::set_Config(Network::CONFIG_TYPE::MODE, mode);
         break;
     case BMC::SUBADDRESS_NETWORK_CONFIG_IP_ADDRESS:
-        LOG_DEBUG("IP_ADDRESS=%s ", text.c_str());
+        LOG_DEBUG("IP_ADDRESS=%s ", shown.c_str());
         Network::set_Config(Network::CONFIG_TYPE::IP_ADDRESS, text.c_str());
         break;
     case BMC::SUBADDRESS_NETWORK_CONFIG_GATEWAY:
-        LOG_DEBUG("GATEWAY=%s ", text.c_str());
+        LOG_DEBUG("GATEWAY=%s ", shown.c_str());
         Network::set_Config(Network::CONFIG_TYPE::GATEWAY, text.c_str());
         break;
     case BMC::SUBADDRESS_NETWORK_CONFIG_SUBNETMASK:
-        LOG_DEBUG("SUBNETMASK=%s ", text.c_str());
+        LOG_DEBUG("SUBNETMASK=%s ", shown.c_str());
         Network::set_Config(Network::CONFIG_TYPE::SUBNETMASK, text.c_str());
         break;
     case BMC::SUBADDRESS_NETWORK_CONFIG_DNS1:
-        LOG_DEBUG("DNS1=%s ", text.c_str());
+        LOG_DEBUG("DNS1=%s ", shown.c_str());
         Network::set_Config(Network::CONFIG_TYPE::DNS1, text.c_str());
         break;
     case BMC::SUBADDRESS_NETWORK_CONFIG_DNS2:
-        LOG_DEBUG("DNS2=%s ", text.c_str());
+        LOG_DEBUG("DNS2=%s ", shown.c_str());
         Network::set_Config(Network::CONFIG_TYPE::DNS2, text.c_str());
         break;
     case BMC::SUBADDRESS_NETWORK_CONFIG_APPLY:
@@ -269,14 +303,14 @@ void I2C_BMC_Packet_Hander(BMC::Packet* packet)
         Network::set_Config_Apply();
         break;
     case BMC::SUBADDRESS_NETWORK_CONFIG_HOSTNAME: {
-        LOG_DEBUG("HOSTNAME=%s ", text.c_str());
+        LOG_DEBUG("HOSTNAME=%s ", shown.c_str());
         std::vector<char> hostname(text.begin(), text.end());
         hostname.push_back('\0');
         set_Config_Hostname(hostname.data());
         break;
     }
     default:
-        LOG_DEBUG("default=%s ", text.c_str());
+        LOG_DEBUG("default=%s ", shown.c_str());
         break;
     }
 }

@@ -18,7 +18,9 @@ bool get_I2C_BMC_Packet_Thread_Start_Flag();
 
 // Queues a deep copy of `request` for the bus. When the request asks for a
 // response, waits 2 to 3 s for one and copies it into `*response`.
-// 0 queued; 1 the thread is not running; 2 `response` is null.
+// 0 queued; 1 the thread is not running; 2 `response` is null; 3 the
+// transmit queue is full and the packet was dropped (one ERROR line for
+// each run of drops).
 uint8_t set_I2C_BMC_Packet_Request(const BMC::Packet& request, BMC::Packet* response);
 
 // Turns one network-settings packet from the BMC (subaddress 0 to 7) into

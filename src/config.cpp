@@ -5,6 +5,8 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "extra_command_handling.h"
 #include "log.h"
 #include "system_info.h"
@@ -99,19 +101,16 @@ int get_Config_Version(char* buffer)
 
 int get_Config_OS_Info(char* buffer)
 {
-    char receive[text_buffer_length];
-    memset(receive, 0, sizeof(receive));
-    set_Command("bash -c 'source /etc/os-release; echo ${PRETTY_NAME}'", receive, sizeof(receive));
-    set_Line_End_Cut(receive);
-    size_t length = strnlen(receive, sizeof(receive) - 1);
-    memcpy(buffer, receive, length);
+    std::string name = System_Info::get_OS_Info();
+    size_t length = std::min(name.size(), text_buffer_length - 1);
+    memcpy(buffer, name.data(), length);
     buffer[length] = '\0';
     return static_cast<int>(length);
 }
 
 bool set_Config_Hostname(char* buffer)
 {
-    LOG_DEBUG("buffer=%s  ", buffer);
+    LOG_DEBUG("buffer=%s  ", get_Log_Text(buffer).c_str());
     if (strncmp(buffer, hostname, sizeof(hostname)) == 0)
         return false;
     // The name lands in a root shell command line: refuse anything but a host name.

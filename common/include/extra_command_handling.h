@@ -21,10 +21,23 @@ enum Systemd_Command : int {
 // command is never examined.
 int8_t set_Command(const char* cmd, char* result, int length);
 
+// How long a command that only reads the host may take.
+const unsigned int probe_timeout_seconds = 10;
+
+// A command that only reads the host (a probe), run like set_Command but for
+// at most `timeout_seconds`: then its whole process group is killed, the
+// output read so far is used and one ERROR line names the command. A child
+// left holding the output after the command ended does not hold the reader.
+int8_t set_Probe_Command(const char* cmd, char* result, int length,
+                         unsigned int timeout_seconds = probe_timeout_seconds);
+// The whole output of a probe (at most 1 MiB of it).
+int8_t get_Probe_Output(const char* cmd, std::string* output,
+                        unsigned int timeout_seconds = probe_timeout_seconds);
+
 // "systemctl <verb> <service>"; -1 for a verb out of range or a failed start.
 int8_t set_Systemd_Service(const char* service_name, Systemd_Command cmd);
 
-// True when "systemctl is-active <service>" answers with "active".
+// True when "systemctl is-active <service>" answers with "active" (a probe).
 bool get_Systemd_Service_Status(const char* service_name);
 
 // Cuts captured output at its first "\r", then at its first "\n". A line end

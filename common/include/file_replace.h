@@ -14,7 +14,12 @@
 // original file is then untouched and the temporary file removed).
 int set_File_Replace(const std::string& path, const std::string& content, mode_t new_file_mode);
 
-// Reads a whole file; false when it cannot be opened or read.
-bool get_File_Content(const std::string& path, std::string* content);
+// The largest configuration file the daemon reads.
+const size_t max_config_file_size = 1 << 20;
+
+// Reads a whole configuration file (a symlink to one is followed). False,
+// with the reason in `error`, when it cannot be opened or read, is not a
+// regular file (a FIFO or device is never waited on) or is over 1 MiB.
+bool get_File_Content(const std::string& path, std::string* content, std::string* error = nullptr);
 
 #endif

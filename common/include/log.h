@@ -25,6 +25,13 @@ FILE* get_stderr(void);
 uint8_t set_Log_Output_File(const char* path, const char* mode);
 }
 
+#include <string>
+
+// Text from the BMC or a host tool as it may stand in a log line: control
+// characters and the backslash escaped ("\n", "\x1b", "\\"), so that no
+// value can end a line early or forge another.
+std::string get_Log_Text(const std::string& text);
+
 // One line per statement, written with one fprintf so that lines from the two
 // threads never interleave. Each logging unit defines `__log_tag`; FMT holds
 // the message and its own trailing blanks. Arguments are only evaluated when

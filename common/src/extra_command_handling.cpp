@@ -1,9 +1,26 @@
 #include "extra_command_handling.h"
 
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "log.h"
 
 namespace {
+
+const char* const __log_tag = "Command";
+// More than any answer the daemon reads (lsblk of 255 disks is about 10 KiB).
+const size_t max_probe_output = 1 << 20;
+// Output a probe's children may still flush once the shell itself has ended.
+const int after_exit_grace_ms = 100;
 
 const char* const systemd_command_verb[] = {
     "start", "stop", "restart", "enable", "disable", "status",
@@ -25,6 +42,104 @@ void drain_Output(FILE* pipe, char* result)
         result[0] = '\0';
 }
 
+// The caller's buffer ends up holding the last line of the output, or the
+// last piece of it that fits, as successive fgets calls leave it.
+void set_Last_Line(FILE* output, char* result, int length)
+{
+    if (result != nullptr && length == 1) {
+        drain_Output(output, result);
+    } else if (result != nullptr && length > 0) {
+        while (fgets(result, length, output) != nullptr) {
+        }
+    }
+}
+
+long get_Now_Ms()
+{
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return now.tv_sec * 1000L + now.tv_nsec / 1000000L;
+}
+
+// Closes the descriptor on every path.
+class Pipe_End {
+public:
+    explicit Pipe_End(int fd) : fd(fd) {}
+    ~Pipe_End()
+    {
+        if (fd >= 0)
+            close(fd);
+    }
+    Pipe_End(const Pipe_End&) = delete;
+    Pipe_End& operator=(const Pipe_End&) = delete;
+    int fd;
+};
+
+// Runs `cmd` through /bin/sh in a process group of its own and collects its
+// output until it ends, or until `timeout_seconds` have passed (then the whole
+// group is killed). A child left holding the pipe after the shell ended is
+// killed too. -1 when the command could not be started.
+int run_Probe(const char* cmd, unsigned int timeout_seconds, std::string* output, bool* timed_out)
+{
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0)
+        return -1;
+    Pipe_End reader(fds[0]);
+    Pipe_End writer(fds[1]);
+    pid_t pid = fork();
+    if (pid < 0)
+        return -1;
+    if (pid == 0) {
+        setpgid(0, 0);
+        dup2(fds[1], STDOUT_FILENO);
+        execl("/bin/sh", "sh", "-c", cmd, static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    setpgid(pid, pid);
+    close(writer.fd);
+    writer.fd = -1;
+    *timed_out = false;
+    output->clear();
+    long deadline = get_Now_Ms() + static_cast<long>(timeout_seconds) * 1000L;
+    bool exited = false;
+    bool open = true;
+    int status = 0;
+    while (open) {
+        if (!exited && waitpid(pid, &status, WNOHANG) == pid) {
+            exited = true;
+            deadline = std::min(deadline, get_Now_Ms() + after_exit_grace_ms);
+        }
+        long left = deadline - get_Now_Ms();
+        if (left <= 0) {
+            *timed_out = !exited;
+            break;
+        }
+        struct pollfd wait = {reader.fd, POLLIN, 0};
+        // Short polls while the shell runs, so that its end is seen at once.
+        int ready = poll(&wait, 1, exited ? static_cast<int>(left) : static_cast<int>(std::min(left, 50L)));
+        if (ready < 0 && errno != EINTR)
+            break;
+        if (ready <= 0)
+            continue;
+        char chunk[4096];
+        ssize_t n = read(reader.fd, chunk, sizeof(chunk));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            open = false;
+            continue;
+        }
+        size_t room = max_probe_output - std::min(max_probe_output, output->size());
+        output->append(chunk, std::min(room, static_cast<size_t>(n)));
+    }
+    // Whatever of the group still runs has had its time.
+    if (open)
+        kill(-pid, SIGKILL);
+    if (!exited)
+        waitpid(pid, &status, 0);
+    return 0;
+}
+
 } // namespace
 
 int8_t set_Command(const char* cmd, char* result, int length)
@@ -34,13 +149,36 @@ int8_t set_Command(const char* cmd, char* result, int length)
         perror("set_Command");
         return -1;
     }
-    if (result != nullptr && length == 1) {
-        drain_Output(pipe, result);
-    } else if (result != nullptr && length > 0) {
-        while (fgets(result, length, pipe) != nullptr) {
-        }
-    }
+    set_Last_Line(pipe, result, length);
     pclose(pipe);
+    return 0;
+}
+
+int8_t get_Probe_Output(const char* cmd, std::string* output, unsigned int timeout_seconds)
+{
+    bool timed_out = false;
+    if (run_Probe(cmd, timeout_seconds, output, &timed_out) != 0) {
+        perror("set_Command");
+        return -1;
+    }
+    if (timed_out)
+        LOG_ERROR_AS("set_Command", "no answer from \"%s\" within %u s: stopped", get_Log_Text(cmd).c_str(),
+                     timeout_seconds);
+    return 0;
+}
+
+int8_t set_Probe_Command(const char* cmd, char* result, int length, unsigned int timeout_seconds)
+{
+    std::string output;
+    if (get_Probe_Output(cmd, &output, timeout_seconds) != 0)
+        return -1;
+    if (output.empty() || result == nullptr || length <= 0)
+        return 0;
+    FILE* text = fmemopen(&output[0], output.size(), "r");
+    if (text == nullptr)
+        return 0;
+    set_Last_Line(text, result, length);
+    fclose(text);
     return 0;
 }
 
@@ -61,7 +199,7 @@ bool get_Systemd_Service_Status(const char* service_name)
     memset(answer, 0, sizeof(answer));
     char command[command_line_length];
     snprintf(command, sizeof(command), "systemctl is-active %s", service_name);
-    set_Command(command, answer, sizeof(answer));
+    set_Probe_Command(command, answer, sizeof(answer));
     return strncmp(answer, active_answer, strlen(active_answer)) == 0;
 }
 

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <stdlib.h>
+#include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -114,21 +115,38 @@ int set_File_Replace(const std::string& path, const std::string& content, mode_t
     return 0;
 }
 
-bool get_File_Content(const std::string& path, std::string* content)
+bool get_File_Content(const std::string& path, std::string* content, std::string* error)
 {
-    Descriptor fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0)
+    std::string ignored;
+    std::string& why = error != nullptr ? *error : ignored;
+    // Without blocking: a FIFO or a device at a configuration path must not hold the daemon.
+    Descriptor fd(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    struct stat info;
+    if (fd.get() < 0 || fstat(fd.get(), &info) != 0) {
+        why = strerror(errno);
         return false;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        why = "not a regular file";
+        return false;
+    }
     content->clear();
     char chunk[65536];
     for (;;) {
         ssize_t n = read(fd.get(), chunk, sizeof(chunk));
         if (n < 0 && errno == EINTR)
             continue;
-        if (n < 0)
+        if (n < 0) {
+            why = strerror(errno);
             return false;
+        }
         if (n == 0)
             return true;
+        if (content->size() + static_cast<size_t>(n) > max_config_file_size) {
+            why = "larger than 1 MiB";
+            content->clear();
+            return false;
+        }
         content->append(chunk, static_cast<size_t>(n));
     }
 }

@@ -105,3 +105,27 @@ uint8_t set_Log_Output_File(const char* path, const char* mode)
 }
 
 } // extern "C"
+
+std::string get_Log_Text(const std::string& text)
+{
+    std::string escaped;
+    escaped.reserve(text.size());
+    for (unsigned char c : text) {
+        if (c == '\\') {
+            escaped += "\\\\";
+        } else if (c == '\n') {
+            escaped += "\\n";
+        } else if (c == '\r') {
+            escaped += "\\r";
+        } else if (c == '\t') {
+            escaped += "\\t";
+        } else if (c < 0x20 || c == 0x7F) {
+            char hex[5];
+            snprintf(hex, sizeof(hex), "\\x%02x", c);
+            escaped += hex;
+        } else {
+            escaped += static_cast<char>(c);
+        }
+    }
+    return escaped;
+}

@@ -86,6 +86,6 @@ bool Network::get_Network_Manager_Service_Status()
 {
     char answer[service_answer_length];
     memset(answer, 0, sizeof(answer));
-    set_Command(nm_service_query, answer, sizeof(answer));
+    set_Probe_Command(nm_service_query, answer, sizeof(answer));
     return strstr(answer, "inactive") == nullptr;
 }

@@ -60,9 +60,11 @@ void Network::set_Interface_Name(const char* name)
         // The buffer may be full without a terminator.
         set_Staged_Setting(type, std::string(buffer, strnlen(buffer, sizeof(buffer))), buffer[0] == 0);
     }
+    // The values come from the manager's files and tools.
     LOG_DEBUG("DHCP: %d, IP: %s, Subnetmask: %s, Gateway: %s, DNS1: %s, DNS2: %s", config.ip4_dhcp ? 1 : 0,
-              config.ip4_address.c_str(), config.ip4_subnetmask.c_str(), config.ip4_gateway.c_str(),
-              config.dns1.c_str(), config.dns2.c_str());
+              get_Log_Text(config.ip4_address).c_str(), get_Log_Text(config.ip4_subnetmask).c_str(),
+              get_Log_Text(config.ip4_gateway).c_str(), get_Log_Text(config.dns1).c_str(),
+              get_Log_Text(config.dns2).c_str());
 }
 
 void Network::set_Staged_Setting(CONFIG_TYPE type, const std::string& text, bool dhcp)

@@ -1,5 +1,6 @@
 #include <stdio.h>
 #include <string.h>
+#include <sys/stat.h>
 
 #include <sstream>
 
@@ -18,6 +19,15 @@ const mode_t netplan_file_mode = 0600;
 const mode_t keyfile_mode = 0600;
 const int lookup_capture_length = 127;
 const size_t lookup_buffer_length = 128;
+
+// A default file is never created through a link that points nowhere: it
+// would land outside /etc while the log names the /etc path.
+bool get_Dangling_Link(const std::string& path)
+{
+    struct stat link;
+    struct stat target;
+    return lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode) && stat(path.c_str(), &target) != 0;
+}
 
 } // namespace
 
@@ -46,7 +56,8 @@ bool Network::init_netplan_Config()
     interface_node["nameservers"]["addresses"].push_back("8.8.8.8");
     std::ostringstream text;
     text << document << "\n";
-    if (set_File_Replace(netplan_config_path, text.str(), netplan_file_mode) != 0) {
+    if (get_Dangling_Link(netplan_config_path) ||
+        set_File_Replace(netplan_config_path, text.str(), netplan_file_mode) != 0) {
         LOG_ERROR("Generate Failed");
         return false;
     }
@@ -59,7 +70,7 @@ bool Network::init_Network_Manager_Config()
     std::string path = get_Network_Manager_Config_Path();
     std::string content =
         std::string(nmcli_config_prefix) + config.target_interface + "\n" + nmcli_config_postfix;
-    if (path.empty() || set_File_Replace(path, content, keyfile_mode) != 0) {
+    if (path.empty() || get_Dangling_Link(path) || set_File_Replace(path, content, keyfile_mode) != 0) {
         LOG_ERROR("Generate Failed");
         return false;
     }
@@ -72,11 +83,11 @@ bool Network::init_Network_Manager_Config()
         "nmcli -t -f DEVICE,FILENAME con show | grep " +
         get_Shell_Quoted_Word("^" + get_Basic_Regex_Literal(config.target_interface) + ":/run/") +
         " | cut -d':' -f2";
-    if (set_Command(lookup.c_str(), found, lookup_capture_length) == 0) {
+    if (set_Probe_Command(lookup.c_str(), found, lookup_capture_length) == 0) {
         found[strcspn(found, "\n")] = '\0';
         // Only a runtime profile is ever deleted, whatever the lookup printed.
         if (found[0] != '\0' && !get_Runtime_Profile_Removable(found))
-            LOG_ERROR("not removing %s: not a runtime profile under /run/", found);
+            LOG_ERROR("not removing %s: not a runtime profile under /run/", get_Log_Text(found).c_str());
         else if (found[0] != '\0' && remove(found) == 0)
             LOG_INFO("Removed old Config");
     }

@@ -74,8 +74,10 @@ uint8_t Network::get_ifupdown_Config(CONFIG_TYPE type, const char* path, char* b
     std::string content;
     std::string value;
     std::string header = get_Inet_Header(config.target_interface);
+    std::string why;
     // An unreadable stanza reads as empty values and static mode.
-    get_File_Content(path, &content);
+    if (!get_File_Content(path, &content, &why))
+        LOG_ERROR_AS("get_Config", "cannot read %s: %s", path, why.c_str());
     if (type == CONFIG_TYPE::MODE) {
         Config_File::get_Stanza_Value(content, header, "", &value);
         buffer[0] = value.find("dhcp") != std::string::npos ? 0 : 1;
@@ -93,12 +95,12 @@ uint8_t Network::get_ifupdown_Config(CONFIG_TYPE type, const char* path, char* b
 uint8_t Network::set_ifupdown_Config(CONFIG_TYPE type, const char* path, const char* str)
 {
     std::string content;
-    if (!get_File_Content(path, &content)) {
-        LOG_ERROR_AS("set_Config", "cannot read %s", path);
+    std::string reason;
+    if (!get_File_Content(path, &content, &reason)) {
+        LOG_ERROR_AS("set_Config", "cannot read %s: %s", path, reason.c_str());
         return 1;
     }
     std::string text;
-    std::string reason;
     std::string value = type == CONFIG_TYPE::MODE ? std::string(1, str[0]) : std::string(str);
     if (!get_ifupdown_Update_Text(content, config.target_interface, type, value, &text, &reason)) {
         LOG_ERROR_AS("set_Config", "%s left as it was: %s", path, reason.c_str());

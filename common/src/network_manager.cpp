@@ -58,7 +58,7 @@ uint8_t Network::get_Network_Manager_Config(CONFIG_TYPE type, char* buffer, unsi
     char captured[answer_buffer_length];
     memset(captured, 0, sizeof(captured));
     std::string query = get_Field_Query(type) + get_Shell_Word(config.target_interface);
-    set_Command(query.c_str(), captured, answer_capture_length);
+    set_Probe_Command(query.c_str(), captured, answer_capture_length);
     std::string answer(captured, strnlen(captured, sizeof(captured)));
 
     std::string text;

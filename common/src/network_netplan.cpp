@@ -154,8 +154,14 @@ YAML::Node get_Unshared_Map(const YAML::Node& map, const std::string& key)
 uint8_t Network::get_netplan_Config(CONFIG_TYPE type, const char* path, char* buffer,
                                     unsigned int buffer_length)
 {
+    std::string text;
+    std::string why;
+    if (!get_File_Content(path, &text, &why)) {
+        LOG_ERROR_AS("get_Config", "Config File Load Error: %s: %s", path, why.c_str());
+        return 1;
+    }
     try {
-        const YAML::Node document = YAML::LoadFile(path);
+        const YAML::Node document = YAML::Load(text);
         const YAML::Node network = document["network"];
         const YAML::Node ethernets = network.IsDefined() ? network["ethernets"] : network;
         const YAML::Node entry = ethernets.IsDefined() ? ethernets[config.target_interface] : ethernets;
@@ -207,7 +213,7 @@ uint8_t Network::get_netplan_Config(CONFIG_TYPE type, const char* path, char* bu
             }
             return 1;
         } catch (const Value_Error& e) {
-            LOG_ERROR_AS("get_Config", "Config File Value Error: %s", e.what());
+            LOG_ERROR_AS("get_Config", "Config File Value Error: %s", get_Log_Text(e.what()).c_str());
             return 1;
         } catch (const YAML::BadConversion&) {
             LOG_ERROR_AS("get_Config", "Config File Value Error: dhcp4 is not a boolean");
@@ -325,16 +331,17 @@ bool Network::update_netplan_Config()
     std::string old_text;
     std::string new_text;
     std::string reason;
-    if (!get_File_Content(file, &old_text)) {
-        LOG_ERROR("Config File Load Error: cannot read %s", file.c_str());
+    if (!get_File_Content(file, &old_text, &reason)) {
+        LOG_ERROR("Config File Load Error: %s: %s", file.c_str(), reason.c_str());
         return false;
     }
     if (!get_netplan_Update_Text(old_text, config, &new_text, &reason)) {
-        LOG_ERROR("Config File Load Error: %s", reason.c_str());
+        LOG_ERROR("Config File Load Error: %s", get_Log_Text(reason).c_str());
         return false;
     }
     if (!get_netplan_Accepted(file, new_text, &reason)) {
-        LOG_ERROR("netplan refuses the new settings, %s left as it was: %s", file.c_str(), reason.c_str());
+        LOG_ERROR("netplan refuses the new settings, %s left as it was: %s", file.c_str(),
+                  get_Log_Text(reason).c_str());
         return false;
     }
     int rc = set_File_Replace(file, new_text, netplan_file_mode);

@@ -120,7 +120,7 @@ bool Network::get_netplan_Accepted(const std::string& file, const std::string& t
                           " >/dev/null 2>" + get_Shell_Word(errors) + "; echo $?";
     char status[status_capture_length];
     memset(status, 0, sizeof(status));
-    if (set_Command(command.c_str(), status, sizeof(status) - 1) != 0 || status[0] == '\0') {
+    if (set_Probe_Command(command.c_str(), status, sizeof(status) - 1) != 0 || status[0] == '\0') {
         *error = "cannot run netplan's generator";
         return false;
     }

@@ -7,16 +7,17 @@
 #include <memory>
 
 #include "extra_command_handling.h"
+#include "file_replace.h"
 #include "log.h"
 
 namespace {
 
 const char* const __log_tag = "System Info";
 const size_t receive_buffer_length = 128;
-const size_t disk_line_length = 256;
 const size_t meminfo_line_length = 64;
 const char* const disk_list_command = "lsblk -p -o NAME,SIZE,TYPE -n --exclude 1,7";
 const char* const meminfo_path = "/proc/meminfo";
+const char* const os_release_path = "/etc/os-release";
 const size_t max_hostname_length = 64;
 const size_t max_hostname_label_length = 63;
 
@@ -24,14 +25,10 @@ std::string get_Command_Line_Text(const char* cmd)
 {
     char receive[receive_buffer_length];
     memset(receive, 0, sizeof(receive));
-    set_Command(cmd, receive, sizeof(receive));
+    set_Probe_Command(cmd, receive, sizeof(receive));
     set_Line_End_Cut(receive);
     return std::string(receive, strnlen(receive, sizeof(receive)));
 }
-
-struct Pipe_Closer {
-    void operator()(FILE* pipe) const { pclose(pipe); }
-};
 
 struct File_Closer {
     void operator()(FILE* file) const { fclose(file); }
@@ -41,6 +38,13 @@ struct File_Closer {
 
 const std::string System_Info::get_OS_Info()
 {
+    std::string content;
+    std::string why;
+    // The shell would wait for ever on a FIFO, or read a huge file whole.
+    if (!get_File_Content(os_release_path, &content, &why)) {
+        LOG_ERROR("cannot read %s: %s", os_release_path, why.c_str());
+        return "";
+    }
     return get_Command_Line_Text("bash -c 'source /etc/os-release; echo ${PRETTY_NAME}'");
 }
 
@@ -95,15 +99,18 @@ bool System_Info::get_Disk_Line(const char* line, std::string* name, std::string
 
 bool System_Info::get_Disk_Info(uint8_t* disk_count, std::string* disk_name, std::string* disk_size)
 {
-    std::unique_ptr<FILE, Pipe_Closer> pipe(popen(disk_list_command, "r"));
-    if (!pipe) {
+    std::string listing;
+    if (get_Probe_Output(disk_list_command, &listing) != 0) {
         LOG_ERROR("popen() Error");
         return false;
     }
-    char line[disk_line_length];
     std::string name, size;
-    while (fgets(line, sizeof(line), pipe.get()) != nullptr) {
-        if (!get_Disk_Line(line, &name, &size))
+    for (size_t start = 0; start < listing.size();) {
+        size_t end = listing.find('\n', start);
+        size_t next = end == std::string::npos ? listing.size() : end + 1;
+        std::string line = listing.substr(start, next - start);
+        start = next;
+        if (!get_Disk_Line(line.c_str(), &name, &size))
             continue;
         if (*disk_count == 0) {
             *disk_name = name;
@@ -112,7 +119,9 @@ bool System_Info::get_Disk_Info(uint8_t* disk_count, std::string* disk_name, std
             *disk_name += "|" + name;
             *disk_size += "|" + size;
         }
-        ++*disk_count;
+        // The count is one byte on the bus: it stays at 255 rather than wrap.
+        if (*disk_count < UINT8_MAX)
+            ++*disk_count;
     }
     return true;
 }

@@ -4,10 +4,12 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <string>
 
 #include "extra_command_handling.h"
+#include "log.h"
 #include "sandbox.h"
 
 namespace {
@@ -94,6 +96,73 @@ TEST(SetCommandDeathTest, ShellThatCannotStartPrintsThePerrorLine)
     EXPECT_EXIT(run_Without_Descriptors(), ::testing::ExitedWithCode(0),
                 "^set_Command: Too many open files\n$");
 }
+
+// Whether the process still runs after a kill has had a generous time to land.
+bool get_Process_Alive(const std::string& pid)
+{
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (std::chrono::steady_clock::now() < deadline) {
+        std::string stat = read_File("/proc/" + pid + "/stat");
+        size_t state = stat.rfind(") ");
+        if (state == std::string::npos || stat[state + 2] == 'Z')
+            return false;
+        usleep(10000);
+    }
+    return true;
+}
+
+struct ProbeCase {
+    const char* name;
+    std::string cmd;
+    unsigned int timeout;
+    const char* result;
+    bool stopped;   // an ERROR line names the command
+    bool hung_fake; // lsblk answers, then hangs holding its output
+    double within;  // seconds it may take at most, generously
+};
+
+class Probe : public ::testing::TestWithParam<ProbeCase> {};
+
+// A probe ends by its time limit at the latest, keeps what was printed, and
+// leaves no process of its group behind.
+TEST_P(Probe, EndsInTimeWithWhatWasPrinted)
+{
+    const ProbeCase& c = GetParam();
+    std::string pids = get_Sandbox_Dir() + "/probe.pids";
+    std::string cmd = "sleep 60 & echo $! > " + pids + "; " + c.cmd;
+    if (c.hung_fake) {
+        set_Tool_Answer("lsblk", "-p", "sda 1G disk\n");
+        set_Tool_Hang("lsblk", "-p", 60);
+    }
+    char result[64];
+    memset(result, 0, sizeof(result));
+    Log_Capture log;
+    auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(0, set_Probe_Command(cmd.c_str(), result, sizeof(result), c.timeout));
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_LT(seconds, c.within);
+    EXPECT_STREQ(c.result, result);
+    std::string expected = c.stopped ? "\033[31m[ERROR]\t[Command] set_Command: no answer from \"" +
+                                           get_Log_Text(cmd) + "\" within " + std::to_string(c.timeout) +
+                                           " s: stopped\033[0m\n"
+                                     : "";
+    EXPECT_EQ(expected, log.text());
+    std::string pid = read_File(pids);
+    pid = pid.substr(0, pid.find('\n'));
+    ASSERT_FALSE(pid.empty());
+    EXPECT_FALSE(get_Process_Alive(pid)) << pid;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Probe,
+    ::testing::Values(ProbeCase{"last_line_as_set_Command_gives_it", "printf 'a\\nb\\n'", 10, "b\n", false,
+                                false, 30},
+                      ProbeCase{"hang_keeps_what_was_printed", "printf 'partial\\n'; exec sleep 60", 1,
+                                "partial\n", true, false, 30},
+                      ProbeCase{"hung_tool_on_the_path", "lsblk -p", 1, "sda 1G disk\n", true, true, 30},
+                      ProbeCase{"child_left_holding_the_output", "echo done; (sleep 60 &)", 50, "done\n",
+                                false, false, 30}),
+    [](const ::testing::TestParamInfo<ProbeCase>& info) { return std::string(info.param.name); });
 
 TEST(SystemdService, ComposesOneSystemctlLinePerVerb)
 {

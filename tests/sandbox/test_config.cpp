@@ -125,9 +125,24 @@ TEST(OsInfo, PrettyNameFromOsRelease)
     EXPECT_EQ(1, get_Config_OS_Info(buffer));
     EXPECT_STREQ("\n", buffer);
 
-    // No os-release at all: the same bare newline (the shell's complaint goes to stderr).
+    // No os-release, a FIFO (never waited on) or a huge file: an empty name and one ERROR line.
+    const struct {
+        const char* make;
+        const char* why;
+    } refused[] = {
+        {"rm -f /etc/os-release", "No such file or directory"},
+        {"rm -f /etc/os-release && mkfifo /etc/os-release", "not a regular file"},
+        {"rm -f /etc/os-release && head -c 1048577 /dev/zero > /etc/os-release", "larger than 1 MiB"},
+    };
+    for (const auto& r : refused) {
+        ASSERT_EQ(0, run_Shell(r.make));
+        Log_Capture log;
+        EXPECT_EQ(0, get_Config_OS_Info(buffer)) << r.make;
+        EXPECT_EQ(std::string("\033[31m[ERROR]\t[System Info] get_OS_Info: cannot read /etc/os-release: ") +
+                      r.why + "\033[0m\n",
+                  log.text());
+    }
     std::filesystem::remove("/etc/os-release");
-    EXPECT_EQ(1, get_Config_OS_Info(buffer));
 
     // A 200-character line is read in pieces of 127: the last piece, 73 characters, is kept.
     write_File("/etc/os-release", "PRETTY_NAME=\"" + std::string(200, 'n') + "\"\n");

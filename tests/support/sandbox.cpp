@@ -50,6 +50,14 @@ void set_Tool_Answer(const std::string& tool, const std::string& args, const std
         std::filesystem::remove(path + ".exit");
 }
 
+void set_Tool_Hang(const std::string& tool, const std::string& args, int seconds, bool linger)
+{
+    std::string path = get_Env("HOST_SANDBOX_ANSWERS") + "/" + tool + "/" + get_Answer_Name(args);
+    if (!std::filesystem::exists(path))
+        write_File(path, "");
+    write_File(path + (linger ? ".linger" : ".sleep"), std::to_string(seconds) + "\n");
+}
+
 std::vector<std::string> get_Tool_Calls()
 {
     std::vector<std::string> calls;

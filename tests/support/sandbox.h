@@ -14,6 +14,10 @@ std::string get_Sandbox_Dir();
 void set_Tool_Answer(const std::string& tool, const std::string& args, const std::string& text,
                      int exit_status = 0);
 
+// After its answer the fake tool sleeps `seconds` holding its output, or
+// (`linger`) exits and leaves a child holding the output that long.
+void set_Tool_Hang(const std::string& tool, const std::string& args, int seconds, bool linger = false);
+
 // Every fake-tool call so far, one "<tool> <argv...>" line each.
 std::vector<std::string> get_Tool_Calls();
 void clear_Tool_Calls();
