@@ -113,7 +113,7 @@ TEST_F(Transmit, SuccessfulWriteAnswersWithPingResponse)
     EXPECT_EQ(0, set_I2C_BMC_Packet_Request(request, &response));
     /* 03 00 02: len 3, node BMC, PING_RESPONSE */
     EXPECT_EQ((Bytes{0x03, 0x00, 0x02}), wire(response));
-    EXPECT_EQ(std::vector<Bytes>{wire(request)}, bus.collect(1.0));
+    EXPECT_EQ(std::vector<Bytes>{wire(request)}, bus.take(1, generous_seconds));
 }
 
 TEST_F(Transmit, FailedWriteAnswersWithErrorAfterTwoCallbacks)
@@ -131,7 +131,9 @@ TEST_F(Transmit, FailedWriteAnswersWithErrorAfterTwoCallbacks)
     // A packet that asks for nothing fails with one callback.
     make_Write(&request, 19, 5);
     EXPECT_EQ(0, set_I2C_BMC_Packet_Request(request, &response));
-    usleep(400000);
+    double deadline = get_Monotonic_Seconds() + generous_seconds;
+    while (error_calls.load() < 3 && get_Monotonic_Seconds() < deadline)
+        usleep(10000);
     EXPECT_EQ(3, error_calls.load());
 }
 
@@ -152,7 +154,8 @@ TEST_F(Transmit, NoAnswerInTimeGivesAnErrorFromTheRequestNode)
     /* 05 07 00 00 00: len 5, node PEC_7, ERROR, DESCRIPTION 0 */
     EXPECT_EQ((Bytes{0x05, 0x07, 0x00, 0x00, 0x00}), wire(response));
     EXPECT_GE(waited, 1.9);
-    EXPECT_LE(waited, 3.5);
+    // The deadline is 2 to 3 s away; a loaded machine may wake the requester late.
+    EXPECT_LE(waited, 10.0);
 }
 
 TEST_F(Transmit, StartsAgainAfterAStop)
@@ -166,7 +169,7 @@ TEST_F(Transmit, StartsAgainAfterAStop)
     EXPECT_EQ(1, set_I2C_BMC_Packet_Request(request, &response));
     ASSERT_EQ(0, init_I2C_BMC_Packet_Thread(ignore_Broadcast, count_Error));
     EXPECT_EQ(0, set_I2C_BMC_Packet_Request(request, &response));
-    EXPECT_EQ(std::vector<Bytes>{wire(request)}, bus.collect(1.0));
+    EXPECT_EQ(std::vector<Bytes>{wire(request)}, bus.take(1, generous_seconds));
 }
 
 TEST_F(Transmit, CommandsTheDaemonRunsDoNotInheritTheBus)

@@ -43,6 +43,13 @@ void Bus_Reader::read_Until(size_t count, double deadline)
     }
 }
 
+std::vector<std::vector<uint8_t>> Bus_Reader::take(size_t count, double seconds)
+{
+    size_t before = packets.size();
+    read_Until(before + count, get_Monotonic_Seconds() + seconds);
+    return std::vector<std::vector<uint8_t>>(packets.begin() + static_cast<long>(before), packets.end());
+}
+
 std::vector<std::vector<uint8_t>> Bus_Reader::collect(double seconds)
 {
     size_t before = packets.size();
