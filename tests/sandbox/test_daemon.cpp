@@ -16,9 +16,8 @@
 #include <vector>
 
 #include "bus_reader.h"
+#include "process.h"
 #include "sandbox.h"
-
-extern char** environ;
 
 namespace {
 
@@ -32,60 +31,13 @@ size_t count_Of(const std::string& text, const std::string& part)
     return n;
 }
 
-class Daemon {
+// The daemon under test, started as the binary the build made.
+class Daemon : public Daemon_Process {
 public:
     void start(const std::vector<std::string>& extra_env = {})
     {
-        out_path = get_Sandbox_Dir() + "/daemon.out";
-        err_path = get_Sandbox_Dir() + "/daemon.err";
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        std::string path = LUMERION_HOSTD_PATH;
-        char* argv[] = {const_cast<char*>(path.c_str()), nullptr};
-        std::vector<std::string> env_text(extra_env);
-        for (char** e = environ; *e != nullptr; ++e)
-            env_text.push_back(*e);
-        std::vector<char*> envp;
-        for (std::string& e : env_text)
-            envp.push_back(&e[0]);
-        envp.push_back(nullptr);
-        ASSERT_EQ(0, posix_spawn(&pid, path.c_str(), &actions, nullptr, argv, envp.data()));
-        posix_spawn_file_actions_destroy(&actions);
-        started = get_Monotonic_Seconds();
+        ASSERT_TRUE(Daemon_Process::start(LUMERION_HOSTD_PATH, extra_env));
     }
-    // The exit status when the daemon ended within `timeout_sec`, else -1.
-    int wait_Exit(double timeout_sec)
-    {
-        double deadline = get_Monotonic_Seconds() + timeout_sec;
-        while (get_Monotonic_Seconds() < deadline) {
-            int status = 0;
-            if (waitpid(pid, &status, WNOHANG) == pid) {
-                pid = -1;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            }
-            usleep(10000);
-        }
-        return -1;
-    }
-    bool running() { return pid > 0 && waitpid(pid, nullptr, WNOHANG) == 0; }
-    void stop()
-    {
-        if (pid > 0) {
-            kill(pid, SIGTERM);
-            waitpid(pid, nullptr, 0);
-            pid = -1;
-        }
-    }
-    ~Daemon() { stop(); }
-    std::string out() const { return read_File(out_path); }
-    std::string err() const { return read_File(err_path); }
-    double started = 0;
-
-private:
-    pid_t pid = -1;
-    std::string out_path, err_path;
 };
 
 Bytes text_Packet(uint8_t subaddress, const std::string& text)

@@ -1,6 +1,7 @@
 #include "process.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <limits.h>
 #include <poll.h>
 #include <spawn.h>
@@ -8,6 +9,11 @@
 #include <unistd.h>
 
 #include <stdexcept>
+
+#include "bus_reader.h"
+#include "sandbox.h"
+
+extern char** environ;
 
 namespace {
 
@@ -94,4 +100,66 @@ std::string get_Test_Binary_Dir()
         return ".";
     std::string exe(path, static_cast<size_t>(n));
     return exe.substr(0, exe.rfind('/'));
+}
+
+bool Daemon_Process::start(const std::string& path, const std::vector<std::string>& extra_env)
+{
+    out_path = get_Sandbox_Dir() + "/daemon.out";
+    err_path = get_Sandbox_Dir() + "/daemon.err";
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    char* argv[] = {const_cast<char*>(path.c_str()), nullptr};
+    std::vector<std::string> env_text(extra_env);
+    for (char** e = environ; *e != nullptr; ++e)
+        env_text.push_back(*e);
+    std::vector<char*> envp;
+    for (std::string& e : env_text)
+        envp.push_back(&e[0]);
+    envp.push_back(nullptr);
+    pid_t child = -1;
+    int rc = posix_spawn(&child, path.c_str(), &actions, nullptr, argv, envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    pid = rc == 0 ? child : -1;
+    started = get_Monotonic_Seconds();
+    return rc == 0;
+}
+
+int Daemon_Process::wait_Exit(double timeout_sec)
+{
+    double deadline = get_Monotonic_Seconds() + timeout_sec;
+    while (get_Monotonic_Seconds() < deadline) {
+        int status = 0;
+        if (waitpid(pid, &status, WNOHANG) == pid) {
+            pid = -1;
+            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        }
+        usleep(10000);
+    }
+    return -1;
+}
+
+bool Daemon_Process::running()
+{
+    return pid > 0 && waitpid(pid, nullptr, WNOHANG) == 0;
+}
+
+void Daemon_Process::stop()
+{
+    if (pid > 0) {
+        kill(pid, SIGTERM);
+        waitpid(pid, nullptr, 0);
+        pid = -1;
+    }
+}
+
+std::string Daemon_Process::out() const
+{
+    return read_File(out_path);
+}
+
+std::string Daemon_Process::err() const
+{
+    return read_File(err_path);
 }
