@@ -148,6 +148,9 @@ std::vector<size_t> get_Keyed_Lines(const std::vector<Line>& lines, size_t first
                                     const std::string& word)
 {
     std::vector<size_t> found;
+    // No key is empty: blank lines are not options.
+    if (word.empty() || word == "#")
+        return found;
     for (size_t i = first + 1; i < last; ++i)
         if (get_First_Word(lines[i].text) == word)
             found.push_back(i);

@@ -3,6 +3,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <set>
 #include <sstream>
 #include <stdexcept>
 
@@ -139,13 +140,36 @@ std::string get_Entry_Gateway(const YAML::Node& entry)
     return "";
 }
 
+// A key given twice makes a document ambiguous: an edit would change one of
+// them and leave the other. Checked through the whole document.
+void check_Unique_Keys(const YAML::Node& node, size_t* visited, int depth = 0)
+{
+    // Far beyond any netplan document; aliases can multiply a small file.
+    if (depth > 64 || ++*visited > 100000)
+        throw Value_Error("the document nests too deep or holds too many nodes");
+    if (node.IsSequence())
+        for (YAML::const_iterator it = node.begin(); it != node.end(); ++it)
+            check_Unique_Keys(*it, visited, depth + 1);
+    if (!node.IsMap())
+        return;
+    std::set<std::string> keys;
+    for (YAML::const_iterator it = node.begin(); it != node.end(); ++it) {
+        std::string key = it->first.IsScalar() ? it->first.Scalar() : "";
+        if (it->first.IsScalar() && !keys.insert(key).second)
+            throw Value_Error("key " + key + " is given twice");
+        check_Unique_Keys(it->second, visited, depth + 1);
+    }
+}
+
 // A copy of the map with `key`'s value cloned, so that an entry shared with
 // another interface through a YAML alias is edited alone.
 YAML::Node get_Unshared_Map(const YAML::Node& map, const std::string& key)
 {
     YAML::Node copy(YAML::NodeType::Map);
+    copy.SetTag(map.Tag());
     for (YAML::const_iterator it = map.begin(); it != map.end(); ++it)
-        copy[it->first] = it->first.as<std::string>() == key ? YAML::Clone(it->second) : it->second;
+        copy[it->first] =
+            it->first.IsScalar() && it->first.Scalar() == key ? YAML::Clone(it->second) : it->second;
     return copy;
 }
 
@@ -233,6 +257,8 @@ bool get_netplan_Update_Text(const std::string& document_text, const Network::Co
         YAML::Node raw_config = YAML::Load(document_text);
         const YAML::Node& document = raw_config;
         check_Map_Or_Absent(document, "the document");
+        size_t visited = 0;
+        check_Unique_Keys(document, &visited);
         check_Map_Or_Absent(document["network"], "network");
         if (is_Map(document["network"]))
             check_Map_Or_Absent(document["network"]["ethernets"], "ethernets");
@@ -289,8 +315,10 @@ bool get_netplan_Update_Text(const std::string& document_text, const Network::Co
         YAML::Node nameservers(YAML::NodeType::Map);
         const YAML::Node old_nameservers = entry["nameservers"];
         if (is_Map(old_nameservers))
+            nameservers.SetTag(old_nameservers.Tag());
+        if (is_Map(old_nameservers))
             for (YAML::const_iterator it = old_nameservers.begin(); it != old_nameservers.end(); ++it)
-                if (it->first.as<std::string>() != "addresses")
+                if (!it->first.IsScalar() || it->first.Scalar() != "addresses")
                     nameservers[it->first] = YAML::Clone(it->second);
         for (const std::string& server : {staged.dns1, staged.dns2})
             if (!server.empty() && server != "0.0.0.0")

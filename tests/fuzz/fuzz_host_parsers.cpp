@@ -1,0 +1,46 @@
+// Fuzz target for the parsers of host texts: routing-table lines, lsblk and
+// /proc/meminfo lines, nmcli answers, stanza lines and staged values. None
+// may crash, and what they hand back keeps its promises.
+#include <stdlib.h>
+
+#include <string>
+
+#include "config_file_handling.h"
+#include "fuzz_input.h"
+#include "log.h"
+#include "network_parse.h"
+#include "system_info.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    Fuzz_Input in(data, size);
+    std::string text = in.get_Rest();
+    std::string a, b;
+    if (get_Route_Table_Line(text, &a, &b))
+        get_Route_Address_Text(b);
+    get_Route_Address_Text(text);
+    System_Info::get_Disk_Line(text.c_str(), &a, &b);
+    uint64_t total = 0;
+    System_Info::get_Meminfo_Total_Line(text.c_str(), &total);
+    get_Subnetmask_Bit_Count(text.c_str());
+    get_Nmcli_Method_Auto(text);
+    get_Nmcli_Address(text, &a);
+    unsigned int prefix = 0;
+    if (get_Nmcli_Prefix(text, &prefix) == Nmcli_Read::VALUE && prefix > 32)
+        abort();
+    get_Nmcli_Gateway(text, &a);
+    get_Nmcli_DNS(text, 0, &a);
+    get_Nmcli_DNS(text, 1, &a);
+    get_Runtime_Profile_Removable(text);
+    if (get_Subnetmask_Valid(text) && !get_IPv4_Address_Valid(text))
+        abort();
+    get_Static_Record_Missing(text, text, text);
+    Config_File::get_Line_Value(text, "address", ' ', "hwaddress", false, &a);
+    Config_File::get_Stanza_Value(text, "iface eth0 inet", "address", &a);
+    Config_File::get_Stanza_Value(text, "iface eth0 inet", "", &a);
+    for (unsigned char c : get_Log_Text(text))
+        if (c < 0x20 || c == 0x7F)
+            abort();
+    get_Basic_Regex_Literal(text);
+    return 0;
+}
