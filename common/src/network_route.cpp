@@ -15,6 +15,9 @@
 
 namespace {
 
+const size_t max_table_bytes = 1 << 20;
+const size_t max_line_bytes = 4096;
+
 const char* const __log_tag = "Network";
 const char* const route_table_path = "/proc/net/route";
 const char* const placeholder_address = "0.0.0.0";
@@ -79,9 +82,14 @@ void Network::update_Default_IP_Info()
     bool found = false;
     char piece[256];
     std::string line;
-    while (!found && fgets(piece, sizeof(piece), table.get()) != nullptr) {
-        line += piece;
-        if (line.back() != '\n' && !feof(table.get()))
+    size_t total = 0;
+    // The kernel's table is small; anything standing in for it is read only so far.
+    while (!found && total < max_table_bytes && fgets(piece, sizeof(piece), table.get()) != nullptr) {
+        size_t length = strlen(piece);
+        total += length;
+        if (line.size() < max_line_bytes)
+            line += piece;
+        if ((length == 0 || piece[length - 1] != '\n') && !feof(table.get()))
             continue;
         found = get_Route_Table_Line(line, &interface_name, &gateway_hex);
         line.clear();

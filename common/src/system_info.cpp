@@ -17,6 +17,7 @@ const size_t receive_buffer_length = 128;
 const size_t meminfo_line_length = 64;
 const char* const disk_list_command = "lsblk -p -o NAME,SIZE,TYPE -n --exclude 1,7";
 const char* const meminfo_path = "/proc/meminfo";
+const size_t max_meminfo_bytes = 1 << 20;
 const char* const os_release_path = "/etc/os-release";
 const size_t max_hostname_length = 64;
 const size_t max_hostname_label_length = 63;
@@ -147,8 +148,12 @@ uint64_t System_Info::get_Memory_Total_Size()
         return 0;
     char line[meminfo_line_length];
     uint64_t total_kb = 0;
-    while (fgets(line, sizeof(line), file.get()) != nullptr)
+    size_t total = 0;
+    // The kernel's file is a few KiB; anything standing in for it is read only so far.
+    while (total < max_meminfo_bytes && fgets(line, sizeof(line), file.get()) != nullptr) {
+        total += strlen(line);
         get_Meminfo_Total_Line(line, &total_kb);
+    }
     return total_kb >> 20;
 }
 

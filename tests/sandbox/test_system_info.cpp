@@ -85,7 +85,7 @@ TEST(DiskInfo, RealLsblkOfThisMachine)
 
 struct MemoryCase {
     const char* name;
-    const char* meminfo;
+    std::string meminfo;
     uint64_t gib;
 };
 
@@ -102,12 +102,16 @@ TEST_P(MemoryTotal, WholeGibibytes)
 
 INSTANTIATE_TEST_SUITE_P(
     Meminfo, MemoryTotal,
-    ::testing::Values(MemoryCase{"example", "MemTotal:       32614568 kB\nMemFree:         1000 kB\n", 31},
-                      MemoryCase{"just_below_one", "MemTotal:        1048575 kB\n", 0},
-                      MemoryCase{"one", "MemTotal:        1048576 kB\n", 1},
-                      MemoryCase{"thirty_two", "MemTotal:       33554432 kB\n", 32},
-                      MemoryCase{"not_first_line", "MemFree: 5 kB\nMemTotal: 67108864 kB\n", 64},
-                      MemoryCase{"missing", "MemFree: 5 kB\nSwapTotal: 99999999 kB\n", 0}),
+    ::testing::Values(
+        MemoryCase{"example", "MemTotal:       32614568 kB\nMemFree:         1000 kB\n", 31},
+        MemoryCase{"just_below_one", "MemTotal:        1048575 kB\n", 0},
+        MemoryCase{"one", "MemTotal:        1048576 kB\n", 1},
+        MemoryCase{"thirty_two", "MemTotal:       33554432 kB\n", 32},
+        MemoryCase{"not_first_line", "MemFree: 5 kB\nMemTotal: 67108864 kB\n", 64},
+        MemoryCase{"missing", "MemFree: 5 kB\nSwapTotal: 99999999 kB\n", 0},
+        // A stand-in far larger than the kernel's file is read only to its first MiB.
+        MemoryCase{"only_the_first_mebibyte_is_read",
+                   "MemTotal: 1048576 kB\n" + std::string(2 << 20, '\n') + "MemTotal: 67108864 kB\n", 1}),
     [](const ::testing::TestParamInfo<MemoryCase>& info) { return std::string(info.param.name); });
 
 TEST(TextProbes, OneLineWithoutItsNewline)
