@@ -3,7 +3,9 @@
 // too many requests and text that could forge log lines.
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
 #include <string.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -193,6 +195,33 @@ TEST_F(Limits, FullTransmitQueueIsToldOncePerRun)
     EXPECT_EQ("\033[31m[ERROR]\t[I2C Packet] set_I2C_BMC_Packet_Request: transmit queue full: packets are "
               "dropped\033[0m\n",
               log.text());
+}
+
+// Context switches of every thread but this one: the transmit thread's.
+long get_Other_Thread_Switches()
+{
+    long total = 0;
+    std::string self = std::to_string(gettid());
+    for (const auto& task : fs::directory_iterator("/proc/self/task")) {
+        if (task.path().filename() == self)
+            continue;
+        std::string status = read_File(task.path().string() + "/status");
+        for (const char* field : {"voluntary_ctxt_switches:", "nonvoluntary_ctxt_switches:"}) {
+            size_t at = status.find(std::string("\n") + field);
+            if (at != std::string::npos)
+                total += atol(status.c_str() + at + strlen(field) + 1);
+        }
+    }
+    return total;
+}
+
+// With nothing to send the transmit thread sleeps instead of polling 50 times a second.
+TEST_F(Limits, IdleTransmitThreadDoesNotWake)
+{
+    ASSERT_EQ(0, init_I2C_BMC_Packet_Thread(ignore_Broadcast, fail_Quietly));
+    long before = get_Other_Thread_Switches();
+    usleep(2000000);
+    EXPECT_LT(get_Other_Thread_Switches() - before, 10);
 }
 
 TEST_F(Limits, BmcTextCannotForgeLogLines)
