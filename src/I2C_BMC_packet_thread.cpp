@@ -17,6 +17,7 @@
 #include "log.h"
 #include "network.h"
 #include "queue.h"
+#include "system_info.h"
 
 namespace {
 
@@ -256,16 +257,16 @@ uint8_t set_I2C_BMC_Packet_Request(const BMC::Packet& request, BMC::Packet* resp
     return 0;
 }
 
-void I2C_BMC_Packet_Hander(BMC::Packet* packet)
+uint8_t I2C_BMC_Packet_Hander(BMC::Packet* packet)
 {
     if (packet == nullptr)
-        return;
+        return 2;
     uint8_t subaddress = BMC::get_Packet_Subaddress(*packet);
     size_t length = BMC::get_Packet_Data_Length(*packet);
     // Every item needs its data; a header-only packet hands nothing on.
     if (length == 0 || packet->data == nullptr) {
         LOG_DEBUG("subaddress %d without data ignored ", subaddress);
-        return;
+        return 2;
     }
     const char* data = reinterpret_cast<const char*>(packet->data);
     int first_byte = packet->data[0];
@@ -276,41 +277,35 @@ void I2C_BMC_Packet_Hander(BMC::Packet* packet)
     switch (subaddress) {
     case BMC::SUBADDRESS_NETWORK_CONFIG_MODE:
         LOG_DEBUG("MODE=%d ", first_byte);
-        Network::set_Config(Network::CONFIG_TYPE::MODE, mode);
-        break;
+        return Network::set_Config(Network::CONFIG_TYPE::MODE, mode);
     case BMC::SUBADDRESS_NETWORK_CONFIG_IP_ADDRESS:
         LOG_DEBUG("IP_ADDRESS=%s ", shown.c_str());
-        Network::set_Config(Network::CONFIG_TYPE::IP_ADDRESS, text.c_str());
-        break;
+        return Network::set_Config(Network::CONFIG_TYPE::IP_ADDRESS, text.c_str());
     case BMC::SUBADDRESS_NETWORK_CONFIG_GATEWAY:
         LOG_DEBUG("GATEWAY=%s ", shown.c_str());
-        Network::set_Config(Network::CONFIG_TYPE::GATEWAY, text.c_str());
-        break;
+        return Network::set_Config(Network::CONFIG_TYPE::GATEWAY, text.c_str());
     case BMC::SUBADDRESS_NETWORK_CONFIG_SUBNETMASK:
         LOG_DEBUG("SUBNETMASK=%s ", shown.c_str());
-        Network::set_Config(Network::CONFIG_TYPE::SUBNETMASK, text.c_str());
-        break;
+        return Network::set_Config(Network::CONFIG_TYPE::SUBNETMASK, text.c_str());
     case BMC::SUBADDRESS_NETWORK_CONFIG_DNS1:
         LOG_DEBUG("DNS1=%s ", shown.c_str());
-        Network::set_Config(Network::CONFIG_TYPE::DNS1, text.c_str());
-        break;
+        return Network::set_Config(Network::CONFIG_TYPE::DNS1, text.c_str());
     case BMC::SUBADDRESS_NETWORK_CONFIG_DNS2:
         LOG_DEBUG("DNS2=%s ", shown.c_str());
-        Network::set_Config(Network::CONFIG_TYPE::DNS2, text.c_str());
-        break;
+        return Network::set_Config(Network::CONFIG_TYPE::DNS2, text.c_str());
     case BMC::SUBADDRESS_NETWORK_CONFIG_APPLY:
         LOG_DEBUG("APPLY=%d ", first_byte);
-        Network::set_Config_Apply();
-        break;
+        return Network::set_Config_Apply() ? 0 : 1;
     case BMC::SUBADDRESS_NETWORK_CONFIG_HOSTNAME: {
         LOG_DEBUG("HOSTNAME=%s ", shown.c_str());
         std::vector<char> hostname(text.begin(), text.end());
         hostname.push_back('\0');
         set_Config_Hostname(hostname.data());
-        break;
+        // The hostname call reports nothing; a name it refuses is one that is not valid.
+        return System_Info::get_Hostname_Valid(hostname.data()) ? 0 : 1;
     }
     default:
         LOG_DEBUG("default=%s ", shown.c_str());
-        break;
+        return 2;
     }
 }

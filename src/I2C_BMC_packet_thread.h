@@ -26,6 +26,8 @@ uint8_t set_I2C_BMC_Packet_Request(const BMC::Packet& request, BMC::Packet* resp
 // Turns one network-settings packet from the BMC (subaddress 0 to 7) into
 // the matching staging, apply or hostname call. A text ends at its NUL or at
 // the end of the data; a packet without data changes nothing.
-void I2C_BMC_Packet_Hander(BMC::Packet* packet);
+// 0 the call was made and took the value; 1 it refused the value or the
+// apply failed; 2 no packet, no data, or a subaddress without a call.
+uint8_t I2C_BMC_Packet_Hander(BMC::Packet* packet);
 
 #endif

@@ -54,6 +54,9 @@ public:
     // Selects the interface and reloads the six staged settings from its manager.
     static void set_Interface_Name(const char* name);
     static const char* get_Interface_Name();
+    // The manager that owns the selected interface, as the log names it
+    // (detection may write a default file, as every operation's may).
+    static const char* get_Manager_Name();
 
     // One setting of the selected interface as text (MODE: first byte, 0 DHCP,
     // 1 static). 0 read; 1 unknown setting, no manager, or unreadable file.

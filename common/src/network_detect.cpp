@@ -31,6 +31,11 @@ bool get_Dangling_Link(const std::string& path)
 
 } // namespace
 
+const char* Network::get_Manager_Name()
+{
+    return MANAGER_TYPE_STRING[static_cast<uint8_t>(get_Manager_Type(nullptr, 0))];
+}
+
 Network::MANAGER_TYPE Network::get_Manager_Type(char* buffer, unsigned int buffer_length)
 {
     if (get_netplan_Config_Exist(buffer, buffer_length))

@@ -1,0 +1,190 @@
+// lumerion-netcfg: the operator's way to eth0's network settings on the host.
+// "show" prints what the daemon reads; "set" builds the BMC's network-settings
+// packets and hands each to the daemon's own settings handler, so a change
+// made here takes exactly the path a change from the BMC takes.
+#include <stdio.h>
+#include <string.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "BMC_data_protocol.h"
+#include "I2C_BMC_packet_thread.h"
+#include "log.h"
+#include "network.h"
+
+namespace {
+
+const char* const interface_name = "eth0";
+
+const char* const usage_text =
+    "usage: lumerion-netcfg show\n"
+    "       lumerion-netcfg set [--dhcp | --static] [--address A] [--netmask M] [--gateway G]\n"
+    "                           [--dns1 D] [--dns2 D] [--hostname H] [--apply]\n"
+    "       lumerion-netcfg --help\n"
+    "\n"
+    "show  prints the manager that owns eth0 and its six settings as the daemon reads them.\n"
+    "set   stages the given settings, applies them with --apply, and sets the hostname,\n"
+    "      through the same handler as the BMC's network-settings packets.\n"
+    "Exit status: 0 done; 1 a value or the apply was refused; 2 usage error.\n";
+
+// One packet of the BMC's: its item and its value.
+struct Item {
+    uint8_t subaddress;
+    std::string text; // a text item, or one byte for the mode and the apply
+    bool byte;
+};
+
+int fail_Usage(const std::string& why)
+{
+    fprintf(stderr, "lumerion-netcfg: %s\n%s", why.c_str(), usage_text);
+    return 2;
+}
+
+// The "set" options in the order a BMC sends them: mode, address, mask,
+// gateway, DNS, apply, hostname. False with `why` on a usage error.
+bool get_Set_Items(const std::vector<std::string>& args, std::vector<Item>* items, std::string* why)
+{
+    const std::pair<const char*, uint8_t> text_options[] = {
+        {"--address", BMC::SUBADDRESS_NETWORK_CONFIG_IP_ADDRESS},
+        {"--netmask", BMC::SUBADDRESS_NETWORK_CONFIG_SUBNETMASK},
+        {"--gateway", BMC::SUBADDRESS_NETWORK_CONFIG_GATEWAY},
+        {"--dns1", BMC::SUBADDRESS_NETWORK_CONFIG_DNS1},
+        {"--dns2", BMC::SUBADDRESS_NETWORK_CONFIG_DNS2},
+        {"--hostname", BMC::SUBADDRESS_NETWORK_CONFIG_HOSTNAME},
+    };
+    std::vector<std::string> values(6);
+    std::vector<bool> given(6, false);
+    int mode = -1;
+    bool apply = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg == "--dhcp" || arg == "--static") {
+            int wanted = arg == "--dhcp" ? BMC::SUBADDRESS_NETWORK_CONFIG_MODE_DHCP
+                                         : BMC::SUBADDRESS_NETWORK_CONFIG_MODE_STATIC;
+            if (mode != -1 && mode != wanted) {
+                *why = "--dhcp and --static exclude each other";
+                return false;
+            }
+            mode = wanted;
+            continue;
+        }
+        if (arg == "--apply") {
+            apply = true;
+            continue;
+        }
+        size_t option = 0;
+        while (option < 6 && arg != text_options[option].first)
+            ++option;
+        if (option == 6) {
+            *why = "unknown option " + arg;
+            return false;
+        }
+        if (i + 1 >= args.size()) {
+            *why = arg + " needs a value";
+            return false;
+        }
+        // A BMC's text item carries at most its data length, NUL included.
+        if (args[i + 1].size() >= BMC::max_packet_data_length) {
+            *why = arg + " value is too long";
+            return false;
+        }
+        values[option] = args[++i];
+        given[option] = true;
+    }
+    if (mode != -1)
+        items->push_back(
+            {BMC::SUBADDRESS_NETWORK_CONFIG_MODE, std::string(1, static_cast<char>(mode)), true});
+    for (size_t option = 0; option < 5; ++option)
+        if (given[option])
+            items->push_back({text_options[option].second, values[option], false});
+    if (apply)
+        items->push_back({BMC::SUBADDRESS_NETWORK_CONFIG_APPLY, std::string(1, '\1'), true});
+    if (given[5])
+        items->push_back({BMC::SUBADDRESS_NETWORK_CONFIG_HOSTNAME, values[5], false});
+    if (items->empty()) {
+        *why = "set needs at least one option";
+        return false;
+    }
+    return true;
+}
+
+int run_Set(const std::vector<std::string>& args)
+{
+    std::vector<Item> items;
+    std::string why;
+    if (!get_Set_Items(args, &items, &why))
+        return fail_Usage(why);
+    Network::set_Interface_Name(interface_name);
+    int status = 0;
+    for (const Item& item : items) {
+        BMC::Packet packet;
+        BMC::DATA_TYPE type = item.byte ? BMC::DATA_TYPE::UINT8 : BMC::DATA_TYPE::STRING;
+        uint8_t count = static_cast<uint8_t>(item.byte ? 1 : item.text.size() + 1);
+        BMC::init_Packet(&packet, BMC::NODE_ID::BMC, false, BMC::PACKET_TYPE::WRITE, false,
+                         BMC::ADDRESS::NETWORK, item.subaddress, type, item.text.c_str(), count);
+        if (I2C_BMC_Packet_Hander(&packet) != 0) {
+            fprintf(
+                stderr, "lumerion-netcfg: refused: %s\n",
+                item.subaddress == BMC::SUBADDRESS_NETWORK_CONFIG_APPLY
+                    ? "the apply (see the ERROR line above)"
+                    : (get_Log_Text(item.text).empty() ? "an empty value" : get_Log_Text(item.text).c_str()));
+            status = 1;
+            // Nothing is applied once a value was refused.
+            if (item.subaddress < BMC::SUBADDRESS_NETWORK_CONFIG_APPLY)
+                return status;
+        }
+    }
+    return status;
+}
+
+int run_Show()
+{
+    Network::set_Interface_Name(interface_name);
+    printf("interface: %s\nmanager: %s\n", Network::get_Interface_Name(), Network::get_Manager_Name());
+    const struct {
+        Network::CONFIG_TYPE type;
+        const char* name;
+    } settings[] = {
+        {Network::CONFIG_TYPE::MODE, "mode"},          {Network::CONFIG_TYPE::IP_ADDRESS, "address"},
+        {Network::CONFIG_TYPE::SUBNETMASK, "netmask"}, {Network::CONFIG_TYPE::GATEWAY, "gateway"},
+        {Network::CONFIG_TYPE::DNS1, "dns1"},          {Network::CONFIG_TYPE::DNS2, "dns2"},
+    };
+    int status = 0;
+    for (const auto& setting : settings) {
+        char buffer[128];
+        memset(buffer, 0, sizeof(buffer));
+        if (Network::get_Config(setting.type, buffer, sizeof(buffer)) != 0) {
+            printf("%s: (unreadable)\n", setting.name);
+            status = 1;
+            continue;
+        }
+        std::string value = setting.type == Network::CONFIG_TYPE::MODE
+                                ? (buffer[0] == 0 ? "dhcp" : "static")
+                                : std::string(buffer, strnlen(buffer, 128));
+        printf("%s: %s\n", setting.name, get_Log_Text(value).c_str());
+    }
+    return status;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.empty())
+        return fail_Usage("a command is needed");
+    if (args[0] == "--help" || args[0] == "-h") {
+        fputs(usage_text, stdout);
+        return 0;
+    }
+    // Standard output carries the answer; the daemon's ERROR lines still go to standard error.
+    set_Info_Log(false);
+    std::vector<std::string> rest(args.begin() + 1, args.end());
+    if (args[0] == "show")
+        return rest.empty() ? run_Show() : fail_Usage("show takes no options");
+    if (args[0] == "set")
+        return run_Set(rest);
+    return fail_Usage("unknown command " + args[0]);
+}
