@@ -7,6 +7,7 @@
 
 #include <algorithm>
 
+#include "build_info.h"
 #include "extra_command_handling.h"
 #include "log.h"
 #include "system_info.h"
@@ -21,7 +22,7 @@ const size_t eeprom_pec_serial_number_address = 80;
 const unsigned char eeprom_pec_serial_number_code = 85;
 const char* const fallback_serial_text = "N/A";
 const char* const product_name = "Lumerion KT";
-const char* const version_text = "v1.0.3";
+const char* const version_text = LUMERION_VERSION_TEXT;
 const size_t text_buffer_length = 128;
 
 char hostname[256];

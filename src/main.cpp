@@ -13,7 +13,6 @@ namespace {
 
 const char* const __log_tag = "main";
 const char* const network_interface = "eth0";
-const char* const version_text = "v1.0.3";
 const char* const i2c_device_path = "/dev/i2c-2";
 const unsigned int loop_period_sec = 2;
 
@@ -50,8 +49,8 @@ int main(int, char**)
         return 1;
     }
 
-    LOG_INFO("Lumerion Altra Host Main Daemon %s [%s] - %s %s", version_text, LUMERION_SOURCE_REVISION,
-             __DATE__, __TIME__);
+    LOG_INFO("Lumerion Altra Host Main Daemon %s [%s] - %s %s", LUMERION_VERSION_TEXT, LUMERION_SOURCE_REVISION,
+             LUMERION_BUILD_DATE, LUMERION_BUILD_TIME);
     update_Broadcast_Packet(true);
 
     for (;;) {
