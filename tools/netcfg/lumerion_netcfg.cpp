@@ -117,6 +117,15 @@ int run_Set(const std::vector<std::string>& args)
     if (!get_Set_Items(args, &items, &why))
         return fail_Usage(why);
     Network::set_Interface_Name(interface_name);
+    bool apply = false;
+    for (const Item& item : items)
+        apply = apply || item.subaddress == BMC::SUBADDRESS_NETWORK_CONFIG_APPLY;
+    std::string manager = Network::get_Manager_Name();
+    // Staged settings live in this process only: without --apply they would be lost unsaid.
+    if (!apply && (manager == "netplan" || manager == "network manager"))
+        fprintf(stderr,
+                "lumerion-netcfg: %s keeps staged settings only until --apply: add --apply to write them\n",
+                manager.c_str());
     int status = 0;
     for (const Item& item : items) {
         BMC::Packet packet;
