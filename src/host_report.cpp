@@ -34,7 +34,7 @@ void send_Text(BMC::Packet* request, BMC::Packet* response, char* buffer, uint8_
                const char* text)
 {
     memset(buffer, 0, text_buffer_length);
-    strncpy(buffer, text, text_buffer_length - 1);
+    memcpy(buffer, text, strnlen(text, text_buffer_length - 1));
     send_Description(request, response, subaddress, BMC::DATA_TYPE::STRING, buffer,
                      static_cast<uint8_t>(strlen(buffer) + 1));
 }
