@@ -49,8 +49,8 @@ int main(int, char**)
         return 1;
     }
 
-    LOG_INFO("Lumerion Altra Host Main Daemon %s [%s] - %s %s", LUMERION_VERSION_TEXT, LUMERION_SOURCE_REVISION,
-             LUMERION_BUILD_DATE, LUMERION_BUILD_TIME);
+    LOG_INFO("Lumerion Altra Host Main Daemon %s [%s] - %s %s", LUMERION_VERSION_TEXT,
+             LUMERION_SOURCE_REVISION, LUMERION_BUILD_DATE, LUMERION_BUILD_TIME);
     update_Broadcast_Packet(true);
 
     for (;;) {
