@@ -1,6 +1,9 @@
-// netplan's own parser as the judge of a new netplan file: its generator runs
-// on a private root holding the new text beside the other files of the
-// directory, so nothing it refuses ever replaces the host's file.
+// netplan's own parser as the judge of a new netplan file: libnetplan, loaded
+// when first needed (a host without netplan needs nothing), reads a private
+// root holding the new text beside the other files of the directory, the way
+// "netplan generate" reads /etc/netplan, so nothing it refuses ever replaces
+// the host's file.
+#include <dlfcn.h>
 #include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -10,7 +13,6 @@
 #include <filesystem>
 #include <system_error>
 
-#include "extra_command_handling.h"
 #include "file_replace.h"
 #include "network.h"
 
@@ -18,20 +20,79 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Where Debian and Ubuntu releases install netplan's generator.
-const char* const generator_paths[] = {"/usr/libexec/netplan/generate", "/lib/netplan/generate",
-                                       "/usr/lib/netplan/generate"};
+// libnetplan's names on Debian and Ubuntu releases.
+const char* const library_names[] = {"libnetplan.so.1", "libnetplan.so.0.0", "libnetplan.so.0"};
 // /run is a tmpfs on every host and writable by the service.
 const char* const check_root_template = "/run/lumerion-netplan-XXXXXX";
 const mode_t netplan_file_mode = 0600;
-const int status_capture_length = 16;
+const size_t error_text_length = 1024;
 
-const char* get_Generator_Path()
+// The parts of libnetplan's C interface the check uses (its handles are opaque).
+struct Netplan_Library {
+    void* (*parser_new)();
+    void (*parser_clear)(void**);
+    int (*parser_load_yaml_hierarchy)(void*, const char*, void**);
+    void* (*state_new)();
+    void (*state_clear)(void**);
+    int (*state_import_parser_results)(void*, void*, void**);
+    ssize_t (*error_message)(void*, char*, size_t);
+    void (*error_clear)(void**);
+};
+
+template <typename Function> bool get_Symbol(void* library, const char* name, Function* function)
 {
-    for (const char* path : generator_paths)
-        if (access(path, X_OK) == 0)
-            return path;
-    return nullptr;
+    *function = reinterpret_cast<Function>(dlsym(library, name));
+    return *function != nullptr;
+}
+
+// Loaded once and kept for the life of the process; null when netplan is not installed.
+const Netplan_Library* get_Netplan_Library()
+{
+    static bool tried = false;
+    static Netplan_Library library;
+    static const Netplan_Library* loaded = nullptr;
+    if (tried)
+        return loaded;
+    tried = true;
+    void* handle = nullptr;
+    for (const char* name : library_names)
+        if ((handle = dlopen(name, RTLD_NOW | RTLD_LOCAL)) != nullptr)
+            break;
+    if (handle != nullptr && get_Symbol(handle, "netplan_parser_new", &library.parser_new) &&
+        get_Symbol(handle, "netplan_parser_clear", &library.parser_clear) &&
+        get_Symbol(handle, "netplan_parser_load_yaml_hierarchy", &library.parser_load_yaml_hierarchy) &&
+        get_Symbol(handle, "netplan_state_new", &library.state_new) &&
+        get_Symbol(handle, "netplan_state_clear", &library.state_clear) &&
+        get_Symbol(handle, "netplan_state_import_parser_results", &library.state_import_parser_results) &&
+        get_Symbol(handle, "netplan_error_message", &library.error_message) &&
+        get_Symbol(handle, "netplan_error_clear", &library.error_clear))
+        loaded = &library;
+    return loaded;
+}
+
+// netplan's reading of every file under `root`, as "netplan generate --root-dir" reads them.
+bool get_Hierarchy_Accepted(const Netplan_Library& netplan, const std::string& root, std::string* message)
+{
+    void* error = nullptr;
+    void* parser = netplan.parser_new();
+    void* state = nullptr;
+    bool accepted = netplan.parser_load_yaml_hierarchy(parser, root.c_str(), &error) != 0;
+    if (accepted) {
+        state = netplan.state_new();
+        accepted = netplan.state_import_parser_results(state, parser, &error) != 0;
+    }
+    if (!accepted && error != nullptr) {
+        char text[error_text_length];
+        memset(text, 0, sizeof(text));
+        netplan.error_message(error, text, sizeof(text) - 1);
+        *message = text;
+    }
+    if (error != nullptr)
+        netplan.error_clear(&error);
+    if (state != nullptr)
+        netplan.state_clear(&state);
+    netplan.parser_clear(&parser);
+    return accepted;
 }
 
 // The private root, removed with everything the generator wrote into it.
@@ -96,9 +157,9 @@ std::string get_First_Error_Line(const std::string& output, const std::string& r
 
 bool Network::get_netplan_Accepted(const std::string& file, const std::string& text, std::string* error)
 {
-    const char* generator = get_Generator_Path();
-    if (generator == nullptr) {
-        *error = "netplan's generator is not installed";
+    const Netplan_Library* netplan = get_Netplan_Library();
+    if (netplan == nullptr) {
+        *error = "netplan's parser library (libnetplan) is not installed";
         return false;
     }
     Check_Root root;
@@ -115,19 +176,9 @@ bool Network::get_netplan_Accepted(const std::string& file, const std::string& t
         *error = "cannot copy the netplan files into " + root.path;
         return false;
     }
-    std::string errors = root.path + "/generate.err";
-    std::string command = get_Shell_Word(generator) + " --root-dir " + get_Shell_Word(root.path) +
-                          " >/dev/null 2>" + get_Shell_Word(errors) + "; echo $?";
-    char status[status_capture_length];
-    memset(status, 0, sizeof(status));
-    if (set_Probe_Command(command.c_str(), status, sizeof(status) - 1) != 0 || status[0] == '\0') {
-        *error = "cannot run netplan's generator";
-        return false;
-    }
-    if (atoi(status) == 0)
+    std::string message;
+    if (get_Hierarchy_Accepted(*netplan, root.path, &message))
         return true;
-    std::string output;
-    get_File_Content(errors, &output);
-    *error = get_First_Error_Line(output, root.path);
+    *error = get_First_Error_Line(message, root.path);
     return false;
 }
