@@ -12,6 +12,7 @@
 
 #include <algorithm>
 
+#include "descriptor.h"
 #include "log.h"
 
 namespace {
@@ -61,20 +62,6 @@ long get_Now_Ms()
     return now.tv_sec * 1000L + now.tv_nsec / 1000000L;
 }
 
-// Closes the descriptor on every path.
-class Pipe_End {
-public:
-    explicit Pipe_End(int fd) : fd(fd) {}
-    ~Pipe_End()
-    {
-        if (fd >= 0)
-            close(fd);
-    }
-    Pipe_End(const Pipe_End&) = delete;
-    Pipe_End& operator=(const Pipe_End&) = delete;
-    int fd;
-};
-
 // Runs `cmd` through /bin/sh in a process group of its own and collects its
 // output until it ends, or until `timeout_seconds` have passed (then the whole
 // group is killed). A child left holding the pipe after the shell ended is
@@ -84,8 +71,8 @@ int run_Probe(const char* cmd, unsigned int timeout_seconds, std::string* output
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0)
         return -1;
-    Pipe_End reader(fds[0]);
-    Pipe_End writer(fds[1]);
+    Descriptor reader(fds[0]);
+    Descriptor writer(fds[1]);
     pid_t pid = fork();
     if (pid < 0)
         return -1;
@@ -96,8 +83,7 @@ int run_Probe(const char* cmd, unsigned int timeout_seconds, std::string* output
         _exit(127);
     }
     setpgid(pid, pid);
-    close(writer.fd);
-    writer.fd = -1;
+    writer.release();
     *timed_out = false;
     output->clear();
     long deadline = get_Now_Ms() + static_cast<long>(timeout_seconds) * 1000L;
@@ -114,7 +100,7 @@ int run_Probe(const char* cmd, unsigned int timeout_seconds, std::string* output
             *timed_out = !exited;
             break;
         }
-        struct pollfd wait = {reader.fd, POLLIN, 0};
+        struct pollfd wait = {reader.get(), POLLIN, 0};
         // Short polls while the shell runs, so that its end is seen at once.
         int ready = poll(&wait, 1, exited ? static_cast<int>(left) : static_cast<int>(std::min(left, 50L)));
         if (ready < 0 && errno != EINTR)
@@ -122,7 +108,7 @@ int run_Probe(const char* cmd, unsigned int timeout_seconds, std::string* output
         if (ready <= 0)
             continue;
         char chunk[4096];
-        ssize_t n = read(reader.fd, chunk, sizeof(chunk));
+        ssize_t n = read(reader.get(), chunk, sizeof(chunk));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {

@@ -10,30 +10,9 @@
 
 #include <vector>
 
+#include "descriptor.h"
+
 namespace {
-
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd(fd) {}
-    ~Descriptor()
-    {
-        if (fd >= 0)
-            close(fd);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd; }
-    // Closes now, reporting the error a delayed write-back may only show here.
-    int release()
-    {
-        int rc = close(fd);
-        fd = -1;
-        return rc;
-    }
-
-private:
-    int fd;
-};
 
 // The file a write to `path` lands in: symlinks followed, even a dangling one.
 std::string get_Write_Target(const std::string& path)
