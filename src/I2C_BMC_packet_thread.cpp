@@ -29,6 +29,7 @@ const uint8_t packet_rx_timeout_value_sec = 3;
 const useconds_t start_poll_usec = 10000;
 const useconds_t before_write_usec = 200000;
 const useconds_t after_pass_usec = 20000;
+const char* const transmit_thread_name = "i2c-transmit";
 
 Queue<BMC::Packet*> TX_queue;
 Queue<BMC::Packet*> RX_queue;
@@ -192,6 +193,8 @@ int init_I2C_BMC_Packet_Thread(int (*)(const BMC::Packet&),
     thread_stop_request_flag.store(false);
     if (pthread_create(&thread, nullptr, I2C_BMC_Packet_Thread, nullptr) != 0)
         return 2;
+    // Named, so that "top -H" and /proc tell it from the main thread.
+    pthread_setname_np(thread, transmit_thread_name);
     while (!thread_start_flag.load()) {
         if (thread_start_failed_flag.load()) {
             pthread_join(thread, nullptr);
