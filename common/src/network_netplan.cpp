@@ -140,13 +140,26 @@ std::string get_Entry_Gateway(const YAML::Node& entry)
     return "";
 }
 
+// A text with a control character other than a tab or a line break does not survive the
+// YAML writer unchanged (a carriage return is lost on each rewrite).
+void check_Plain_Text(const YAML::Node& node)
+{
+    if (!node.IsScalar())
+        return;
+    for (unsigned char c : node.Scalar())
+        if ((c < 0x20 && c != '\t' && c != '\n') || c == 0x7F)
+            throw Value_Error("a text holds a control character");
+}
+
 // A key given twice makes a document ambiguous: an edit would change one of
-// them and leave the other. Checked through the whole document.
+// them and leave the other; a text the writer cannot keep would change.
+// Checked through the whole document.
 void check_Unique_Keys(const YAML::Node& node, size_t* visited, int depth = 0)
 {
     // Far beyond any netplan document; aliases can multiply a small file.
     if (depth > 64 || ++*visited > 100000)
         throw Value_Error("the document nests too deep or holds too many nodes");
+    check_Plain_Text(node);
     if (node.IsSequence())
         for (YAML::const_iterator it = node.begin(); it != node.end(); ++it)
             check_Unique_Keys(*it, visited, depth + 1);
@@ -154,6 +167,7 @@ void check_Unique_Keys(const YAML::Node& node, size_t* visited, int depth = 0)
         return;
     std::set<std::string> keys;
     for (YAML::const_iterator it = node.begin(); it != node.end(); ++it) {
+        check_Plain_Text(it->first);
         std::string key = it->first.IsScalar() ? it->first.Scalar() : "";
         if (it->first.IsScalar() && !keys.insert(key).second)
             throw Value_Error("key " + key + " is given twice");
