@@ -8,7 +8,6 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <system_error>
@@ -116,7 +115,7 @@ public:
     std::string path;
 };
 
-// The other netplan files the generator reads with ours: every *.yaml beside it.
+// The other netplan files netplan reads with ours: every *.yaml beside it.
 bool set_Sibling_Copies(const fs::path& directory, const std::string& own_name, const fs::path& target)
 {
     std::error_code error;

@@ -12,6 +12,7 @@
 #include "network.h"
 #include "host_paths.h"
 #include "network_access.h"
+#include "parser_judges.h"
 #include "sandbox.h"
 
 namespace {
@@ -30,28 +31,6 @@ Read read_Result(Type type)
     Read r;
     r.text = read_Setting(type, &r.rc);
     return r;
-}
-
-struct Generated {
-    int rc = -1;
-    std::string err;
-    std::string unit;
-};
-
-// What the real netplan generator makes of a file, in a root of its own.
-Generated netplan_Generate(const std::string& file)
-{
-    std::string root = get_Sandbox_Dir() + "/netplan-root";
-    fs::remove_all(root);
-    fs::create_directories(root + "/etc/netplan");
-    fs::copy_file(file, root + "/etc/netplan/01-netcfg.yaml");
-    fs::permissions(root + "/etc/netplan/01-netcfg.yaml", fs::perms::owner_read | fs::perms::owner_write);
-    Generated g;
-    std::string err = get_Sandbox_Dir() + "/generate.err";
-    g.rc = run_Shell("/usr/sbin/netplan generate --root-dir " + root + " 2>" + err);
-    g.err = read_File(err);
-    g.unit = read_File(root + "/run/systemd/network/10-netplan-eth0.network");
-    return g;
 }
 
 void stage(bool dhcp, const char* address, const char* mask, const char* gateway, const char* dns1,
@@ -209,7 +188,7 @@ TEST_F(Netplan, StagingWritesNothingUntilApply)
               "        addresses:\n"
               "          - 9.9.9.9\n",
               read_File(netplan_file));
-    Generated g = netplan_Generate(netplan_file);
+    Netplan_Verdict g = get_Netplan_Verdict(read_File(netplan_file));
     EXPECT_EQ(0, g.rc) << g.err;
     EXPECT_NE(std::string::npos, g.unit.find("Address=192.168.1.10/24\n")) << g.unit;
     EXPECT_NE(std::string::npos, g.unit.find("Gateway=192.168.1.1\n")) << g.unit;
@@ -247,7 +226,7 @@ TEST_P(NetplanUpdate, WritesTheEntryAndNetplanAcceptsIt)
     ASSERT_EQ(0, stat(netplan_file.c_str(), &info));
     // An edit keeps the file's mode; a file the daemon created is 0600.
     EXPECT_EQ(c.missing ? 0600u : 0640u, info.st_mode & 07777);
-    Generated g = netplan_Generate(netplan_file);
+    Netplan_Verdict g = get_Netplan_Verdict(read_File(netplan_file));
     EXPECT_EQ(0, g.rc) << g.err;
     EXPECT_EQ("", g.err);
 }

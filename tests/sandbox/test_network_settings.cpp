@@ -15,6 +15,7 @@
 #include "network.h"
 #include "host_paths.h"
 #include "network_access.h"
+#include "parser_judges.h"
 #include "sandbox.h"
 
 namespace {
@@ -32,14 +33,6 @@ const std::string static_stanza = "auto eth0\n"
 
 const std::string default_keyfile = "[connection]\ntype=ethernet\nautoconnect=yes\nautoconnect-priority=0\n"
                                     "interface-name=eth0\n\n[ethernet]\n\n[ipv4]\nmethod=auto\n\n[proxy]\n";
-
-// The options ifupdown itself reads from the stanza file for eth0.
-std::string ifquery(const std::string& file)
-{
-    std::string out = get_Sandbox_Dir() + "/ifquery.out";
-    run_Shell("/usr/sbin/ifquery -i " + file + " eth0 > " + out + " 2>&1");
-    return read_File(out);
-}
 
 // The profile NetworkManager makes of the keyfile after one "nmcli con mod"
 // whose arguments the fake nmcli logged (the keyfile's id is the file name's).
@@ -129,7 +122,7 @@ TEST_F(Settings, IfupdownModeRoundTripKeepsTheStaticValues)
         "auto eth0\niface eth0 inet dhcp\n    hwaddress ether 02:00:00:00:00:01\n    #address 192.168.1.10\n"
         "    #netmask 255.255.255.0\n    #gateway 192.168.1.1\n",
         read_File(stanza_file));
-    EXPECT_EQ("hwaddress: 02:00:00:00:00:01\n", ifquery(stanza_file));
+    EXPECT_EQ("hwaddress: 02:00:00:00:00:01\n", get_Ifquery_Options(stanza_file));
     EXPECT_EQ("0", read_Setting(Type::MODE));
     EXPECT_EQ("", read_Setting(Type::IP_ADDRESS));
 
@@ -138,7 +131,7 @@ TEST_F(Settings, IfupdownModeRoundTripKeepsTheStaticValues)
     EXPECT_EQ(
         "hwaddress: 02:00:00:00:00:01\naddress: 192.168.1.10\nnetmask: 255.255.255.0\ngateway: 192.168.1.1\n"
         "broadcast: 192.168.1.255\n",
-        ifquery(stanza_file));
+        get_Ifquery_Options(stanza_file));
     EXPECT_TRUE(get_Tool_Calls().empty());
 }
 
@@ -158,7 +151,7 @@ TEST_F(Settings, IfupdownWritesAtOnce)
               read_File(stanza_file));
     EXPECT_EQ("hwaddress: 02:00:00:00:00:01\naddress: 10.0.0.6\nnetmask: 255.255.0.0\ngateway: 10.0.0.1\n"
               "broadcast: 10.0.255.255\n",
-              ifquery(stanza_file));
+              get_Ifquery_Options(stanza_file));
     EXPECT_TRUE(Network::set_Config_Apply());
     EXPECT_EQ(std::vector<std::string>{"systemctl restart networking.service"}, get_Tool_Calls());
 }
@@ -252,7 +245,7 @@ TEST_F(Settings, IfupdownHostThroughTheHandler)
     EXPECT_EQ(
         "hwaddress: 02:00:00:00:00:01\naddress: 192.168.1.10\nnetmask: 255.255.255.0\ngateway: 192.168.1.1\n"
         "broadcast: 192.168.1.255\n",
-        ifquery(stanza_file));
+        get_Ifquery_Options(stanza_file));
     clear_Tool_Calls();
     send_Dhcp_Sequence();
     EXPECT_EQ(std::vector<std::string>{"systemctl restart networking.service"}, get_Tool_Calls());
@@ -260,7 +253,7 @@ TEST_F(Settings, IfupdownHostThroughTheHandler)
         "auto eth0\niface eth0 inet dhcp\n    hwaddress ether 02:00:00:00:00:01\n    #address 192.168.1.10\n"
         "    #netmask 255.255.255.0\n    #gateway 192.168.1.1\n",
         read_File(stanza_file));
-    EXPECT_EQ("hwaddress: 02:00:00:00:00:01\n", ifquery(stanza_file));
+    EXPECT_EQ("hwaddress: 02:00:00:00:00:01\n", get_Ifquery_Options(stanza_file));
 }
 
 TEST_F(Settings, NetworkManagerHostThroughTheHandler)

@@ -1,0 +1,30 @@
+#include "parser_judges.h"
+
+#include <filesystem>
+
+#include "sandbox.h"
+
+namespace fs = std::filesystem;
+
+Netplan_Verdict get_Netplan_Verdict(const std::string& text)
+{
+    std::string root = get_Sandbox_Dir() + "/netplan-root";
+    std::string file = root + "/etc/netplan/01-netcfg.yaml";
+    fs::remove_all(root);
+    fs::create_directories(root + "/etc/netplan");
+    write_File(file, text);
+    fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write);
+    Netplan_Verdict verdict;
+    std::string err = get_Sandbox_Dir() + "/generate.err";
+    verdict.rc = run_Shell("/usr/sbin/netplan generate --root-dir " + root + " 2>" + err);
+    verdict.err = read_File(err);
+    verdict.unit = read_File(root + "/run/systemd/network/10-netplan-eth0.network");
+    return verdict;
+}
+
+std::string get_Ifquery_Options(const std::string& file)
+{
+    std::string out = get_Sandbox_Dir() + "/ifquery.out";
+    run_Shell("/usr/sbin/ifquery -i " + file + " eth0 > " + out + " 2>&1");
+    return read_File(out);
+}
