@@ -15,22 +15,12 @@
 
 namespace {
 
-uint8_t mutex_Lock(bool enable, void* data)
-{
-    pthread_mutex_t* mutex = static_cast<pthread_mutex_t*>(data);
-    if (enable)
-        pthread_mutex_lock(mutex);
-    else
-        pthread_mutex_unlock(mutex);
-    return 0;
-}
-
 void enqueue_Dequeue(benchmark::State& state)
 {
     Queue<BMC::Packet*> queue;
     queue.init(200);
     pthread_mutex_t mutex = PTHREAD_MUTEX_INITIALIZER;
-    queue.set_Lock_Control_Handler(mutex_Lock, &mutex);
+    queue.set_Lock_Control_Handler(set_Mutex_Lock, &mutex);
     BMC::Packet packet;
     BMC::Packet* out = nullptr;
     for (auto _ : state) {

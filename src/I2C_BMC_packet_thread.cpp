@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "config.h"
+#include "guards.h"
 #include "log.h"
 #include "network.h"
 #include "queue.h"
@@ -50,17 +51,31 @@ std::atomic<bool> thread_start_failed_flag{false};
 
 int (*BMC_Packet_Receive_Error_Handler)(BMC::Packet*, uint8_t) = nullptr;
 
-uint8_t set_Mutex_Lock(bool enable, void* data)
+// The settings the BMC stages one by one, in subaddress order.
+struct Setting_Item {
+    uint8_t subaddress;
+    Network::CONFIG_TYPE type;
+    const char* name;
+};
+constexpr Setting_Item setting_items[] = {
+    {BMC::SUBADDRESS_NETWORK_CONFIG_MODE, Network::CONFIG_TYPE::MODE, "MODE"},
+    {BMC::SUBADDRESS_NETWORK_CONFIG_IP_ADDRESS, Network::CONFIG_TYPE::IP_ADDRESS, "IP_ADDRESS"},
+    {BMC::SUBADDRESS_NETWORK_CONFIG_GATEWAY, Network::CONFIG_TYPE::GATEWAY, "GATEWAY"},
+    {BMC::SUBADDRESS_NETWORK_CONFIG_SUBNETMASK, Network::CONFIG_TYPE::SUBNETMASK, "SUBNETMASK"},
+    {BMC::SUBADDRESS_NETWORK_CONFIG_DNS1, Network::CONFIG_TYPE::DNS1, "DNS1"},
+    {BMC::SUBADDRESS_NETWORK_CONFIG_DNS2, Network::CONFIG_TYPE::DNS2, "DNS2"},
+};
+constexpr size_t setting_item_count = sizeof(setting_items) / sizeof(setting_items[0]);
+
+// A row's place is its subaddress, and the BMC's number is the setting's own.
+constexpr bool get_Setting_Items_Agree()
 {
-    if (data == nullptr)
-        return 1;
-    pthread_mutex_t* mutex = static_cast<pthread_mutex_t*>(data);
-    if (enable)
-        pthread_mutex_lock(mutex);
-    else
-        pthread_mutex_unlock(mutex);
-    return 0;
+    for (size_t i = 0; i < setting_item_count; ++i)
+        if (setting_items[i].subaddress != i || static_cast<uint8_t>(setting_items[i].type) != i)
+            return false;
+    return setting_item_count == BMC::SUBADDRESS_NETWORK_CONFIG_APPLY;
 }
+static_assert(get_Setting_Items_Agree(), "settings subaddresses and setting numbers must agree");
 
 uint8_t set_I2C_Packet_Write(int fd, uint8_t slave_address, const BMC::Packet& packet)
 {
@@ -135,8 +150,8 @@ void release_Queued_Packets()
 void* I2C_BMC_Packet_Thread(void*)
 {
     // Close-on-exec: the shell commands the daemon runs must not hold the bus.
-    int fd = open(i2c_node_path, O_RDWR | O_CLOEXEC);
-    if (fd < 0) {
+    Descriptor bus(open(i2c_node_path, O_RDWR | O_CLOEXEC));
+    if (bus.get() < 0) {
         LOG_ERROR("open() error");
         thread_start_failed_flag.store(true);
         return reinterpret_cast<void*>(1);
@@ -156,7 +171,6 @@ void* I2C_BMC_Packet_Thread(void*)
             thread_stop_request_flag.store(false);
             thread_start_flag.store(false);
             release_Queued_Packets();
-            close(fd);
             LOG_DEBUG("thread stop");
             return nullptr;
         }
@@ -164,7 +178,7 @@ void* I2C_BMC_Packet_Thread(void*)
             wait_For_Work();
             continue;
         }
-        send_Next_Packet(fd);
+        send_Next_Packet(bus.get());
         usleep(after_pass_usec);
     }
 }
@@ -276,26 +290,18 @@ uint8_t I2C_BMC_Packet_Hander(BMC::Packet* packet)
     std::string text(data, strnlen(data, length));
     // What the BMC sent may hold line breaks or escape sequences.
     std::string shown = get_Log_Text(text);
-    char mode[2] = {static_cast<char>(first_byte), '\0'};
+    if (subaddress < setting_item_count) {
+        const Setting_Item& item = setting_items[subaddress];
+        // The mode travels as a number and is logged as one.
+        if (item.type == Network::CONFIG_TYPE::MODE) {
+            char mode[2] = {static_cast<char>(first_byte), '\0'};
+            LOG_DEBUG("%s=%d ", item.name, first_byte);
+            return Network::set_Config(item.type, mode);
+        }
+        LOG_DEBUG("%s=%s ", item.name, shown.c_str());
+        return Network::set_Config(item.type, text.c_str());
+    }
     switch (subaddress) {
-    case BMC::SUBADDRESS_NETWORK_CONFIG_MODE:
-        LOG_DEBUG("MODE=%d ", first_byte);
-        return Network::set_Config(Network::CONFIG_TYPE::MODE, mode);
-    case BMC::SUBADDRESS_NETWORK_CONFIG_IP_ADDRESS:
-        LOG_DEBUG("IP_ADDRESS=%s ", shown.c_str());
-        return Network::set_Config(Network::CONFIG_TYPE::IP_ADDRESS, text.c_str());
-    case BMC::SUBADDRESS_NETWORK_CONFIG_GATEWAY:
-        LOG_DEBUG("GATEWAY=%s ", shown.c_str());
-        return Network::set_Config(Network::CONFIG_TYPE::GATEWAY, text.c_str());
-    case BMC::SUBADDRESS_NETWORK_CONFIG_SUBNETMASK:
-        LOG_DEBUG("SUBNETMASK=%s ", shown.c_str());
-        return Network::set_Config(Network::CONFIG_TYPE::SUBNETMASK, text.c_str());
-    case BMC::SUBADDRESS_NETWORK_CONFIG_DNS1:
-        LOG_DEBUG("DNS1=%s ", shown.c_str());
-        return Network::set_Config(Network::CONFIG_TYPE::DNS1, text.c_str());
-    case BMC::SUBADDRESS_NETWORK_CONFIG_DNS2:
-        LOG_DEBUG("DNS2=%s ", shown.c_str());
-        return Network::set_Config(Network::CONFIG_TYPE::DNS2, text.c_str());
     case BMC::SUBADDRESS_NETWORK_CONFIG_APPLY:
         LOG_DEBUG("APPLY=%d ", first_byte);
         return Network::set_Config_Apply() ? 0 : 1;

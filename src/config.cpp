@@ -5,12 +5,11 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include <algorithm>
-
 #include "build_info.h"
-#include "extra_command_handling.h"
+#include "guards.h"
 #include "log.h"
 #include "system_info.h"
+#include "text_copy.h"
 
 namespace {
 
@@ -23,36 +22,23 @@ const unsigned char eeprom_pec_serial_number_code = 85;
 const char* const fallback_serial_text = "N/A";
 const char* const product_name = "Lumerion KT";
 const char* const version_text = LUMERION_VERSION_TEXT;
-const size_t text_buffer_length = 128;
+const size_t os_info_buffer_length = 128;
 
 char hostname[256];
-
-// Copies at most `buffer_length` bytes and zero-fills the rest; no
-// terminator when the text fills the buffer.
-int copy_Fixed_Length(char* buffer, unsigned int buffer_length, const char* text, size_t text_length)
-{
-    size_t n = text_length < buffer_length ? text_length : buffer_length;
-    memcpy(buffer, text, n);
-    memset(buffer + n, 0, buffer_length - n);
-    return static_cast<int>(static_cast<unsigned char>(n));
-}
 
 int get_EEPROM_Config(size_t address, unsigned char config_code, char* buffer, unsigned int buffer_length)
 {
     if (access(eeprom_dir, R_OK) != 0)
         return -1;
-    int fd = open(eeprom_dir, O_RDONLY | O_CLOEXEC);
-    if (fd <= 0) {
-        // Descriptor 0 would only be ours if stdin were closed: give it back.
-        if (fd == 0)
-            close(fd);
+    // Descriptor 0 would only be ours if stdin were closed: the guard gives it back.
+    Descriptor fd(open(eeprom_dir, O_RDONLY | O_CLOEXEC));
+    if (fd.get() <= 0) {
         LOG_ERROR("fopen() Error");
         return -1;
     }
-    void* map = mmap(nullptr, eeprom_map_size, PROT_READ, MAP_PRIVATE, fd, eeprom_mapping_address);
+    void* map = mmap(nullptr, eeprom_map_size, PROT_READ, MAP_PRIVATE, fd.get(), eeprom_mapping_address);
     if (map == MAP_FAILED) {
         LOG_ERROR("mmap() Error");
-        close(fd);
         return -1;
     }
     const char* text = nullptr;
@@ -60,9 +46,8 @@ int get_EEPROM_Config(size_t address, unsigned char config_code, char* buffer, u
     int result = -1;
     if (get_EEPROM_Record_Text(static_cast<const unsigned char*>(map), eeprom_map_size, address, config_code,
                                &text, &text_length))
-        result = copy_Fixed_Length(buffer, buffer_length, text, text_length);
+        result = static_cast<unsigned char>(set_Fixed_Length_Copy(buffer, buffer_length, text, text_length));
     munmap(map, eeprom_map_size);
-    close(fd);
     return result;
 }
 
@@ -85,7 +70,8 @@ int get_Config_Serial_Number(char* buffer, unsigned int buffer_length)
                                    buffer_length);
     if (length >= 0)
         return length;
-    return copy_Fixed_Length(buffer, buffer_length, fallback_serial_text, strlen(fallback_serial_text));
+    return static_cast<unsigned char>(
+        set_Fixed_Length_Copy(buffer, buffer_length, fallback_serial_text, strlen(fallback_serial_text)));
 }
 
 int get_Config_Product_Name(char* buffer)
@@ -103,10 +89,7 @@ int get_Config_Version(char* buffer)
 int get_Config_OS_Info(char* buffer)
 {
     std::string name = System_Info::get_OS_Info();
-    size_t length = std::min(name.size(), text_buffer_length - 1);
-    memcpy(buffer, name.data(), length);
-    buffer[length] = '\0';
-    return static_cast<int>(length);
+    return static_cast<int>(set_Terminated_Copy(buffer, os_info_buffer_length, name.data(), name.size()));
 }
 
 bool set_Config_Hostname(char* buffer)
@@ -114,20 +97,14 @@ bool set_Config_Hostname(char* buffer)
     LOG_DEBUG("buffer=%s  ", get_Log_Text(buffer).c_str());
     if (strncmp(buffer, hostname, sizeof(hostname)) == 0)
         return false;
-    // The name lands in a root shell command line: refuse anything but a host name.
+    // Only a name the host would take is remembered; the setter refuses the rest.
     if (!System_Info::get_Hostname_Valid(buffer)) {
         LOG_ERROR("refused hostname: not a valid host name");
         return false;
     }
-    strncpy(hostname, buffer, sizeof(hostname) - 1);
-    hostname[sizeof(hostname) - 1] = '\0';
+    set_Terminated_Copy(hostname, sizeof(hostname), buffer, strnlen(buffer, sizeof(hostname)));
     LOG_DEBUG("hostname=%s  ", hostname);
-    char command[text_buffer_length];
-    snprintf(command, sizeof(command), "hostnamectl set-hostname %s", buffer);
-    LOG_DEBUG("buffer_command=%s  ", command);
-    char receive[text_buffer_length];
-    memset(receive, 0, sizeof(receive));
-    set_Command(command, receive, sizeof(receive));
-    set_Line_End_Cut(receive);
+    LOG_DEBUG("buffer_command=%s  ", System_Info::get_Hostname_Command(buffer).c_str());
+    System_Info::set_Hostname(buffer);
     return false;
 }

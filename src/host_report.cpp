@@ -11,6 +11,7 @@
 #include "log.h"
 #include "network.h"
 #include "system_info.h"
+#include "text_copy.h"
 
 namespace {
 
@@ -33,8 +34,7 @@ void send_Description(BMC::Packet* request, BMC::Packet* response, uint8_t subad
 void send_Text(BMC::Packet* request, BMC::Packet* response, char* buffer, uint8_t subaddress,
                const char* text)
 {
-    memset(buffer, 0, text_buffer_length);
-    memcpy(buffer, text, strnlen(text, text_buffer_length - 1));
+    set_Terminated_Copy(buffer, text_buffer_length, text, strnlen(text, text_buffer_length - 1));
     send_Description(request, response, subaddress, BMC::DATA_TYPE::STRING, buffer,
                      static_cast<uint8_t>(strlen(buffer) + 1));
 }

@@ -22,4 +22,9 @@ const size_t max_config_file_size = 1 << 20;
 // regular file (a FIFO or device is never waited on) or is over 1 MiB.
 bool get_File_Content(const std::string& path, std::string* content, std::string* error = nullptr);
 
+// Reads a kernel table such as /proc/meminfo, at most `max_bytes` of it:
+// whatever stands in for the table is never waited on nor read whole.
+// False only when it cannot be opened or read.
+bool get_Table_Text(const char* path, size_t max_bytes, std::string* content);
+
 #endif

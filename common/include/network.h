@@ -108,9 +108,6 @@ private:
     // The live gateway as a read falls back to it: empty when there is none.
     static std::string get_Live_Gateway();
 
-    // Fixed-length copy into a caller's buffer: at most `buffer_length` bytes,
-    // the rest zero-filled, no terminator when the text fills the buffer.
-    static void set_Buffer_Copy(char* buffer, unsigned int buffer_length, const std::string& text);
     static bool get_File_Readable(const std::string& path, char* buffer, unsigned int buffer_length);
 
     static Config default_network_info;

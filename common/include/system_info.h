@@ -11,7 +11,10 @@ public:
     static const std::string get_Kernel_Version();
     static const std::string get_Uptime();
     static const std::string get_Hostname();
+    // Runs the hostname command for a valid name; refuses any other.
     static void set_Hostname(std::string value);
+    // The shell command that sets the host name to `name`, checked or not.
+    static std::string get_Hostname_Command(const char* name);
     // Disks as "name|name" and "size|size", appended after what the caller
     // passes in; false only when lsblk cannot be started.
     static bool get_Disk_Info(uint8_t* disk_count, std::string* disk_name, std::string* disk_size);

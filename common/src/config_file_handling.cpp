@@ -7,6 +7,7 @@
 
 #include "extra_command_handling.h"
 #include "file_replace.h"
+#include "text_copy.h"
 
 namespace {
 
@@ -128,9 +129,7 @@ uint8_t Config_File::get_Data(const char* file_name, const char* name, char* buf
         if (buffer_length == 0)
             return 0;
         // Always terminated: a value longer than the buffer is cut.
-        size_t n = value.size() < buffer_length - 1 ? value.size() : buffer_length - 1;
-        memcpy(buffer, value.data(), n);
-        memset(buffer + n, 0, buffer_length - n);
+        set_Terminated_Copy(buffer, buffer_length, value.data(), value.size());
         set_Line_End_Cut(buffer);
         return 0;
     }

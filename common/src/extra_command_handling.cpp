@@ -12,7 +12,7 @@
 
 #include <algorithm>
 
-#include "descriptor.h"
+#include "guards.h"
 #include "log.h"
 
 namespace {

@@ -10,7 +10,7 @@
 
 #include <vector>
 
-#include "descriptor.h"
+#include "guards.h"
 
 namespace {
 
@@ -47,6 +47,31 @@ int write_All(int fd, const std::string& content)
         done += static_cast<size_t>(n);
     }
     return 0;
+}
+
+// Reads to the end, or until `limit` bytes are held and more is waiting
+// (`over_limit`); 0, or the errno of a failed read.
+int get_Descriptor_Text(int fd, size_t limit, std::string* content, bool* over_limit)
+{
+    content->clear();
+    *over_limit = false;
+    char chunk[65536];
+    for (;;) {
+        ssize_t n = read(fd, chunk, sizeof(chunk));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return errno == EAGAIN ? 0 : errno;
+        if (n == 0)
+            return 0;
+        size_t room = limit - content->size();
+        if (static_cast<size_t>(n) > room) {
+            content->append(chunk, room);
+            *over_limit = true;
+            return 0;
+        }
+        content->append(chunk, static_cast<size_t>(n));
+    }
 }
 
 } // namespace
@@ -109,23 +134,22 @@ bool get_File_Content(const std::string& path, std::string* content, std::string
         why = "not a regular file";
         return false;
     }
-    content->clear();
-    char chunk[65536];
-    for (;;) {
-        ssize_t n = read(fd.get(), chunk, sizeof(chunk));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            why = strerror(errno);
-            return false;
-        }
-        if (n == 0)
-            return true;
-        if (content->size() + static_cast<size_t>(n) > max_config_file_size) {
-            why = "larger than 1 MiB";
-            content->clear();
-            return false;
-        }
-        content->append(chunk, static_cast<size_t>(n));
+    bool over_limit = false;
+    int read_error = get_Descriptor_Text(fd.get(), max_config_file_size, content, &over_limit);
+    if (read_error != 0 || over_limit) {
+        why = read_error != 0 ? strerror(read_error) : "larger than 1 MiB";
+        content->clear();
+        return false;
     }
+    return true;
+}
+
+bool get_Table_Text(const char* path, size_t max_bytes, std::string* content)
+{
+    // Without blocking: whatever stands at a kernel table's path must not hold the daemon.
+    Descriptor fd(open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (fd.get() < 0)
+        return false;
+    bool over_limit = false;
+    return get_Descriptor_Text(fd.get(), max_bytes, content, &over_limit) == 0;
 }

@@ -4,6 +4,7 @@
 #include "extra_command_handling.h"
 #include "log.h"
 #include "network.h"
+#include "text_copy.h"
 
 namespace {
 
@@ -36,15 +37,6 @@ const char* Network::get_Interface_Name()
     return config.target_interface.c_str();
 }
 
-void Network::set_Buffer_Copy(char* buffer, unsigned int buffer_length, const std::string& text)
-{
-    if (buffer == nullptr || buffer_length == 0)
-        return;
-    size_t n = text.size() < buffer_length ? text.size() : buffer_length;
-    memcpy(buffer, text.data(), n);
-    memset(buffer + n, 0, buffer_length - n);
-}
-
 std::string Network::get_Live_Gateway()
 {
     return get_Gateway_None(default_network_info.ip4_gateway) ? "" : default_network_info.ip4_gateway;
@@ -55,7 +47,7 @@ bool Network::get_File_Readable(const std::string& path, char* buffer, unsigned 
 {
     if (path.empty() || access(path.c_str(), R_OK) != 0)
         return false;
-    set_Buffer_Copy(buffer, buffer_length, path);
+    set_Fixed_Length_Copy(buffer, buffer_length, path);
     return true;
 }
 

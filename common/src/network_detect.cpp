@@ -10,6 +10,7 @@
 #include "file_replace.h"
 #include "log.h"
 #include "network.h"
+#include "text_copy.h"
 
 namespace {
 
@@ -48,7 +49,7 @@ Network::MANAGER_TYPE Network::get_Manager_Type(char* buffer, unsigned int buffe
         return init_Network_Manager_Config() ? MANAGER_TYPE::NETWORK_MANAGER : MANAGER_TYPE::UNKNOWN;
     if (!init_netplan_Config())
         return MANAGER_TYPE::UNKNOWN;
-    set_Buffer_Copy(buffer, buffer_length, netplan_config_path);
+    set_Fixed_Length_Copy(buffer, buffer_length, netplan_config_path);
     return MANAGER_TYPE::NETPLAN;
 }
 

@@ -8,6 +8,7 @@
 #include "file_replace.h"
 #include "log.h"
 #include "network.h"
+#include "text_copy.h"
 
 namespace {
 
@@ -88,7 +89,7 @@ uint8_t Network::get_ifupdown_Config(CONFIG_TYPE type, const char* path, char* b
     if (key.empty())
         return 0;
     Config_File::get_Stanza_Value(content, header, key, &value);
-    set_Buffer_Copy(buffer, buffer_length, value);
+    set_Fixed_Length_Copy(buffer, buffer_length, value);
     return 0;
 }
 

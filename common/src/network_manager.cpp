@@ -5,6 +5,7 @@
 #include "extra_command_handling.h"
 #include "log.h"
 #include "network.h"
+#include "text_copy.h"
 
 namespace {
 
@@ -94,7 +95,7 @@ uint8_t Network::get_Network_Manager_Config(CONFIG_TYPE type, char* buffer, unsi
         return 1;
     }
     if (read != Nmcli_Read::UNTOUCHED)
-        set_Buffer_Copy(buffer, buffer_length, text);
+        set_Fixed_Length_Copy(buffer, buffer_length, text);
     return 0;
 }
 

@@ -13,6 +13,7 @@
 #include "network_parse.h"
 #include "log.h"
 #include "network.h"
+#include "text_copy.h"
 
 namespace {
 
@@ -216,24 +217,24 @@ uint8_t Network::get_netplan_Config(CONFIG_TYPE type, const char* path, char* bu
             }
             case CONFIG_TYPE::IP_ADDRESS: {
                 std::string found = get_IPv4_Entry(entry, ipv4_regex);
-                set_Buffer_Copy(buffer, buffer_length,
-                                found.empty() ? default_network_info.ip4_address
-                                              : found.substr(0, found.find('/')));
+                set_Fixed_Length_Copy(buffer, buffer_length,
+                                      found.empty() ? default_network_info.ip4_address
+                                                    : found.substr(0, found.find('/')));
                 return 0;
             }
             case CONFIG_TYPE::GATEWAY: {
                 std::string gateway = get_Entry_Gateway(entry);
-                set_Buffer_Copy(buffer, buffer_length, gateway.empty() ? get_Live_Gateway() : gateway);
+                set_Fixed_Length_Copy(buffer, buffer_length, gateway.empty() ? get_Live_Gateway() : gateway);
                 return 0;
             }
             case CONFIG_TYPE::SUBNETMASK: {
                 // An IPv4 entry without a prefix tells nothing about the mask.
                 std::string found = get_IPv4_Entry(entry, ipv4_regex);
                 if (found.empty() || found.find('/') == std::string::npos)
-                    set_Buffer_Copy(buffer, buffer_length, default_network_info.ip4_subnetmask);
+                    set_Fixed_Length_Copy(buffer, buffer_length, default_network_info.ip4_subnetmask);
                 else
-                    set_Buffer_Copy(buffer, buffer_length,
-                                    get_Prefix_Subnetmask_Text(get_Prefix_Length(found)));
+                    set_Fixed_Length_Copy(buffer, buffer_length,
+                                          get_Prefix_Subnetmask_Text(get_Prefix_Length(found)));
                 return 0;
             }
             case CONFIG_TYPE::DNS1:
@@ -244,7 +245,7 @@ uint8_t Network::get_netplan_Config(CONFIG_TYPE type, const char* path, char* bu
                 if (is_Sequence(servers) && servers.size() > index) {
                     std::string server = get_Scalar_Text(servers[index], "a name server");
                     if (!server.empty())
-                        set_Buffer_Copy(buffer, buffer_length, server);
+                        set_Fixed_Length_Copy(buffer, buffer_length, server);
                 }
                 return 0;
             }

@@ -8,15 +8,16 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <memory>
+#include <algorithm>
 
+#include "file_replace.h"
+#include "guards.h"
 #include "log.h"
 #include "network.h"
 
 namespace {
 
 const size_t max_table_bytes = 1 << 20;
-const size_t max_line_bytes = 4096;
 
 const char* const __log_tag = "Network";
 const char* const route_table_path = "/proc/net/route";
@@ -24,32 +25,18 @@ const char* const placeholder_address = "0.0.0.0";
 const char* const placeholder_subnetmask = "255.255.255.255";
 const char* const placeholder_gateway = "0.0.0.0";
 
-struct File_Closer {
-    void operator()(FILE* file) const { fclose(file); }
-};
+// Interface requests on a datagram socket; a failed request leaves the
+// record zeroed, which reads as 0.0.0.0.
+void set_Interface_Request(const Descriptor& sock, unsigned long code, struct ifreq* record)
+{
+    if (sock.get() >= 0)
+        ioctl(sock.get(), code, record);
+}
 
-// A datagram socket for interface requests, closed on every path.
-class Interface_Socket {
-public:
-    Interface_Socket() : fd(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {}
-    ~Interface_Socket()
-    {
-        if (fd >= 0)
-            close(fd);
-    }
-    Interface_Socket(const Interface_Socket&) = delete;
-    Interface_Socket& operator=(const Interface_Socket&) = delete;
-
-    // A failed request leaves the record zeroed, which reads as 0.0.0.0.
-    void request(unsigned long code, struct ifreq* record) const
-    {
-        if (fd >= 0)
-            ioctl(fd, code, record);
-    }
-
-private:
-    int fd;
-};
+int get_Interface_Socket()
+{
+    return socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+}
 
 struct ifreq make_Interface_Request(const std::string& name)
 {
@@ -75,32 +62,24 @@ void Network::update_Default_IP_Info()
     std::string subnetmask = placeholder_subnetmask;
     std::string gateway = placeholder_gateway;
 
-    std::unique_ptr<FILE, File_Closer> table(fopen(route_table_path, "r"));
-    if (!table)
+    std::string table;
+    // The kernel's table is small; anything standing in for it is read only so far.
+    if (!get_Table_Text(route_table_path, max_table_bytes, &table))
         return;
     std::string interface_name, gateway_hex;
     bool found = false;
-    char piece[256];
-    std::string line;
-    size_t total = 0;
-    // The kernel's table is small; anything standing in for it is read only so far.
-    while (!found && total < max_table_bytes && fgets(piece, sizeof(piece), table.get()) != nullptr) {
-        size_t length = strlen(piece);
-        total += length;
-        if (line.size() < max_line_bytes)
-            line += piece;
-        if ((length == 0 || piece[length - 1] != '\n') && !feof(table.get()))
-            continue;
-        found = get_Route_Table_Line(line, &interface_name, &gateway_hex);
-        line.clear();
+    for (size_t start = 0; !found && start < table.size();) {
+        size_t end = std::min(table.find('\n', start), table.size());
+        found = get_Route_Table_Line(table.substr(start, end - start), &interface_name, &gateway_hex);
+        start = end + 1;
     }
     if (found) {
         gateway = get_Route_Address_Text(gateway_hex);
-        Interface_Socket sock;
+        Descriptor sock(get_Interface_Socket());
         struct ifreq record = make_Interface_Request(interface_name);
-        sock.request(SIOCGIFADDR, &record);
+        set_Interface_Request(sock, SIOCGIFADDR, &record);
         address = inet_ntoa(reinterpret_cast<struct sockaddr_in*>(&record.ifr_addr)->sin_addr);
-        sock.request(SIOCGIFNETMASK, &record);
+        set_Interface_Request(sock, SIOCGIFNETMASK, &record);
         subnetmask = get_Dotted_Text(reinterpret_cast<const unsigned char*>(
             &reinterpret_cast<struct sockaddr_in*>(&record.ifr_netmask)->sin_addr));
     }
@@ -129,9 +108,9 @@ Network::Config Network::get_Default_IP_Info()
 
 std::string Network::get_Interface_MAC_Address()
 {
-    Interface_Socket sock;
+    Descriptor sock(get_Interface_Socket());
     struct ifreq record = make_Interface_Request(config.target_interface);
-    sock.request(SIOCGIFHWADDR, &record);
+    set_Interface_Request(sock, SIOCGIFHWADDR, &record);
     const unsigned char* mac = reinterpret_cast<const unsigned char*>(record.ifr_hwaddr.sa_data);
     char text[18];
     snprintf(text, sizeof(text), "%02X:%02X:%02X:%02X:%02X:%02X", mac[0], mac[1], mac[2], mac[3], mac[4],

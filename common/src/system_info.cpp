@@ -4,7 +4,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include <memory>
+#include <algorithm>
 
 #include "extra_command_handling.h"
 #include "file_replace.h"
@@ -14,7 +14,6 @@ namespace {
 
 const char* const __log_tag = "System Info";
 const size_t receive_buffer_length = 128;
-const size_t meminfo_line_length = 64;
 const char* const disk_list_command = "lsblk -p -o NAME,SIZE,TYPE -n --exclude 1,7";
 const char* const meminfo_path = "/proc/meminfo";
 const size_t max_meminfo_bytes = 1 << 20;
@@ -30,10 +29,6 @@ std::string get_Command_Line_Text(const char* cmd)
     set_Line_End_Cut(receive);
     return std::string(receive, strnlen(receive, sizeof(receive)));
 }
-
-struct File_Closer {
-    void operator()(FILE* file) const { fclose(file); }
-};
 
 } // namespace
 
@@ -71,10 +66,13 @@ void System_Info::set_Hostname(std::string value)
         LOG_ERROR("refused hostname: not a valid host name");
         return;
     }
-    char command[receive_buffer_length];
-    snprintf(command, sizeof(command), "hostnamectl set-hostname %s", value.c_str());
-    if (set_Command(command, nullptr, 0) != 0)
+    if (set_Command(get_Hostname_Command(value.c_str()).c_str(), nullptr, 0) != 0)
         LOG_ERROR("set_Command() Error");
+}
+
+std::string System_Info::get_Hostname_Command(const char* name)
+{
+    return std::string("hostnamectl set-hostname ") + name;
 }
 
 bool System_Info::get_Disk_Line(const char* line, std::string* name, std::string* size)
@@ -143,16 +141,15 @@ bool System_Info::get_Meminfo_Total_Line(const char* line, uint64_t* total_kb)
 
 uint64_t System_Info::get_Memory_Total_Size()
 {
-    std::unique_ptr<FILE, File_Closer> file(fopen(meminfo_path, "r"));
-    if (!file)
-        return 0;
-    char line[meminfo_line_length];
-    uint64_t total_kb = 0;
-    size_t total = 0;
+    std::string table;
     // The kernel's file is a few KiB; anything standing in for it is read only so far.
-    while (total < max_meminfo_bytes && fgets(line, sizeof(line), file.get()) != nullptr) {
-        total += strlen(line);
-        get_Meminfo_Total_Line(line, &total_kb);
+    if (!get_Table_Text(meminfo_path, max_meminfo_bytes, &table))
+        return 0;
+    uint64_t total_kb = 0;
+    for (size_t start = 0; start < table.size();) {
+        size_t end = std::min(table.find('\n', start), table.size());
+        get_Meminfo_Total_Line(table.substr(start, end - start).c_str(), &total_kb);
+        start = end + 1;
     }
     return total_kb >> 20;
 }

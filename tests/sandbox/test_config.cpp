@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "config.h"
+#include "guards.h"
 #include "log.h"
 #include "sandbox.h"
 
@@ -20,12 +21,11 @@ const off_t window_offset = 0x10000000;
 void write_Mem_Image(const std::string& window_bytes_at_80)
 {
     std::filesystem::remove("/dev/mem");
-    int fd = open("/dev/mem", O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(0, ftruncate(fd, window_offset + 512));
+    Descriptor fd(open("/dev/mem", O_WRONLY | O_CREAT | O_TRUNC, 0600));
+    ASSERT_GE(fd.get(), 0);
+    ASSERT_EQ(0, ftruncate(fd.get(), window_offset + 512));
     ASSERT_EQ(static_cast<ssize_t>(window_bytes_at_80.size()),
-              pwrite(fd, window_bytes_at_80.data(), window_bytes_at_80.size(), window_offset + 80));
-    close(fd);
+              pwrite(fd.get(), window_bytes_at_80.data(), window_bytes_at_80.size(), window_offset + 80));
 }
 
 int open_Descriptor_Count()

@@ -15,21 +15,15 @@ double get_Monotonic_Seconds()
 // Non-blocking, so that opening needs no writer and a read never hangs.
 Bus_Reader::Bus_Reader() : fd(open("/dev/i2c-2", O_RDONLY | O_NONBLOCK | O_CLOEXEC)) {}
 
-Bus_Reader::~Bus_Reader()
-{
-    if (fd >= 0)
-        close(fd);
-}
-
 void Bus_Reader::read_Until(size_t count, double deadline)
 {
     BMC_Frame_Reader::Event event;
     while (packets.size() < count && get_Monotonic_Seconds() < deadline) {
-        struct pollfd waiter = {fd, POLLIN, 0};
+        struct pollfd waiter = {fd.get(), POLLIN, 0};
         if (poll(&waiter, 1, 20) <= 0)
             continue;
         uint8_t chunk[1024];
-        ssize_t n = read(fd, chunk, sizeof(chunk));
+        ssize_t n = read(fd.get(), chunk, sizeof(chunk));
         if (n > 0)
             reader.set_Bytes(chunk, static_cast<size_t>(n));
         while (reader.get_Next_Event(&event)) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "bmc_frame.h"
+#include "guards.h"
 
 double get_Monotonic_Seconds();
 
@@ -19,9 +20,6 @@ const double generous_seconds = 60.0;
 class Bus_Reader {
 public:
     Bus_Reader();
-    ~Bus_Reader();
-    Bus_Reader(const Bus_Reader&) = delete;
-    Bus_Reader& operator=(const Bus_Reader&) = delete;
 
     // Reads until `count` packets have arrived in all, or `deadline` passes.
     void read_Until(size_t count, double deadline);
@@ -35,7 +33,7 @@ public:
     std::vector<std::string> errors;
 
 private:
-    int fd;
+    Descriptor fd;
     BMC_Frame_Reader reader;
 };
 

@@ -25,16 +25,6 @@ uint8_t count_Lock(bool enable, void* data)
     return 0;
 }
 
-uint8_t mutex_Lock(bool enable, void* data)
-{
-    pthread_mutex_t* mutex = static_cast<pthread_mutex_t*>(data);
-    if (enable)
-        pthread_mutex_lock(mutex);
-    else
-        pthread_mutex_unlock(mutex);
-    return 0;
-}
-
 TEST(Queue, HoldsExactlyTheSizeAskedFor)
 {
     Queue<int> queue;
@@ -157,7 +147,7 @@ TEST(Queue, ProducerConsumerLosesAndReordersNothing)
     Queue<unsigned> queue;
     queue.init(200);
     pthread_mutex_t mutex = PTHREAD_MUTEX_INITIALIZER;
-    ASSERT_EQ(0, queue.set_Lock_Control_Handler(mutex_Lock, &mutex));
+    ASSERT_EQ(0, queue.set_Lock_Control_Handler(set_Mutex_Lock, &mutex));
 
     std::thread producer([&] {
         for (unsigned i = 0; i < total;) {

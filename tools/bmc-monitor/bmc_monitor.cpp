@@ -15,6 +15,7 @@
 #include <string>
 
 #include "bmc_frame.h"
+#include "guards.h"
 
 namespace {
 
@@ -85,30 +86,15 @@ private:
     long packets = 0;
 };
 
-class File_Descriptor {
-public:
-    explicit File_Descriptor(int fd) : fd(fd) {}
-    ~File_Descriptor()
-    {
-        if (fd > 2)
-            close(fd);
-    }
-    File_Descriptor(const File_Descriptor&) = delete;
-    File_Descriptor& operator=(const File_Descriptor&) = delete;
-    int get() const { return fd; }
-
-private:
-    int fd;
-};
-
 int run_Stream(const Options& options, Monitor& monitor)
 {
-    int raw_fd = options.input == "-" ? 0 : open(options.input.c_str(), O_RDONLY | O_CLOEXEC);
-    if (raw_fd < 0) {
+    // Standard input is read through a copy, so that closing ours leaves it open.
+    Descriptor fd(options.input == "-" ? dup(STDIN_FILENO)
+                                       : open(options.input.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0) {
         fprintf(stderr, "lumerion-bmc-monitor: %s: %s\n", options.input.c_str(), strerror(errno));
         return 1;
     }
-    File_Descriptor fd(raw_fd);
     BMC_Frame_Reader reader;
     BMC_Frame_Reader::Event event;
     uint8_t chunk[read_chunk_length];
@@ -138,7 +124,7 @@ int run_Stream(const Options& options, Monitor& monitor)
 // tests: it holds one message at a time, emptied once read.
 int run_Mqueue(const Options& options, Monitor& monitor)
 {
-    File_Descriptor fd(open(options.mqueue.c_str(), O_RDWR | O_CLOEXEC));
+    Descriptor fd(open(options.mqueue.c_str(), O_RDWR | O_CLOEXEC));
     if (fd.get() < 0) {
         fprintf(stderr, "lumerion-bmc-monitor: %s: %s\n", options.mqueue.c_str(), strerror(errno));
         return 1;

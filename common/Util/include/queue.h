@@ -1,11 +1,13 @@
 #ifndef LUMERION_QUEUE_H
 #define LUMERION_QUEUE_H
 
+#include <pthread.h>
+#include <stdint.h>
+#include <stdlib.h>
+
 #include <atomic>
 #include <functional>
 #include <type_traits>
-#include <stdint.h>
-#include <stdlib.h>
 
 // Fixed-capacity FIFO ring. It has no lock of its own: an owner that shares
 // it between threads installs a lock handler, called with true to lock and
@@ -122,5 +124,18 @@ private:
     void* lock_data;
     std::function<uint8_t(bool, void*)> set_Lock_Handler;
 };
+
+// The lock handler for a queue shared through a pthread mutex (`data`).
+inline uint8_t set_Mutex_Lock(bool enable, void* data)
+{
+    if (data == nullptr)
+        return 1;
+    pthread_mutex_t* mutex = static_cast<pthread_mutex_t*>(data);
+    if (enable)
+        pthread_mutex_lock(mutex);
+    else
+        pthread_mutex_unlock(mutex);
+    return 0;
+}
 
 #endif

@@ -1,7 +1,10 @@
-#ifndef LUMERION_DESCRIPTOR_H
-#define LUMERION_DESCRIPTOR_H
+#ifndef LUMERION_GUARDS_H
+#define LUMERION_GUARDS_H
 
+#include <stdio.h>
 #include <unistd.h>
+
+#include <memory>
 
 // A file descriptor that is closed when it goes out of scope, on every path.
 class Descriptor {
@@ -26,5 +29,12 @@ public:
 private:
     int fd;
 };
+
+struct File_Closer {
+    void operator()(FILE* file) const { fclose(file); }
+};
+
+// A stdio stream that is closed when it goes out of scope, on every path.
+using File_Stream = std::unique_ptr<FILE, File_Closer>;
 
 #endif
