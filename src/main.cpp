@@ -36,9 +36,10 @@ int BMC_Packet_Receive_Error_Handler(BMC::Packet* response_packet, uint8_t)
 int main(int, char**)
 {
     // A write to a closed pipe must fail with EPIPE, not end the daemon.
-    signal(SIGPIPE, SIG_IGN);
-    setvbuf(stdout, nullptr, _IOLBF, 0);
-    setvbuf(stderr, nullptr, _IOLBF, 0);
+    (void)signal(SIGPIPE, SIG_IGN);
+    // Line buffering keeps journal lines whole; without it the daemon still runs.
+    (void)setvbuf(stdout, nullptr, _IOLBF, 0);
+    (void)setvbuf(stderr, nullptr, _IOLBF, 0);
 
     Network::set_Interface_Name(network_interface);
 

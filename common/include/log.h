@@ -35,18 +35,18 @@ std::string get_Log_Text(const std::string& text);
 // One line per statement, written with one fprintf so that lines from the two
 // threads never interleave. Each logging unit defines `__log_tag`; FMT holds
 // the message and its own trailing blanks. Arguments are only evaluated when
-// the gate is open.
+// the gate is open. A line that cannot be written has nowhere to be reported.
 #define LOG_INFO(FMT, ...)                                                                                   \
     do {                                                                                                     \
         if (get_Info_Log_Status())                                                                           \
-            fprintf(get_stdout(), "[INFO]\t[%s] %s: " FMT "\n", __log_tag, __func__, ##__VA_ARGS__);         \
+            (void)fprintf(get_stdout(), "[INFO]\t[%s] %s: " FMT "\n", __log_tag, __func__, ##__VA_ARGS__);   \
     } while (0)
 
 #define LOG_DEBUG(FMT, ...)                                                                                  \
     do {                                                                                                     \
         if (get_Debug_Log_Status())                                                                          \
-            fprintf(get_stdout(), "\033[32m[DEBUG]\t[%s] %s: " FMT "\033[0m\n", __log_tag, __func__,         \
-                    ##__VA_ARGS__);                                                                          \
+            (void)fprintf(get_stdout(), "\033[32m[DEBUG]\t[%s] %s: " FMT "\033[0m\n", __log_tag, __func__,   \
+                          ##__VA_ARGS__);                                                                    \
     } while (0)
 
 // LOG_ERROR_AS is for lines that must name a function other than the one
@@ -54,8 +54,8 @@ std::string get_Log_Text(const std::string& text);
 #define LOG_ERROR_AS(FUNC, FMT, ...)                                                                         \
     do {                                                                                                     \
         if (get_Error_Log_Status())                                                                          \
-            fprintf(get_stderr(), "\033[31m[ERROR]\t[%s] %s: " FMT "\033[0m\n", __log_tag, FUNC,             \
-                    ##__VA_ARGS__);                                                                          \
+            (void)fprintf(get_stderr(), "\033[31m[ERROR]\t[%s] %s: " FMT "\033[0m\n", __log_tag, FUNC,       \
+                          ##__VA_ARGS__);                                                                    \
     } while (0)
 
 #define LOG_ERROR(FMT, ...) LOG_ERROR_AS(__func__, FMT, ##__VA_ARGS__)

@@ -13,6 +13,9 @@ uint8_t get_Subnetmask_Bit_Count(const char* str);
 // The dotted mask of a prefix length 0 to 32, most significant byte first.
 std::string get_Prefix_Subnetmask_Text(unsigned int prefix);
 
+// An IPv4 address or mask held most significant byte first, as a dotted quad.
+std::string get_Dotted_Quad_Text(uint32_t value);
+
 // One line of /proc/net/route: false for the header and for lines that are
 // neither a default nor a link route; otherwise the interface name (text
 // before the first tab) and the gateway column (between the second and third).

@@ -317,7 +317,8 @@ uint8_t init_Packet_From_Wire_Bytes(Packet* packet, const uint8_t* bytes, size_t
         return 2;
     init_Packet(packet, bytes[0]);
     set_Header_Bytes(packet, bytes, length < packet_header_length ? length : packet_header_length);
-    if (length > packet_header_length)
+    // The data area was sized from the same length byte.
+    if (length > packet_header_length && packet->data != nullptr)
         memcpy(packet->data, bytes + packet_header_length, length - packet_header_length);
     return 0;
 }

@@ -164,7 +164,8 @@ int8_t set_Probe_Command(const char* cmd, char* result, int length, unsigned int
     if (text == nullptr)
         return 0;
     set_Last_Line(text, result, length);
-    fclose(text);
+    // A memory stream that was only read has nothing to report on close.
+    (void)fclose(text);
     return 0;
 }
 
@@ -173,7 +174,8 @@ int8_t set_Systemd_Service(const char* service_name, Systemd_Command cmd)
     if (static_cast<int>(cmd) < 0 || static_cast<int>(cmd) > STATUS)
         return -1;
     char command[command_line_length];
-    snprintf(command, sizeof(command), "systemctl %s %s", systemd_command_verb[cmd], service_name);
+    // A longer command line is cut at 255 characters, as callers are told.
+    (void)snprintf(command, sizeof(command), "systemctl %s %s", systemd_command_verb[cmd], service_name);
     if (set_Command(command, nullptr, 0) != 0)
         return -1;
     return 0;
@@ -184,7 +186,7 @@ bool get_Systemd_Service_Status(const char* service_name)
     char answer[status_answer_length];
     memset(answer, 0, sizeof(answer));
     char command[command_line_length];
-    snprintf(command, sizeof(command), "systemctl is-active %s", service_name);
+    (void)snprintf(command, sizeof(command), "systemctl is-active %s", service_name);
     set_Probe_Command(command, answer, sizeof(answer));
     return strncmp(answer, active_answer, strlen(active_answer)) == 0;
 }

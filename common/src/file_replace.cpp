@@ -26,7 +26,7 @@ std::string get_Write_Target(const std::string& path)
         std::string next(link, static_cast<size_t>(n));
         if (next[0] != '/') {
             size_t slash = target.rfind('/');
-            next = (slash == std::string::npos ? std::string() : target.substr(0, slash + 1)) + next;
+            next.insert(0, slash == std::string::npos ? std::string() : target.substr(0, slash + 1));
         }
         target = next;
     }

@@ -37,8 +37,9 @@ extern "C" {
 void init_Log_Output(void)
 {
     apply_Debug_Environment();
-    setvbuf(stdout, nullptr, _IOLBF, 0);
-    setvbuf(stderr, nullptr, _IOLBF, 0);
+    // Line buffering only keeps lines whole; a stream without it still works.
+    (void)setvbuf(stdout, nullptr, _IOLBF, 0);
+    (void)setvbuf(stderr, nullptr, _IOLBF, 0);
     log_stdout = stdout;
     log_stderr = stderr;
 }
@@ -90,7 +91,8 @@ uint8_t set_Log_Output_File(const char* path, const char* mode)
 {
     if (log_file != nullptr) {
         init_Log_Output();
-        fclose(log_file);
+        // The old file's last lines may be lost; there is no log left to say so.
+        (void)fclose(log_file);
         log_file = nullptr;
     }
     if (path == nullptr || mode == nullptr)
@@ -98,7 +100,7 @@ uint8_t set_Log_Output_File(const char* path, const char* mode)
     log_file = fopen(path, mode);
     if (log_file == nullptr)
         return 1;
-    setvbuf(log_file, nullptr, _IOLBF, 0);
+    (void)setvbuf(log_file, nullptr, _IOLBF, 0);
     log_stdout = log_file;
     log_stderr = log_file;
     return 0;
@@ -120,9 +122,10 @@ std::string get_Log_Text(const std::string& text)
         } else if (c == '\t') {
             escaped += "\\t";
         } else if (c < 0x20 || c == 0x7F) {
-            char hex[5];
-            snprintf(hex, sizeof(hex), "\\x%02x", c);
-            escaped += hex;
+            static const char digits[] = "0123456789abcdef";
+            escaped += "\\x";
+            escaped += digits[c >> 4];
+            escaped += digits[c & 0x0F];
         } else {
             escaped += static_cast<char>(c);
         }

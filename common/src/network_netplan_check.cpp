@@ -99,9 +99,8 @@ class Check_Root {
 public:
     Check_Root()
     {
-        char name[64];
-        snprintf(name, sizeof(name), "%s", check_root_template);
-        if (mkdtemp(name) != nullptr)
+        std::string name = check_root_template;
+        if (mkdtemp(&name[0]) != nullptr)
             path = name;
     }
     ~Check_Root()

@@ -43,10 +43,13 @@ uint8_t get_Subnetmask_Bit_Count(const char* str)
 std::string get_Prefix_Subnetmask_Text(unsigned int prefix)
 {
     uint32_t mask = prefix == 0 ? 0 : (prefix >= 32 ? 0xFFFFFFFFu : ~((1u << (32 - prefix)) - 1));
-    char text[16];
-    snprintf(text, sizeof(text), "%d.%d.%d.%d", (mask >> 24) & 0xFF, (mask >> 16) & 0xFF, (mask >> 8) & 0xFF,
-             mask & 0xFF);
-    return text;
+    return get_Dotted_Quad_Text(mask);
+}
+
+std::string get_Dotted_Quad_Text(uint32_t value)
+{
+    return std::to_string(value >> 24) + "." + std::to_string((value >> 16) & 0xFF) + "." +
+           std::to_string((value >> 8) & 0xFF) + "." + std::to_string(value & 0xFF);
 }
 
 bool get_Route_Table_Line(const std::string& line, std::string* interface_name, std::string* gateway_hex)
@@ -69,11 +72,9 @@ bool get_Route_Table_Line(const std::string& line, std::string* interface_name, 
 
 std::string get_Route_Address_Text(const std::string& hex)
 {
+    // The kernel prints the address as it lies in memory: first byte lowest.
     uint32_t value = static_cast<uint32_t>(strtoul(hex.c_str(), nullptr, 16));
-    char text[16];
-    snprintf(text, sizeof(text), "%d.%d.%d.%d", value & 0xFF, (value >> 8) & 0xFF, (value >> 16) & 0xFF,
-             (value >> 24) & 0xFF);
-    return text;
+    return get_Dotted_Quad_Text(__builtin_bswap32(value));
 }
 
 bool get_Runtime_Profile_Removable(const std::string& path)

@@ -14,6 +14,7 @@
 #include "guards.h"
 #include "log.h"
 #include "network.h"
+#include "network_parse.h"
 
 namespace {
 
@@ -47,11 +48,10 @@ struct ifreq make_Interface_Request(const std::string& name)
     return record;
 }
 
-std::string get_Dotted_Text(const unsigned char* bytes)
+// An address as the socket layer holds it, in network byte order.
+std::string get_Dotted_Text(const struct in_addr& address)
 {
-    char text[16];
-    snprintf(text, sizeof(text), "%d.%d.%d.%d", bytes[0], bytes[1], bytes[2], bytes[3]);
-    return text;
+    return get_Dotted_Quad_Text(ntohl(address.s_addr));
 }
 
 } // namespace
@@ -78,10 +78,9 @@ void Network::update_Default_IP_Info()
         Descriptor sock(get_Interface_Socket());
         struct ifreq record = make_Interface_Request(interface_name);
         set_Interface_Request(sock, SIOCGIFADDR, &record);
-        address = inet_ntoa(reinterpret_cast<struct sockaddr_in*>(&record.ifr_addr)->sin_addr);
+        address = get_Dotted_Text(reinterpret_cast<struct sockaddr_in*>(&record.ifr_addr)->sin_addr);
         set_Interface_Request(sock, SIOCGIFNETMASK, &record);
-        subnetmask = get_Dotted_Text(reinterpret_cast<const unsigned char*>(
-            &reinterpret_cast<struct sockaddr_in*>(&record.ifr_netmask)->sin_addr));
+        subnetmask = get_Dotted_Text(reinterpret_cast<struct sockaddr_in*>(&record.ifr_netmask)->sin_addr);
     }
 
     if (address == default_network_info.ip4_address && subnetmask == default_network_info.ip4_subnetmask &&
@@ -112,8 +111,13 @@ std::string Network::get_Interface_MAC_Address()
     struct ifreq record = make_Interface_Request(config.target_interface);
     set_Interface_Request(sock, SIOCGIFHWADDR, &record);
     const unsigned char* mac = reinterpret_cast<const unsigned char*>(record.ifr_hwaddr.sa_data);
-    char text[18];
-    snprintf(text, sizeof(text), "%02X:%02X:%02X:%02X:%02X:%02X", mac[0], mac[1], mac[2], mac[3], mac[4],
-             mac[5]);
+    static const char digits[] = "0123456789ABCDEF";
+    std::string text;
+    for (int i = 0; i < 6; ++i) {
+        if (i != 0)
+            text += ':';
+        text += digits[mac[i] >> 4];
+        text += digits[mac[i] & 0x0F];
+    }
     return text;
 }

@@ -59,7 +59,9 @@ const std::string System_Info::get_Hostname()
     return get_Command_Line_Text("hostname");
 }
 
-void System_Info::set_Hostname(std::string value)
+// The published signature takes the name by value.
+// cppcheck-suppress passedByValue
+void System_Info::set_Hostname(std::string value) // NOLINT(performance-unnecessary-value-param)
 {
     // The name lands in a root shell command line: refuse anything but a host name.
     if (!get_Hostname_Valid(value.c_str())) {

@@ -4,6 +4,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <string>
@@ -148,7 +149,7 @@ TEST_P(Probe, EndsInTimeWithWhatWasPrinted)
                                      : "";
     EXPECT_EQ(expected, log.text());
     std::string pid = read_File(pids);
-    pid = pid.substr(0, pid.find('\n'));
+    pid.erase(std::min(pid.find('\n'), pid.size()));
     ASSERT_FALSE(pid.empty());
     EXPECT_FALSE(get_Process_Alive(pid)) << pid;
 }

@@ -4,13 +4,14 @@
 // must reach the bus within one loop pass plus the drain time, and resident
 // memory and open descriptors must stay flat from the first minute on.
 // With --idle nothing changes and only the daemon's own costs are measured.
-#include <dirent.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -51,8 +52,8 @@ Usage get_Usage(int pid)
     size_t end = stat.rfind(") ");
     if (end != std::string::npos) {
         std::vector<std::string> fields;
-        char* rest = &stat[end + 2];
-        for (char* field = strtok(rest, " "); field != nullptr; field = strtok(nullptr, " "))
+        std::istringstream rest(stat.substr(end + 2));
+        for (std::string field; rest >> field;)
             fields.push_back(field);
         // utime and stime: fields 14 and 15 of the line, 12 and 13 after the name.
         if (fields.size() > 12)
@@ -60,19 +61,15 @@ Usage get_Usage(int pid)
                                 static_cast<double>(sysconf(_SC_CLK_TCK));
     }
     usage.rss_kb = atol(get_Field(read_File(proc + "/status"), "VmRSS").c_str());
-    std::unique_ptr<DIR, int (*)(DIR*)> tasks(opendir((proc + "/task").c_str()), closedir);
-    for (dirent* task = tasks ? readdir(tasks.get()) : nullptr; task != nullptr;
-         task = readdir(tasks.get())) {
-        if (task->d_name[0] == '.')
-            continue;
-        std::string status = read_File(proc + "/task/" + task->d_name + "/status");
+    std::error_code ignored;
+    for (const auto& task : std::filesystem::directory_iterator(proc + "/task", ignored)) {
+        std::string status = read_File(task.path().string() + "/status");
         usage.context_switches += atol(get_Field(status, "voluntary_ctxt_switches").c_str()) +
                                   atol(get_Field(status, "nonvoluntary_ctxt_switches").c_str());
     }
-    std::unique_ptr<DIR, int (*)(DIR*)> fds(opendir((proc + "/fd").c_str()), closedir);
-    for (dirent* fd = fds ? readdir(fds.get()) : nullptr; fd != nullptr; fd = readdir(fds.get()))
-        if (fd->d_name[0] != '.')
-            ++usage.descriptors;
+    for (auto it = std::filesystem::directory_iterator(proc + "/fd", ignored);
+         it != std::filesystem::directory_iterator(); it.increment(ignored))
+        ++usage.descriptors;
     return usage;
 }
 

@@ -1,9 +1,21 @@
 #include "bmc_frame.h"
 
+#include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
 
 namespace {
+
+// printf-style text for the monitor's lines; empty only if formatting fails.
+__attribute__((format(printf, 1, 2))) std::string get_Format_Text(const char* format, ...)
+{
+    char text[96];
+    va_list arguments;
+    va_start(arguments, format);
+    int n = vsnprintf(text, sizeof(text), format, arguments);
+    va_end(arguments);
+    return n < 0 ? std::string() : std::string(text);
+}
 
 const uint8_t max_address_value = static_cast<uint8_t>(BMC::ADDRESS::USER_MANAGEMENT);
 const uint8_t max_packet_type_value = static_cast<uint8_t>(BMC::PACKET_TYPE::WRITE_RESPONSE);
@@ -55,20 +67,18 @@ template <size_t N> std::string get_Table_Name(const char* const (&table)[N], ui
 {
     if (value < N)
         return table[value];
-    char text[8];
-    snprintf(text, sizeof(text), "0x%02X", value);
-    return text;
+    return get_Format_Text("0x%02X", value);
 }
 
 std::string get_Hex_Text(const std::vector<uint8_t>& raw, const char* separator)
 {
+    static const char digits[] = "0123456789abcdef";
     std::string text;
-    char byte[4];
     for (size_t i = 0; i < raw.size(); ++i) {
         if (i != 0)
             text += separator;
-        snprintf(byte, sizeof(byte), "%02x", raw[i]);
-        text += byte;
+        text += digits[raw[i] >> 4];
+        text += digits[raw[i] & 0x0F];
     }
     return text;
 }
@@ -84,9 +94,7 @@ std::string get_Escaped_Text(const uint8_t* data, size_t length)
             text += '\\';
             text += static_cast<char>(c);
         } else if (c < 0x20 || c >= 0x7F) {
-            char escape[8];
-            snprintf(escape, sizeof(escape), "\\u%04x", c);
-            text += escape;
+            text += get_Format_Text("\\u%04x", c);
         } else {
             text += static_cast<char>(c);
         }
@@ -103,45 +111,44 @@ template <typename T> T get_Element(const uint8_t* data)
 
 std::string get_Element_Text(BMC::DATA_TYPE type, const uint8_t* data)
 {
-    char text[40];
+    std::string text;
     switch (type) {
     case BMC::DATA_TYPE::UINT8:
-        snprintf(text, sizeof(text), "%u", get_Element<uint8_t>(data));
+        text = get_Format_Text("%u", get_Element<uint8_t>(data));
         break;
     case BMC::DATA_TYPE::INT8:
-        snprintf(text, sizeof(text), "%d", get_Element<int8_t>(data));
+        text = get_Format_Text("%d", get_Element<int8_t>(data));
         break;
     case BMC::DATA_TYPE::UINT16:
-        snprintf(text, sizeof(text), "%u", get_Element<uint16_t>(data));
+        text = get_Format_Text("%u", get_Element<uint16_t>(data));
         break;
     case BMC::DATA_TYPE::INT16:
-        snprintf(text, sizeof(text), "%d", get_Element<int16_t>(data));
+        text = get_Format_Text("%d", get_Element<int16_t>(data));
         break;
     case BMC::DATA_TYPE::UINT32:
-        snprintf(text, sizeof(text), "%u", get_Element<uint32_t>(data));
+        text = get_Format_Text("%u", get_Element<uint32_t>(data));
         break;
     case BMC::DATA_TYPE::INT32:
-        snprintf(text, sizeof(text), "%d", get_Element<int32_t>(data));
+        text = get_Format_Text("%d", get_Element<int32_t>(data));
         break;
     case BMC::DATA_TYPE::UINT64:
-        snprintf(text, sizeof(text), "%llu", static_cast<unsigned long long>(get_Element<uint64_t>(data)));
+        text = get_Format_Text("%llu", static_cast<unsigned long long>(get_Element<uint64_t>(data)));
         break;
     case BMC::DATA_TYPE::INT64:
-        snprintf(text, sizeof(text), "%lld", static_cast<long long>(get_Element<int64_t>(data)));
+        text = get_Format_Text("%lld", static_cast<long long>(get_Element<int64_t>(data)));
         break;
     case BMC::DATA_TYPE::FLOAT:
-        snprintf(text, sizeof(text), "%.9g", get_Element<float>(data));
+        text = get_Format_Text("%.9g", get_Element<float>(data));
         break;
     case BMC::DATA_TYPE::DOUBLE:
-        snprintf(text, sizeof(text), "%.17g", get_Element<double>(data));
+        text = get_Format_Text("%.17g", get_Element<double>(data));
         break;
     default:
-        text[0] = '\0';
         break;
     }
     // JSON has no NaN or infinity; those go as text.
-    if (strstr(text, "nan") != nullptr || strstr(text, "inf") != nullptr)
-        return std::string("\"") + text + "\"";
+    if (text.find("nan") != std::string::npos || text.find("inf") != std::string::npos)
+        return "\"" + text + "\"";
     return text;
 }
 
@@ -200,26 +207,17 @@ bool get_Plausible_Start(const uint8_t* bytes, size_t available)
 
 std::string get_Frame_Error(const uint8_t* bytes, size_t length)
 {
-    char text[96];
     if (length == 0)
         return "empty packet";
     uint8_t n = bytes[0];
-    if (!get_Length_Byte_Valid(n)) {
-        snprintf(text, sizeof(text), "malformed length byte 0x%02x", n);
-        return text;
-    }
-    if (!get_Header_Valid(bytes, length, n)) {
-        snprintf(text, sizeof(text), "malformed header %02x %02x %02x", bytes[0], bytes[1], bytes[2]);
-        return text;
-    }
-    if (length < n) {
-        snprintf(text, sizeof(text), "truncated packet: %u bytes announced, %zu received", n, length);
-        return text;
-    }
-    if (length > n) {
-        snprintf(text, sizeof(text), "length byte 0x%02x but %zu bytes", n, length);
-        return text;
-    }
+    if (!get_Length_Byte_Valid(n))
+        return get_Format_Text("malformed length byte 0x%02x", n);
+    if (!get_Header_Valid(bytes, length, n))
+        return get_Format_Text("malformed header %02x %02x %02x", bytes[0], bytes[1], bytes[2]);
+    if (length < n)
+        return get_Format_Text("truncated packet: %u bytes announced, %zu received", n, length);
+    if (length > n)
+        return get_Format_Text("length byte 0x%02x but %zu bytes", n, length);
     return "";
 }
 
@@ -279,9 +277,7 @@ std::string get_Node_Name(uint8_t node_id)
         return "BMC";
     if (node_id <= max_node_id_value)
         return "PEC_" + std::to_string(node_id);
-    char text[8];
-    snprintf(text, sizeof(text), "0x%02X", node_id);
-    return text;
+    return get_Format_Text("0x%02X", node_id);
 }
 
 std::string get_Packet_Type_Name(uint8_t type)
@@ -321,8 +317,7 @@ std::string get_Packet_Line(const BMC::Packet& packet, const std::vector<uint8_t
     std::string value = get_Value_Text(packet);
     bool broadcast = BMC::get_Packet_Broadcast(packet);
     bool response = BMC::get_Packet_Response_Require_Flag(packet);
-    char time_text[32];
-    snprintf(time_text, sizeof(time_text), "%.3f", seconds);
+    std::string time_text = get_Format_Text("%.3f", seconds);
 
     if (json) {
         std::string line = std::string("{\"t\":") + time_text +
@@ -351,8 +346,7 @@ std::string get_Packet_Line(const BMC::Packet& packet, const std::vector<uint8_t
 std::string get_Error_Line(const std::string& error, const std::vector<uint8_t>& raw, double seconds,
                            bool json)
 {
-    char time_text[32];
-    snprintf(time_text, sizeof(time_text), "%.3f", seconds);
+    std::string time_text = get_Format_Text("%.3f", seconds);
     if (json)
         return std::string("{\"t\":") + time_text + ",\"error\":\"" + error + "\",\"raw\":\"" +
                get_Hex_Text(raw, "") + "\"}";

@@ -62,7 +62,9 @@ public:
         } else {
             printf("%s\n", get_Error_Line(event.error, event.bytes, seconds, options.json).c_str());
         }
-        fflush(stdout);
+        // A reader that has gone (a closed pipe) ends the watch.
+        if (fflush(stdout) != 0)
+            return false;
         return options.max_packets < 0 || packets < options.max_packets;
     }
 
@@ -70,7 +72,7 @@ public:
     {
         std::vector<uint8_t> none;
         printf("%s\n", get_Error_Line(text, none, get_Seconds(), options.json).c_str());
-        fflush(stdout);
+        (void)fflush(stdout);
     }
 
 private:
@@ -78,7 +80,8 @@ private:
     {
         struct timespec now;
         clock_gettime(CLOCK_MONOTONIC, &now);
-        return static_cast<double>(now.tv_sec - start.tv_sec) + (now.tv_nsec - start.tv_nsec) / 1e9;
+        return static_cast<double>(now.tv_sec - start.tv_sec) +
+               static_cast<double>(now.tv_nsec - start.tv_nsec) / 1e9;
     }
 
     const Options& options;
@@ -92,7 +95,7 @@ int run_Stream(const Options& options, Monitor& monitor)
     Descriptor fd(options.input == "-" ? dup(STDIN_FILENO)
                                        : open(options.input.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0) {
-        fprintf(stderr, "lumerion-bmc-monitor: %s: %s\n", options.input.c_str(), strerror(errno));
+        (void)fprintf(stderr, "lumerion-bmc-monitor: %s: %s\n", options.input.c_str(), strerror(errno));
         return 1;
     }
     BMC_Frame_Reader reader;
@@ -103,7 +106,7 @@ int run_Stream(const Options& options, Monitor& monitor)
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0) {
-            fprintf(stderr, "lumerion-bmc-monitor: read: %s\n", strerror(errno));
+            (void)fprintf(stderr, "lumerion-bmc-monitor: read: %s\n", strerror(errno));
             return 1;
         }
         if (n == 0)
@@ -126,7 +129,7 @@ int run_Mqueue(const Options& options, Monitor& monitor)
 {
     Descriptor fd(open(options.mqueue.c_str(), O_RDWR | O_CLOEXEC));
     if (fd.get() < 0) {
-        fprintf(stderr, "lumerion-bmc-monitor: %s: %s\n", options.mqueue.c_str(), strerror(errno));
+        (void)fprintf(stderr, "lumerion-bmc-monitor: %s: %s\n", options.mqueue.c_str(), strerror(errno));
         return 1;
     }
     struct stat info;
@@ -138,7 +141,7 @@ int run_Mqueue(const Options& options, Monitor& monitor)
             continue;
         ssize_t n = pread(fd.get(), message, sizeof(message), 0);
         if (n < 0 && errno != EINTR) {
-            fprintf(stderr, "lumerion-bmc-monitor: read: %s\n", strerror(errno));
+            (void)fprintf(stderr, "lumerion-bmc-monitor: read: %s\n", strerror(errno));
             return 1;
         }
         if (n <= 0) {
@@ -146,15 +149,15 @@ int run_Mqueue(const Options& options, Monitor& monitor)
             continue;
         }
         if (regular_file && ftruncate(fd.get(), 0) != 0) {
-            fprintf(stderr, "lumerion-bmc-monitor: cannot empty %s: %s\n", options.mqueue.c_str(),
-                    strerror(errno));
+            (void)fprintf(stderr, "lumerion-bmc-monitor: cannot empty %s: %s\n", options.mqueue.c_str(),
+                          strerror(errno));
             return 1;
         }
         if ((message[0] >> 1) != bmc_slave_address) {
             char text[64];
-            snprintf(text, sizeof(text), "message for I2C address 0x%02x, not 0x%02x", message[0] >> 1,
-                     bmc_slave_address);
-            monitor.note(text);
+            if (snprintf(text, sizeof(text), "message for I2C address 0x%02x, not 0x%02x", message[0] >> 1,
+                         bmc_slave_address) > 0)
+                monitor.note(text);
         }
         BMC_Frame_Reader::Event event;
         size_t length = static_cast<size_t>(n) - 1;
@@ -194,12 +197,12 @@ int main(int argc, char** argv)
             options.duration = static_cast<unsigned>(number);
             ++i;
         } else if (arg == "-h" || arg == "--help") {
-            fputs(usage_text, stdout);
+            (void)fputs(usage_text, stdout);
             return 0;
         } else if ((arg == "-" || arg[0] != '-') && options.input == "-") {
             options.input = arg;
         } else {
-            fputs(usage_text, stderr);
+            (void)fputs(usage_text, stderr);
             return 2;
         }
     }
@@ -214,7 +217,7 @@ int main(int argc, char** argv)
     if (options.duration != 0)
         alarm(options.duration);
 
-    setvbuf(stdout, nullptr, _IOLBF, 0);
+    (void)setvbuf(stdout, nullptr, _IOLBF, 0);
     Monitor monitor(options);
     return options.mqueue.empty() ? run_Stream(options, monitor) : run_Mqueue(options, monitor);
 }

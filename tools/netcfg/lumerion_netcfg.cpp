@@ -38,7 +38,7 @@ struct Item {
 
 int fail_Usage(const std::string& why)
 {
-    fprintf(stderr, "lumerion-netcfg: %s\n%s", why.c_str(), usage_text);
+    (void)fprintf(stderr, "lumerion-netcfg: %s\n%s", why.c_str(), usage_text);
     return 2;
 }
 
@@ -123,9 +123,10 @@ int run_Set(const std::vector<std::string>& args)
     std::string manager = Network::get_Manager_Name();
     // Staged settings live in this process only: without --apply they would be lost unsaid.
     if (!apply && (manager == "netplan" || manager == "network manager"))
-        fprintf(stderr,
-                "lumerion-netcfg: %s keeps staged settings only until --apply: add --apply to write them\n",
-                manager.c_str());
+        (void)fprintf(
+            stderr,
+            "lumerion-netcfg: %s keeps staged settings only until --apply: add --apply to write them\n",
+            manager.c_str());
     int status = 0;
     for (const Item& item : items) {
         BMC::Packet packet;
@@ -134,7 +135,7 @@ int run_Set(const std::vector<std::string>& args)
         BMC::init_Packet(&packet, BMC::NODE_ID::BMC, false, BMC::PACKET_TYPE::WRITE, false,
                          BMC::ADDRESS::NETWORK, item.subaddress, type, item.text.c_str(), count);
         if (I2C_BMC_Packet_Hander(&packet) != 0) {
-            fprintf(
+            (void)fprintf(
                 stderr, "lumerion-netcfg: refused: %s\n",
                 item.subaddress == BMC::SUBADDRESS_NETWORK_CONFIG_APPLY
                     ? "the apply (see the ERROR line above)"
@@ -185,7 +186,7 @@ int main(int argc, char** argv)
     if (args.empty())
         return fail_Usage("a command is needed");
     if (args[0] == "--help" || args[0] == "-h") {
-        fputs(usage_text, stdout);
+        (void)fputs(usage_text, stdout);
         return 0;
     }
     // Standard output carries the answer; the daemon's ERROR lines still go to standard error.

@@ -30,8 +30,9 @@ private:
     int fd;
 };
 
+// For streams the daemon reads: their close has nothing to report.
 struct File_Closer {
-    void operator()(FILE* file) const { fclose(file); }
+    void operator()(FILE* file) const { (void)fclose(file); }
 };
 
 // A stdio stream that is closed when it goes out of scope, on every path.

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <functional>
 #include <type_traits>
+#include <utility>
 
 // Fixed-capacity FIFO ring. It has no lock of its own: an owner that shares
 // it between threads installs a lock handler, called with true to lock and
@@ -45,6 +46,7 @@ public:
         // Without storage the ring reads as full and refuses every entry.
         if (size > ~0u - buffer_end_offset)
             return;
+        // NOLINTNEXTLINE(bugprone-sizeof-expression): a slot is a T, and T may be a pointer.
         buffer_ptr = static_cast<T*>(calloc(size + buffer_end_offset, sizeof(T)));
         if (buffer_ptr != nullptr)
             buffer_size = size + buffer_end_offset;
@@ -54,7 +56,7 @@ public:
     {
         if (buffer_ptr == nullptr || buffer_size == 0)
             return 1;
-        set_Lock_Handler = handler;
+        set_Lock_Handler = std::move(handler);
         lock_data = data;
         return 0;
     }
