@@ -206,7 +206,7 @@ int init_I2C_BMC_Packet_Thread(int (*)(const BMC::Packet&),
     BMC_Packet_Receive_Error_Handler = packet_receive_error_handler;
     thread_stop_request_flag.store(false);
     if (pthread_create(&thread, nullptr, I2C_BMC_Packet_Thread, nullptr) != 0)
-        return 2;
+        return 3;
     // Named, so that "top -H" and /proc tell it from the main thread.
     pthread_setname_np(thread, transmit_thread_name);
     while (!thread_start_flag.load()) {

@@ -7,7 +7,8 @@
 
 // Starts the thread that owns /dev/i2c-2 and returns once it runs.
 // 0 started; 1 `packet_receive_error_handler` is null; 2 the device could
-// not be opened (the thread has ended, nothing is running).
+// not be opened (the thread has ended, nothing is running); 3 the thread
+// could not be created.
 int init_I2C_BMC_Packet_Thread(int (*broadcast_packet_handler)(const BMC::Packet&),
                                int (*packet_receive_error_handler)(BMC::Packet*, uint8_t));
 

@@ -45,8 +45,13 @@ int main(int, char**)
 
     // Without the bus there is nothing to report to: exit so that the
     // service manager restarts the daemon.
-    if (init_I2C_BMC_Packet_Thread(BMC_Broadcast_Packet_Handler, BMC_Packet_Receive_Error_Handler) != 0) {
+    int started = init_I2C_BMC_Packet_Thread(BMC_Broadcast_Packet_Handler, BMC_Packet_Receive_Error_Handler);
+    if (started == 2) {
         LOG_ERROR("cannot open %s, exiting", i2c_device_path);
+        return 1;
+    }
+    if (started != 0) {
+        LOG_ERROR("cannot start the transmit thread for %s, exiting", i2c_device_path);
         return 1;
     }
 

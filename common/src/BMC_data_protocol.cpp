@@ -193,8 +193,11 @@ uint8_t set_Packet_String(Packet* packet, const char* str)
         return set_Packet_Data(packet, DATA_TYPE::STRING, nullptr, 0);
     size_t length = strnlen(str, static_cast<size_t>(max_packet_data_length) + 1);
     if (length > max_packet_data_length) {
-        if (packet == nullptr || is_Ping_Type(packet->packet_control2))
+        if (packet == nullptr)
             return 1;
+        // An over-long text is refused as such; a ping record is never changed.
+        if (is_Ping_Type(packet->packet_control2))
+            return 2;
         release_Data(packet);
         packet->packet_length = get_Type_Header_Length(*packet);
         return 2;

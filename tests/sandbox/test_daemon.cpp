@@ -173,7 +173,7 @@ TEST_F(HostDaemon, MissingBusEndsWithStatusOne)
     std::filesystem::remove("/dev/i2c-2");
     Daemon daemon;
     daemon.start();
-    EXPECT_EQ(1, daemon.wait_Exit(1.0));
+    EXPECT_EQ(1, daemon.wait_Exit(generous_seconds));
     EXPECT_EQ("\033[31m[ERROR]\t[I2C Packet] I2C_BMC_Packet_Thread: open() error\033[0m\n"
               "\033[31m[ERROR]\t[main] main: cannot open /dev/i2c-2, exiting\033[0m\n",
               daemon.err());
@@ -181,6 +181,26 @@ TEST_F(HostDaemon, MissingBusEndsWithStatusOne)
     EXPECT_EQ("[INFO]\t[Network] init_netplan_Config: Generated: /etc/netplan/01-netcfg.yaml\n"
               "[INFO]\t[Network] set_Interface_Name: Interface: eth0, Manager Type: netplan\n",
               daemon.out());
+}
+
+// A host that cannot give the daemon its transmit thread: the daemon says
+// so instead of blaming the bus.
+TEST_F(HostDaemon, TransmitThreadThatCannotStartEndsWithStatusOne)
+{
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizer runtime must be the first library loaded";
+#endif
+    Daemon daemon;
+    daemon.start({"LD_PRELOAD=" + get_Test_Binary_Dir() + "/liblumerion_no_threads.so"});
+    EXPECT_EQ(1, daemon.wait_Exit(generous_seconds));
+    // Under qemu the host's own tools, run by the daemon, warn that they cannot preload the library.
+    std::string err = daemon.err();
+    EXPECT_NE(
+        std::string::npos,
+        err.find("\033[31m[ERROR]\t[main] main: cannot start the transmit thread for /dev/i2c-2, exiting"
+                 "\033[0m\n"));
+    EXPECT_EQ(std::string::npos, err.find("cannot open /dev/i2c-2"));
+    EXPECT_EQ(std::string::npos, err.find("[I2C Packet]"));
 }
 
 TEST_F(HostDaemon, StaticNetplanHostLoadsItsSettings)

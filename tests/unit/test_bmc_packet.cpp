@@ -187,6 +187,15 @@ TEST(PacketString, TextWithoutItsNul)
     EXPECT_EQ(2, set_Packet_String(&packet, too_long.c_str()));
     EXPECT_EQ(5, packet.packet_length);
     EXPECT_EQ(nullptr, packet.data);
+
+    // On a ping record the over-long text is still refused as over-long, and the record kept.
+    Packet ping;
+    init_Packet(&ping, NODE_ID::PEC_3, false, PACKET_TYPE::PING, false, ADDRESS::NETWORK, 0, DATA_TYPE::UINT8,
+                nullptr, 0);
+    Bytes before = wire(ping);
+    EXPECT_EQ(2, set_Packet_String(&ping, too_long.c_str()));
+    EXPECT_EQ(1, set_Packet_String(&ping, "short"));
+    EXPECT_EQ(before, wire(ping));
 }
 
 TEST(PacketFields, DataCountByElementSize)
