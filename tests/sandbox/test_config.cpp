@@ -4,6 +4,7 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -102,14 +103,22 @@ TEST(SerialNumberLimits, MappingFailureLogsAndFallsBack)
     EXPECT_EQ("\033[31m[ERROR]\t[Config] get_EEPROM_Config: mmap() Error\033[0m\n", read_File(log));
 }
 
+// The version the BMC is told is the one the package's changelog carries,
+// and neither text is written past its terminator.
 TEST(IdentityTexts, ProductAndVersion)
 {
-    char buffer[16];
+    char buffer[32];
     memset(buffer, 'Z', sizeof(buffer));
     EXPECT_EQ(11, get_Config_Product_Name(buffer));
-    EXPECT_STREQ("Lumerion KT", buffer);
-    EXPECT_EQ(6, get_Config_Version(buffer));
-    EXPECT_STREQ("v1.0.3", buffer);
+    EXPECT_EQ(std::string("Lumerion KT\0ZZZZ", 16), std::string(buffer, 16));
+    std::string changelog = read_File(LUMERION_SOURCE_DIR "/packaging/changelog");
+    size_t open = changelog.find(" (");
+    ASSERT_NE(std::string::npos, open);
+    std::string package_version = changelog.substr(open + 2, changelog.find(')') - open - 2);
+    memset(buffer, 'Z', sizeof(buffer));
+    int length = get_Config_Version(buffer);
+    EXPECT_EQ("v" + package_version, std::string(buffer, static_cast<size_t>(std::max(length, 0))));
+    EXPECT_EQ(std::string("\0Z", 2), std::string(buffer + length, 2));
 }
 
 TEST(OsInfo, PrettyNameFromOsRelease)

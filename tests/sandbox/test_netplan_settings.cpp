@@ -142,7 +142,8 @@ TEST_F(Netplan, ReadFailuresAreReportedOnce)
         EXPECT_EQ(1, r.rc) << c.name;
         EXPECT_EQ(std::string("\033[31m[ERROR]\t[Network] get_Config: ") + c.line + "\033[0m\n", log.text())
             << c.name;
-        EXPECT_EQ(c.file, read_File(netplan_file)) << c.name;
+        // Nothing half-read reaches the caller: the zeroed buffer comes back as it was.
+        EXPECT_EQ(c.type == Type::MODE ? "0" : "", r.text) << c.name;
     }
 }
 

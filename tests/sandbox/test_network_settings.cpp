@@ -192,9 +192,12 @@ INSTANTIATE_TEST_SUITE_P(
         NmRead{"no_dns",
                {"ipv4.method:auto\n", "", "", "ipv4.dns:\n"},
                {"0", "192.168.9.9", "", "255.255.0.0", "", ""}},
-        NmRead{"prefix_zero_and_32",
+        NmRead{"prefix_zero",
                {"", "ipv4.addresses:10.0.0.5/0\n", "", ""},
                {"1", "10.0.0.5", "", "0.0.0.0", "", ""}},
+        NmRead{"prefix_32",
+               {"", "ipv4.addresses:10.0.0.5/32\n", "", ""},
+               {"1", "10.0.0.5", "", "255.255.255.255", "", ""}},
         NmRead{"empty_capture", {"", "", "", ""}, {"1", "192.168.9.9", "", "255.255.0.0", "", ""}}),
     [](const ::testing::TestParamInfo<NmRead>& info) { return std::string(info.param.name); });
 

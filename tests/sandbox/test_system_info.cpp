@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -70,17 +71,26 @@ TEST(DiskInfo, RealLsblkOfThisMachine)
     ASSERT_EQ(0, run_Shell(std::string("/usr/bin/lsblk ") + lsblk_args + " > " + out));
     std::string listing = read_File(out);
     set_Tool_Answer("lsblk", lsblk_args, listing);
-    std::string disk_count_out = get_Sandbox_Dir() + "/count.out";
-    ASSERT_EQ(0, run_Shell(std::string("/usr/bin/lsblk -d -n -o TYPE --exclude 1,7 | grep -cx disk > ") +
-                           disk_count_out + " || true"));
+    // The same disks listed without their children and picked out by awk, not by the daemon's parser.
+    std::string disks_out = get_Sandbox_Dir() + "/disks.out";
+    ASSERT_EQ(0, run_Shell("/usr/bin/lsblk -d -n -p -o NAME,SIZE,TYPE --exclude 1,7 | "
+                           "awk '$3 == \"disk\" { n = n s $1; z = z s $2; s = \"|\"; c++ } "
+                           "END { printf \"%d\\n%s\\n%s\\n\", c, n, z }' > " +
+                           disks_out));
+    std::istringstream expected(read_File(disks_out));
+    int count = 0;
+    std::string names, sizes;
+    expected >> count;
+    expected.ignore();
+    std::getline(expected, names);
+    std::getline(expected, sizes);
+    if (count == 0)
+        GTEST_SKIP() << "this machine shows lsblk no disk to compare";
     DiskList list = read_Disks();
     EXPECT_TRUE(list.read);
-    EXPECT_EQ(std::stoi(read_File(disk_count_out)), list.count) << listing;
-    if (list.count > 0) {
-        EXPECT_EQ(0u, list.names.find("/dev/"));
-        EXPECT_EQ(static_cast<size_t>(list.count - 1), std::count(list.names.begin(), list.names.end(), '|'));
-        EXPECT_EQ(static_cast<size_t>(list.count - 1), std::count(list.sizes.begin(), list.sizes.end(), '|'));
-    }
+    EXPECT_EQ(count, list.count) << listing;
+    EXPECT_EQ(names, list.names) << listing;
+    EXPECT_EQ(sizes, list.sizes) << listing;
 }
 
 struct MemoryCase {

@@ -3,6 +3,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -91,10 +92,24 @@ TEST_F(LogFile, ClosedGatesWriteNothingAndEvaluateNoArguments)
 
 TEST_F(LogFile, WarnGateExistsButNothingIsWrittenUnderIt)
 {
+    ASSERT_EQ(0, set_Log_Output_File((dir + "/a.log").c_str(), "w"));
     EXPECT_TRUE(get_Warn_Log_Status());
+    // The warn gate alone open: no line of any level gets out.
+    set_Info_Log(false);
+    set_Error_Log(false);
+    set_Debug_Log(false);
+    write_Lines();
+    EXPECT_EQ("", read_File(dir + "/a.log"));
+    // The warn gate closed: every other level still writes.
     set_Warn_Log(false);
     EXPECT_FALSE(get_Warn_Log_Status());
+    set_Info_Log(true);
+    set_Error_Log(true);
+    set_Debug_Log(true);
+    write_Lines();
     set_Warn_Log(true);
+    std::string text = read_File(dir + "/a.log");
+    EXPECT_EQ(4, std::count(text.begin(), text.end(), '\n')) << text;
 }
 
 TEST_F(LogFile, MissingDirectoryKeepsTheConsole)

@@ -174,20 +174,29 @@ TEST(Queue, ProducerConsumerLosesAndReordersNothing)
     pthread_mutex_destroy(&mutex);
 }
 
+// The transmit queue holds packets it does not own: emptying or destroying
+// it frees nothing, and what comes out is the very record put in.
 TEST(Queue, HoldsPacketPointersWithoutOwningThem)
 {
+    static int destroyed = 0;
     struct Record {
-        int id;
-    } a{1}, b{2};
-    Queue<Record*> queue;
-    queue.init(2);
-    queue.Enqueue(&a);
-    queue.Enqueue(&b);
-    Record* out = nullptr;
-    queue.Dequeue(&out);
-    EXPECT_EQ(&a, out);
-    queue.Dequeue(&out);
-    EXPECT_EQ(&b, out);
+        ~Record() { ++destroyed; }
+    };
+    Record* kept = new Record();
+    {
+        Queue<Record*> queue;
+        queue.init(2);
+        ASSERT_EQ(0, queue.Enqueue(kept));
+        queue.init(2);
+        ASSERT_EQ(0, queue.Enqueue(kept));
+        Record* out = nullptr;
+        ASSERT_EQ(0, queue.Dequeue(&out));
+        EXPECT_EQ(kept, out);
+        ASSERT_EQ(0, queue.Enqueue(kept));
+    }
+    EXPECT_EQ(0, destroyed);
+    delete kept;
+    EXPECT_EQ(1, destroyed);
 }
 
 } // namespace
