@@ -80,12 +80,7 @@ TEST(SetCommand, FailingProgramStillCountsAsStarted)
 // With every descriptor in use, popen cannot make its pipe.
 void run_Without_Descriptors()
 {
-    for (int fd = 3; fd < 1024; ++fd)
-        close(fd);
-    struct rlimit limit;
-    limit.rlim_cur = 3;
-    limit.rlim_max = 3;
-    setrlimit(RLIMIT_NOFILE, &limit);
+    set_Descriptors_Used_Up();
     char result[8] = "keep";
     int8_t rc = set_Command("echo never", result, sizeof(result));
     _exit(rc == -1 && strcmp(result, "keep") == 0 ? 0 : 1);

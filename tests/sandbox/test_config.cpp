@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <string.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -87,20 +89,40 @@ TEST(SerialNumberLimits, TextFillingTheBufferHasNoTerminator)
     EXPECT_EQ(std::string(431, 'S'), std::string(big));
 }
 
-TEST(SerialNumberLimits, MappingFailureLogsAndFallsBack)
+// What may stand at /dev/mem instead of the device: a directory opens
+// read-only but cannot be mapped; a socket passes the access check but
+// cannot be opened. Either gives one ERROR line and the fallback text.
+TEST(SerialNumberLimits, DeviceFailuresLogAndFallBack)
 {
-    // A directory opens read-only but cannot be mapped.
-    std::filesystem::remove("/dev/mem");
-    std::filesystem::create_directory("/dev/mem");
-    std::string log = get_Sandbox_Dir() + "/config.log";
-    ASSERT_EQ(0, set_Log_Output_File(log.c_str(), "w"));
-    int before = open_Descriptor_Count();
-    char buffer[16];
-    EXPECT_EQ(3, get_Config_Serial_Number(buffer, sizeof(buffer)));
-    EXPECT_STREQ("N/A", buffer);
-    EXPECT_EQ(before, open_Descriptor_Count());
-    set_Log_Output_File("/nonexistent/x", "w");
-    EXPECT_EQ("\033[31m[ERROR]\t[Config] get_EEPROM_Config: mmap() Error\033[0m\n", read_File(log));
+    const struct {
+        const char* name;
+        bool socket;
+        const char* line;
+    } cases[] = {
+        {"directory", false, "\033[31m[ERROR]\t[Config] get_EEPROM_Config: mmap() Error\033[0m\n"},
+        {"socket", true, "\033[31m[ERROR]\t[Config] get_EEPROM_Config: fopen() Error\033[0m\n"},
+    };
+    for (const auto& c : cases) {
+        std::filesystem::remove_all("/dev/mem");
+        Descriptor listener(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        if (c.socket) {
+            struct sockaddr_un address = {};
+            address.sun_family = AF_UNIX;
+            strcpy(address.sun_path, "/dev/mem");
+            ASSERT_EQ(0, bind(listener.get(), reinterpret_cast<struct sockaddr*>(&address), sizeof(address)));
+        } else {
+            std::filesystem::create_directory("/dev/mem");
+        }
+        std::string log = get_Sandbox_Dir() + "/config.log";
+        ASSERT_EQ(0, set_Log_Output_File(log.c_str(), "w"));
+        int before = open_Descriptor_Count();
+        char buffer[16];
+        EXPECT_EQ(3, get_Config_Serial_Number(buffer, sizeof(buffer))) << c.name;
+        EXPECT_STREQ("N/A", buffer) << c.name;
+        EXPECT_EQ(before, open_Descriptor_Count()) << c.name;
+        set_Log_Output_File("/nonexistent/x", "w");
+        EXPECT_EQ(c.line, read_File(log)) << c.name;
+    }
 }
 
 // The version the BMC is told is the one the package's changelog carries,

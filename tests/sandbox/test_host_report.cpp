@@ -132,16 +132,7 @@ TEST_F(HostReport, NoDiskStillSendsCountAndEmptyTexts)
 // be obtained (nor the OS name or /proc/meminfo).
 void report_Without_Descriptors()
 {
-    struct rlimit limit;
-    getrlimit(RLIMIT_NOFILE, &limit);
-    int highest = 0;
-    for (int fd = 0; fd < 1024; ++fd)
-        if (fcntl(fd, F_GETFD) != -1)
-            highest = fd;
-    limit.rlim_cur = static_cast<rlim_t>(highest + 1);
-    setrlimit(RLIMIT_NOFILE, &limit);
-    while (open("/dev/null", O_RDONLY) >= 0) {
-    }
+    set_Descriptors_Used_Up();
     update_Broadcast_Packet(true);
     // A packet that asks for a response is answered only once all before it are written.
     BMC::Packet marker, response;

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <sstream>
 #include <string>
@@ -138,6 +140,22 @@ TEST(TextProbes, OneLineWithoutItsNewline)
     EXPECT_EQ(release.substr(0, release.size() - 1), System_Info::get_Kernel_Version());
     set_Tool_Answer("hostname", "", "\n");
     EXPECT_EQ("\n", System_Info::get_Hostname());
+}
+
+// With every descriptor in use the hostname command cannot start.
+void set_Hostname_Without_Descriptors()
+{
+    set_Descriptors_Used_Up();
+    System_Info::set_Hostname("node-9");
+    _exit(0);
+}
+
+TEST(SetHostnameDeathTest, CommandThatCannotStartIsReported)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(set_Hostname_Without_Descriptors(), ::testing::ExitedWithCode(0),
+                "set_Command: Too many open files\n\033\\[31m\\[ERROR\\]\t\\[System Info\\] set_Hostname: "
+                "set_Command\\(\\) Error\033\\[0m\n$");
 }
 
 TEST(SetHostname, RunsHostnamectlForValidNamesOnly)

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "BMC_data_protocol.h"
@@ -180,6 +181,101 @@ TEST_F(Transmit, CommandsTheDaemonRunsDoNotInheritTheBus)
     ASSERT_EQ(0, set_Command("for f in /proc/self/fd/*; do readlink $f; done | grep -c i2c-2", result,
                              sizeof(result)));
     EXPECT_STREQ("0\n", result);
+}
+
+// Fills the bus FIFO with whole 5-byte packets until not one more fits, so
+// that the transmit thread's next write blocks; returns how many it wrote.
+// The thread must hold the FIFO open: a FIFO nobody holds loses its bytes.
+size_t stall_Bus()
+{
+    int fd = open("/dev/i2c-2", O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return 0;
+    /* 05 00 00 00 00: len 5, node BMC, ERROR */
+    const uint8_t filler[] = {0x05, 0x00, 0x00, 0x00, 0x00};
+    size_t written = 0;
+    while (write(fd, filler, sizeof(filler)) == static_cast<ssize_t>(sizeof(filler)))
+        ++written;
+    close(fd);
+    return written;
+}
+
+// Empties the bus FIFO when the test ends, however it ends, so that a write
+// blocked on it completes and the thread can stop.
+struct Bus_Drain {
+    ~Bus_Drain()
+    {
+        int fd = open("/dev/i2c-2", O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        char chunk[4096];
+        while (fd >= 0 && read(fd, chunk, sizeof(chunk)) > 0) {
+        }
+        if (fd >= 0)
+            close(fd);
+    }
+};
+
+// One requester: asks until the transmit queue takes the request.
+uint8_t request_Until_Queued(const BMC::Packet& request, BMC::Packet* response)
+{
+    double deadline = get_Monotonic_Seconds() + generous_seconds;
+    uint8_t rc;
+    while ((rc = set_I2C_BMC_Packet_Request(request, response)) == 3 && get_Monotonic_Seconds() < deadline)
+        usleep(10000);
+    return rc;
+}
+
+// Both queues full at once: with the bus stalled, 201 requests are taken
+// (200 waiting, one being written) and the next is refused at once; once the
+// bus moves, their 201 late answers meet a response queue of 200, and the
+// one left over is freed. The late answers go to the next requesters.
+TEST_F(Transmit, FullQueuesDropTheExtraAndLateAnswersGoToTheNextRequesters)
+{
+    const size_t taken = 201;
+    ASSERT_EQ(0, init_I2C_BMC_Packet_Thread(ignore_Broadcast, count_Error));
+    Bus_Drain drain;
+    size_t filler = stall_Bus();
+    ASSERT_GT(filler, 0u);
+    BMC::Packet request;
+    make_Write(&request, 9, 1, true, BMC::NODE_ID::PEC_5);
+    std::vector<BMC::Packet> responses(taken);
+    std::vector<uint8_t> results(taken, 9);
+    std::vector<std::thread> requesters;
+    for (size_t i = 0; i < taken; ++i)
+        requesters.emplace_back([&, i] { results[i] = request_Until_Queued(request, &responses[i]); });
+    for (auto& requester : requesters)
+        requester.join();
+    /* 05 05 00 00 00: the ERROR record of a request from PEC_5 that timed out */
+    for (size_t i = 0; i < taken; ++i) {
+        EXPECT_EQ(0, results[i]) << i;
+        EXPECT_EQ((Bytes{0x05, 0x05, 0x00, 0x00, 0x00}), wire(responses[i])) << i;
+    }
+    BMC::Packet response;
+    EXPECT_EQ(3, set_I2C_BMC_Packet_Request(request, &response));
+
+    // The bus moves: every taken request is written, and a marker queued after
+    // them shows, once written, that the last answer has been queued or freed.
+    Bus_Reader bus;
+    bus.read_Until(filler + 1, get_Monotonic_Seconds() + generous_seconds);
+    BMC::Packet marker;
+    make_Write(&marker, 10, 2);
+    ASSERT_EQ(0, request_Until_Queued(marker, &response));
+    bus.read_Until(filler + taken + 1, get_Monotonic_Seconds() + 4 * generous_seconds);
+    const std::vector<Bytes>& seen = bus.packets;
+    ASSERT_EQ(filler + taken + 1, seen.size());
+    EXPECT_EQ(std::vector<Bytes>(taken, wire(request)),
+              std::vector<Bytes>(seen.begin() + static_cast<long>(filler), seen.end() - 1));
+    EXPECT_EQ(wire(marker), seen.back());
+
+    // Stalled again, no request can be answered by its own write: the first
+    // 200 requesters get the late answers, and the one after them times out.
+    stall_Bus();
+    for (size_t i = 0; i < 200; ++i) {
+        ASSERT_EQ(0, request_Until_Queued(request, &response)) << i;
+        /* 03 00 02: len 3, node BMC, PING_RESPONSE */
+        ASSERT_EQ((Bytes{0x03, 0x00, 0x02}), wire(response)) << i;
+    }
+    EXPECT_EQ(0, request_Until_Queued(request, &response));
+    EXPECT_EQ((Bytes{0x05, 0x05, 0x00, 0x00, 0x00}), wire(response));
 }
 
 TEST_F(Transmit, MissingDeviceFailsPromptly)

@@ -2,8 +2,11 @@
 
 #include "log.h"
 
+#include <fcntl.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -104,4 +107,18 @@ std::string Log_Capture::text()
     // A failed open sends the log back to the console.
     set_Log_Output_File("/nonexistent/x", "w");
     return read_File(path);
+}
+
+void set_Descriptors_Used_Up()
+{
+    struct rlimit limit;
+    getrlimit(RLIMIT_NOFILE, &limit);
+    int highest = 0;
+    for (int fd = 0; fd < 1024; ++fd)
+        if (fcntl(fd, F_GETFD) != -1)
+            highest = fd;
+    limit.rlim_cur = static_cast<rlim_t>(highest + 1);
+    setrlimit(RLIMIT_NOFILE, &limit);
+    while (open("/dev/null", O_RDONLY) >= 0) {
+    }
 }

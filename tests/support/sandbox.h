@@ -25,6 +25,10 @@ void clear_Tool_Calls();
 // Runs a shell command line inside the sandbox (ip, mount, ...); its exit status.
 int run_Shell(const std::string& command);
 
+// For a death test's child: takes every descriptor the process may still
+// open, so that no pipe, file or shell can be opened after it.
+void set_Descriptors_Used_Up();
+
 std::string read_File(const std::string& path);
 void write_File(const std::string& path, const std::string& text);
 
