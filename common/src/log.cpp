@@ -3,6 +3,8 @@
 #include <atomic>
 #include <stdlib.h>
 
+#include "hex_text.h"
+
 namespace {
 
 FILE* log_file = nullptr;
@@ -122,10 +124,8 @@ std::string get_Log_Text(const std::string& text)
         } else if (c == '\t') {
             escaped += "\\t";
         } else if (c < 0x20 || c == 0x7F) {
-            static const char digits[] = "0123456789abcdef";
             escaped += "\\x";
-            escaped += digits[c >> 4];
-            escaped += digits[c & 0x0F];
+            append_Hex_Byte(&escaped, c);
         } else {
             escaped += static_cast<char>(c);
         }

@@ -12,6 +12,7 @@
 
 #include "file_replace.h"
 #include "guards.h"
+#include "hex_text.h"
 #include "log.h"
 #include "network.h"
 #include "network_parse.h"
@@ -111,13 +112,11 @@ std::string Network::get_Interface_MAC_Address()
     struct ifreq record = make_Interface_Request(config.target_interface);
     set_Interface_Request(sock, SIOCGIFHWADDR, &record);
     const unsigned char* mac = reinterpret_cast<const unsigned char*>(record.ifr_hwaddr.sa_data);
-    static const char digits[] = "0123456789ABCDEF";
     std::string text;
     for (int i = 0; i < 6; ++i) {
         if (i != 0)
             text += ':';
-        text += digits[mac[i] >> 4];
-        text += digits[mac[i] & 0x0F];
+        append_Hex_Byte(&text, mac[i], true);
     }
     return text;
 }

@@ -4,6 +4,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "hex_text.h"
+
 namespace {
 
 // printf-style text for the monitor's lines; empty only if formatting fails.
@@ -72,13 +74,11 @@ template <size_t N> std::string get_Table_Name(const char* const (&table)[N], ui
 
 std::string get_Hex_Text(const std::vector<uint8_t>& raw, const char* separator)
 {
-    static const char digits[] = "0123456789abcdef";
     std::string text;
     for (size_t i = 0; i < raw.size(); ++i) {
         if (i != 0)
             text += separator;
-        text += digits[raw[i] >> 4];
-        text += digits[raw[i] & 0x0F];
+        append_Hex_Byte(&text, raw[i]);
     }
     return text;
 }
