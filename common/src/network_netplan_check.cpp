@@ -14,6 +14,7 @@
 
 #include "file_replace.h"
 #include "network.h"
+#include "text_lines.h"
 
 namespace {
 
@@ -134,11 +135,8 @@ bool set_Sibling_Copies(const fs::path& directory, const std::string& own_name, 
 std::string get_First_Error_Line(const std::string& output, const std::string& root)
 {
     std::string first;
-    size_t start = 0;
-    while (start < output.size()) {
-        size_t end = output.find('\n', start);
-        std::string line = output.substr(start, end == std::string::npos ? std::string::npos : end - start);
-        start = end == std::string::npos ? output.size() : end + 1;
+    Text_Lines lines(output);
+    for (std::string line; lines.get_Next_Line(&line);) {
         if (first.empty() && line.find_first_not_of(" \t") != std::string::npos)
             first = line;
         if (line.find("Error") != std::string::npos || line.find("error") != std::string::npos) {

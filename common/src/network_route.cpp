@@ -8,14 +8,13 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <algorithm>
-
 #include "file_replace.h"
 #include "guards.h"
 #include "hex_text.h"
 #include "log.h"
 #include "network.h"
 #include "network_parse.h"
+#include "text_lines.h"
 
 namespace {
 
@@ -69,11 +68,9 @@ void Network::update_Default_IP_Info()
         return;
     std::string interface_name, gateway_hex;
     bool found = false;
-    for (size_t start = 0; !found && start < table.size();) {
-        size_t end = std::min(table.find('\n', start), table.size());
-        found = get_Route_Table_Line(table.substr(start, end - start), &interface_name, &gateway_hex);
-        start = end + 1;
-    }
+    Text_Lines lines(table);
+    for (std::string line; !found && lines.get_Next_Line(&line);)
+        found = get_Route_Table_Line(line, &interface_name, &gateway_hex);
     if (found) {
         gateway = get_Route_Address_Text(gateway_hex);
         Descriptor sock(get_Interface_Socket());

@@ -4,11 +4,10 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include <algorithm>
-
 #include "extra_command_handling.h"
 #include "file_replace.h"
 #include "log.h"
+#include "text_lines.h"
 
 namespace {
 
@@ -106,11 +105,8 @@ bool System_Info::get_Disk_Info(uint8_t* disk_count, std::string* disk_name, std
         return false;
     }
     std::string name, size;
-    for (size_t start = 0; start < listing.size();) {
-        size_t end = listing.find('\n', start);
-        size_t next = end == std::string::npos ? listing.size() : end + 1;
-        std::string line = listing.substr(start, next - start);
-        start = next;
+    Text_Lines lines(listing);
+    for (std::string line; lines.get_Next_Line(&line);) {
         if (!get_Disk_Line(line.c_str(), &name, &size))
             continue;
         if (*disk_count == 0) {
@@ -148,11 +144,9 @@ uint64_t System_Info::get_Memory_Total_Size()
     if (!get_Table_Text(meminfo_path, max_meminfo_bytes, &table))
         return 0;
     uint64_t total_kb = 0;
-    for (size_t start = 0; start < table.size();) {
-        size_t end = std::min(table.find('\n', start), table.size());
-        get_Meminfo_Total_Line(table.substr(start, end - start).c_str(), &total_kb);
-        start = end + 1;
-    }
+    Text_Lines lines(table);
+    for (std::string line; lines.get_Next_Line(&line);)
+        get_Meminfo_Total_Line(line.c_str(), &total_kb);
     return total_kb >> 20;
 }
 
