@@ -1,5 +1,6 @@
 // The netplan back end: reading one setting from the interface's entry in
 // /etc/netplan/01-netcfg.yaml, and rewriting that entry from the staged record.
+#include <stdint.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -141,6 +142,51 @@ std::string get_Entry_Gateway(const YAML::Node& entry)
     return "";
 }
 
+// The YAML reader takes a NUL for an escape and turns each byte of a broken
+// UTF-8 sequence into U+FFFD, so such a document would not be written back as
+// it stands (two keys could even become one). netplan refuses it too.
+bool get_Document_Text_Valid(const std::string& text)
+{
+    size_t i = 0;
+    while (i < text.size()) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        size_t length = 0;
+        uint32_t point = 0;
+        if (c == 0)
+            return false;
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        if (c >= 0xC2 && c <= 0xDF) {
+            length = 2;
+            point = c & 0x1Fu;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            length = 3;
+            point = c & 0x0Fu;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            length = 4;
+            point = c & 0x07u;
+        } else {
+            return false;
+        }
+        if (text.size() - i < length)
+            return false;
+        for (size_t k = 1; k < length; ++k) {
+            unsigned char next = static_cast<unsigned char>(text[i + k]);
+            if ((next & 0xC0) != 0x80)
+                return false;
+            point = (point << 6) | (next & 0x3Fu);
+        }
+        // Overlong forms, UTF-16 surrogates and points past U+10FFFF.
+        if ((length == 3 && point < 0x800) || (length == 4 && point < 0x10000) ||
+            (point >= 0xD800 && point <= 0xDFFF) || point > 0x10FFFF)
+            return false;
+        i += length;
+    }
+    return true;
+}
+
 // A text with a control character other than a tab or a line break does not survive the
 // YAML writer unchanged (a carriage return is lost on each rewrite).
 void check_Plain_Text(const YAML::Node& node)
@@ -269,6 +315,8 @@ bool get_netplan_Update_Text(const std::string& document_text, const Network::Co
 {
     const std::string& name = staged.target_interface;
     try {
+        if (!get_Document_Text_Valid(document_text))
+            throw Value_Error("the document holds a NUL byte or text that is not UTF-8");
         YAML::Node raw_config = YAML::Load(document_text);
         const YAML::Node& document = raw_config;
         check_Map_Or_Absent(document, "the document");

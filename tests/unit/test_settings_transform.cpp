@@ -21,6 +21,43 @@ TEST(NetplanTransform, GoldenRows)
     }
 }
 
+// Documents the writer could not give back as they stand are refused whole,
+// with the reason; valid multi-byte text is kept byte for byte.
+TEST(NetplanTransform, DocumentsThatCannotBeKeptAreRefused)
+{
+    const std::string entry = "network:\n  ethernets:\n    eth0:\n      dhcp4: true\n";
+    const char* const not_text = "the document holds a NUL byte or text that is not UTF-8";
+    const struct {
+        const char* name;
+        std::string document;
+        const char* reason;
+    } cases[] = {
+        {"key_given_twice", entry + "    eth1: {}\n    eth1: {}\n", "key eth1 is given twice"},
+        {"carriage_return", entry + "    eth1: {optional: \"a\\rb\"}\n", "a text holds a control character"},
+        {"nul_byte", entry + std::string("#\0\n", 3), not_text},
+        // Two keys that differ only in broken bytes would be written as one.
+        {"keys_apart_only_in_broken_utf8", entry + "    a\xff: {}\n    a\xfe: {}\n", not_text},
+        {"truncated_sequence", entry + "# caf\xc3\n", not_text},
+        {"overlong_slash", entry + "# \xc0\xaf\n", not_text},
+        {"surrogate", entry + "# \xed\xa0\x80\n", not_text},
+        {"past_u10ffff", entry + "# \xf4\x90\x80\x80\n", not_text},
+    };
+    const Network::Config staged{"eth0", true, "", "", "", "", ""};
+    for (const auto& c : cases) {
+        std::string text = "untouched";
+        std::string reason;
+        EXPECT_FALSE(get_netplan_Update_Text(c.document, staged, &text, &reason)) << c.name;
+        EXPECT_EQ(c.reason, reason) << c.name;
+        EXPECT_EQ("untouched", text) << c.name;
+    }
+    std::string text;
+    std::string reason;
+    ASSERT_TRUE(get_netplan_Update_Text(entry + "    eth1: {optional: \"caf\xc3\xa9 \xf0\x9f\x96\xa7\"}\n",
+                                        staged, &text, &reason))
+        << reason;
+    EXPECT_NE(std::string::npos, text.find("caf\xc3\xa9 \xf0\x9f\x96\xa7")) << text;
+}
+
 TEST(StanzaTransform, GoldenRows)
 {
     const char* keys[] = {"", "address", "netmask", "gateway"};
