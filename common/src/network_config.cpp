@@ -9,7 +9,6 @@
 namespace {
 
 const char* const __log_tag = "Network";
-const size_t read_path_length = 128;
 const size_t write_path_length = 100;
 const size_t value_buffer_length = 128;
 const uint8_t max_config_type = static_cast<uint8_t>(Network::CONFIG_TYPE::DNS2);
@@ -46,6 +45,8 @@ void Network::set_Interface_Name(const char* name)
         return;
     }
     config.target_interface = requested;
+    if (!update_Owner_Files())
+        return;
     if (get_Info_Log_Status()) {
         MANAGER_TYPE type = get_Manager_Type(nullptr, 0);
         LOG_INFO("Interface: %s, Manager Type: %s", config.target_interface.c_str(),
@@ -93,18 +94,14 @@ void Network::set_Staged_Setting(CONFIG_TYPE type, const std::string& text, bool
 
 uint8_t Network::get_Config(CONFIG_TYPE type, char* buffer, unsigned int buffer_length)
 {
-    char path[read_path_length];
-    memset(path, 0, sizeof(path));
-    MANAGER_TYPE manager = get_Manager_Type(path, sizeof(path));
     if (static_cast<uint8_t>(type) > max_config_type || buffer == nullptr || buffer_length == 0)
         return 1;
-    // The path buffer may hold a path that fills it without a terminator.
-    std::string file(path, strnlen(path, sizeof(path)));
-    switch (manager) {
+    Owner owner = get_Owner();
+    switch (owner.manager) {
     case MANAGER_TYPE::NETPLAN:
-        return get_netplan_Config(type, file.c_str(), buffer, buffer_length);
+        return get_netplan_Config(type, owner, buffer, buffer_length);
     case MANAGER_TYPE::IFUPDOWN:
-        return get_ifupdown_Config(type, file.c_str(), buffer, buffer_length);
+        return get_ifupdown_Config(type, owner.file.c_str(), buffer, buffer_length);
     case MANAGER_TYPE::NETWORK_MANAGER:
         return get_Network_Manager_Config(type, buffer, buffer_length);
     case MANAGER_TYPE::UNKNOWN:
@@ -121,6 +118,13 @@ uint8_t Network::set_Config(CONFIG_TYPE type, const char* str)
         LOG_ERROR("refused %s: not a plain IPv4 value", config_type_name[static_cast<uint8_t>(type)]);
         return 1;
     }
+    if (!get_Interface_Exist()) {
+        LOG_ERROR("refused %s: %s does not exist", config_type_name[static_cast<uint8_t>(type)],
+                  get_Log_Text(config.target_interface).c_str());
+        return 1;
+    }
+    if (!update_Owner_Files())
+        return 1;
     char path[write_path_length];
     memset(path, 0, sizeof(path));
     MANAGER_TYPE manager = get_Manager_Type(path, sizeof(path));
@@ -140,6 +144,12 @@ uint8_t Network::set_Config(CONFIG_TYPE type, const char* str)
 
 bool Network::set_Config_Apply()
 {
+    if (!get_Interface_Exist()) {
+        LOG_ERROR("refused to apply: %s does not exist", get_Log_Text(config.target_interface).c_str());
+        return false;
+    }
+    if (!update_Owner_Files())
+        return false;
     MANAGER_TYPE manager = get_Manager_Type(nullptr, 0);
     // A static record that names no usable address would take the host off
     // the network: nothing is written and nothing applied.

@@ -2,10 +2,6 @@
 #include <string.h>
 #include <sys/stat.h>
 
-#include <sstream>
-
-#include <yaml-cpp/yaml.h>
-
 #include "extra_command_handling.h"
 #include "file_replace.h"
 #include "log.h"
@@ -34,36 +30,22 @@ bool get_Dangling_Link(const std::string& path)
 
 const char* Network::get_Manager_Name()
 {
-    return MANAGER_TYPE_STRING[static_cast<uint8_t>(get_Manager_Type(nullptr, 0))];
+    return MANAGER_TYPE_STRING[static_cast<uint8_t>(get_Owner().manager)];
 }
 
 Network::MANAGER_TYPE Network::get_Manager_Type(char* buffer, unsigned int buffer_length)
 {
-    if (get_netplan_Config_Exist(buffer, buffer_length))
-        return MANAGER_TYPE::NETPLAN;
-    if (get_ifupdown_Config_Exist(buffer, buffer_length))
-        return MANAGER_TYPE::IFUPDOWN;
-    if (get_Network_Manager_Config_Exist(buffer, buffer_length))
-        return MANAGER_TYPE::NETWORK_MANAGER;
-    if (get_Network_Manager_Service_Status())
-        return init_Network_Manager_Config() ? MANAGER_TYPE::NETWORK_MANAGER : MANAGER_TYPE::UNKNOWN;
-    if (!init_netplan_Config())
-        return MANAGER_TYPE::UNKNOWN;
-    set_Fixed_Length_Copy(buffer, buffer_length, netplan_config_path);
-    return MANAGER_TYPE::NETPLAN;
+    Owner owner = get_Owner();
+    if (owner.manager != MANAGER_TYPE::UNKNOWN)
+        set_Fixed_Length_Copy(buffer, buffer_length, owner.file);
+    return owner.manager;
 }
 
 bool Network::init_netplan_Config()
 {
-    YAML::Node document;
-    YAML::Node interface_node = document["network"]["ethernets"][config.target_interface];
-    interface_node["dhcp4"] = true;
-    interface_node["nameservers"]["addresses"].push_back("1.1.1.1");
-    interface_node["nameservers"]["addresses"].push_back("8.8.8.8");
-    std::ostringstream text;
-    text << document << "\n";
     if (get_Dangling_Link(netplan_config_path) ||
-        set_File_Replace(netplan_config_path, text.str(), netplan_file_mode) != 0) {
+        set_File_Replace(netplan_config_path, get_netplan_Default_Text(config.target_interface),
+                         netplan_file_mode) != 0) {
         LOG_ERROR("Generate Failed");
         return false;
     }

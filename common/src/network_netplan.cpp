@@ -1,10 +1,12 @@
-// The netplan back end: reading one setting from the interface's entry in
-// /etc/netplan/01-netcfg.yaml, and rewriting that entry from the staged record.
+// The netplan back end: reading one setting from netplan's merged definition of
+// the interface, and rewriting that definition in the file that holds it.
 #include <stdint.h>
 #include <stdio.h>
 #include <string.h>
 
+#include <algorithm>
 #include <set>
+#include <vector>
 #include <sstream>
 #include <stdexcept>
 
@@ -19,7 +21,6 @@
 namespace {
 
 const char* const __log_tag = "Network";
-const size_t update_path_length = 100;
 const mode_t netplan_file_mode = 0600;
 
 // A value in the file that the daemon cannot use (a "dhcp4" that is not a
@@ -236,20 +237,18 @@ YAML::Node get_Unshared_Map(const YAML::Node& map, const std::string& key)
 
 } // namespace
 
-uint8_t Network::get_netplan_Config(CONFIG_TYPE type, const char* path, char* buffer,
+uint8_t Network::get_netplan_Config(CONFIG_TYPE type, const Owner& owner, char* buffer,
                                     unsigned int buffer_length)
 {
-    std::string text;
-    std::string why;
-    if (!get_File_Content(path, &text, &why)) {
-        LOG_ERROR_AS("get_Config", "Config File Load Error: %s: %s", path, why.c_str());
+    if (!owner.error.empty()) {
+        LOG_ERROR_AS("get_Config", "Config File Load Error: %s", get_Log_Text(owner.error).c_str());
         return 1;
     }
     try {
-        const YAML::Node document = YAML::Load(text);
+        const YAML::Node document = YAML::Load(owner.document);
         const YAML::Node network = document["network"];
         const YAML::Node ethernets = network.IsDefined() ? network["ethernets"] : network;
-        const YAML::Node entry = ethernets.IsDefined() ? ethernets[config.target_interface] : ethernets;
+        const YAML::Node entry = ethernets.IsDefined() ? ethernets[owner.entry] : ethernets;
         if (!entry.IsDefined()) {
             LOG_ERROR_AS("get_Config", "target inferface is not defined");
             return 1;
@@ -334,19 +333,43 @@ bool get_netplan_Update_Text(const std::string& document_text, const Network::Co
         YAML::Node netplan_config = raw_config["network"]["ethernets"][name];
         const YAML::Node& entry = netplan_config;
 
-        YAML::Node kept_addresses(YAML::NodeType::Sequence);
+        // The first IPv4 entry is the address the daemon manages; every other
+        // entry (a service or cluster address, IPv6) is carried over.
+        std::vector<YAML::Node> kept_addresses;
+        size_t first_kept_ipv4 = SIZE_MAX;
+        bool managed_seen = false;
         const YAML::Node old_addresses = entry["addresses"];
         if (is_Sequence(old_addresses)) {
             for (YAML::const_iterator it = old_addresses.begin(); it != old_addresses.end(); ++it) {
                 std::string address = get_Scalar_Text(*it, "an address entry");
-                if (!std::regex_match(address, Network::ipv4_regex) && !get_Broken_Address_Entry(address))
-                    kept_addresses.push_back(YAML::Clone(*it));
+                bool ipv4 = std::regex_match(address, Network::ipv4_regex);
+                if (get_Broken_Address_Entry(address) || (ipv4 && !managed_seen)) {
+                    managed_seen = managed_seen || ipv4;
+                    continue;
+                }
+                // The new address is not listed twice.
+                if (ipv4 && !staged.ip4_dhcp && address.substr(0, address.find('/')) == staged.ip4_address)
+                    continue;
+                if (ipv4 && first_kept_ipv4 == SIZE_MAX)
+                    first_kept_ipv4 = kept_addresses.size();
+                kept_addresses.push_back(YAML::Clone(*it));
             }
         }
-        if (kept_addresses.size() == 0)
+        if (!staged.ip4_dhcp && !kept_addresses.empty()) {
+            unsigned int prefix = get_Subnetmask_Bit_Count(staged.ip4_subnetmask.c_str());
+            YAML::Node managed(staged.ip4_address + "/" + std::to_string(prefix));
+            kept_addresses.insert(kept_addresses.begin() + static_cast<std::ptrdiff_t>(
+                                                              std::min(first_kept_ipv4, kept_addresses.size())),
+                                  managed);
+        }
+        if (kept_addresses.empty()) {
             netplan_config.remove("addresses");
-        else
-            netplan_config["addresses"] = kept_addresses;
+        } else {
+            YAML::Node sequence(YAML::NodeType::Sequence);
+            for (const YAML::Node& address : kept_addresses)
+                sequence.push_back(address);
+            netplan_config["addresses"] = sequence;
+        }
 
         netplan_config.remove("gateway4");
 
@@ -364,7 +387,8 @@ bool get_netplan_Update_Text(const std::string& document_text, const Network::Co
         netplan_config["dhcp4"] = staged.ip4_dhcp;
         if (!staged.ip4_dhcp) {
             unsigned int prefix = get_Subnetmask_Bit_Count(staged.ip4_subnetmask.c_str());
-            netplan_config["addresses"].push_back(staged.ip4_address + "/" + std::to_string(prefix));
+            if (kept_addresses.empty())
+                netplan_config["addresses"].push_back(staged.ip4_address + "/" + std::to_string(prefix));
             if (!get_Gateway_None(staged.ip4_gateway)) {
                 YAML::Node route;
                 route["to"] = "default";
@@ -412,13 +436,20 @@ bool get_netplan_Update_Text(const std::string& document_text, const Network::Co
 
 bool Network::update_netplan_Config()
 {
-    char path[update_path_length];
-    memset(path, 0, sizeof(path));
-    if (get_Manager_Type(path, sizeof(path)) != MANAGER_TYPE::NETPLAN) {
+    Owner owner = get_Owner();
+    if (owner.manager != MANAGER_TYPE::NETPLAN) {
         LOG_ERROR("netplan no longer owns %s", config.target_interface.c_str());
         return false;
     }
-    std::string file(path, strnlen(path, sizeof(path)));
+    if (!owner.error.empty()) {
+        LOG_ERROR("Config File Load Error: %s", get_Log_Text(owner.error).c_str());
+        return false;
+    }
+    if (!owner.netplan.refusal.empty()) {
+        LOG_ERROR("refused to apply: %s", get_Log_Text(owner.netplan.refusal).c_str());
+        return false;
+    }
+    const std::string& file = owner.file;
     std::string old_text;
     std::string new_text;
     std::string reason;
@@ -426,7 +457,10 @@ bool Network::update_netplan_Config()
         LOG_ERROR("Config File Load Error: %s: %s", file.c_str(), reason.c_str());
         return false;
     }
-    if (!get_netplan_Update_Text(old_text, config, &new_text, &reason)) {
+    // The entry is netplan's definition, whose key may differ from the interface's name.
+    Config staged = config;
+    staged.target_interface = owner.entry;
+    if (!get_netplan_Update_Text(old_text, staged, &new_text, &reason)) {
         LOG_ERROR("Config File Load Error: %s", get_Log_Text(reason).c_str());
         return false;
     }
@@ -441,4 +475,31 @@ bool Network::update_netplan_Config()
         return false;
     }
     return true;
+}
+
+bool Network::get_netplan_Accepted(const std::string& file, const std::string& text, std::string* error)
+{
+    error->clear();
+    std::vector<Netplan_File> files = get_netplan_Files("", error);
+    if (!error->empty())
+        return false;
+    bool replaced = false;
+    for (Netplan_File& f : files)
+        if (f.path == file) {
+            f.text = text;
+            replaced = true;
+        }
+    if (!replaced) {
+        files.push_back({file, text});
+        std::sort(files.begin(), files.end(), [](const Netplan_File& a, const Netplan_File& b) {
+            return a.path.substr(a.path.rfind('/')) < b.path.substr(b.path.rfind('/'));
+        });
+    }
+    Netplan_Reading reading = get_netplan_Reading(files, {config.target_interface, "", ""});
+    if (!reading.installed) {
+        *error = "netplan's parser library (libnetplan) is not installed";
+        return false;
+    }
+    *error = reading.error;
+    return reading.accepted;
 }

@@ -89,7 +89,7 @@ TEST_F(Limits, HungServiceQueryOnABareHostStillEndsDetection)
     Log_Capture log;
     auto start = Clock::now();
     // An empty answer counts as running: the keyfile is written.
-    EXPECT_EQ(Network::MANAGER_TYPE::NETWORK_MANAGER, Access::detect(nullptr, 0));
+    EXPECT_EQ(Network::MANAGER_TYPE::NETWORK_MANAGER, Access::prepare(nullptr, 0));
     EXPECT_LT(seconds_Since(start), generous_seconds);
     EXPECT_EQ(0u, log.text().find(stopped_Line("systemctl is-active NetworkManager")));
 }
@@ -152,7 +152,7 @@ TEST_F(Limits, DanglingLinkAtADefaultPathIsNeverFollowed)
         fs::create_symlink(outside, c.path);
         set_Tool_Answer("systemctl", "is-active NetworkManager", c.service);
         Log_Capture log;
-        EXPECT_EQ(Network::MANAGER_TYPE::UNKNOWN, Access::detect(nullptr, 0)) << c.path;
+        EXPECT_EQ(Network::MANAGER_TYPE::UNKNOWN, Access::prepare(nullptr, 0)) << c.path;
         EXPECT_EQ(std::string("\033[31m[ERROR]\t[Network] ") + c.function + ": Generate Failed\033[0m\n",
                   log.text());
         EXPECT_FALSE(fs::exists(outside)) << c.path;

@@ -89,7 +89,7 @@ TEST_F(Detect, ExistingFilesDecideInOrder)
     for (const auto& c : cases) {
         SetUp();
         for (const std::string& f : c.files)
-            put(f);
+            put(f, f == netplan_file ? default_netplan : "x\n");
         char buffer[128];
         memset(buffer, 0, sizeof(buffer));
         EXPECT_EQ(c.type, Access::detect(buffer, sizeof(buffer))) << c.name;
@@ -104,7 +104,7 @@ TEST_F(Detect, NothingAndInactiveWritesTheNetplanDefault)
     Log_Capture log;
     char buffer[128];
     memset(buffer, 0, sizeof(buffer));
-    EXPECT_EQ(Type::NETPLAN, Access::detect(buffer, sizeof(buffer)));
+    EXPECT_EQ(Type::NETPLAN, Access::prepare(buffer, sizeof(buffer)));
     EXPECT_EQ(netplan_file, std::string(buffer));
     EXPECT_EQ(default_netplan, read_File(netplan_file));
     EXPECT_EQ(0600u, mode_Of(netplan_file));
@@ -119,7 +119,7 @@ TEST_F(Detect, NothingAndInactiveWritesTheNetplanDefault)
 TEST_F(Detect, DefaultNetplanFilePassesTheRealNetplanGenerator)
 {
     set_Tool_Answer("systemctl", "is-active NetworkManager", "inactive\n", 3);
-    ASSERT_EQ(Type::NETPLAN, Access::detect(nullptr, 0));
+    ASSERT_EQ(Type::NETPLAN, Access::prepare(nullptr, 0));
     std::string root = get_Sandbox_Dir() + "/netplan-root";
     fs::create_directories(root + "/etc/netplan");
     fs::copy_file(netplan_file, root + "/etc/netplan/01-netcfg.yaml");
@@ -163,8 +163,8 @@ TEST_P(DetectKeyfile, NothingAndRunningWritesTheKeyfile)
         set_Tool_Answer("systemctl", "is-active NetworkManager", GetParam().answer);
     char buffer[128];
     memset(buffer, 0, sizeof(buffer));
-    EXPECT_EQ(Type::NETWORK_MANAGER, Access::detect(buffer, sizeof(buffer)));
-    EXPECT_EQ(0, buffer[0]) << "the caller's buffer is not written";
+    EXPECT_EQ(Type::NETWORK_MANAGER, Access::prepare(buffer, sizeof(buffer)));
+    EXPECT_EQ(keyfile, std::string(buffer));
     EXPECT_EQ(default_keyfile, read_File(keyfile));
     EXPECT_EQ(0600u, mode_Of(keyfile));
     EXPECT_FALSE(fs::exists(netplan_file));
@@ -200,7 +200,7 @@ TEST_P(RuntimeProfile, OnlyTheRetainedRunPathIsRemoved)
     for (const std::string& p : c.profiles)
         put(p, "[connection]\n");
     Log_Capture log;
-    EXPECT_EQ(Type::NETWORK_MANAGER, Access::detect(nullptr, 0));
+    EXPECT_EQ(Type::NETWORK_MANAGER, Access::prepare(nullptr, 0));
     for (const std::string& p : c.profiles) {
         bool gone = std::find(c.removed.begin(), c.removed.end(), p) != c.removed.end();
         EXPECT_EQ(!gone, fs::exists(p)) << p;
@@ -246,7 +246,7 @@ TEST_F(Detect, PathOutsideRunIsNeverRemoved)
     set_Tool_Answer("nmcli", "-t -f DEVICE,FILENAME con show", "x:/etc/passwd:eth0:/run/\n");
     std::string passwd = read_File("/etc/passwd");
     Log_Capture log;
-    EXPECT_EQ(Type::NETWORK_MANAGER, Access::detect(nullptr, 0));
+    EXPECT_EQ(Type::NETWORK_MANAGER, Access::prepare(nullptr, 0));
     EXPECT_EQ(passwd, read_File("/etc/passwd"));
     std::string lines = log.text();
     EXPECT_EQ(std::string::npos, lines.find("not removing")) << lines;
@@ -276,20 +276,20 @@ TEST_F(Detect, PathCopiesAreCutAndNotTerminated)
         ASSERT_EQ('\0', wide[i]);
 }
 
+// No interface by that name: nothing is written and no command runs.
 TEST_F(Detect, EmptyInterfaceName)
 {
+    set_Tool_Answer("systemctl", "is-active NetworkManager", "active\n");
+    Log_Capture log;
     Network::set_Interface_Name("");
     EXPECT_EQ("", Access::keyfile_Path());
     EXPECT_FALSE(Access::keyfile_Exists(nullptr, 0));
-    // The stanza check then tests the directory itself.
-    EXPECT_TRUE(Access::ifupdown_Exists(nullptr, 0));
-    EXPECT_EQ(Type::IFUPDOWN, Access::detect(nullptr, 0));
-    fs::remove_all("/etc/network/interfaces.d");
-    set_Tool_Answer("systemctl", "is-active NetworkManager", "active\n");
-    Log_Capture log;
-    EXPECT_EQ(Type::UNKNOWN, Access::detect(nullptr, 0));
-    EXPECT_EQ("\033[31m[ERROR]\t[Network] init_Network_Manager_Config: Generate Failed\033[0m\n", log.text());
-    EXPECT_EQ(std::vector<std::string>{"systemctl is-active NetworkManager"}, get_Tool_Calls());
+    EXPECT_EQ(Type::UNKNOWN, Access::prepare(nullptr, 0));
+    EXPECT_EQ("\033[31m[ERROR]\t[Network] update_Owner_Files:  does not exist: the settings path needs an "
+              "interface named , no file is written\033[0m\n",
+              log.text().substr(0, log.text().find('\n') + 1));
+    EXPECT_FALSE(fs::exists(keyfile));
+    EXPECT_TRUE(get_Tool_Calls().empty());
     Network::set_Interface_Name("eth0");
 }
 
@@ -323,7 +323,7 @@ TEST_F(Detect, UnwritableDefaultFileGivesUnknown)
         Log_Capture log;
         char buffer[128];
         memset(buffer, 0, sizeof(buffer));
-        EXPECT_EQ(Type::UNKNOWN, Access::detect(buffer, sizeof(buffer))) << c.name;
+        EXPECT_EQ(Type::UNKNOWN, Access::prepare(buffer, sizeof(buffer))) << c.name;
         EXPECT_EQ(0, buffer[0]) << c.name;
         EXPECT_EQ(std::string("\033[31m[ERROR]\t[Network] ") + c.function + ": Generate Failed\033[0m\n",
                   log.text())
@@ -351,7 +351,7 @@ TEST_F(Detect, UnreadableFileCountsAsAbsent)
         {
             if (setgid(65534) != 0 || setuid(65534) != 0)
                 _exit(99);
-            _exit(static_cast<int>(Access::detect(nullptr, 0)));
+            _exit(static_cast<int>(Access::prepare(nullptr, 0)));
         },
         ::testing::ExitedWithCode(static_cast<int>(Type::NETPLAN)), "");
 }

@@ -191,9 +191,9 @@ INSTANTIATE_TEST_SUITE_P(
             {"/etc/netplan/00-lab.yaml", "network:\n  ethernets:\n    eth0:\n      addresses: [lab]\n"},
             {"10.0.0.5", "255.255.255.0"},
             false,
-            "update_netplan_Config: netplan refuses the new settings, /etc/netplan/01-netcfg.yaml left as it "
-            "was: /etc/netplan/00-lab.yaml:4:18: Error in network definition: address 'lab' is missing "
-            "/prefixlength"},
+            // A file netplan refuses says nothing of who owns eth0: nothing is edited.
+            "update_netplan_Config: Config File Load Error: /etc/netplan/00-lab.yaml:4:18: Error in network "
+            "definition: address 'lab' is missing /prefixlength"},
         Refusal{"netplan_file_cannot_be_replaced",
                 "netplan",
                 default_document,

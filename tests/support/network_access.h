@@ -14,6 +14,12 @@ struct Network_Test_Access {
     {
         return Network::get_Manager_Type(buffer, length);
     }
+    // What start-up and a change do first: the default file for a bare host, then the lookup.
+    static Network::MANAGER_TYPE prepare(char* buffer, unsigned int length)
+    {
+        Network::update_Owner_Files();
+        return Network::get_Manager_Type(buffer, length);
+    }
     static bool netplan_Exists(char* b, unsigned int n) { return Network::get_netplan_Config_Exist(b, n); }
     static bool ifupdown_Exists(char* b, unsigned int n) { return Network::get_ifupdown_Config_Exist(b, n); }
     static bool keyfile_Exists(char* b, unsigned int n)

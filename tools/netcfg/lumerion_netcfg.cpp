@@ -149,9 +149,19 @@ int run_Set(const std::vector<std::string>& args)
     return status;
 }
 
+// Reads only: selecting the interface would prepare its files, and show writes nothing.
 int run_Show()
 {
-    Network::set_Interface_Name(interface_name);
+    if (strcmp(Network::get_Interface_Name(), interface_name) != 0) {
+        (void)fprintf(stderr, "lumerion-netcfg: the daemon's interface is not %s\n", interface_name);
+        return 1;
+    }
+    if (!Network::get_Interface_Exist()) {
+        (void)fprintf(stderr,
+                      "lumerion-netcfg: %s does not exist: the settings path needs an interface named %s\n",
+                      interface_name, interface_name);
+        return 1;
+    }
     printf("interface: %s\nmanager: %s\n", Network::get_Interface_Name(), Network::get_Manager_Name());
     const struct {
         Network::CONFIG_TYPE type;
