@@ -1,6 +1,11 @@
 #include "parser_judges.h"
 
+#include <string.h>
+
+#include <algorithm>
 #include <filesystem>
+#include <sstream>
+#include <vector>
 
 #include "sandbox.h"
 
@@ -19,6 +24,34 @@ Netplan_Verdict get_Netplan_Verdict(const std::string& text)
     verdict.rc = run_Shell("/usr/sbin/netplan generate --root-dir " + root + " 2>" + err);
     verdict.err = read_File(err);
     verdict.unit = read_File(root + "/run/systemd/network/10-netplan-eth0.network");
+    return verdict;
+}
+
+Netplan_Verdict get_Netplan_Tree_Verdict()
+{
+    std::string root = get_Sandbox_Dir() + "/netplan-tree";
+    fs::remove_all(root);
+    for (const char* directory : {"/etc/netplan", "/run/netplan"}) {
+        fs::create_directories(root + directory);
+        if (fs::is_directory(directory))
+            fs::copy(directory, root + directory, fs::copy_options::recursive);
+    }
+    Netplan_Verdict verdict;
+    std::string err = get_Sandbox_Dir() + "/generate.err";
+    verdict.rc = run_Shell("/usr/sbin/netplan generate --root-dir " + root + " 2>" + err);
+    verdict.err = read_File(err);
+    std::vector<std::string> lines;
+    std::error_code none;
+    for (const auto& unit : fs::directory_iterator(root + "/run/systemd/network", none)) {
+        std::istringstream in(read_File(unit.path().string()));
+        for (std::string line; std::getline(in, line);)
+            for (const char* key : {"Address=", "DHCP=", "DNS=", "Gateway="})
+                if (line.compare(0, strlen(key), key) == 0)
+                    lines.push_back(line);
+    }
+    std::sort(lines.begin(), lines.end());
+    for (const std::string& line : lines)
+        verdict.unit += line + "\n";
     return verdict;
 }
 

@@ -14,6 +14,11 @@ struct Netplan_Verdict {
 };
 Netplan_Verdict get_Netplan_Verdict(const std::string& text);
 
+// What "netplan generate" makes of the sandbox's whole netplan tree
+// (/etc/netplan and /run/netplan): its exit status, its messages, and the
+// Address, DHCP, DNS and Gateway lines of every networkd unit, sorted.
+Netplan_Verdict get_Netplan_Tree_Verdict();
+
 // The options ifupdown's own ifquery reads for eth0 from a stanza file.
 std::string get_Ifquery_Options(const std::string& file);
 

@@ -1,0 +1,92 @@
+// The netplan owner lookup over the repo's host layouts: libnetplan's own
+// matching and merging, then the one file an edit may go to, or why none may.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "network.h"
+
+namespace {
+
+const std::string layouts = std::string(LUMERION_SOURCE_DIR) + "/tests/fixtures/layouts/";
+
+struct Layout {
+    const char* name;
+    const char* id;       // the definition that applies to eth0
+    const char* file;     // where an edit goes
+    const char* refusal;  // the start of the reason an edit is refused; "" when it may go ahead
+    const char* leftover; // the daemon's old default, to be removed
+};
+
+class OwnerLookup : public ::testing::TestWithParam<Layout> {};
+
+TEST_P(OwnerLookup, FindsTheFileNetplanDefinesEth0In)
+{
+    const Layout& row = GetParam();
+    std::string root = layouts + row.name;
+    std::string error;
+    std::vector<Netplan_File> files = get_netplan_Files(root, &error);
+    ASSERT_EQ("", error);
+    Netplan_Reading reading = get_netplan_Reading(files, {"eth0", "52:54:00:12:34:56", ""});
+    ASSERT_TRUE(reading.accepted) << reading.error;
+    Netplan_Owner owner = get_netplan_Owner(files, reading.applying_ids, "eth0", get_Cloud_Init_Renders(root));
+    EXPECT_EQ(row.id, owner.id);
+    EXPECT_EQ(row.file, owner.file);
+    EXPECT_EQ(0u, owner.refusal.find(row.refusal)) << owner.refusal;
+    EXPECT_EQ(std::string(row.refusal).empty(), owner.refusal.empty()) << owner.refusal;
+    EXPECT_EQ(row.leftover, owner.leftover);
+}
+
+const char* const cloud_file = "/etc/netplan/50-cloud-init.yaml";
+const char* const installer_file = "/etc/netplan/00-installer-config.yaml";
+
+INSTANTIATE_TEST_SUITE_P(
+    Layouts, OwnerLookup,
+    ::testing::Values(
+        Layout{"cloud_init_on", "eth0", cloud_file,
+               "/etc/netplan/50-cloud-init.yaml is rewritten by cloud-init at boot: to hand eth0 over, write "
+               "\"network: {config: disabled}\" to /etc/cloud/cloud.cfg.d/99-disable-network-config.cfg",
+               ""},
+        Layout{"cloud_init_off", "eth0", cloud_file, "", ""},
+        Layout{"cloud_mac_set_name", "ens3", cloud_file, "", ""},
+        Layout{"installer", "eth0", installer_file, "", ""},
+        Layout{"leftover", "eth0", cloud_file, "", "/etc/netplan/01-netcfg.yaml"},
+        Layout{"second_address", "eth0", installer_file, "", ""},
+        Layout{"no_eth0", "", "", "", ""},
+        Layout{"bare", "", "", "", ""},
+        Layout{"spread", "eth0", installer_file,
+               "eth0's IPv4 settings are spread over several files (eth0 in /etc/netplan/00-installer-config.yaml, "
+               "eth0 in /etc/netplan/60-dns.yaml)",
+               ""},
+        Layout{"runtime", "eth0", "/run/netplan/00-installer-config.yaml",
+               "/run/netplan/00-installer-config.yaml lives under /run and is lost at reboot", ""},
+        Layout{"vendor", "eth0", "/lib/netplan/90-vendor.yaml",
+               "/lib/netplan/90-vendor.yaml is the vendor's and read-only: to hand eth0 over, copy it to "
+               "/etc/netplan/90-vendor.yaml",
+               ""}),
+    [](const ::testing::TestParamInfo<Layout>& info) { return std::string(info.param.name); });
+
+// Two definitions netplan applies to eth0 at once (a glob and an id): no edit
+// can say which one the host uses.
+TEST(OwnerLookup, TwoDefinitionsOfEth0AreRefused)
+{
+    std::vector<Netplan_File> files = {
+        {"/etc/netplan/10-any.yaml",
+         "network:\n  ethernets:\n    wired:\n      match: {name: \"e*\"}\n      dhcp4: true\n"},
+        {"/etc/netplan/20-eth0.yaml",
+         "network:\n  ethernets:\n    eth0:\n      addresses: [10.0.0.5/24]\n"}};
+    Netplan_Reading reading = get_netplan_Reading(files, {"eth0", "", ""});
+    ASSERT_TRUE(reading.accepted) << reading.error;
+    Netplan_Owner owner = get_netplan_Owner(files, reading.applying_ids, "eth0", false);
+    EXPECT_EQ(0u, owner.refusal.find("several netplan definitions apply to eth0")) << owner.refusal;
+}
+
+TEST(CloudInit, LaterConfigurationDecidesTheRendering)
+{
+    EXPECT_EQ(1, get_Cloud_Network_Disabled("network: {config: disabled}\n"));
+    EXPECT_EQ(0, get_Cloud_Network_Disabled("network:\n  version: 2\n  config: {}\n"));
+    EXPECT_EQ(-1, get_Cloud_Network_Disabled("datasource_list: [None]\n"));
+    EXPECT_EQ(-1, get_Cloud_Network_Disabled("network: [\n"));
+}
+
+} // namespace
