@@ -78,6 +78,15 @@ struct Layout {
     const char* kept;    // eth0's other renderer lines that every change keeps
 };
 
+void show_Changes_Nothing(const Layout& row, bool no_eth0)
+{
+    auto before = get_Tree_Snapshot();
+    Process_Result show = netcfg({"show"});
+    EXPECT_TRUE(before == get_Tree_Snapshot()) << "show changed a file";
+    EXPECT_EQ(no_eth0 ? 1 : 0, show.exit_status) << show.err;
+    EXPECT_NE(std::string::npos, (show.out + show.err).find(row.shown)) << show.out << show.err;
+}
+
 class HostLayout : public ::testing::TestWithParam<Layout> {};
 
 const std::vector<std::string> static_change = {"set", "--static", "--address", "10.0.0.77", "--netmask",
@@ -103,6 +112,9 @@ TEST_P(HostLayout, EachChangeGivesEth0ExactlyWhatWasAsked)
     }
     set_Tool_Answer("systemctl", "is-active NetworkManager", "inactive\n", 3);
 
+    // Before the daemon ever ran (no default, leftover in place) and after.
+    if (std::string(row.name) != "bare")
+        show_Changes_Nothing(row, no_eth0);
     // Start-up: what main does first.
     Log_Capture log;
     Network::set_Interface_Name("eth0");
@@ -111,11 +123,7 @@ TEST_P(HostLayout, EachChangeGivesEth0ExactlyWhatWasAsked)
         << start;
     Netplan_Verdict rendered = get_Netplan_Tree_Verdict();
 
-    auto before = get_Tree_Snapshot();
-    Process_Result show = netcfg({"show"});
-    EXPECT_TRUE(before == get_Tree_Snapshot()) << "show changed a file";
-    EXPECT_EQ(no_eth0 ? 1 : 0, show.exit_status) << show.err;
-    EXPECT_NE(std::string::npos, (show.out + show.err).find(row.shown)) << show.out << show.err;
+    show_Changes_Nothing(row, no_eth0);
 
     const struct {
         const std::vector<std::string>& args;
@@ -125,7 +133,7 @@ TEST_P(HostLayout, EachChangeGivesEth0ExactlyWhatWasAsked)
         {dhcp_change, std::string(row.kept) + "DHCP=ipv4\nDNS=9.9.9.9\n"},
     };
     for (const auto& change : changes) {
-        before = get_Tree_Snapshot();
+        auto before = get_Tree_Snapshot();
         Process_Result r = netcfg(change.args);
         EXPECT_EQ(row.editable ? 0 : 1, r.exit_status) << r.err;
         Netplan_Verdict verdict = get_Netplan_Tree_Verdict();
@@ -150,7 +158,8 @@ INSTANTIATE_TEST_SUITE_P(
                true, ""},
         Layout{"cloud_mac_set_name", "mode: dhcp\n", true, ""},
         Layout{"installer", "mode: static\naddress: 10.0.0.5\n", true, ""},
-        Layout{"leftover", "mode: static\naddress: 10.0.0.5\n", true, ""},
+        // Before start-up show tells the merge as netplan renders it: DHCP on top of the address.
+        Layout{"leftover", "address: 10.0.0.5\nnetmask: 255.255.255.0\ngateway: 10.0.0.1\n", true, ""},
         Layout{"second_address", "mode: static\naddress: 10.0.0.5\n", true, "Address=10.0.0.9/24\n"},
         Layout{"no_eth0", "eth0 does not exist", false, ""},
         // The second default server stays: the change names only the first.
