@@ -110,8 +110,8 @@ private:
     // The owner lookup; it never writes. UNKNOWN when no manager defines the
     // interface or the interface does not exist.
     static Owner get_Owner();
-    static bool get_Own_File_Readable_Alone(const std::vector<Netplan_File>& files, const Netplan_Reading& reading,
-                                            const Interface_Facts& facts);
+    static bool get_Own_File_Readable_Alone(const std::vector<Netplan_File>& files,
+                                            const Netplan_Reading& reading, const Interface_Facts& facts);
     // Which manager owns the interface (the lookup's), with its file copied into `buffer`.
     static MANAGER_TYPE get_Manager_Type(char* buffer, unsigned int buffer_length);
     // At start-up and before a change: removes this daemon's harmful leftover
@@ -178,7 +178,8 @@ std::string get_netplan_Default_Text(const std::string& interface_name);
 // given the definitions netplan's matching applies to it and whether
 // cloud-init still rewrites its files: the definition, the one file an edit
 // may go to, or why none may.
-Netplan_Owner get_netplan_Owner(const std::vector<Netplan_File>& files, const std::vector<std::string>& applying_ids,
+Netplan_Owner get_netplan_Owner(const std::vector<Netplan_File>& files,
+                                const std::vector<std::string>& applying_ids,
                                 const std::string& interface_name, bool cloud_init_renders);
 
 // The netplan files under `root` ("" for the host) in netplan's order: by

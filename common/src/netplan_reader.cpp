@@ -135,7 +135,9 @@ std::string get_First_Error_Line(const std::string& message, const std::string& 
 // The one owner of libnetplan's handles during a reading.
 class Netplan_Session {
 public:
-    explicit Netplan_Session(const Netplan_Library& netplan) : netplan(netplan), parser(netplan.parser_new()) {}
+    explicit Netplan_Session(const Netplan_Library& netplan) : netplan(netplan), parser(netplan.parser_new())
+    {
+    }
     ~Netplan_Session()
     {
         if (error != nullptr)

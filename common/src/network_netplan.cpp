@@ -358,8 +358,8 @@ bool get_netplan_Update_Text(const std::string& document_text, const Network::Co
         if (!staged.ip4_dhcp && !kept_addresses.empty()) {
             unsigned int prefix = get_Subnetmask_Bit_Count(staged.ip4_subnetmask.c_str());
             YAML::Node managed(staged.ip4_address + "/" + std::to_string(prefix));
-            kept_addresses.insert(kept_addresses.begin() + static_cast<std::ptrdiff_t>(
-                                                              std::min(first_kept_ipv4, kept_addresses.size())),
+            kept_addresses.insert(kept_addresses.begin() + static_cast<std::ptrdiff_t>(std::min(
+                                                               first_kept_ipv4, kept_addresses.size())),
                                   managed);
         }
         if (kept_addresses.empty()) {

@@ -68,8 +68,8 @@ bool get_IPv4_Keys_Held(const YAML::Node& entry)
     const YAML::Node addresses = entry["addresses"];
     if (is_Sequence(addresses))
         for (const YAML::Node& address : addresses)
-            if (get_IPv4_Text(address) || (is_Map(address) && address.size() == 1 &&
-                                           get_IPv4_Text(address.begin()->first)))
+            if (get_IPv4_Text(address) ||
+                (is_Map(address) && address.size() == 1 && get_IPv4_Text(address.begin()->first)))
                 return true;
     const YAML::Node routes = entry["routes"];
     if (is_Sequence(routes))
@@ -142,7 +142,8 @@ int get_Cloud_Network_Disabled(const std::string& config_text)
     }
 }
 
-Netplan_Owner get_netplan_Owner(const std::vector<Netplan_File>& files, const std::vector<std::string>& applying_ids,
+Netplan_Owner get_netplan_Owner(const std::vector<Netplan_File>& files,
+                                const std::vector<std::string>& applying_ids,
                                 const std::string& interface_name, bool cloud_init_renders)
 {
     Netplan_Owner owner;
@@ -151,7 +152,8 @@ Netplan_Owner get_netplan_Owner(const std::vector<Netplan_File>& files, const st
     for (const Netplan_File& file : files) {
         try {
             const YAML::Node document = YAML::Load(file.text);
-            if (!is_Map(document) || !is_Map(document["network"]) || !is_Map(document["network"]["ethernets"]))
+            if (!is_Map(document) || !is_Map(document["network"]) ||
+                !is_Map(document["network"]["ethernets"]))
                 continue;
             const YAML::Node ethernets = document["network"]["ethernets"];
             for (const std::string& id : applying_ids)
@@ -199,7 +201,8 @@ Netplan_Owner get_netplan_Owner(const std::vector<Netplan_File>& files, const st
     } else if (get_Starts_With(owner.file, "/run/netplan/")) {
         owner.refusal = owner.file + " lives under /run and is lost at reboot: to hand " + interface_name +
                         " over, move its definition into a file under /etc/netplan";
-    } else if (get_Starts_With(owner.file, "/lib/netplan/") || get_Starts_With(owner.file, "/usr/lib/netplan/")) {
+    } else if (get_Starts_With(owner.file, "/lib/netplan/") ||
+               get_Starts_With(owner.file, "/usr/lib/netplan/")) {
         owner.refusal = owner.file + " is the vendor's and read-only: to hand " + interface_name +
                         " over, copy it to /etc/netplan/" + fs::path(owner.file).filename().string() +
                         ", which netplan reads instead";
@@ -270,8 +273,8 @@ bool Network::get_Interface_Exist()
 
 // The daemon's own file read alone, as before netplan's parser judged it: one
 // netplan refuses is still read (and repaired by an edit) when no other file defines the interface.
-bool Network::get_Own_File_Readable_Alone(const std::vector<Netplan_File>& files, const Netplan_Reading& reading,
-                                          const Interface_Facts& facts)
+bool Network::get_Own_File_Readable_Alone(const std::vector<Netplan_File>& files,
+                                          const Netplan_Reading& reading, const Interface_Facts& facts)
 {
     const std::string own_file = netplan_config_path;
     if (reading.error.compare(0, own_file.size() + 1, own_file + ":") != 0)
@@ -299,7 +302,8 @@ Network::Owner Network::get_Owner()
     Netplan_Reading reading;
     if (error.empty() && !files.empty())
         reading = get_netplan_Reading(files, facts);
-    if (!error.empty() || (reading.installed && !reading.accepted && !get_Own_File_Readable_Alone(files, reading, facts))) {
+    if (!error.empty() ||
+        (reading.installed && !reading.accepted && !get_Own_File_Readable_Alone(files, reading, facts))) {
         // Files netplan cannot read say nothing of who owns the interface: nothing is touched.
         owner.manager = MANAGER_TYPE::NETPLAN;
         owner.error = error.empty() ? reading.error : error;
@@ -338,12 +342,13 @@ bool Network::update_Owner_Files()
     Owner owner = get_Owner();
     if (!owner.present) {
         LOG_ERROR("%s does not exist: the settings path needs an interface named %s, no file is written",
-                  get_Log_Text(config.target_interface).c_str(), get_Log_Text(config.target_interface).c_str());
+                  get_Log_Text(config.target_interface).c_str(),
+                  get_Log_Text(config.target_interface).c_str());
         return false;
     }
     if (!owner.netplan.leftover.empty() && remove(owner.netplan.leftover.c_str()) == 0) {
-        LOG_INFO("Removed %s: its DHCP default was merged into %s's definition in %s", owner.netplan.leftover.c_str(),
-                 config.target_interface.c_str(), owner.file.c_str());
+        LOG_INFO("Removed %s: its DHCP default was merged into %s's definition in %s",
+                 owner.netplan.leftover.c_str(), config.target_interface.c_str(), owner.file.c_str());
         owner = get_Owner();
     }
     if (owner.manager != MANAGER_TYPE::UNKNOWN)

@@ -73,9 +73,9 @@ std::string get_Sorted_Lines(const std::string& text)
 
 struct Layout {
     const char* name;
-    const char* shown;   // the start of show's settings
-    bool editable;       // changes go through, or are refused with no byte changed
-    const char* kept;    // eth0's other renderer lines that every change keeps
+    const char* shown; // the start of show's settings
+    bool editable;     // changes go through, or are refused with no byte changed
+    const char* kept;  // eth0's other renderer lines that every change keeps
 };
 
 void show_Changes_Nothing(const Layout& row, bool no_eth0)
@@ -89,9 +89,9 @@ void show_Changes_Nothing(const Layout& row, bool no_eth0)
 
 class HostLayout : public ::testing::TestWithParam<Layout> {};
 
-const std::vector<std::string> static_change = {"set", "--static", "--address", "10.0.0.77", "--netmask",
-                                                "255.255.255.0", "--gateway", "10.0.0.1", "--dns1", "9.9.9.9",
-                                                "--apply"};
+const std::vector<std::string> static_change = {"set",       "--static",      "--address", "10.0.0.77",
+                                                "--netmask", "255.255.255.0", "--gateway", "10.0.0.1",
+                                                "--dns1",    "9.9.9.9",       "--apply"};
 const std::vector<std::string> dhcp_change = {"set", "--dhcp", "--apply"};
 
 TEST_P(HostLayout, EachChangeGivesEth0ExactlyWhatWasAsked)
@@ -151,11 +151,12 @@ TEST_P(HostLayout, EachChangeGivesEth0ExactlyWhatWasAsked)
 INSTANTIATE_TEST_SUITE_P(
     Layouts, HostLayout,
     ::testing::Values(
-        Layout{"cloud_init_on", "mode: static\naddress: 10.0.0.5\nnetmask: 255.255.255.0\ngateway: 10.0.0.1\n"
-                                "dns1: 10.0.0.2\n",
+        Layout{"cloud_init_on",
+               "mode: static\naddress: 10.0.0.5\nnetmask: 255.255.255.0\ngateway: 10.0.0.1\n"
+               "dns1: 10.0.0.2\n",
                false, ""},
-        Layout{"cloud_init_off", "mode: static\naddress: 10.0.0.5\nnetmask: 255.255.255.0\ngateway: 10.0.0.1\n",
-               true, ""},
+        Layout{"cloud_init_off",
+               "mode: static\naddress: 10.0.0.5\nnetmask: 255.255.255.0\ngateway: 10.0.0.1\n", true, ""},
         Layout{"cloud_mac_set_name", "mode: dhcp\n", true, ""},
         Layout{"installer", "mode: static\naddress: 10.0.0.5\n", true, ""},
         // Before start-up show tells the merge as netplan renders it: DHCP on top of the address.

@@ -29,7 +29,8 @@ TEST_P(OwnerLookup, FindsTheFileNetplanDefinesEth0In)
     ASSERT_EQ("", error);
     Netplan_Reading reading = get_netplan_Reading(files, {"eth0", "52:54:00:12:34:56", ""});
     ASSERT_TRUE(reading.accepted) << reading.error;
-    Netplan_Owner owner = get_netplan_Owner(files, reading.applying_ids, "eth0", get_Cloud_Init_Renders(root));
+    Netplan_Owner owner =
+        get_netplan_Owner(files, reading.applying_ids, "eth0", get_Cloud_Init_Renders(root));
     EXPECT_EQ(row.id, owner.id);
     EXPECT_EQ(row.file, owner.file);
     EXPECT_EQ(0u, owner.refusal.find(row.refusal)) << owner.refusal;
@@ -51,11 +52,11 @@ INSTANTIATE_TEST_SUITE_P(
         Layout{"cloud_mac_set_name", "ens3", cloud_file, "", ""},
         Layout{"installer", "eth0", installer_file, "", ""},
         Layout{"leftover", "eth0", cloud_file, "", "/etc/netplan/01-netcfg.yaml"},
-        Layout{"second_address", "eth0", installer_file, "", ""},
-        Layout{"no_eth0", "", "", "", ""},
+        Layout{"second_address", "eth0", installer_file, "", ""}, Layout{"no_eth0", "", "", "", ""},
         Layout{"bare", "", "", "", ""},
         Layout{"spread", "eth0", installer_file,
-               "eth0's IPv4 settings are spread over several files (eth0 in /etc/netplan/00-installer-config.yaml, "
+               "eth0's IPv4 settings are spread over several files (eth0 in "
+               "/etc/netplan/00-installer-config.yaml, "
                "eth0 in /etc/netplan/60-dns.yaml)",
                ""},
         Layout{"runtime", "eth0", "/run/netplan/00-installer-config.yaml",
@@ -73,8 +74,7 @@ TEST(OwnerLookup, TwoDefinitionsOfEth0AreRefused)
     std::vector<Netplan_File> files = {
         {"/etc/netplan/10-any.yaml",
          "network:\n  ethernets:\n    wired:\n      match: {name: \"e*\"}\n      dhcp4: true\n"},
-        {"/etc/netplan/20-eth0.yaml",
-         "network:\n  ethernets:\n    eth0:\n      addresses: [10.0.0.5/24]\n"}};
+        {"/etc/netplan/20-eth0.yaml", "network:\n  ethernets:\n    eth0:\n      addresses: [10.0.0.5/24]\n"}};
     Netplan_Reading reading = get_netplan_Reading(files, {"eth0", "", ""});
     ASSERT_TRUE(reading.accepted) << reading.error;
     Netplan_Owner owner = get_netplan_Owner(files, reading.applying_ids, "eth0", false);
