@@ -132,6 +132,19 @@ std::string get_First_Error_Line(const std::string& message, const std::string& 
     return first.empty() ? path + ": no message" : first;
 }
 
+// A file of blank and comment lines only: it defines nothing, and libnetplan
+// leaks the parser's buffers on such an empty document.
+bool get_Document_Empty(const std::string& text)
+{
+    Text_Lines lines(text);
+    for (std::string line; lines.get_Next_Line(&line);) {
+        size_t first = line.find_first_not_of(" \t\r");
+        if (first != std::string::npos && line[first] != '#')
+            return false;
+    }
+    return true;
+}
+
 // The one owner of libnetplan's handles during a reading.
 class Netplan_Session {
 public:
@@ -197,6 +210,8 @@ Netplan_Reading get_netplan_Reading(const std::vector<Netplan_File>& files, cons
     reading.installed = true;
     Netplan_Session session(*netplan);
     for (const Netplan_File& file : files) {
+        if (get_Document_Empty(file.text))
+            continue;
         Descriptor in(get_Memory_File(file.text));
         if (in.get() < 0) {
             reading.error = file.path + ": cannot hand it to netplan's parser";
