@@ -333,11 +333,12 @@ bool get_netplan_Update_Text(const std::string& document_text, const Network::Co
         YAML::Node netplan_config = raw_config["network"]["ethernets"][name];
         const YAML::Node& entry = netplan_config;
 
-        // The first IPv4 entry is the address the daemon manages; every other
-        // entry (a service or cluster address, IPv6) is carried over.
+        // In static mode the first IPv4 entry is the address the daemon manages;
+        // every other entry (a service or cluster address, IPv6) is carried over.
+        // An entry already on DHCP has no managed address, so a repeated apply keeps them all.
         std::vector<YAML::Node> kept_addresses;
         size_t first_kept_ipv4 = SIZE_MAX;
-        bool managed_seen = false;
+        bool managed_seen = is_Scalar(entry["dhcp4"]) && entry["dhcp4"].as<bool>(false);
         const YAML::Node old_addresses = entry["addresses"];
         if (is_Sequence(old_addresses)) {
             for (YAML::const_iterator it = old_addresses.begin(); it != old_addresses.end(); ++it) {

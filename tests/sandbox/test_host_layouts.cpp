@@ -131,6 +131,8 @@ TEST_P(HostLayout, EachChangeGivesEth0ExactlyWhatWasAsked)
     } changes[] = {
         {static_change, "Address=10.0.0.77/24\n" + std::string(row.kept) + "DNS=9.9.9.9\nGateway=10.0.0.1\n"},
         {dhcp_change, std::string(row.kept) + "DHCP=ipv4\nDNS=9.9.9.9\n"},
+        // A repeated apply changes nothing more: no other address is lost to it.
+        {dhcp_change, std::string(row.kept) + "DHCP=ipv4\nDNS=9.9.9.9\n"},
     };
     for (const auto& change : changes) {
         auto before = get_Tree_Snapshot();
