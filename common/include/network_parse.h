@@ -24,13 +24,6 @@ bool get_Route_Table_Line(const std::string& line, std::string* interface_name, 
 // A route-table address column (little-endian hex) as a dotted quad.
 std::string get_Route_Address_Text(const std::string& hex);
 
-// A runtime profile path that may be deleted: absolute, under /run/, and
-// without "." or ".." components.
-bool get_Runtime_Profile_Removable(const std::string& path);
-
-// `text` as a grep basic regular expression that matches only itself.
-std::string get_Basic_Regex_Literal(const std::string& text);
-
 // Staged values the daemon accepts: four decimal numbers 0 to 255 without
 // leading zeros; a mask whose one bits are contiguous; a Linux interface name
 // (1 to 15 characters, no blank, control character, "/", ":" or quote).

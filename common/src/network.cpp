@@ -26,7 +26,6 @@ Network::Config Network::config = [] {
 const std::regex Network::ipv4_regex(R"((((25[0-5]|(2[0-4]|1\d|[1-9]|)\d)\.?\b){4})/?.*)",
                                      std::regex::ECMAScript);
 const char* const Network::netplan_config_path = "/etc/netplan/01-netcfg.yaml";
-const char* const Network::ifupdown_config_path = "/etc/network/interfaces.d/";
 const char* const Network::nmcli_config_path = "/etc/NetworkManager/system-connections/";
 const char* const Network::nmcli_config_prefix =
     "[connection]\ntype=ethernet\nautoconnect=yes\nautoconnect-priority=0\ninterface-name=";
@@ -54,17 +53,6 @@ bool Network::get_File_Readable(const std::string& path, char* buffer, unsigned 
 bool Network::get_netplan_Config_Exist(char* buffer, unsigned int buffer_length)
 {
     return get_File_Readable(netplan_config_path, buffer, buffer_length);
-}
-
-bool Network::get_ifupdown_Config_Exist(char* buffer, unsigned int buffer_length)
-{
-    return get_File_Readable(std::string(ifupdown_config_path) + config.target_interface, buffer,
-                             buffer_length);
-}
-
-bool Network::get_Network_Manager_Config_Exist(char* buffer, unsigned int buffer_length)
-{
-    return get_File_Readable(get_Network_Manager_Config_Path(), buffer, buffer_length);
 }
 
 std::string Network::get_Network_Manager_Config_Path()

@@ -9,7 +9,6 @@
 namespace {
 
 const char* const __log_tag = "Network";
-const size_t write_path_length = 100;
 const size_t value_buffer_length = 128;
 const uint8_t max_config_type = static_cast<uint8_t>(Network::CONFIG_TYPE::DNS2);
 
@@ -47,16 +46,15 @@ void Network::set_Interface_Name(const char* name)
     config.target_interface = requested;
     if (!update_Owner_Files())
         return;
-    if (get_Info_Log_Status()) {
-        MANAGER_TYPE type = get_Manager_Type(nullptr, 0);
-        LOG_INFO("Interface: %s, Manager Type: %s", config.target_interface.c_str(),
-                 MANAGER_TYPE_STRING[static_cast<uint8_t>(type)]);
-    }
+    // One lookup for all six settings: each asks the managers' tools again.
+    Owner owner = get_Owner();
+    LOG_INFO("Interface: %s, Manager Type: %s", config.target_interface.c_str(),
+             MANAGER_TYPE_STRING[static_cast<uint8_t>(owner.manager)]);
     for (uint8_t t = 0; t <= max_config_type; ++t) {
         CONFIG_TYPE type = static_cast<CONFIG_TYPE>(t);
         char buffer[value_buffer_length];
         memset(buffer, 0, sizeof(buffer));
-        if (get_Config(type, buffer, sizeof(buffer)) != 0)
+        if (get_Config(type, owner, buffer, sizeof(buffer)) != 0)
             continue;
         // The buffer may be full without a terminator.
         set_Staged_Setting(type, std::string(buffer, strnlen(buffer, sizeof(buffer))), buffer[0] == 0);
@@ -96,15 +94,25 @@ uint8_t Network::get_Config(CONFIG_TYPE type, char* buffer, unsigned int buffer_
 {
     if (static_cast<uint8_t>(type) > max_config_type || buffer == nullptr || buffer_length == 0)
         return 1;
-    Owner owner = get_Owner();
+    return get_Config(type, get_Owner(), buffer, buffer_length);
+}
+
+uint8_t Network::get_Config(CONFIG_TYPE type, const Owner& owner, char* buffer, unsigned int buffer_length)
+{
     switch (owner.manager) {
     case MANAGER_TYPE::NETPLAN:
         return get_netplan_Config(type, owner, buffer, buffer_length);
     case MANAGER_TYPE::IFUPDOWN:
+        if (!owner.error.empty()) {
+            LOG_ERROR_AS("get_Config", "%s", get_Log_Text(owner.error).c_str());
+            return 1;
+        }
         return get_ifupdown_Config(type, owner.file.c_str(), buffer, buffer_length);
     case MANAGER_TYPE::NETWORK_MANAGER:
-        return get_Network_Manager_Config(type, buffer, buffer_length);
+        return get_Network_Manager_Config(type, owner, buffer, buffer_length);
     case MANAGER_TYPE::UNKNOWN:
+        if (!owner.error.empty())
+            LOG_ERROR_AS("get_Config", "%s", get_Log_Text(owner.error).c_str());
         break;
     }
     return 1;
@@ -125,13 +133,15 @@ uint8_t Network::set_Config(CONFIG_TYPE type, const char* str)
     }
     if (!update_Owner_Files())
         return 1;
-    char path[write_path_length];
-    memset(path, 0, sizeof(path));
-    MANAGER_TYPE manager = get_Manager_Type(path, sizeof(path));
-    std::string file(path, strnlen(path, sizeof(path)));
-    switch (manager) {
+    Owner owner = get_Owner();
+    if (!owner.error.empty() && owner.manager != MANAGER_TYPE::NETPLAN) {
+        LOG_ERROR("refused %s: %s", config_type_name[static_cast<uint8_t>(type)],
+                  get_Log_Text(owner.error).c_str());
+        return 1;
+    }
+    switch (owner.manager) {
     case MANAGER_TYPE::IFUPDOWN:
-        return set_ifupdown_Config(type, file.c_str(), str);
+        return set_ifupdown_Config(type, owner.file.c_str(), str);
     case MANAGER_TYPE::NETPLAN:
     case MANAGER_TYPE::NETWORK_MANAGER:
         set_Staged_Setting(type, str, str[0] == 0);
@@ -150,7 +160,12 @@ bool Network::set_Config_Apply()
     }
     if (!update_Owner_Files())
         return false;
-    MANAGER_TYPE manager = get_Manager_Type(nullptr, 0);
+    Owner owner = get_Owner();
+    MANAGER_TYPE manager = owner.manager;
+    if (!owner.error.empty() && manager != MANAGER_TYPE::NETPLAN) {
+        LOG_ERROR("refused to apply: %s", get_Log_Text(owner.error).c_str());
+        return false;
+    }
     // A static record that names no usable address would take the host off
     // the network: nothing is written and nothing applied.
     if ((manager == MANAGER_TYPE::NETPLAN || manager == MANAGER_TYPE::NETWORK_MANAGER) && !config.ip4_dhcp) {
@@ -171,13 +186,12 @@ bool Network::set_Config_Apply()
         set_Command("netplan apply", nullptr, 0);
         return true;
     case MANAGER_TYPE::NETWORK_MANAGER: {
-        if (!get_Interface_Name_Valid(config.target_interface)) {
-            LOG_ERROR("no connection to apply: interface name not valid");
-            return false;
-        }
-        update_Network_Manager_Config();
-        std::string reapply = "nmcli device reapply " + get_Shell_Word(config.target_interface);
-        set_Command(reapply.c_str(), nullptr, 0);
+        update_Network_Manager_Config(owner);
+        // Reapply only takes the active profile; an inactive one is brought up on the interface.
+        std::string apply = owner.active ? "nmcli device reapply " + get_Shell_Word(config.target_interface)
+                                         : "nmcli con up uuid " + get_Shell_Word(owner.entry) + " ifname " +
+                                               get_Shell_Word(config.target_interface);
+        set_Command(apply.c_str(), nullptr, 0);
         return true;
     }
     case MANAGER_TYPE::UNKNOWN:

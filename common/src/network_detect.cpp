@@ -14,8 +14,6 @@ const char* const __log_tag = "Network";
 // netplan warns about configuration that others can read.
 const mode_t netplan_file_mode = 0600;
 const mode_t keyfile_mode = 0600;
-const int lookup_capture_length = 127;
-const size_t lookup_buffer_length = 128;
 
 // A default file is never created through a link that points nowhere: it
 // would land outside /etc while the log names the /etc path.
@@ -63,22 +61,6 @@ bool Network::init_Network_Manager_Config()
         return false;
     }
     LOG_INFO("Generated: %s", path.c_str());
-
-    char found[lookup_buffer_length];
-    memset(found, 0, sizeof(found));
-    // Anchored on the whole device field: "eth0" must not find veth0's profile.
-    std::string lookup =
-        "nmcli -t -f DEVICE,FILENAME con show | grep " +
-        get_Shell_Quoted_Word("^" + get_Basic_Regex_Literal(config.target_interface) + ":/run/") +
-        " | cut -d':' -f2";
-    if (set_Probe_Command(lookup.c_str(), found, lookup_capture_length) == 0) {
-        found[strcspn(found, "\n")] = '\0';
-        // Only a runtime profile is ever deleted, whatever the lookup printed.
-        if (found[0] != '\0' && !get_Runtime_Profile_Removable(found))
-            LOG_ERROR("not removing %s: not a runtime profile under /run/", get_Log_Text(found).c_str());
-        else if (found[0] != '\0' && remove(found) == 0)
-            LOG_INFO("Removed old Config");
-    }
     set_Command("nmcli con reload", nullptr, 0);
     LOG_INFO("Config Reloaded");
     return true;

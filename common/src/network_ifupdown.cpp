@@ -1,8 +1,15 @@
-// The ifupdown back end: the interface's stanza file, read and edited at
-// once. Only the lines of its "iface <name> inet" stanza are IPv4 settings;
-// an inet6 stanza, other interfaces and commands such as "up ip address ..."
-// are never read or changed.
+// The ifupdown back end: the interface's stanza, found where ifupdown reads
+// it, read and edited at once. Only the lines of its "iface <name> inet"
+// stanza are IPv4 settings; an inet6 stanza, other interfaces and commands
+// such as "up ip address ..." are never read or changed.
+#include <glob.h>
 #include <string.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <set>
+#include <sstream>
+#include <system_error>
 
 #include "config_file_handling.h"
 #include "file_replace.h"
@@ -12,7 +19,12 @@
 
 namespace {
 
+namespace fs = std::filesystem;
+
 const char* const __log_tag = "Network";
+const char* const interfaces_file = "/etc/network/interfaces";
+// Deeper than any layout ifupdown itself would read; a loop of source lines ends here.
+const int max_source_depth = 8;
 // The stanza file always exists when ifupdown is chosen; this is only the mode rule's fallback.
 const mode_t stanza_file_mode = 0644;
 
@@ -36,7 +48,106 @@ std::string get_Inet_Header(const std::string& interface_name)
     return "iface " + interface_name + " inet";
 }
 
+std::vector<std::string> get_Words(const std::string& line)
+{
+    std::istringstream in(line);
+    std::vector<std::string> words;
+    for (std::string word; in >> word;)
+        words.push_back(word);
+    return words;
+}
+
+// The paths a source pattern names under `root`, sorted as the shell sorts a glob.
+std::vector<std::string> get_Glob_Paths(const std::string& root, const std::string& pattern)
+{
+    glob_t found;
+    std::vector<std::string> paths;
+    if (glob((root + pattern).c_str(), 0, nullptr, &found) == 0)
+        for (size_t i = 0; i < found.gl_pathc; ++i)
+            paths.push_back(std::string(found.gl_pathv[i]).substr(root.size()));
+    globfree(&found);
+    return paths;
+}
+
+struct Stanza_Walk {
+    std::string root;
+    std::string interface_name;
+    std::set<std::string> open; // the files being read, so a loop of source lines ends
+    std::vector<std::string> files;
+
+    void read(const std::string& path, int depth)
+    {
+        std::string text;
+        if (depth > max_source_depth || open.count(path) != 0 || !get_File_Content(root + path, &text))
+            return;
+        open.insert(path);
+        std::string directory = fs::path(path).parent_path().string();
+        std::istringstream in(text);
+        for (std::string line; std::getline(in, line);) {
+            Ifupdown_Line parsed = get_Ifupdown_Line(line, interface_name);
+            std::string pattern = parsed.argument;
+            if (!pattern.empty() && pattern[0] != '/')
+                pattern = directory + "/" + pattern;
+            if (parsed.kind == Ifupdown_Line::KIND::INET_STANZA) {
+                files.push_back(path);
+            } else if (parsed.kind == Ifupdown_Line::KIND::SOURCE) {
+                for (const std::string& file : get_Glob_Paths(root, pattern))
+                    read(file, depth + 1);
+            } else if (parsed.kind == Ifupdown_Line::KIND::SOURCE_DIRECTORY) {
+                for (const std::string& sourced : get_Glob_Paths(root, pattern))
+                    read_Directory(sourced, depth + 1);
+            }
+        }
+        open.erase(path);
+    }
+
+    void read_Directory(const std::string& directory, int depth)
+    {
+        std::vector<std::string> names;
+        std::error_code failed;
+        for (fs::directory_iterator it(root + directory, failed), end; !failed && it != end;
+             it.increment(failed))
+            if (get_Run_Parts_Name(it->path().filename().string()))
+                names.push_back(it->path().filename().string());
+        std::sort(names.begin(), names.end());
+        for (const std::string& name : names)
+            read(directory + "/" + name, depth);
+    }
+};
+
 } // namespace
+
+Ifupdown_Line get_Ifupdown_Line(const std::string& line, const std::string& interface_name)
+{
+    Ifupdown_Line parsed;
+    std::vector<std::string> words = get_Words(line);
+    if (words.empty() || words[0][0] == '#')
+        return parsed;
+    if (words[0] == "iface" && words.size() >= 3 && words[1] == interface_name && words[2] == "inet") {
+        parsed.kind = Ifupdown_Line::KIND::INET_STANZA;
+    } else if ((words[0] == "source" || words[0] == "source-directory") && words.size() >= 2) {
+        parsed.kind =
+            words[0] == "source" ? Ifupdown_Line::KIND::SOURCE : Ifupdown_Line::KIND::SOURCE_DIRECTORY;
+        // The rest of the line is the path: it may hold blanks.
+        size_t start = line.find_first_not_of(" \t", line.find(words[0]) + words[0].size());
+        parsed.argument = line.substr(start, line.find_last_not_of(" \t\r") - start + 1);
+    }
+    return parsed;
+}
+
+bool get_Run_Parts_Name(const std::string& name)
+{
+    return !name.empty() &&
+           name.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_-") ==
+               std::string::npos;
+}
+
+std::vector<std::string> get_ifupdown_Stanza_Files(const std::string& root, const std::string& interface_name)
+{
+    Stanza_Walk walk{root, interface_name, {}, {}};
+    walk.read(interfaces_file, 0);
+    return walk.files;
+}
 
 bool get_ifupdown_Update_Text(const std::string& content, const std::string& interface_name,
                               Network::CONFIG_TYPE type, const std::string& value, std::string* text,
@@ -44,15 +155,15 @@ bool get_ifupdown_Update_Text(const std::string& content, const std::string& int
 {
     std::string header = get_Inet_Header(interface_name);
     *text = content;
+    std::string method;
+    // Every setting goes into the one stanza there is: a second would make ifup run both.
+    if (!Config_File::get_Stanza_Value(content, header, "", &method)) {
+        *reason = "no \"" + header + "\" stanza";
+        return false;
+    }
     if (type == Network::CONFIG_TYPE::MODE) {
         bool set_static = !value.empty() && value[0] != 0;
-        const char* method = set_static ? "static" : "dhcp";
-        // A file that only holds "auto" or an inet6 stanza gets its inet stanza.
-        if (!Config_File::set_Stanza_Value(text, header, "", method)) {
-            if (!text->empty() && text->back() != '\n')
-                *text += "\n";
-            *text += header + " " + method + "\n";
-        }
+        Config_File::set_Stanza_Value(text, header, "", set_static ? "static" : "dhcp");
         // The static values survive DHCP as comments and come back with static.
         for (const char* key : {"address", "netmask", "gateway"})
             Config_File::set_Stanza_Comment(text, header, key, !set_static);
@@ -62,34 +173,65 @@ bool get_ifupdown_Update_Text(const std::string& content, const std::string& int
     // DNS servers have no place in a stanza.
     if (key.empty())
         return true;
-    if (!Config_File::set_Stanza_Value(text, header, key, value)) {
-        *reason = "no \"" + header + "\" stanza";
-        return false;
+    std::string address;
+    std::string netmask;
+    bool prefixed = Config_File::get_Stanza_Value(content, header, "address", &address) &&
+                    address.find('/') != std::string::npos;
+    std::string data = value;
+    // "address A/N" holds the mask too: a new address keeps the prefix, a new mask replaces it.
+    if (type == Network::CONFIG_TYPE::IP_ADDRESS && prefixed) {
+        data = value + address.substr(address.find('/'));
+    } else if (type == Network::CONFIG_TYPE::SUBNETMASK && prefixed &&
+               !Config_File::get_Stanza_Value(content, header, "netmask", &netmask)) {
+        key = "address";
+        data = address.substr(0, address.find('/')) + "/" +
+               std::to_string(get_Subnetmask_Bit_Count(value.c_str()));
     }
+    Config_File::set_Stanza_Value(text, header, key, data);
     return true;
+}
+
+std::string get_ifupdown_Setting(const std::string& content, const std::string& interface_name,
+                                 Network::CONFIG_TYPE type)
+{
+    std::string header = get_Inet_Header(interface_name);
+    std::string value;
+    if (type == Network::CONFIG_TYPE::MODE) {
+        Config_File::get_Stanza_Value(content, header, "", &value);
+        return value.find("dhcp") != std::string::npos ? "0" : "1";
+    }
+    std::string key = get_Stanza_Key(type);
+    if (key.empty())
+        return "";
+    std::string address;
+    Config_File::get_Stanza_Value(content, header, "address", &address);
+    size_t slash = address.find('/');
+    if (type == Network::CONFIG_TYPE::IP_ADDRESS)
+        return address.substr(0, slash);
+    if (Config_File::get_Stanza_Value(content, header, key, &value) ||
+        type != Network::CONFIG_TYPE::SUBNETMASK || slash == std::string::npos)
+        return value;
+    std::string digits = address.substr(slash + 1);
+    bool prefix = !digits.empty() && digits.size() <= 2 &&
+                  digits.find_first_not_of("0123456789") == std::string::npos && std::stoi(digits) <= 32;
+    return prefix ? get_Prefix_Subnetmask_Text(static_cast<unsigned int>(std::stoi(digits))) : "";
 }
 
 uint8_t Network::get_ifupdown_Config(CONFIG_TYPE type, const char* path, char* buffer,
                                      unsigned int buffer_length)
 {
     std::string content;
-    std::string value;
-    std::string header = get_Inet_Header(config.target_interface);
     std::string why;
-    // An unreadable stanza reads as empty values and static mode.
-    if (!get_File_Content(path, &content, &why))
+    if (!get_File_Content(path, &content, &why)) {
         LOG_ERROR_AS("get_Config", "cannot read %s: %s", path, why.c_str());
-    if (type == CONFIG_TYPE::MODE) {
-        Config_File::get_Stanza_Value(content, header, "", &value);
-        buffer[0] = value.find("dhcp") != std::string::npos ? 0 : 1;
-        return 0;
+        return 1;
     }
-    std::string key = get_Stanza_Key(type);
+    std::string value = get_ifupdown_Setting(content, config.target_interface, type);
+    if (type == CONFIG_TYPE::MODE)
+        buffer[0] = value == "0" ? 0 : 1;
     // DNS servers have no place in a stanza: the caller's buffer stays as it is.
-    if (key.empty())
-        return 0;
-    Config_File::get_Stanza_Value(content, header, key, &value);
-    set_Fixed_Length_Copy(buffer, buffer_length, value);
+    else if (!get_Stanza_Key(type).empty())
+        set_Fixed_Length_Copy(buffer, buffer_length, value);
     return 0;
 }
 

@@ -1,6 +1,10 @@
 // The NetworkManager back end: settings read with "nmcli -t" and written
-// with one "nmcli con mod" into the profile named after the interface.
+// with one "nmcli con mod" into the interface's profile, named by its UUID.
 #include <string.h>
+
+#include <algorithm>
+#include <sstream>
+#include <vector>
 
 #include "extra_command_handling.h"
 #include "log.h"
@@ -17,48 +21,78 @@ std::string get_Field_Query(Network::CONFIG_TYPE type)
 {
     switch (type) {
     case Network::CONFIG_TYPE::MODE:
-        return "nmcli -t -f ipv4.method con show ";
+        return "nmcli -t -f ipv4.method con show uuid ";
     case Network::CONFIG_TYPE::IP_ADDRESS:
     case Network::CONFIG_TYPE::SUBNETMASK:
-        return "nmcli -t -f ipv4.addresses con show ";
+        return "nmcli -t -f ipv4.addresses con show uuid ";
     case Network::CONFIG_TYPE::GATEWAY:
-        return "nmcli -t -f ipv4.gateway con show ";
+        return "nmcli -t -f ipv4.gateway con show uuid ";
     case Network::CONFIG_TYPE::DNS1:
     case Network::CONFIG_TYPE::DNS2:
-        return "nmcli -t -f ipv4.dns con show ";
+        return "nmcli -t -f ipv4.dns con show uuid ";
     }
     return "";
 }
 
+// nmcli lists a profile's addresses as "a/24, b/24".
+std::vector<std::string> get_Address_List(const std::string& value)
+{
+    std::vector<std::string> list;
+    std::istringstream in(value);
+    for (std::string item; std::getline(in, item, ',');) {
+        size_t start = item.find_first_not_of(' ');
+        if (start != std::string::npos)
+            list.push_back(item.substr(start, item.find_last_not_of(' ') - start + 1));
+    }
+    return list;
+}
+
+std::string get_Joined(const std::vector<std::string>& list)
+{
+    std::string text;
+    for (const std::string& item : list)
+        text += (text.empty() ? "" : ",") + item;
+    return text;
+}
+
 } // namespace
 
-std::string get_Network_Manager_Modify_Command(const Network::Config& staged)
+std::string get_Network_Manager_Modify_Command(const Network::Config& staged, const std::string& uuid,
+                                               const std::string& current)
 {
-    std::string command = "nmcli con mod " + get_Shell_Word(staged.target_interface) + " ipv4.method " +
+    std::vector<std::string> addresses = get_Address_List(get_Nmcli_Field(current, "ipv4.addresses"));
+    // An automatic profile's addresses are all the operator's own: none is managed.
+    if (get_Nmcli_Field(current, "ipv4.method") == "manual" && !addresses.empty())
+        addresses.erase(addresses.begin());
+    std::string command = "nmcli con mod uuid " + get_Shell_Word(uuid) + " ipv4.method " +
                           (staged.ip4_dhcp ? "auto" : "manual");
     if (!staged.ip4_dhcp) {
         unsigned int prefix = get_Subnetmask_Bit_Count(staged.ip4_subnetmask.c_str());
-        command +=
-            " ipv4.addresses " + get_Shell_Quoted_Word(staged.ip4_address + "/" + std::to_string(prefix));
-        // An empty gateway clears the profile's: no default route.
-        command += " ipv4.gateway " +
-                   get_Shell_Quoted_Word(get_Gateway_None(staged.ip4_gateway) ? "" : staged.ip4_gateway);
+        std::string managed = staged.ip4_address + "/" + std::to_string(prefix);
+        addresses.erase(std::remove(addresses.begin(), addresses.end(), managed), addresses.end());
+        addresses.insert(addresses.begin(), managed);
     }
+    command += " ipv4.addresses " + get_Shell_Quoted_Word(get_Joined(addresses));
+    // An empty gateway clears the profile's: no default route (DHCP brings its own).
+    command += " ipv4.gateway " +
+               get_Shell_Quoted_Word(
+                   staged.ip4_dhcp || get_Gateway_None(staged.ip4_gateway) ? "" : staged.ip4_gateway);
     if (!staged.dns1.empty() || !staged.dns2.empty())
         command += " ipv4.dns " +
                    get_Shell_Quoted_Word(staged.dns1 + (staged.dns1.empty() ? "" : ",") + staged.dns2);
     return command;
 }
 
-uint8_t Network::get_Network_Manager_Config(CONFIG_TYPE type, char* buffer, unsigned int buffer_length)
+uint8_t Network::get_Network_Manager_Config(CONFIG_TYPE type, const Owner& owner, char* buffer,
+                                            unsigned int buffer_length)
 {
-    if (!get_Interface_Name_Valid(config.target_interface)) {
-        LOG_ERROR_AS("get_Config", "no connection to read: interface name not valid");
+    if (!owner.error.empty()) {
+        LOG_ERROR_AS("get_Config", "%s", get_Log_Text(owner.error).c_str());
         return 1;
     }
     char captured[answer_buffer_length];
     memset(captured, 0, sizeof(captured));
-    std::string query = get_Field_Query(type) + get_Shell_Word(config.target_interface);
+    std::string query = get_Field_Query(type) + get_Shell_Word(owner.entry);
     set_Probe_Command(query.c_str(), captured, answer_capture_length);
     std::string answer(captured, strnlen(captured, sizeof(captured)));
 
@@ -99,8 +133,12 @@ uint8_t Network::get_Network_Manager_Config(CONFIG_TYPE type, char* buffer, unsi
     return 0;
 }
 
-void Network::update_Network_Manager_Config()
+void Network::update_Network_Manager_Config(const Owner& owner)
 {
-    std::string command = get_Network_Manager_Modify_Command(config);
+    std::string current;
+    get_Probe_Output(
+        ("nmcli -t -f ipv4.method,ipv4.addresses con show uuid " + get_Shell_Word(owner.entry)).c_str(),
+        &current);
+    std::string command = get_Network_Manager_Modify_Command(config, owner.entry, current);
     set_Command(command.c_str(), nullptr, 0);
 }

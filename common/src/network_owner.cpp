@@ -15,6 +15,7 @@
 
 #include <yaml-cpp/yaml.h>
 
+#include "extra_command_handling.h"
 #include "file_replace.h"
 #include "log.h"
 #include "network.h"
@@ -113,6 +114,26 @@ std::string get_Interface_Driver(const std::string& name)
     if (n <= 0)
         return "";
     return fs::path(std::string(target, static_cast<size_t>(n))).filename().string();
+}
+
+// The renderer that applies netplan's definition: its "renderer", the
+// network's, or networkd when neither says.
+std::string get_netplan_Service(const std::string& merged, const std::string& id)
+{
+    try {
+        const YAML::Node document = YAML::Load(merged);
+        const YAML::Node network = document["network"];
+        std::string renderer;
+        if (is_Map(network) && network["renderer"].IsDefined() && network["renderer"].IsScalar())
+            renderer = network["renderer"].Scalar();
+        if (is_Map(network) && is_Map(network["ethernets"]) && is_Map(network["ethernets"][id]) &&
+            network["ethernets"][id]["renderer"].IsDefined() &&
+            network["ethernets"][id]["renderer"].IsScalar())
+            renderer = network["ethernets"][id]["renderer"].Scalar();
+        return renderer == "NetworkManager" ? "NetworkManager" : "systemd-networkd";
+    } catch (const std::exception&) {
+        return "systemd-networkd";
+    }
 }
 
 } // namespace
@@ -289,6 +310,45 @@ bool Network::get_Own_File_Readable_Alone(const std::vector<Netplan_File>& files
     return rest.accepted && get_netplan_Owner(others, rest.applying_ids, facts.name, false).id.empty();
 }
 
+std::string Network::get_Manager_Service(const Owner& owner)
+{
+    switch (owner.manager) {
+    case MANAGER_TYPE::NETPLAN:
+        return get_netplan_Service(owner.document, owner.entry);
+    case MANAGER_TYPE::IFUPDOWN:
+        return "networking";
+    case MANAGER_TYPE::NETWORK_MANAGER:
+        return "NetworkManager";
+    case MANAGER_TYPE::UNKNOWN:
+        break;
+    }
+    return "";
+}
+
+int get_Owner_Choice(const std::vector<Owner_Candidate>& candidates, const std::string& interface_name,
+                     std::string* refusal)
+{
+    if (candidates.size() == 1)
+        return 0;
+    int running = -1;
+    std::string list;
+    for (size_t i = 0; i < candidates.size(); ++i) {
+        const Owner_Candidate& c = candidates[i];
+        list += std::string(list.empty() ? "" : ", ") +
+                Network::MANAGER_TYPE_STRING[static_cast<uint8_t>(c.manager)] + " in " + c.where +
+                (c.running ? " (running)" : "");
+        if (c.running)
+            running = running == -1 ? static_cast<int>(i) : -2;
+    }
+    if (running >= 0)
+        return running;
+    if (!candidates.empty())
+        *refusal = "several managers define " + interface_name + " (" + list + ") and " +
+                   (running == -1 ? "none" : "more than one") +
+                   " of them is running: remove the definitions of all but one";
+    return -1;
+}
+
 Network::Owner Network::get_Owner()
 {
     Owner owner;
@@ -309,32 +369,76 @@ Network::Owner Network::get_Owner()
         owner.error = error.empty() ? reading.error : error;
         return owner;
     }
-    if (reading.accepted) {
+
+    // Each manager's own answer, then the one of them that owns the interface.
+    std::vector<Owner> found;
+    if (reading.accepted)
         owner.netplan = get_netplan_Owner(files, reading.applying_ids, name, get_Cloud_Init_Renders(""));
-        if (!owner.netplan.id.empty()) {
-            owner.manager = MANAGER_TYPE::NETPLAN;
-            owner.file = owner.netplan.file;
-            owner.entry = owner.netplan.id;
-            owner.document = reading.merged;
-            return owner;
+    if (!owner.netplan.id.empty()) {
+        Owner netplan = owner;
+        netplan.manager = MANAGER_TYPE::NETPLAN;
+        netplan.file = owner.netplan.file;
+        netplan.entry = owner.netplan.id;
+        netplan.document = reading.merged;
+        found.push_back(netplan);
+    }
+    std::vector<std::string> stanzas = get_ifupdown_Stanza_Files("", name);
+    if (!stanzas.empty()) {
+        Owner ifupdown = owner;
+        ifupdown.manager = MANAGER_TYPE::IFUPDOWN;
+        ifupdown.file = stanzas.front();
+        if (stanzas.size() > 1) {
+            std::string list;
+            for (const std::string& file : stanzas)
+                list += (list.empty() ? "" : ", ") + file;
+            ifupdown.error = "ifupdown reads several \"iface " + name + " inet\" stanzas (in " + list +
+                             "): keep one of them";
+        }
+        found.push_back(ifupdown);
+    }
+    if (get_Network_Manager_Service_Status()) {
+        Nm_Choice choice = get_Network_Manager_Profile(facts);
+        // netplan's own rendering of its definition is netplan's.
+        if ((!choice.uuid.empty() || !choice.refusal.empty()) &&
+            !(choice.netplan && !owner.netplan.id.empty())) {
+            Owner manager = owner;
+            manager.manager = MANAGER_TYPE::NETWORK_MANAGER;
+            manager.file = choice.file.empty() ? "profile " + choice.uuid : choice.file;
+            manager.entry = choice.uuid;
+            manager.active = choice.active;
+            manager.error = choice.refusal;
+            if (choice.netplan)
+                manager.error = "profile \"" + choice.name +
+                                "\" is generated by netplan, from a definition of " + name +
+                                " that netplan's files do not show here: fix them, or hand " + name +
+                                " to NetworkManager alone";
+            found.push_back(manager);
         }
     }
-    char path[PATH_MAX] = {};
-    if (get_netplan_Config_Exist(path, sizeof(path))) {
+    if (found.empty()) {
+        char path[PATH_MAX] = {};
         // The daemon's own file without the interface, or one netplan refuses: reads and edits take it alone.
-        owner.manager = MANAGER_TYPE::NETPLAN;
-        owner.file = netplan_config_path;
-        owner.entry = name;
-        if (!get_File_Content(owner.file, &owner.document, &owner.error))
-            owner.error = owner.file + ": " + owner.error;
-    } else if (get_ifupdown_Config_Exist(path, sizeof(path))) {
-        owner.manager = MANAGER_TYPE::IFUPDOWN;
-        owner.file = path;
-    } else if (get_Network_Manager_Config_Exist(path, sizeof(path))) {
-        owner.manager = MANAGER_TYPE::NETWORK_MANAGER;
-        owner.file = path;
+        if (get_netplan_Config_Exist(path, sizeof(path))) {
+            owner.manager = MANAGER_TYPE::NETPLAN;
+            owner.file = netplan_config_path;
+            owner.entry = name;
+            if (!get_File_Content(owner.file, &owner.document, &owner.error))
+                owner.error = owner.file + ": " + owner.error;
+        }
+        return owner;
     }
-    return owner;
+    std::vector<Owner_Candidate> candidates;
+    for (const Owner& o : found)
+        candidates.push_back(
+            {o.manager, o.file,
+             found.size() > 1 && get_Systemd_Service_Status(get_Manager_Service(o).c_str())});
+    std::string refusal;
+    int chosen = get_Owner_Choice(candidates, name, &refusal);
+    if (chosen < 0) {
+        owner.error = refusal;
+        return owner;
+    }
+    return found[static_cast<size_t>(chosen)];
 }
 
 bool Network::update_Owner_Files()
@@ -353,6 +457,11 @@ bool Network::update_Owner_Files()
     }
     if (owner.manager != MANAGER_TYPE::UNKNOWN)
         return true;
+    // Several managers define the interface: writing a default would make one more.
+    if (!owner.error.empty()) {
+        LOG_ERROR("%s", get_Log_Text(owner.error).c_str());
+        return false;
+    }
     if (get_Network_Manager_Service_Status())
         return init_Network_Manager_Config();
     return init_netplan_Config();

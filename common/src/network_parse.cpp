@@ -77,23 +77,6 @@ std::string get_Route_Address_Text(const std::string& hex)
     return get_Dotted_Quad_Text(__builtin_bswap32(value));
 }
 
-bool get_Runtime_Profile_Removable(const std::string& path)
-{
-    if (path.compare(0, 5, "/run/") != 0 || path.size() == 5)
-        return false;
-    size_t start = 1;
-    while (start <= path.size()) {
-        size_t end = path.find('/', start);
-        if (end == std::string::npos)
-            end = path.size();
-        std::string component = path.substr(start, end - start);
-        if (component == "." || component == ".." || (component.empty() && end != path.size()))
-            return false;
-        start = end + 1;
-    }
-    return path.back() != '/';
-}
-
 bool get_IPv4_Address_Valid(const std::string& text)
 {
     size_t start = 0;
@@ -136,17 +119,6 @@ bool get_Interface_Name_Valid(const std::string& name)
         if (c <= ' ' || c == 0x7F || c == '/' || c == ':' || c == '\'' || c == '"')
             return false;
     return true;
-}
-
-std::string get_Basic_Regex_Literal(const std::string& text)
-{
-    std::string literal;
-    for (char c : text) {
-        if (c != '\0' && strchr(".[]*^$\\", c) != nullptr)
-            literal += '\\';
-        literal += c;
-    }
-    return literal;
 }
 
 bool get_Gateway_None(const std::string& gateway)

@@ -8,6 +8,7 @@
 #include "config_file_handling.h"
 #include "fuzz_input.h"
 #include "log.h"
+#include "network.h"
 #include "network_parse.h"
 #include "system_info.h"
 
@@ -31,7 +32,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     get_Nmcli_Gateway(text, &a);
     get_Nmcli_DNS(text, 0, &a);
     get_Nmcli_DNS(text, 1, &a);
-    get_Runtime_Profile_Removable(text);
+    for (const Nm_Profile& profile : get_Nmcli_Profiles(text))
+        if (!get_Uuid_Valid(profile.uuid))
+            abort();
+    get_Nmcli_Field(text, "ipv4.addresses");
+    get_Ifupdown_Line(text, "eth0");
+    Network::Config staged;
+    get_Network_Manager_Modify_Command(staged, "u", text);
     if (get_Subnetmask_Valid(text) && !get_IPv4_Address_Valid(text))
         abort();
     get_Static_Record_Missing(text, text, text);
@@ -41,6 +48,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     for (unsigned char c : get_Log_Text(text))
         if (c < 0x20 || c == 0x7F)
             abort();
-    get_Basic_Regex_Literal(text);
     return 0;
 }

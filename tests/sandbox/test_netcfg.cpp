@@ -44,9 +44,7 @@ class Netcfg : public ::testing::TestWithParam<Case> {};
 TEST_P(Netcfg, GoesThroughTheSettingsHandler)
 {
     const Case& c = GetParam();
-    for (const char* d :
-         {"/etc/netplan", "/etc/network/interfaces.d", "/etc/NetworkManager/system-connections"})
-        fs::create_directories(d);
+    make_Manager_Directories();
     std::string manager = c.manager;
     std::string file = manager == "ifupdown" ? stanza_file : manager == "nm" ? keyfile : netplan_file;
     if (manager == "ifupdown")
@@ -56,16 +54,14 @@ TEST_P(Netcfg, GoesThroughTheSettingsHandler)
     if (manager == "netplan")
         write_File(file, "network:\n  ethernets:\n    eth0:\n      dhcp4: true\n");
     set_Tool_Answer("systemctl", "is-active NetworkManager", manager == "nm" ? "active\n" : "inactive\n");
+    if (manager == "nm")
+        set_Nmcli_Profile(profile_uuid, file, true);
     std::string before = read_File(file);
     clear_Tool_Calls();
     Process_Result r = netcfg(c.args);
     EXPECT_EQ(c.exit_status, r.exit_status) << r.err;
     // The reads that load the settings first are not changes.
-    std::vector<std::string> changes;
-    for (const std::string& call : get_Tool_Calls())
-        if (call.compare(0, 9, "nmcli -t ") != 0)
-            changes.push_back(call);
-    EXPECT_EQ(c.calls, changes) << r.err;
+    EXPECT_EQ(c.calls, get_Command_Calls()) << r.err;
     if (std::string(c.written).empty())
         EXPECT_EQ(before, read_File(file));
     else
@@ -91,7 +87,8 @@ INSTANTIATE_TEST_SUITE_P(
              "nm",
              static_change,
              0,
-             {"nmcli con mod eth0 ipv4.method manual ipv4.addresses 192.168.1.10/24 ipv4.gateway 192.168.1.1 "
+             {"nmcli con mod uuid 6d0a9c0e-1b1f-4e3a-9d6b-1c2d3e4f5a6b ipv4.method manual ipv4.addresses "
+              "192.168.1.10/24 ipv4.gateway 192.168.1.1 "
               "ipv4.dns 9.9.9.9,",
               "nmcli device reapply eth0"},
              ""},

@@ -173,9 +173,9 @@ TEST_F(Netplan, StagingWritesNothingUntilApply)
     EXPECT_EQ(0, Network::set_Config(Type::DNS1, "9.9.9.9"));
     EXPECT_EQ(0, Network::set_Config(Type::DNS2, ""));
     EXPECT_EQ(default_document, read_File(netplan_file));
-    EXPECT_TRUE(get_Tool_Calls().empty());
+    EXPECT_TRUE(get_Command_Calls().empty());
     EXPECT_TRUE(Network::set_Config_Apply());
-    EXPECT_EQ(std::vector<std::string>{"netplan apply"}, get_Tool_Calls());
+    EXPECT_EQ(std::vector<std::string>{"netplan apply"}, get_Command_Calls());
     EXPECT_EQ("network:\n"
               "  ethernets:\n"
               "    eth0:\n"

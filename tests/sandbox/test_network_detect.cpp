@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <regex>
 #include <string>
@@ -22,8 +23,6 @@ namespace {
 namespace fs = std::filesystem;
 using Access = Network_Test_Access;
 using Type = Network::MANAGER_TYPE;
-
-const char* const lookup_call = "nmcli -t -f DEVICE,FILENAME con show";
 
 const std::string default_netplan = "network:\n"
                                     "  ethernets:\n"
@@ -64,37 +63,71 @@ protected:
     void SetUp() override
     {
         Network::set_Interface_Name("eth0");
-        for (const char* d :
-             {"/etc/netplan", "/etc/network/interfaces.d", "/etc/NetworkManager/system-connections"})
-            fs::create_directories(d);
+        make_Manager_Directories();
         for (const std::string& f : {netplan_file, stanza_file, keyfile})
             fs::remove(f);
         clear_Tool_Calls();
     }
 };
 
-TEST_F(Detect, ExistingFilesDecideInOrder)
+// Detection only asks: every tool call is a read-only probe.
+bool get_Probes_Only(const std::vector<std::string>& calls)
 {
+    return std::all_of(calls.begin(), calls.end(), [](const std::string& call) {
+        return call.compare(0, 20, "systemctl is-active ") == 0 || call.compare(0, 9, "nmcli -t ") == 0;
+    });
+}
+
+const char* const uuid = "6d0a9c0e-1b1f-4e3a-9d6b-1c2d3e4f5a6b";
+
+TEST_F(Detect, TheManagerThatDefinesEth0OwnsIt)
+{
+    const std::string stanza = "iface eth0 inet dhcp\n";
     const struct {
         const char* name;
         std::vector<std::string> files;
+        const char* running; // the one service "systemctl is-active" calls active
         Type type;
         std::string path;
     } cases[] = {
-        {"netplan_and_stanza", {netplan_file, stanza_file}, Type::NETPLAN, netplan_file},
-        {"all_three", {netplan_file, stanza_file, keyfile}, Type::NETPLAN, netplan_file},
-        {"stanza_and_keyfile", {stanza_file, keyfile}, Type::IFUPDOWN, stanza_file},
-        {"keyfile", {keyfile}, Type::NETWORK_MANAGER, keyfile},
+        {"netplan", {netplan_file}, "", Type::NETPLAN, netplan_file},
+        {"stanza", {stanza_file}, "", Type::IFUPDOWN, stanza_file},
+        {"netplan_and_stanza_networking_runs",
+         {netplan_file, stanza_file},
+         "networking",
+         Type::IFUPDOWN,
+         stanza_file},
+        {"netplan_and_stanza_networkd_runs",
+         {netplan_file, stanza_file},
+         "systemd-networkd",
+         Type::NETPLAN,
+         netplan_file},
+        // Neither service runs: who owns eth0 is unclear, and nothing is named.
+        {"netplan_and_stanza_none_runs", {netplan_file, stanza_file}, "", Type::UNKNOWN, ""},
+        {"keyfile_and_stanza_nm_runs",
+         {keyfile, stanza_file},
+         "NetworkManager",
+         Type::NETWORK_MANAGER,
+         keyfile},
+        // A keyfile counts only through the running NetworkManager that reads it.
+        {"keyfile_nm_stopped", {keyfile}, "", Type::UNKNOWN, ""},
     };
     for (const auto& c : cases) {
         SetUp();
+        std::string running = c.running;
+        for (const char* service : {"networking", "systemd-networkd", "NetworkManager"})
+            set_Tool_Answer("systemctl", std::string("is-active ") + service,
+                            running == service ? "active\n" : "inactive\n", running == service ? 0 : 3);
         for (const std::string& f : c.files)
-            put(f, f == netplan_file ? default_netplan : "x\n");
+            put(f, f == netplan_file ? default_netplan : f == stanza_file ? stanza : default_keyfile);
+        if (std::find(c.files.begin(), c.files.end(), keyfile) != c.files.end())
+            set_Nmcli_Profile(uuid, keyfile, true);
         char buffer[128];
         memset(buffer, 0, sizeof(buffer));
         EXPECT_EQ(c.type, Access::detect(buffer, sizeof(buffer))) << c.name;
         EXPECT_EQ(c.path, std::string(buffer)) << c.name;
-        EXPECT_TRUE(get_Tool_Calls().empty()) << c.name;
+        EXPECT_TRUE(get_Probes_Only(get_Tool_Calls())) << c.name;
+        clear_Tool_Calls();
     }
 }
 
@@ -109,11 +142,9 @@ TEST_F(Detect, NothingAndInactiveWritesTheNetplanDefault)
     EXPECT_EQ(default_netplan, read_File(netplan_file));
     EXPECT_EQ(0600u, mode_Of(netplan_file));
     EXPECT_EQ("[INFO]\t[Network] init_netplan_Config: Generated: /etc/netplan/01-netcfg.yaml\n", log.text());
-    EXPECT_EQ(std::vector<std::string>{"systemctl is-active NetworkManager"}, get_Tool_Calls());
-    // The next detection stops at the file: no second query.
+    EXPECT_TRUE(get_Probes_Only(get_Tool_Calls()));
     clear_Tool_Calls();
     EXPECT_EQ(Type::NETPLAN, Access::detect(nullptr, 0));
-    EXPECT_TRUE(get_Tool_Calls().empty());
 }
 
 TEST_F(Detect, DefaultNetplanFilePassesTheRealNetplanGenerator)
@@ -163,14 +194,14 @@ TEST_P(DetectKeyfile, NothingAndRunningWritesTheKeyfile)
         set_Tool_Answer("systemctl", "is-active NetworkManager", GetParam().answer);
     char buffer[128];
     memset(buffer, 0, sizeof(buffer));
-    EXPECT_EQ(Type::NETWORK_MANAGER, Access::prepare(buffer, sizeof(buffer)));
-    EXPECT_EQ(keyfile, std::string(buffer));
+    Access::prepare(buffer, sizeof(buffer));
     EXPECT_EQ(default_keyfile, read_File(keyfile));
     EXPECT_EQ(0600u, mode_Of(keyfile));
     EXPECT_FALSE(fs::exists(netplan_file));
-    EXPECT_EQ(
-        (std::vector<std::string>{"systemctl is-active NetworkManager", lookup_call, "nmcli con reload"}),
-        get_Tool_Calls());
+    std::vector<std::string> calls = get_Tool_Calls();
+    EXPECT_EQ(1, std::count(calls.begin(), calls.end(), "nmcli con reload"));
+    calls.erase(std::remove(calls.begin(), calls.end(), "nmcli con reload"), calls.end());
+    EXPECT_TRUE(get_Probes_Only(calls));
 }
 
 INSTANTIATE_TEST_SUITE_P(Answers, DetectKeyfile,
@@ -181,97 +212,63 @@ INSTANTIATE_TEST_SUITE_P(Answers, DetectKeyfile,
                              return std::string(info.param.name);
                          });
 
-struct LookupCase {
+struct ProfileCase {
     const char* name;
-    std::string listing;               // what "nmcli -t -f DEVICE,FILENAME con show" prints
-    std::vector<std::string> profiles; // runtime files present beforehand
-    std::vector<std::string> removed;
-    bool removed_line;
-    std::string refused; // the path the daemon declines to remove, if any
+    std::string file; // where the profile bound to eth0 is kept
+    bool active;
+    bool refused; // reads and changes are refused with the reason
 };
 
-class RuntimeProfile : public Detect, public ::testing::WithParamInterface<LookupCase> {};
+class ExistingProfile : public Detect, public ::testing::WithParamInterface<ProfileCase> {};
 
-TEST_P(RuntimeProfile, OnlyTheRetainedRunPathIsRemoved)
+// A profile that can take eth0, wherever NetworkManager keeps it, is eth0's:
+// no keyfile is added and no profile is ever deleted.
+TEST_P(ExistingProfile, IsUsedAndNeverDeleted)
 {
-    const LookupCase& c = GetParam();
+    const ProfileCase& c = GetParam();
     set_Tool_Answer("systemctl", "is-active NetworkManager", "active\n");
-    set_Tool_Answer("nmcli", "-t -f DEVICE,FILENAME con show", c.listing);
-    for (const std::string& p : c.profiles)
-        put(p, "[connection]\n");
+    set_Nmcli_Profile(uuid, c.file, c.active);
+    put(c.file, "[connection]\n");
     Log_Capture log;
-    EXPECT_EQ(Type::NETWORK_MANAGER, Access::prepare(nullptr, 0));
-    for (const std::string& p : c.profiles) {
-        bool gone = std::find(c.removed.begin(), c.removed.end(), p) != c.removed.end();
-        EXPECT_EQ(!gone, fs::exists(p)) << p;
-    }
-    std::string expected = "[INFO]\t[Network] init_Network_Manager_Config: Generated: " + keyfile + "\n";
-    if (!c.refused.empty())
-        expected += "\033[31m[ERROR]\t[Network] init_Network_Manager_Config: not removing " + c.refused +
-                    ": not a runtime profile under /run/\033[0m\n";
-    if (c.removed_line)
-        expected += "[INFO]\t[Network] init_Network_Manager_Config: Removed old Config\n";
-    expected += "[INFO]\t[Network] init_Network_Manager_Config: Config Reloaded\n";
-    EXPECT_EQ(expected, log.text());
-    EXPECT_EQ(
-        (std::vector<std::string>{"systemctl is-active NetworkManager", lookup_call, "nmcli con reload"}),
-        get_Tool_Calls());
+    char buffer[128];
+    memset(buffer, 0, sizeof(buffer));
+    EXPECT_EQ(Type::NETWORK_MANAGER, Access::prepare(buffer, sizeof(buffer)));
+    EXPECT_EQ(c.file, std::string(buffer));
+    uint8_t rc = 9;
+    read_Setting(Network::CONFIG_TYPE::MODE, &rc);
+    EXPECT_EQ(c.refused ? 1 : 0, rc);
+    EXPECT_EQ("[connection]\n", read_File(c.file));
+    EXPECT_FALSE(fs::exists(keyfile));
+    EXPECT_TRUE(get_Probes_Only(get_Tool_Calls()));
+    std::string lines = log.text();
+    EXPECT_EQ(c.refused, lines.find("is generated by netplan") != std::string::npos) << lines;
 }
-
-const std::string run_a = "/run/NetworkManager/system-connections/eth0.nmconnection";
-const std::string run_b = "/run/NetworkManager/system-connections/eth0-2.nmconnection";
 
 INSTANTIATE_TEST_SUITE_P(
-    Lookups, RuntimeProfile,
-    ::testing::Values(
-        LookupCase{"empty", "", {run_a}, {}, false, ""},
-        LookupCase{"one_path", "eth0:" + run_a + "\nlo:/etc/x.nmconnection\n", {run_a}, {run_a}, true, ""},
-        LookupCase{"several_paths_last_line_kept",
-                   "eth0:" + run_a + "\neth0:" + run_b + "\n",
-                   {run_a, run_b},
-                   {run_b},
-                   true,
-                   ""},
-        LookupCase{"other_device_only", "eth1:" + run_a + "\n", {run_a}, {}, false, ""},
-        LookupCase{"device_name_ending_in_eth0", "veth0:" + run_a + "\n", {run_a}, {}, false, ""},
-        LookupCase{"missing_file", "eth0:" + run_a + "\n", {}, {}, false, ""},
-        LookupCase{"dot_dot", "eth0:/run/../etc/hosts\n", {"/etc/hosts"}, {}, false, "/run/../etc/hosts"}),
-    [](const ::testing::TestParamInfo<LookupCase>& info) { return std::string(info.param.name); });
-
-TEST_F(Detect, PathOutsideRunIsNeverRemoved)
-{
-    // "eth0:/run/" inside a longer line is not eth0's runtime profile: the
-    // lookup takes only lines whose device field is eth0.
-    set_Tool_Answer("systemctl", "is-active NetworkManager", "active\n");
-    set_Tool_Answer("nmcli", "-t -f DEVICE,FILENAME con show", "x:/etc/passwd:eth0:/run/\n");
-    std::string passwd = read_File("/etc/passwd");
-    Log_Capture log;
-    EXPECT_EQ(Type::NETWORK_MANAGER, Access::prepare(nullptr, 0));
-    EXPECT_EQ(passwd, read_File("/etc/passwd"));
-    std::string lines = log.text();
-    EXPECT_EQ(std::string::npos, lines.find("not removing")) << lines;
-    EXPECT_EQ(std::string::npos, lines.find("Removed old Config")) << lines;
-}
+    Profiles, ExistingProfile,
+    ::testing::Values(ProfileCase{"runtime_active",
+                                  "/run/NetworkManager/system-connections/eth0.nmconnection", true, false},
+                      ProfileCase{"other_name_inactive",
+                                  "/etc/NetworkManager/system-connections/Wired connection 1.nmconnection",
+                                  false, false},
+                      // netplan's rendering without netplan's definition: refused, not replaced.
+                      ProfileCase{"netplan_rendered_without_definition",
+                                  "/run/NetworkManager/system-connections/netplan-eth0.nmconnection", true,
+                                  true}),
+    [](const ::testing::TestParamInfo<ProfileCase>& info) { return std::string(info.param.name); });
 
 TEST_F(Detect, PathCopiesAreCutAndNotTerminated)
 {
-    put(stanza_file);
+    put(stanza_file, "iface eth0 inet dhcp\n");
     char buffer[12];
-    memset(buffer, 'Z', sizeof(buffer));
-    EXPECT_TRUE(Access::ifupdown_Exists(buffer, 10));
-    EXPECT_EQ(std::string("/etc/netwo"), std::string(buffer, 10));
-    EXPECT_EQ('Z', buffer[10]);
-    memset(buffer, 'Z', sizeof(buffer));
-    EXPECT_TRUE(Access::ifupdown_Exists(nullptr, 10));
-    EXPECT_TRUE(Access::ifupdown_Exists(buffer, 0));
-    EXPECT_EQ('Z', buffer[0]);
     memset(buffer, 'Z', sizeof(buffer));
     EXPECT_EQ(Type::IFUPDOWN, Access::detect(buffer, 5));
     EXPECT_EQ(std::string("/etc/ZZZZZZZ"), std::string(buffer, 12));
     // A path shorter than the buffer is zero-filled to its end.
     char wide[40];
     memset(wide, 'Z', sizeof(wide));
-    EXPECT_TRUE(Access::ifupdown_Exists(wide, sizeof(wide)));
+    EXPECT_EQ(Type::IFUPDOWN, Access::detect(wide, sizeof(wide)));
+    EXPECT_EQ(stanza_file, std::string(wide));
     for (size_t i = stanza_file.size(); i < sizeof(wide); ++i)
         ASSERT_EQ('\0', wide[i]);
 }
@@ -283,7 +280,6 @@ TEST_F(Detect, EmptyInterfaceName)
     Log_Capture log;
     Network::set_Interface_Name("");
     EXPECT_EQ("", Access::keyfile_Path());
-    EXPECT_FALSE(Access::keyfile_Exists(nullptr, 0));
     EXPECT_EQ(Type::UNKNOWN, Access::prepare(nullptr, 0));
     EXPECT_EQ("\033[31m[ERROR]\t[Network] update_Owner_Files:  does not exist: the settings path needs an "
               "interface named , no file is written\033[0m\n",
@@ -330,7 +326,7 @@ TEST_F(Detect, UnwritableDefaultFileGivesUnknown)
             << c.name;
         EXPECT_FALSE(fs::exists(netplan_file)) << c.name;
         EXPECT_FALSE(fs::exists(keyfile)) << c.name;
-        EXPECT_EQ(std::vector<std::string>{"systemctl is-active NetworkManager"}, get_Tool_Calls()) << c.name;
+        EXPECT_TRUE(get_Probes_Only(get_Tool_Calls())) << c.name;
         for (const auto& e : fs::directory_iterator(c.dir))
             EXPECT_EQ("fill", e.path().filename().string()) << c.name << ": left " << e.path();
         run_Shell("umount " + c.dir);

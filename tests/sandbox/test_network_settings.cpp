@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -36,15 +37,29 @@ const std::string default_keyfile = "[connection]\ntype=ethernet\nautoconnect=ye
 
 // The profile NetworkManager makes of the keyfile after one "nmcli con mod"
 // whose arguments the fake nmcli logged (the keyfile's id is the file name's).
+// The log joins arguments with blanks: a setting right after another had an empty value.
 std::string nmcli_Offline_Modify(const std::string& logged_call)
 {
-    const std::string prefix = "nmcli con mod eth0 ";
+    const std::string prefix = "nmcli con mod uuid " + profile_uuid + " ";
     EXPECT_EQ(0u, logged_call.find(prefix)) << logged_call;
+    std::istringstream words(logged_call.substr(prefix.size()));
+    std::vector<std::string> args;
+    for (std::string word; words >> word;) {
+        bool setting = word.compare(0, 5, "ipv4.") == 0;
+        if (setting && !args.empty() && args.size() % 2 == 1)
+            args.push_back("''");
+        args.push_back(setting ? word : "'" + word + "'");
+    }
+    if (args.size() % 2 == 1)
+        args.push_back("''");
+    std::string settings;
+    for (const std::string& arg : args)
+        settings += " " + arg;
     std::string profile = get_Sandbox_Dir() + "/profile.nmconnection";
     write_File(profile, "[connection]\nid=eth0\n" + read_File(keyfile).substr(strlen("[connection]\n")));
     std::string out = get_Sandbox_Dir() + "/offline.out";
-    int rc = run_Shell("/usr/bin/nmcli --offline connection modify " + logged_call.substr(prefix.size()) +
-                       " < " + profile + " > " + out + " 2>&1");
+    int rc = run_Shell("/usr/bin/nmcli --offline connection modify" + settings + " < " + profile + " > " +
+                       out + " 2>&1");
     EXPECT_EQ(0, rc) << read_File(out);
     return read_File(out);
 }
@@ -89,9 +104,7 @@ class Settings : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        for (const char* d :
-             {"/etc/netplan", "/etc/network/interfaces.d", "/etc/NetworkManager/system-connections"})
-            fs::create_directories(d);
+        make_Manager_Directories();
         Access::live().ip4_address = "192.168.9.9";
         Access::live().ip4_subnetmask = "255.255.0.0";
         Access::live().ip4_gateway = "192.168.9.1";
@@ -100,8 +113,10 @@ protected:
     {
         if (manager == "ifupdown")
             write_File(stanza_file, static_stanza);
-        if (manager == "nm")
+        if (manager == "nm") {
             write_File(keyfile, default_keyfile);
+            set_Nmcli_Profile(profile_uuid, keyfile, true);
+        }
         set_Tool_Answer("systemctl", "is-active NetworkManager", manager == "nm" ? "active\n" : "inactive\n");
         Network::set_Interface_Name("eth0");
         clear_Tool_Calls();
@@ -132,7 +147,7 @@ TEST_F(Settings, IfupdownModeRoundTripKeepsTheStaticValues)
         "hwaddress: 02:00:00:00:00:01\naddress: 192.168.1.10\nnetmask: 255.255.255.0\ngateway: 192.168.1.1\n"
         "broadcast: 192.168.1.255\n",
         get_Ifquery_Options(stanza_file));
-    EXPECT_TRUE(get_Tool_Calls().empty());
+    EXPECT_TRUE(get_Command_Calls().empty());
 }
 
 TEST_F(Settings, IfupdownWritesAtOnce)
@@ -153,7 +168,7 @@ TEST_F(Settings, IfupdownWritesAtOnce)
               "broadcast: 10.0.255.255\n",
               get_Ifquery_Options(stanza_file));
     EXPECT_TRUE(Network::set_Config_Apply());
-    EXPECT_EQ(std::vector<std::string>{"systemctl restart networking.service"}, get_Tool_Calls());
+    EXPECT_EQ(std::vector<std::string>{"systemctl restart networking.service"}, get_Command_Calls());
 }
 
 struct NmRead {
@@ -170,7 +185,7 @@ TEST_P(NetworkManagerRead, EachAnswerForm)
     const char* fields[] = {"ipv4.method", "ipv4.addresses", "ipv4.gateway", "ipv4.dns"};
     for (size_t i = 0; i < 4; ++i)
         if (!GetParam().answers[i].empty())
-            set_Tool_Answer("nmcli", std::string("-t -f ") + fields[i] + " con show eth0",
+            set_Tool_Answer("nmcli", std::string("-t -f ") + fields[i] + " con show uuid " + profile_uuid,
                             GetParam().answers[i]);
     for (uint8_t t = 0; t < 6; ++t) {
         uint8_t rc = 9;
@@ -203,9 +218,10 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(Settings, NetworkManagerSelectionWithoutDnsLeavesThemEmpty)
 {
-    set_Tool_Answer("nmcli", "-t -f ipv4.method con show eth0", "ipv4.method:manual\n");
-    set_Tool_Answer("nmcli", "-t -f ipv4.addresses con show eth0", "ipv4.addresses:10.0.0.5/32\n");
-    set_Tool_Answer("nmcli", "-t -f ipv4.dns con show eth0", "ipv4.dns:\n");
+    set_Tool_Answer("nmcli", "-t -f ipv4.method con show uuid " + profile_uuid, "ipv4.method:manual\n");
+    set_Tool_Answer("nmcli", "-t -f ipv4.addresses con show uuid " + profile_uuid,
+                    "ipv4.addresses:10.0.0.5/32\n");
+    set_Tool_Answer("nmcli", "-t -f ipv4.dns con show uuid " + profile_uuid, "ipv4.dns:\n");
     select("nm");
     EXPECT_FALSE(Access::staged().ip4_dhcp);
     EXPECT_EQ("10.0.0.5", Access::staged().ip4_address);
@@ -219,7 +235,7 @@ TEST_F(Settings, NetplanHostThroughTheHandler)
     select("netplan");
     send_Static_Sequence("node-7");
     EXPECT_EQ((std::vector<std::string>{"netplan apply", "hostnamectl set-hostname node-7"}),
-              get_Tool_Calls());
+              get_Command_Calls());
     EXPECT_EQ(
         "network:\n  ethernets:\n    eth0:\n      dhcp4: false\n      addresses:\n        - 192.168.1.10/24\n"
         "      routes:\n        - to: default\n          via: 192.168.1.1\n      nameservers:\n"
@@ -227,7 +243,7 @@ TEST_F(Settings, NetplanHostThroughTheHandler)
         read_File(netplan_file));
     clear_Tool_Calls();
     send_Dhcp_Sequence();
-    EXPECT_EQ(std::vector<std::string>{"netplan apply"}, get_Tool_Calls());
+    EXPECT_EQ(std::vector<std::string>{"netplan apply"}, get_Command_Calls());
     EXPECT_EQ("network:\n  ethernets:\n    eth0:\n      dhcp4: true\n      nameservers:\n        addresses:\n"
               "          - 9.9.9.9\n          - 1.0.0.1\n",
               read_File(netplan_file));
@@ -240,7 +256,7 @@ TEST_F(Settings, IfupdownHostThroughTheHandler)
     send_Static_Sequence("node-8");
     EXPECT_EQ(
         (std::vector<std::string>{"systemctl restart networking.service", "hostnamectl set-hostname node-8"}),
-        get_Tool_Calls());
+        get_Command_Calls());
     EXPECT_EQ(
         "auto eth0\niface eth0 inet static\n    hwaddress ether 02:00:00:00:00:01\n    address 192.168.1.10\n"
         "    netmask 255.255.255.0\n    gateway 192.168.1.1\n",
@@ -251,7 +267,7 @@ TEST_F(Settings, IfupdownHostThroughTheHandler)
         get_Ifquery_Options(stanza_file));
     clear_Tool_Calls();
     send_Dhcp_Sequence();
-    EXPECT_EQ(std::vector<std::string>{"systemctl restart networking.service"}, get_Tool_Calls());
+    EXPECT_EQ(std::vector<std::string>{"systemctl restart networking.service"}, get_Command_Calls());
     EXPECT_EQ(
         "auto eth0\niface eth0 inet dhcp\n    hwaddress ether 02:00:00:00:00:01\n    #address 192.168.1.10\n"
         "    #netmask 255.255.255.0\n    #gateway 192.168.1.1\n",
@@ -263,10 +279,11 @@ TEST_F(Settings, NetworkManagerHostThroughTheHandler)
 {
     select("nm");
     send_Static_Sequence("node-9");
-    std::vector<std::string> calls = get_Tool_Calls();
+    std::vector<std::string> calls = get_Command_Calls();
     ASSERT_EQ(3u, calls.size());
-    EXPECT_EQ("nmcli con mod eth0 ipv4.method manual ipv4.addresses 192.168.1.10/24 ipv4.gateway 192.168.1.1 "
-              "ipv4.dns 9.9.9.9,1.0.0.1",
+    EXPECT_EQ("nmcli con mod uuid " + profile_uuid +
+                  " ipv4.method manual ipv4.addresses 192.168.1.10/24 ipv4.gateway 192.168.1.1 "
+                  "ipv4.dns 9.9.9.9,1.0.0.1",
               calls[0]);
     EXPECT_EQ("nmcli device reapply eth0", calls[1]);
     EXPECT_EQ("hostnamectl set-hostname node-9", calls[2]);
@@ -277,9 +294,11 @@ TEST_F(Settings, NetworkManagerHostThroughTheHandler)
 
     clear_Tool_Calls();
     send_Dhcp_Sequence();
-    calls = get_Tool_Calls();
+    calls = get_Command_Calls();
     ASSERT_EQ(2u, calls.size());
-    EXPECT_EQ("nmcli con mod eth0 ipv4.method auto ipv4.dns 9.9.9.9,1.0.0.1", calls[0]);
+    EXPECT_EQ("nmcli con mod uuid " + profile_uuid +
+                  " ipv4.method auto ipv4.addresses  ipv4.gateway  ipv4.dns 9.9.9.9,1.0.0.1",
+              calls[0]);
     EXPECT_EQ("nmcli device reapply eth0", calls[1]);
     profile = nmcli_Offline_Modify(calls[0]);
     EXPECT_NE(std::string::npos, profile.find("method=auto\n")) << profile;
@@ -311,7 +330,7 @@ TEST_F(Settings, HandlerDebugLines)
                   "subaddress 6 without data ignored \033[0m\n",
               log.text());
     // Nothing was applied: the data-less APPLY called nothing.
-    EXPECT_TRUE(get_Tool_Calls().empty());
+    EXPECT_TRUE(get_Command_Calls().empty());
     EXPECT_FALSE(Access::staged().ip4_dhcp);
     EXPECT_EQ("192.168.1.10", Access::staged().ip4_address);
 }
@@ -355,7 +374,7 @@ TEST_F(Settings, InjectionAttemptsChangeNothing)
         std::string lines = log.text();
         EXPECT_EQ(files_before, read_File(netplan_file) + read_File(stanza_file) + read_File(keyfile))
             << manager;
-        EXPECT_TRUE(get_Tool_Calls().empty()) << manager;
+        EXPECT_TRUE(get_Command_Calls().empty()) << manager;
         EXPECT_FALSE(fs::exists(marker)) << manager;
         EXPECT_EQ(before.ip4_address, Access::staged().ip4_address) << manager;
         EXPECT_EQ(before.ip4_gateway, Access::staged().ip4_gateway) << manager;

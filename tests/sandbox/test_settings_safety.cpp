@@ -45,9 +45,7 @@ class Safety : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        for (const char* d :
-             {"/etc/netplan", "/etc/network/interfaces.d", "/etc/NetworkManager/system-connections"})
-            fs::create_directories(d);
+        make_Manager_Directories();
         // Right after start-up: no default-route facts yet.
         Access::live() = Network::Config();
         set_Tool_Answer("systemctl", "is-active NetworkManager", "inactive\n");
@@ -106,7 +104,7 @@ TEST_F(Safety, GatewayOfTheDaemonsOwnFileSurvivesAnotherChange)
     clear_Tool_Calls();
     EXPECT_EQ(0, Network::set_Config(Type::DNS1, "9.9.9.9"));
     EXPECT_TRUE(Network::set_Config_Apply());
-    EXPECT_EQ(std::vector<std::string>{"netplan apply"}, get_Tool_Calls());
+    EXPECT_EQ(std::vector<std::string>{"netplan apply"}, get_Command_Calls());
     std::string text = read_File(netplan_file);
     EXPECT_EQ(
         "network:\n  ethernets:\n    eth0:\n      dhcp4: false\n      addresses:\n        - 10.0.0.5/24\n"
@@ -136,8 +134,10 @@ TEST_P(ApplyRefused, NothingIsWrittenOrRun)
     write_File(path, r.file);
     if (!r.sibling.empty())
         write_File(r.sibling[0], r.sibling[1]);
-    if (std::string(r.manager) == "nm")
+    if (std::string(r.manager) == "nm") {
         set_Tool_Answer("systemctl", "is-active NetworkManager", "active\n");
+        set_Nmcli_Profile(profile_uuid, keyfile, true);
+    }
     Network::set_Interface_Name("eth0");
     EXPECT_EQ(0, Network::set_Config(Type::MODE, "\x01"));
     const Type types[] = {Type::IP_ADDRESS, Type::SUBNETMASK};
@@ -150,7 +150,7 @@ TEST_P(ApplyRefused, NothingIsWrittenOrRun)
     EXPECT_FALSE(Network::set_Config_Apply());
     EXPECT_EQ("\033[31m[ERROR]\t[Network] " + r.line + "\033[0m\n", log.text());
     EXPECT_EQ(r.file, read_File(path));
-    EXPECT_TRUE(get_Tool_Calls().empty());
+    EXPECT_TRUE(get_Command_Calls().empty());
     for (const auto& entry : fs::directory_iterator("/run"))
         EXPECT_EQ(std::string::npos, entry.path().string().find("lumerion-netplan")) << entry.path();
     if (r.read_only)
@@ -216,14 +216,15 @@ TEST_F(Safety, NetworkManagerStaticWithoutGatewayClearsTheProfilesGateway)
 {
     write_File(keyfile, "[connection]\ntype=ethernet\ninterface-name=eth0\n\n[ipv4]\nmethod=auto\n");
     set_Tool_Answer("systemctl", "is-active NetworkManager", "active\n");
+    set_Nmcli_Profile(profile_uuid, keyfile, true);
     Network::set_Interface_Name("eth0");
     Access::staged() = Network::Config{"eth0", false, "10.0.0.5", "255.255.255.0", "0.0.0.0", "", ""};
     clear_Tool_Calls();
     EXPECT_TRUE(Network::set_Config_Apply());
-    EXPECT_EQ((std::vector<std::string>{"nmcli con mod eth0 ipv4.method manual ipv4.addresses 10.0.0.5/24 "
-                                        "ipv4.gateway ",
+    EXPECT_EQ((std::vector<std::string>{"nmcli con mod uuid " + profile_uuid +
+                                            " ipv4.method manual ipv4.addresses 10.0.0.5/24 ipv4.gateway ",
                                         "nmcli device reapply eth0"}),
-              get_Tool_Calls());
+              get_Command_Calls());
 }
 
 } // namespace

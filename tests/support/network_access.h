@@ -21,11 +21,6 @@ struct Network_Test_Access {
         return Network::get_Manager_Type(buffer, length);
     }
     static bool netplan_Exists(char* b, unsigned int n) { return Network::get_netplan_Config_Exist(b, n); }
-    static bool ifupdown_Exists(char* b, unsigned int n) { return Network::get_ifupdown_Config_Exist(b, n); }
-    static bool keyfile_Exists(char* b, unsigned int n)
-    {
-        return Network::get_Network_Manager_Config_Exist(b, n);
-    }
     static bool service_Running() { return Network::get_Network_Manager_Service_Status(); }
     static std::string keyfile_Path() { return Network::get_Network_Manager_Config_Path(); }
     static bool ipv4_Match(const std::string& text) { return std::regex_match(text, Network::ipv4_regex); }

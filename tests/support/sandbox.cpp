@@ -122,3 +122,23 @@ void set_Descriptors_Used_Up()
     while (open("/dev/null", O_RDONLY) >= 0) {
     }
 }
+
+void set_Nmcli_Profile(const std::string& uuid, const std::string& file, bool active)
+{
+    set_Tool_Answer("nmcli", "-t -f GENERAL.CON-UUID device show eth0",
+                    "GENERAL.CON-UUID:" + (active ? uuid : std::string()) + "\n");
+    set_Tool_Answer("nmcli", "-t -f UUID,TYPE,NAME,FILENAME con show",
+                    uuid + ":802-3-ethernet:Wired connection 1:" + file + "\n");
+    set_Tool_Answer("nmcli",
+                    "-t -f connection.interface-name,802-3-ethernet.mac-address con show uuid " + uuid,
+                    "connection.interface-name:eth0\n802-3-ethernet.mac-address:\n");
+}
+
+std::vector<std::string> get_Command_Calls()
+{
+    std::vector<std::string> commands;
+    for (const std::string& call : get_Tool_Calls())
+        if (call.compare(0, 20, "systemctl is-active ") != 0 && call.compare(0, 9, "nmcli -t ") != 0)
+            commands.push_back(call);
+    return commands;
+}

@@ -18,9 +18,16 @@ void set_Tool_Answer(const std::string& tool, const std::string& args, const std
 // (`linger`) exits and leaves a child holding the output that long.
 void set_Tool_Hang(const std::string& tool, const std::string& args, int seconds, bool linger = false);
 
+// Scripts the fake nmcli's answers to the daemon's profile lookup: one wired
+// profile bound to eth0 by name, kept in `file`, active on eth0 or not.
+void set_Nmcli_Profile(const std::string& uuid, const std::string& file, bool active);
+
 // Every fake-tool call so far, one "<tool> <argv...>" line each.
 std::vector<std::string> get_Tool_Calls();
 void clear_Tool_Calls();
+// The calls that act on the host: every call but the read-only probes
+// ("systemctl is-active", "nmcli -t") the owner lookup makes.
+std::vector<std::string> get_Command_Calls();
 
 // Runs a shell command line inside the sandbox (ip, mount, ...); its exit status.
 int run_Shell(const std::string& command);

@@ -127,13 +127,13 @@ const std::vector<Stanza_Row>& get_Stanza_Rows()
          "auto eth1\r\niface eth1 inet static\r\n    address 10.1.0.5\r\n    netmask 255.255.255.0\r\n\r\n"
          "iface eth0 inet static\r\n    address 10.0.0.5\r\n    netmask 255.255.255.0\r\n",
          "address: 10.0.0.5\nnetmask: 255.255.255.0\n"},
-        {"inet_stanza_added_beside_inet6",
-         "auto eth0\niface eth0 inet6 auto",
-         {"1", "", "", ""},
-         {{Type::MODE, static_mode}, {Type::IP_ADDRESS, "10.0.0.5"}, {Type::SUBNETMASK, "255.255.255.0"}},
-         "auto eth0\niface eth0 inet6 auto\niface eth0 inet static\n    address 10.0.0.5\n"
-         "    netmask 255.255.255.0\n",
-         "address: 10.0.0.5\nnetmask: 255.255.255.0\n"},
+        // "address A/N" holds the mask: a new address keeps the prefix, a new mask replaces it.
+        {"prefixed_address",
+         "allow-hotplug eth0\niface eth0 inet static\n\taddress 10.0.0.5/24\n\tgateway 10.0.0.1\n",
+         {"1", "10.0.0.5", "255.255.255.0", "10.0.0.1"},
+         {{Type::IP_ADDRESS, "10.0.0.77"}, {Type::SUBNETMASK, "255.255.0.0"}},
+         "allow-hotplug eth0\niface eth0 inet static\n\taddress 10.0.0.77/16\n\tgateway 10.0.0.1\n",
+         "address: 10.0.0.77\ngateway: 10.0.0.1\nnetmask: 255.255.0.0\n"},
     };
     return rows;
 }

@@ -133,28 +133,4 @@ TEST(ShellWord, PlainWhenLiteralQuotedOtherwise)
     EXPECT_EQ("'$(id)'", get_Shell_Word("$(id)"));
 }
 
-TEST(RuntimeProfilePath, OnlyPlainPathsUnderRun)
-{
-    const struct {
-        const char* path;
-        bool removable;
-    } cases[] = {
-        {"/run/NetworkManager/system-connections/eth0.nmconnection", true},
-        {"/run/x", true},
-        {"/run/", false},
-        {"/run", false},
-        {"/etc/NetworkManager/system-connections/eth0.nmconnection", false},
-        {"run/NetworkManager/x", false},
-        {"/run/../etc/passwd", false},
-        {"/run/NetworkManager/../../etc/shadow", false},
-        {"/run/./x", false},
-        {"/run//x", false},
-        {"/run/x/", false},
-        {"/running/x", false},
-        {"", false},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(c.removable, get_Runtime_Profile_Removable(c.path)) << c.path;
-}
-
 } // namespace

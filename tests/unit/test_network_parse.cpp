@@ -142,30 +142,46 @@ Network::Config staged(bool dhcp, const char* dns1, const char* dns2, const char
     return c;
 }
 
-TEST(NmcliModify, TheOneCommandLine)
+const char* const uuid = "6d0a9c0e-1b1f-4e3a-9d6b-1c2d3e4f5a6b";
+const std::string mod = std::string("nmcli con mod uuid ") + uuid;
+
+TEST(NmcliModify, TheOneCommandLineKeepsTheOperatorsAddresses)
 {
-    EXPECT_EQ("nmcli con mod eth0 ipv4.method auto",
-              get_Network_Manager_Modify_Command(staged(true, "", "")));
-    EXPECT_EQ(
-        "nmcli con mod eth0 ipv4.method manual ipv4.addresses '192.168.1.10/24' ipv4.gateway '192.168.1.1' "
-        "ipv4.dns '1.1.1.1,8.8.8.8'",
-        get_Network_Manager_Modify_Command(staged(false, "1.1.1.1", "8.8.8.8")));
-    EXPECT_EQ("nmcli con mod eth0 ipv4.method auto ipv4.dns 'A,'",
-              get_Network_Manager_Modify_Command(staged(true, "A", "")));
-    EXPECT_EQ("nmcli con mod eth0 ipv4.method auto ipv4.dns 'B'",
-              get_Network_Manager_Modify_Command(staged(true, "", "B")));
-    EXPECT_EQ("nmcli con mod eth0 ipv4.method auto ipv4.dns '0.0.0.0,B'",
-              get_Network_Manager_Modify_Command(staged(true, "0.0.0.0", "B")));
-    EXPECT_EQ(
-        "nmcli con mod eth0 ipv4.method manual ipv4.addresses '192.168.1.10/0' ipv4.gateway '192.168.1.1'",
-        get_Network_Manager_Modify_Command(staged(false, "", "", "0.0.0.0")));
-    // Whatever a value holds, it stays one shell word.
-    Network::Config odd = staged(false, "x'y", "");
-    odd.target_interface = "a;b";
-    EXPECT_EQ(
-        "nmcli con mod 'a;b' ipv4.method manual ipv4.addresses '192.168.1.10/24' ipv4.gateway '192.168.1.1' "
-        "ipv4.dns 'x'\\''y,'",
-        get_Network_Manager_Modify_Command(odd));
+    const struct {
+        Network::Config staged;
+        std::string current; // the profile's "ipv4.method,ipv4.addresses" answer
+        std::string command;
+    } rows[] = {
+        {staged(true, "", ""), "", mod + " ipv4.method auto ipv4.addresses '' ipv4.gateway ''"},
+        // Leaving static drops only the managed (first) address of a manual profile.
+        {staged(true, "", ""), "ipv4.method:manual\nipv4.addresses:10.0.0.5/24, 10.0.0.9/24\n",
+         mod + " ipv4.method auto ipv4.addresses '10.0.0.9/24' ipv4.gateway ''"},
+        // An automatic profile has no managed address: a repeated DHCP change keeps them all.
+        {staged(true, "", ""), "ipv4.method:auto\nipv4.addresses:10.0.0.9/24\n",
+         mod + " ipv4.method auto ipv4.addresses '10.0.0.9/24' ipv4.gateway ''"},
+        {staged(false, "1.1.1.1", "8.8.8.8"), "ipv4.method:manual\nipv4.addresses:10.0.0.5/24, 10.0.0.9/24\n",
+         mod + " ipv4.method manual ipv4.addresses '192.168.1.10/24,10.0.0.9/24' ipv4.gateway '192.168.1.1' "
+               "ipv4.dns '1.1.1.1,8.8.8.8'"},
+        {staged(false, "", ""), "ipv4.method:auto\nipv4.addresses:10.0.0.9/24\n",
+         mod + " ipv4.method manual ipv4.addresses '192.168.1.10/24,10.0.0.9/24' ipv4.gateway '192.168.1.1'"},
+        // The new address is not listed twice when it was already a kept one.
+        {staged(false, "", ""), "ipv4.method:manual\nipv4.addresses:10.0.0.5/24, 192.168.1.10/24\n",
+         mod + " ipv4.method manual ipv4.addresses '192.168.1.10/24' ipv4.gateway '192.168.1.1'"},
+        {staged(true, "A", ""), "",
+         mod + " ipv4.method auto ipv4.addresses '' ipv4.gateway '' ipv4.dns 'A,'"},
+        {staged(true, "", "B"), "", mod + " ipv4.method auto ipv4.addresses '' ipv4.gateway '' ipv4.dns 'B'"},
+        {staged(true, "0.0.0.0", "B"), "",
+         mod + " ipv4.method auto ipv4.addresses '' ipv4.gateway '' ipv4.dns '0.0.0.0,B'"},
+        {staged(false, "", "", "0.0.0.0"), "",
+         mod + " ipv4.method manual ipv4.addresses '192.168.1.10/0' ipv4.gateway '192.168.1.1'"},
+        // Whatever a value holds, it stays one shell word.
+        {staged(false, "x'y", ""), "ipv4.method:manual\nipv4.addresses:1.2.3.4/8, a'b\n",
+         mod + " ipv4.method manual ipv4.addresses '192.168.1.10/24,a'\\''b' ipv4.gateway '192.168.1.1' "
+               "ipv4.dns 'x'\\''y,'"},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(row.command, get_Network_Manager_Modify_Command(row.staged, uuid, row.current))
+            << row.current;
 }
 
 } // namespace

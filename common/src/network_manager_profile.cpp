@@ -1,0 +1,146 @@
+// Which NetworkManager profile holds the interface: the one active on it, or
+// the one wired profile bound to it. Profiles are named by UUID, since their
+// names may hold blanks and repeat; nothing here writes or deletes a profile.
+#include <ctype.h>
+#include <string.h>
+
+#include <algorithm>
+#include <sstream>
+
+#include "extra_command_handling.h"
+#include "network.h"
+
+namespace {
+
+const char* const wired_type = "802-3-ethernet";
+const char* const netplan_profile_prefix = "/run/NetworkManager/system-connections/netplan-";
+const size_t uuid_length = 36;
+
+std::string get_Lower_Case(std::string text)
+{
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c); });
+    return text;
+}
+
+// A profile that names another interface or another MAC address never
+// activates on this one; one that names neither could take any wired device
+// and is not counted as bound to it.
+bool get_Bound_To(const Nm_Profile& profile, const Interface_Facts& facts)
+{
+    if (profile.type != wired_type || (profile.interface_name.empty() && profile.mac.empty()))
+        return false;
+    bool name_fits = profile.interface_name.empty() || profile.interface_name == facts.name;
+    bool mac_fits = profile.mac.empty() || (!facts.mac.empty() && profile.mac == facts.mac);
+    return name_fits && mac_fits;
+}
+
+} // namespace
+
+std::vector<std::string> get_Nmcli_Terse_Fields(const std::string& line)
+{
+    std::vector<std::string> fields(1);
+    for (size_t i = 0; i < line.size(); ++i) {
+        if (line[i] == '\\' && i + 1 < line.size())
+            fields.back() += line[++i];
+        else if (line[i] == ':')
+            fields.emplace_back();
+        else
+            fields.back() += line[i];
+    }
+    return fields;
+}
+
+std::string get_Nmcli_Field(const std::string& answer, const std::string& field)
+{
+    std::istringstream in(answer);
+    for (std::string line; std::getline(in, line);)
+        if (line.compare(0, field.size() + 1, field + ":") == 0)
+            return line.substr(field.size() + 1);
+    return "";
+}
+
+bool get_Uuid_Valid(const std::string& text)
+{
+    if (text.size() != uuid_length)
+        return false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        bool dash = i == 8 || i == 13 || i == 18 || i == 23;
+        if (dash ? text[i] != '-' : !isxdigit(static_cast<unsigned char>(text[i])))
+            return false;
+    }
+    return true;
+}
+
+std::vector<Nm_Profile> get_Nmcli_Profiles(const std::string& listing)
+{
+    std::vector<Nm_Profile> profiles;
+    std::istringstream in(listing);
+    for (std::string line; std::getline(in, line);) {
+        std::vector<std::string> fields = get_Nmcli_Terse_Fields(line);
+        if (fields.size() != 4 || !get_Uuid_Valid(fields[0]))
+            continue;
+        Nm_Profile profile;
+        profile.uuid = fields[0];
+        profile.type = fields[1];
+        profile.name = fields[2];
+        profile.file = fields[3];
+        profiles.push_back(profile);
+    }
+    return profiles;
+}
+
+Nm_Choice get_Network_Manager_Choice(const std::vector<Nm_Profile>& profiles, const std::string& active_uuid,
+                                     const Interface_Facts& facts)
+{
+    Nm_Choice choice;
+    std::vector<const Nm_Profile*> bound;
+    auto active = std::find_if(profiles.begin(), profiles.end(), [&](const Nm_Profile& p) {
+        return !active_uuid.empty() && p.uuid == active_uuid;
+    });
+    if (active != profiles.end()) {
+        bound.push_back(&*active);
+        choice.active = true;
+    } else {
+        for (const Nm_Profile& profile : profiles)
+            if (get_Bound_To(profile, facts))
+                bound.push_back(&profile);
+    }
+    if (bound.empty())
+        return choice;
+    if (bound.size() > 1) {
+        std::string list;
+        for (const Nm_Profile* p : bound)
+            list += (list.empty() ? "\"" : ", \"") + p->name + "\" (" + p->uuid + ")";
+        choice.refusal = "several NetworkManager profiles can take " + facts.name + " and none is active (" +
+                         list + "): activate the one to keep";
+        return choice;
+    }
+    choice.uuid = bound.front()->uuid;
+    choice.name = bound.front()->name;
+    choice.file = bound.front()->file;
+    choice.netplan = choice.file.compare(0, strlen(netplan_profile_prefix), netplan_profile_prefix) == 0;
+    return choice;
+}
+
+Nm_Choice Network::get_Network_Manager_Profile(const Interface_Facts& facts)
+{
+    std::string answer;
+    get_Probe_Output(("nmcli -t -f GENERAL.CON-UUID device show " + get_Shell_Word(facts.name)).c_str(),
+                     &answer);
+    std::string active_uuid = get_Nmcli_Field(answer, "GENERAL.CON-UUID");
+    std::string listing;
+    get_Probe_Output("nmcli -t -f UUID,TYPE,NAME,FILENAME con show", &listing);
+    std::vector<Nm_Profile> profiles = get_Nmcli_Profiles(listing);
+    for (Nm_Profile& profile : profiles) {
+        if (profile.type != wired_type || profile.uuid == active_uuid)
+            continue;
+        std::string binding;
+        std::string query =
+            "nmcli -t -f connection.interface-name,802-3-ethernet.mac-address con show uuid " + profile.uuid;
+        get_Probe_Output(query.c_str(), &binding);
+        profile.interface_name = get_Nmcli_Field(binding, "connection.interface-name");
+        profile.mac = get_Lower_Case(get_Nmcli_Field(binding, "802-3-ethernet.mac-address"));
+    }
+    return get_Network_Manager_Choice(profiles, active_uuid, facts);
+}
