@@ -75,8 +75,10 @@ struct Stanza_Walk {
     std::set<std::string> open; // the files being read, so a loop of source lines ends
     std::vector<std::string> files;
 
-    void read(const std::string& path, int depth)
+    void read(const std::string& named, int depth)
     {
+        // "./interfaces" is the file being read: a loop is caught by name.
+        std::string path = fs::path(named).lexically_normal().string();
         std::string text;
         if (depth > max_source_depth || open.count(path) != 0 || !get_File_Content(root + path, &text))
             return;

@@ -19,8 +19,6 @@
 #include "process.h"
 #include "sandbox.h"
 
-extern char** environ;
-
 namespace {
 
 namespace fs = std::filesystem;
@@ -31,30 +29,7 @@ Process_Result netcfg(const std::vector<std::string>& args)
 {
     std::vector<std::string> argv = {LUMERION_NETCFG_PATH};
     argv.insert(argv.end(), args.begin(), args.end());
-    std::vector<std::string> env;
-    for (char** e = environ; *e != nullptr; ++e)
-        env.push_back(*e);
-    return run_Process(argv, env);
-}
-
-// Every file and link under /etc and /run with its mode and bytes.
-std::map<std::string, std::string> get_Tree_Snapshot()
-{
-    std::map<std::string, std::string> tree;
-    for (const char* top : {"/etc", "/run"}) {
-        std::error_code error;
-        auto options = fs::directory_options::skip_permission_denied;
-        for (fs::recursive_directory_iterator it(top, options, error), end; !error && it != end;
-             it.increment(error)) {
-            struct stat info;
-            if (lstat(it->path().c_str(), &info) != 0 || S_ISDIR(info.st_mode))
-                continue;
-            std::string what = std::to_string(info.st_mode) + " ";
-            what += S_ISLNK(info.st_mode) ? fs::read_symlink(it->path()).string() : read_File(it->path());
-            tree[it->path().string()] = what;
-        }
-    }
-    return tree;
+    return run_Process(argv);
 }
 
 // The renderer lines in the order the judge gives them.
@@ -80,9 +55,9 @@ struct Layout {
 
 void show_Changes_Nothing(const Layout& row, bool no_eth0)
 {
-    auto before = get_Tree_Snapshot();
+    auto before = get_Tree_Snapshot({"/etc", "/run"});
     Process_Result show = netcfg({"show"});
-    EXPECT_TRUE(before == get_Tree_Snapshot()) << "show changed a file";
+    EXPECT_TRUE(before == get_Tree_Snapshot({"/etc", "/run"})) << "show changed a file";
     EXPECT_EQ(no_eth0 ? 1 : 0, show.exit_status) << show.err;
     EXPECT_NE(std::string::npos, (show.out + show.err).find(row.shown)) << show.out << show.err;
 }
@@ -135,14 +110,15 @@ TEST_P(HostLayout, EachChangeGivesEth0ExactlyWhatWasAsked)
         {dhcp_change, std::string(row.kept) + "DHCP=ipv4\nDNS=9.9.9.9\n"},
     };
     for (const auto& change : changes) {
-        auto before = get_Tree_Snapshot();
+        auto before = get_Tree_Snapshot({"/etc", "/run"});
         Process_Result r = netcfg(change.args);
         EXPECT_EQ(row.editable ? 0 : 1, r.exit_status) << r.err;
         Netplan_Verdict verdict = get_Netplan_Tree_Verdict();
         if (row.editable) {
             EXPECT_EQ(get_Sorted_Lines(change.renders), verdict.unit) << change.args[1];
         } else {
-            EXPECT_TRUE(before == get_Tree_Snapshot()) << change.args[1] << ": a refused change wrote";
+            EXPECT_TRUE(before == get_Tree_Snapshot({"/etc", "/run"}))
+                << change.args[1] << ": a refused change wrote";
             EXPECT_EQ(rendered.unit, verdict.unit);
         }
         EXPECT_EQ(0, verdict.rc) << verdict.err;
@@ -170,5 +146,66 @@ INSTANTIATE_TEST_SUITE_P(
         Layout{"spread", "mode: static\naddress: 10.0.0.5\n", false, ""},
         Layout{"runtime", "mode: static\naddress: 10.0.0.5\n", false, ""}),
     [](const ::testing::TestParamInfo<Layout>& info) { return std::string(info.param.name); });
+
+struct Stanza_Layout {
+    const char* name;
+    const char* shown; // the start of show's settings
+    const char* file;  // the one file a change may edit
+};
+
+class IfupdownLayout : public ::testing::TestWithParam<Stanza_Layout> {};
+
+// Start-up and show leave every byte alone; a change edits only the stanza's
+// own file, and ifup plans exactly what was asked, with one method.
+TEST_P(IfupdownLayout, EachChangeGivesEth0ExactlyWhatWasAsked)
+{
+    const Stanza_Layout& row = GetParam();
+    make_Manager_Directories();
+    ASSERT_EQ(0, run_Shell("cp -r " + layouts + row.name + "/etc/. /etc/"));
+    set_Tool_Answer("systemctl", "is-active NetworkManager", "inactive\n", 3);
+    auto before = get_Tree_Snapshot({"/etc", "/run"});
+    show_Changes_Nothing(Layout{row.name, row.shown, true, ""}, false);
+    Log_Capture log;
+    Network::set_Interface_Name("eth0");
+    EXPECT_EQ(std::string::npos, log.text().find("ERROR")) << log.text();
+    EXPECT_TRUE(before == get_Tree_Snapshot({"/etc", "/run"})) << "start-up changed a file";
+    show_Changes_Nothing(Layout{row.name, row.shown, true, ""}, false);
+
+    const struct {
+        const std::vector<std::string>& args;
+        const char* plan;
+    } changes[] = {
+        {static_change, "address 10.0.0.77/255.255.255.0\ngateway 10.0.0.1\n"},
+        {dhcp_change, "dhcp\n"},
+        {dhcp_change, "dhcp\n"},
+    };
+    for (const auto& change : changes) {
+        Process_Result r = netcfg(change.args);
+        EXPECT_EQ(0, r.exit_status) << r.err;
+        EXPECT_EQ(change.plan, get_Ifup_Plan()) << change.args[1];
+    }
+    auto after = get_Tree_Snapshot({"/etc", "/run"});
+    for (const auto& file : after) {
+        if (file.first != row.file) {
+            EXPECT_EQ(before[file.first], file.second) << file.first;
+        }
+    }
+    EXPECT_EQ(before.size(), after.size()) << "a file was added or removed";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Layouts, IfupdownLayout,
+    ::testing::Values(
+        Stanza_Layout{"ifupdown_installer",
+                      "manager: ifupdown\nmode: static\naddress: 10.0.0.5\nnetmask: 255.255.255.0\n"
+                      "gateway: 10.0.0.1\n",
+                      "/etc/network/interfaces"},
+        Stanza_Layout{"ifupdown_hotplug_only", "manager: ifupdown\nmode: dhcp\n", "/etc/network/interfaces"},
+        Stanza_Layout{"ifupdown_source_glob", "manager: ifupdown\nmode: static\naddress: 10.0.0.5\n",
+                      "/etc/network/interfaces.d/eth0.cfg"},
+        // Debian's stock layout, beside the empty /etc/netplan of an installed netplan.
+        Stanza_Layout{"ifupdown_source_directory", "manager: ifupdown\nmode: static\n",
+                      "/etc/network/parts/50-eth0"}),
+    [](const ::testing::TestParamInfo<Stanza_Layout>& info) { return std::string(info.param.name); });
 
 } // namespace

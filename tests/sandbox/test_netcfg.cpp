@@ -10,8 +10,6 @@
 #include "process.h"
 #include "sandbox.h"
 
-extern char** environ;
-
 namespace {
 
 namespace fs = std::filesystem;
@@ -20,10 +18,7 @@ Process_Result netcfg(const std::vector<std::string>& args)
 {
     std::vector<std::string> argv = {LUMERION_NETCFG_PATH};
     argv.insert(argv.end(), args.begin(), args.end());
-    std::vector<std::string> env;
-    for (char** e = environ; *e != nullptr; ++e)
-        env.push_back(*e);
-    return run_Process(argv, env);
+    return run_Process(argv);
 }
 
 const std::vector<std::string> static_change = {"set",       "--static",      "--address", "192.168.1.10",

@@ -61,3 +61,27 @@ std::string get_Ifquery_Options(const std::string& file)
     run_Shell("/usr/sbin/ifquery -i " + file + " eth0 > " + out + " 2>&1");
     return read_File(out);
 }
+
+std::string get_Ifup_Plan()
+{
+    std::string out = get_Sandbox_Dir() + "/ifup.out";
+    fs::create_directories("/run/network");
+    int rc = run_Shell("/usr/sbin/ifup --no-act eth0 > " + out + " 2>&1");
+    std::string plan = rc == 0 ? "" : "ifup failed\n";
+    std::istringstream in(read_File(out));
+    for (std::string line; std::getline(in, line);) {
+        std::istringstream words(line);
+        std::vector<std::string> w;
+        for (std::string word; words >> word;)
+            w.push_back(word);
+        if (w.size() > 3 && w[0] == "ip" && w[1] == "addr" && w[2] == "add")
+            plan += "address " + w[3] + "\n";
+        else if (w.size() > 5 && w[0] == "ip" && w[1] == "route" && w[3] == "default" && w[4] == "via")
+            plan += "gateway " + w[5] + "\n";
+        else if (line.find("dhclient") != std::string::npos ||
+                 line.find("DHCP client") != std::string::npos || line.find("udhcpc") != std::string::npos ||
+                 line.find("dhcpcd") != std::string::npos)
+            plan += "dhcp\n";
+    }
+    return plan;
+}

@@ -22,4 +22,8 @@ Netplan_Verdict get_Netplan_Tree_Verdict();
 // The options ifupdown's own ifquery reads for eth0 from a stanza file.
 std::string get_Ifquery_Options(const std::string& file);
 
+// What "ifup --no-act eth0" would do with the sandbox's whole ifupdown tree:
+// one "address A/MASK", "gateway G" or "dhcp" line per step it prints.
+std::string get_Ifup_Plan();
+
 #endif

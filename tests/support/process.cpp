@@ -163,3 +163,11 @@ std::string Daemon_Process::err() const
 {
     return read_File(err_path);
 }
+
+Process_Result run_Process(const std::vector<std::string>& argv)
+{
+    std::vector<std::string> env;
+    for (char** e = environ; *e != nullptr; ++e)
+        env.push_back(*e);
+    return run_Process(argv, env);
+}

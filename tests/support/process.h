@@ -13,6 +13,8 @@ struct Process_Result {
 };
 
 Process_Result run_Process(const std::vector<std::string>& argv, const std::vector<std::string>& env);
+// The same with this process's own environment.
+Process_Result run_Process(const std::vector<std::string>& argv);
 
 // The daemon running in the background (sandbox only): standard output
 // and error go to daemon.out and daemon.err in the sandbox's run directory.

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <stdlib.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -141,4 +142,24 @@ std::vector<std::string> get_Command_Calls()
         if (call.compare(0, 20, "systemctl is-active ") != 0 && call.compare(0, 9, "nmcli -t ") != 0)
             commands.push_back(call);
     return commands;
+}
+
+std::map<std::string, std::string> get_Tree_Snapshot(const std::vector<std::string>& tops)
+{
+    namespace fs = std::filesystem;
+    std::map<std::string, std::string> tree;
+    for (const std::string& top : tops) {
+        std::error_code error;
+        auto options = fs::directory_options::skip_permission_denied;
+        for (fs::recursive_directory_iterator it(top, options, error), end; !error && it != end;
+             it.increment(error)) {
+            struct stat info;
+            if (lstat(it->path().c_str(), &info) != 0 || S_ISDIR(info.st_mode))
+                continue;
+            std::string what = std::to_string(info.st_mode) + " ";
+            what += S_ISLNK(info.st_mode) ? fs::read_symlink(it->path()).string() : read_File(it->path());
+            tree[it->path().string()] = what;
+        }
+    }
+    return tree;
 }

@@ -1,6 +1,7 @@
 #ifndef LUMERION_TEST_SANDBOX_H
 #define LUMERION_TEST_SANDBOX_H
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,8 @@ int run_Shell(const std::string& command);
 void set_Descriptors_Used_Up();
 
 std::string read_File(const std::string& path);
+// Every file and link under the `tops` directories with its mode and bytes (or target).
+std::map<std::string, std::string> get_Tree_Snapshot(const std::vector<std::string>& tops);
 void write_File(const std::string& path, const std::string& text);
 
 // Captures the daemon's log lines (all levels, in order) from construction

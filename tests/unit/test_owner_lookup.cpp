@@ -1,0 +1,173 @@
+// Who owns eth0 besides netplan: ifupdown's stanza as its reading rules find
+// it in the layout trees, NetworkManager's profile from nmcli's answers, and
+// the choice between managers that both define it.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "network.h"
+
+namespace {
+
+using Type = Network::MANAGER_TYPE;
+const std::string layouts = std::string(LUMERION_SOURCE_DIR) + "/tests/fixtures/layouts/";
+
+TEST(IfupdownStanza, FoundWhereIfupdownReadsIt)
+{
+    const struct {
+        const char* layout;
+        std::vector<std::string> files;
+    } rows[] = {
+        {"ifupdown_installer", {"/etc/network/interfaces"}},
+        // "allow-hotplug eth0" alone in interfaces.d/eth0 is no stanza.
+        {"ifupdown_hotplug_only", {"/etc/network/interfaces"}},
+        // A relative glob, read from /etc/network; eth0.cfg.orig does not match it.
+        {"ifupdown_source_glob", {"/etc/network/interfaces.d/eth0.cfg"}},
+        // run-parts skips eth0.bak; the commented source line reads nothing.
+        {"ifupdown_source_directory", {"/etc/network/parts/50-eth0"}},
+        {"ifupdown_two_stanzas", {"/etc/network/interfaces.d/eth0", "/etc/network/interfaces"}},
+        // A file that sources itself is read once.
+        {"ifupdown_loop", {"/etc/network/interfaces"}},
+        {"installer", {}},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(row.files, get_ifupdown_Stanza_Files(layouts + row.layout, "eth0")) << row.layout;
+}
+
+TEST(IfupdownStanza, LineKinds)
+{
+    using Kind = Ifupdown_Line::KIND;
+    const struct {
+        const char* line;
+        Kind kind;
+        const char* argument;
+    } rows[] = {
+        {"iface eth0 inet static", Kind::INET_STANZA, ""},
+        {"\tiface eth0 inet dhcp  # uplink", Kind::INET_STANZA, ""},
+        {"iface eth0 inet6 auto", Kind::OTHER, ""},
+        {"iface eth00 inet dhcp", Kind::OTHER, ""},
+        {"#iface eth0 inet dhcp", Kind::OTHER, ""},
+        {"allow-hotplug eth0", Kind::OTHER, ""},
+        {"source  /etc/network/my parts/* ", Kind::SOURCE, "/etc/network/my parts/*"},
+        {"source-directory interfaces.d\r", Kind::SOURCE_DIRECTORY, "interfaces.d"},
+        {"source", Kind::OTHER, ""},
+        {"", Kind::OTHER, ""},
+    };
+    for (const auto& row : rows) {
+        Ifupdown_Line parsed = get_Ifupdown_Line(row.line, "eth0");
+        EXPECT_EQ(row.kind, parsed.kind) << row.line;
+        EXPECT_EQ(row.argument, parsed.argument) << row.line;
+    }
+    EXPECT_TRUE(get_Run_Parts_Name("50-eth0_a"));
+    for (const char* name : {"", "eth0.cfg", "eth0~", ".eth0"})
+        EXPECT_FALSE(get_Run_Parts_Name(name)) << name;
+}
+
+const char* const uuid_a = "3c3f4e2a-6f0e-4d55-9a11-0b6d1c0e7a01";
+const char* const uuid_b = "9b2f0c4d-1a3e-4f6b-8c7d-2e5f6a7b8c02";
+
+TEST(NetworkManagerProfile, ListingIsReadFieldByField)
+{
+    std::string listing = std::string(uuid_a) + ":802-3-ethernet:Wired\\: office:/etc/x\\\\y.nmconnection\n" +
+                          "not-a-uuid:802-3-ethernet:x:/etc/z\n" + uuid_b + ":loopback:lo:\n";
+    std::vector<Nm_Profile> profiles = get_Nmcli_Profiles(listing);
+    ASSERT_EQ(2u, profiles.size());
+    EXPECT_EQ("Wired: office", profiles[0].name);
+    EXPECT_EQ("/etc/x\\y.nmconnection", profiles[0].file);
+    EXPECT_EQ("loopback", profiles[1].type);
+    EXPECT_EQ("", profiles[1].file);
+    EXPECT_EQ("AA:BB",
+              get_Nmcli_Field("x:1\n802-3-ethernet.mac-address:AA:BB\n", "802-3-ethernet.mac-address"));
+    EXPECT_FALSE(get_Uuid_Valid("3c3f4e2a-6f0e-4d55-9a11-0b6d1c0e7a0g"));
+}
+
+Nm_Profile wired(const char* uuid, const char* file, const char* interface_name, const char* mac)
+{
+    return Nm_Profile{uuid, "802-3-ethernet", file, file, interface_name, mac};
+}
+
+TEST(NetworkManagerProfile, TheProfileThatTakesEth0)
+{
+    const Interface_Facts eth0{"eth0", "52:54:00:12:34:56", "veth"};
+    const std::string netplan_file = "/run/NetworkManager/system-connections/netplan-eth0.nmconnection";
+    const struct {
+        const char* name;
+        std::vector<Nm_Profile> profiles;
+        std::string active;
+        std::string uuid; // "" for none
+        bool refused;
+        bool netplan;
+    } rows[] = {
+        {"active_beats_bound",
+         {wired(uuid_a, "/etc/a", "eth0", ""), wired(uuid_b, "/etc/b", "", "")},
+         uuid_b,
+         uuid_b,
+         false,
+         false},
+        {"bound_by_name", {wired(uuid_a, "/etc/a", "eth0", "")}, "", uuid_a, false, false},
+        {"bound_by_mac", {wired(uuid_a, "/etc/a", "", "52:54:00:12:34:56")}, "", uuid_a, false, false},
+        {"name_fits_mac_does_not",
+         {wired(uuid_a, "/etc/a", "eth0", "52:54:00:00:00:01")},
+         "",
+         "",
+         false,
+         false},
+        {"other_interface", {wired(uuid_a, "/etc/a", "eth1", "")}, "", "", false, false},
+        // A profile bound to nothing could take any wired device: it is not eth0's.
+        {"unbound", {wired(uuid_a, "/etc/a", "", "")}, "", "", false, false},
+        {"not_wired", {Nm_Profile{uuid_a, "bond", "b", "/etc/a", "eth0", ""}}, "", "", false, false},
+        {"two_bound_none_active",
+         {wired(uuid_a, "/etc/a", "eth0", ""), wired(uuid_b, "/etc/b", "", "52:54:00:12:34:56")},
+         "",
+         "",
+         true,
+         false},
+        {"netplan_rendered", {wired(uuid_a, netplan_file.c_str(), "eth0", "")}, uuid_a, uuid_a, false, true},
+    };
+    for (const auto& row : rows) {
+        Nm_Choice choice = get_Network_Manager_Choice(row.profiles, row.active, eth0);
+        EXPECT_EQ(row.uuid, choice.uuid) << row.name;
+        EXPECT_EQ(row.refused, !choice.refusal.empty()) << row.name << ": " << choice.refusal;
+        EXPECT_EQ(row.netplan, choice.netplan) << row.name;
+        EXPECT_EQ(!row.active.empty(), choice.active) << row.name;
+    }
+}
+
+TEST(OwnerChoice, TheRunningManagerOwnsAContestedInterface)
+{
+    const Owner_Candidate netplan{Type::NETPLAN, "/etc/netplan/a.yaml", false};
+    const Owner_Candidate ifupdown{Type::IFUPDOWN, "/etc/network/interfaces", false};
+    Owner_Candidate ifupdown_running = ifupdown;
+    ifupdown_running.running = true;
+    Owner_Candidate netplan_running = netplan;
+    netplan_running.running = true;
+    const struct {
+        const char* name;
+        std::vector<Owner_Candidate> candidates;
+        int chosen;
+        const char* refusal;
+    } rows[] = {
+        {"none", {}, -1, ""},
+        {"one_stopped", {ifupdown}, 0, ""},
+        {"two_one_running", {netplan, ifupdown_running}, 1, ""},
+        {"two_none_running",
+         {netplan, ifupdown},
+         -1,
+         "several managers define eth0 (netplan in /etc/netplan/a.yaml, ifupdown in /etc/network/interfaces) "
+         "and none of them is running: remove the definitions of all but one"},
+        {"two_both_running",
+         {netplan_running, ifupdown_running},
+         -1,
+         "several managers define eth0 (netplan in /etc/netplan/a.yaml (running), ifupdown in "
+         "/etc/network/interfaces (running)) and more than one of them is running: remove the definitions of "
+         "all but one"},
+    };
+    for (const auto& row : rows) {
+        std::string refusal;
+        EXPECT_EQ(row.chosen, get_Owner_Choice(row.candidates, "eth0", &refusal)) << row.name;
+        EXPECT_EQ(row.refusal, refusal) << row.name;
+    }
+}
+
+} // namespace
