@@ -50,6 +50,11 @@ void Network::set_Interface_Name(const char* name)
     Owner owner = get_Owner();
     LOG_INFO("Interface: %s, Manager Type: %s", config.target_interface.c_str(),
              MANAGER_TYPE_STRING[static_cast<uint8_t>(owner.manager)]);
+    // A refused profile or stanza is named once, not once per setting.
+    if (!owner.error.empty() && owner.manager != MANAGER_TYPE::NETPLAN) {
+        LOG_ERROR("%s", get_Log_Text(owner.error).c_str());
+        return;
+    }
     for (uint8_t t = 0; t <= max_config_type; ++t) {
         CONFIG_TYPE type = static_cast<CONFIG_TYPE>(t);
         char buffer[value_buffer_length];
