@@ -89,7 +89,7 @@ struct Stanza_Walk {
             Ifupdown_Line parsed = get_Ifupdown_Line(line, interface_name);
             std::string pattern = parsed.argument;
             if (!pattern.empty() && pattern[0] != '/')
-                pattern = directory + "/" + pattern;
+                pattern = (fs::path(directory) / pattern).string();
             if (parsed.kind == Ifupdown_Line::KIND::INET_STANZA) {
                 files.push_back(path);
             } else if (parsed.kind == Ifupdown_Line::KIND::SOURCE) {
@@ -113,7 +113,7 @@ struct Stanza_Walk {
                 names.push_back(it->path().filename().string());
         std::sort(names.begin(), names.end());
         for (const std::string& name : names)
-            read(directory + "/" + name, depth);
+            read((fs::path(directory) / name).string(), depth);
     }
 };
 

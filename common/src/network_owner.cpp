@@ -428,6 +428,7 @@ Network::Owner Network::get_Owner()
         return owner;
     }
     std::vector<Owner_Candidate> candidates;
+    candidates.reserve(found.size());
     for (const Owner& o : found)
         candidates.push_back(
             {o.manager, o.file,
