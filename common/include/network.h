@@ -226,8 +226,6 @@ struct Ifupdown_Line {
     std::string argument; // the path pattern of a source line
 };
 Ifupdown_Line get_Ifupdown_Line(const std::string& line, const std::string& interface_name);
-// Whether run-parts, and so "source-directory", reads a file of this name.
-bool get_Run_Parts_Name(const std::string& name);
 // Every file under `root` ("" for the host) holding an "iface <name> inet"
 // stanza that ifupdown reads, once per stanza, in ifupdown's reading order:
 // /etc/network/interfaces and what its source and source-directory lines name.

@@ -69,6 +69,14 @@ std::vector<std::string> get_Glob_Paths(const std::string& root, const std::stri
     return paths;
 }
 
+// Whether run-parts, and so "source-directory", reads a file of this name.
+bool get_Run_Parts_Name(const std::string& name)
+{
+    return !name.empty() &&
+           name.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_-") ==
+               std::string::npos;
+}
+
 struct Stanza_Walk {
     std::string root;
     std::string interface_name;
@@ -135,13 +143,6 @@ Ifupdown_Line get_Ifupdown_Line(const std::string& line, const std::string& inte
         parsed.argument = line.substr(start, line.find_last_not_of(" \t\r") - start + 1);
     }
     return parsed;
-}
-
-bool get_Run_Parts_Name(const std::string& name)
-{
-    return !name.empty() &&
-           name.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_-") ==
-               std::string::npos;
 }
 
 std::vector<std::string> get_ifupdown_Stanza_Files(const std::string& root, const std::string& interface_name)
