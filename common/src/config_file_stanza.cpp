@@ -18,7 +18,7 @@ const char* const stanza_words[] = {"iface",  "auto",         "mapping",   "sour
 
 struct Line {
     std::string text; // without its line end
-    std::string end;  // "\n", "\r\n" or "" for a last line without one
+    std::string end;  // "\n", "\r\n", or "" or "\r" for a last line without one
 };
 
 std::vector<Line> get_Lines(const std::string& content)
@@ -36,9 +36,10 @@ std::vector<Line> get_Lines(const std::string& content)
             line.end = "\n";
             start = newline + 1;
         }
-        if (!line.end.empty() && !line.text.empty() && line.text.back() == '\r') {
+        // A CR before the line end, or ending the file, is no part of the line: ifupdown trims it too.
+        if (!line.text.empty() && line.text.back() == '\r') {
             line.text.pop_back();
-            line.end = "\r\n";
+            line.end = "\r" + line.end;
         }
         lines.push_back(line);
     }
@@ -177,11 +178,12 @@ void set_Added_Option(std::vector<Line>* lines, size_t first, size_t last, const
     std::string indent = default_indent;
     if (after != first)
         indent = previous.text.substr(0, previous.text.find_first_not_of(blanks));
+    // A last line gets its line end, so the added line cannot run on from it.
+    if ((*lines)[after].end.find('\n') == std::string::npos)
+        (*lines)[after].end += "\n";
     Line added;
     added.text = indent + text;
-    added.end = previous.end.empty() ? "\n" : previous.end;
-    if ((*lines)[after].end.empty())
-        (*lines)[after].end = "\n";
+    added.end = (*lines)[after].end;
     lines->insert(lines->begin() + static_cast<std::ptrdiff_t>(after + 1), added);
 }
 
