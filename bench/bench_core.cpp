@@ -47,10 +47,11 @@ BENCHMARK(build_And_Serialise);
 
 void route_Line(benchmark::State& state)
 {
-    const std::string line = "eth0\t00000000\t0101A8C0\t0003\t0\t0\t0\t00000000\t0\t0\t0\n";
+    const std::string table = "eth0\t0001A8C0\t00000000\t0001\t0\t0\t0\t00FFFFFF\t0\t0\t0\n"
+                              "eth0\t00000000\t0101A8C0\t0003\t0\t0\t0\t00000000\t0\t0\t0\n";
     std::string name, gateway;
     for (auto _ : state) {
-        benchmark::DoNotOptimize(get_Route_Table_Line(line, &name, &gateway));
+        benchmark::DoNotOptimize(get_Report_Route(table, "eth0", &name, &gateway));
         benchmark::DoNotOptimize(get_Route_Address_Text(gateway));
     }
 }

@@ -16,10 +16,22 @@ std::string get_Prefix_Subnetmask_Text(unsigned int prefix);
 // An IPv4 address or mask held most significant byte first, as a dotted quad.
 std::string get_Dotted_Quad_Text(uint32_t value);
 
-// One line of /proc/net/route: false for the header and for lines that are
-// neither a default nor a link route; otherwise the interface name (text
-// before the first tab) and the gateway column (between the second and third).
-bool get_Route_Table_Line(const std::string& line, std::string* interface_name, std::string* gateway_hex);
+// One line of /proc/net/route, its columns as the kernel prints them; false
+// for the header and for a line without the eight columns up to Mask.
+struct Route_Line {
+    std::string interface_name;
+    std::string destination; // hex, as the kernel holds it
+    std::string gateway;
+    std::string mask;
+    unsigned long metric = 0;
+};
+bool get_Route_Table_Line(const std::string& line, Route_Line* route);
+
+// The route the report names, from the whole of /proc/net/route: the default
+// route (destination and mask zero; of several the lowest metric) wherever it
+// stands, else the first link route of `managed_interface`; false for neither.
+bool get_Report_Route(const std::string& table, const std::string& managed_interface, std::string* interface_name,
+                      std::string* gateway_hex);
 
 // A route-table address column (little-endian hex) as a dotted quad.
 std::string get_Route_Address_Text(const std::string& hex);

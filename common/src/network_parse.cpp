@@ -4,6 +4,9 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <sstream>
+#include <vector>
+
 namespace {
 
 const size_t max_interface_name_length = 15;
@@ -52,22 +55,55 @@ std::string get_Dotted_Quad_Text(uint32_t value)
            std::to_string((value >> 8) & 0xFF) + "." + std::to_string(value & 0xFF);
 }
 
-bool get_Route_Table_Line(const std::string& line, std::string* interface_name, std::string* gateway_hex)
+bool get_Route_Table_Line(const std::string& line, Route_Line* route)
 {
-    if (line.find("Destination") != std::string::npos || line.find("00000000") == std::string::npos)
+    std::vector<std::string> fields;
+    size_t start = 0;
+    while (start <= line.size()) {
+        size_t tab = line.find('\t', start);
+        std::string field = line.substr(start, tab == std::string::npos ? std::string::npos : tab - start);
+        size_t last = field.find_last_not_of(" \n");
+        fields.push_back(last == std::string::npos ? "" : field.substr(0, last + 1));
+        if (tab == std::string::npos)
+            break;
+        start = tab + 1;
+    }
+    // Iface, Destination, Gateway, Flags, RefCnt, Use, Metric, Mask, ...
+    if (fields.size() < 8 || fields[0] == "Iface" || fields[0].empty())
         return false;
-    size_t first_tab = line.find('\t');
-    *interface_name = line.substr(0, first_tab);
-    gateway_hex->clear();
-    if (first_tab == std::string::npos)
-        return true;
-    size_t second_tab = line.find('\t', first_tab + 1);
-    if (second_tab == std::string::npos)
-        return true;
-    size_t third_tab = line.find('\t', second_tab + 1);
-    *gateway_hex = line.substr(second_tab + 1, third_tab == std::string::npos ? std::string::npos
-                                                                              : third_tab - second_tab - 1);
+    route->interface_name = fields[0];
+    route->destination = fields[1];
+    route->gateway = fields[2];
+    route->mask = fields[7];
+    route->metric = strtoul(fields[6].c_str(), nullptr, 10);
     return true;
+}
+
+bool get_Report_Route(const std::string& table, const std::string& managed_interface, std::string* interface_name,
+                      std::string* gateway_hex)
+{
+    bool found_default = false;
+    bool found_link = false;
+    unsigned long metric = 0;
+    std::istringstream in(table);
+    for (std::string line; std::getline(in, line);) {
+        Route_Line route;
+        if (!get_Route_Table_Line(line, &route))
+            continue;
+        bool default_route = route.destination == "00000000" && route.mask == "00000000";
+        if (default_route && (!found_default || route.metric < metric)) {
+            found_default = true;
+            metric = route.metric;
+            *interface_name = route.interface_name;
+            *gateway_hex = route.gateway;
+        } else if (!found_default && !found_link && route.gateway == "00000000" &&
+                   route.interface_name == managed_interface) {
+            found_link = true;
+            *interface_name = route.interface_name;
+            *gateway_hex = route.gateway;
+        }
+    }
+    return found_default || found_link;
 }
 
 std::string get_Route_Address_Text(const std::string& hex)

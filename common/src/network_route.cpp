@@ -14,7 +14,6 @@
 #include "log.h"
 #include "network.h"
 #include "network_parse.h"
-#include "text_lines.h"
 
 namespace {
 
@@ -67,11 +66,7 @@ void Network::update_Default_IP_Info()
     if (!get_Table_Text(route_table_path, max_table_bytes, &table))
         return;
     std::string interface_name, gateway_hex;
-    bool found = false;
-    Text_Lines lines(table);
-    for (std::string line; !found && lines.get_Next_Line(&line);)
-        found = get_Route_Table_Line(line, &interface_name, &gateway_hex);
-    if (found) {
+    if (get_Report_Route(table, config.target_interface, &interface_name, &gateway_hex)) {
         gateway = get_Route_Address_Text(gateway_hex);
         Descriptor sock(get_Interface_Socket());
         struct ifreq record = make_Interface_Request(interface_name);

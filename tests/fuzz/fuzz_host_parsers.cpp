@@ -17,7 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     Fuzz_Input in(data, size);
     std::string text = in.get_Rest();
     std::string a, b;
-    if (get_Route_Table_Line(text, &a, &b))
+    if (get_Report_Route(text, "eth0", &a, &b))
         get_Route_Address_Text(b);
     get_Route_Address_Text(text);
     System_Info::get_Disk_Line(text.c_str(), &a, &b);

@@ -48,6 +48,18 @@ TEST(DefaultRoute, LinkRouteFirstGivesItsAddressAndNoGateway)
     EXPECT_EQ("0.0.0.0", live.ip4_gateway);
 }
 
+TEST(DefaultRoute, BridgeBeforeEth0IsNotTheHostsAddress)
+{
+    // A link route of a bridge stands first in the table; the default route comes later.
+    ASSERT_EQ(0, run_Shell("ip link add br-test type bridge && ip link set br-test up && "
+                           "ip addr add 172.17.0.1/16 dev br-test && ip addr add 192.168.1.10/24 dev eth0"));
+    EXPECT_EQ("192.168.1.10", refresh().ip4_address);
+    ASSERT_EQ(0, run_Shell("ip link set eth0 down"));
+    EXPECT_EQ("0.0.0.0", refresh().ip4_address);
+    ASSERT_EQ(0, run_Shell("ip link set eth0 up && ip route add default via 192.168.1.1"));
+    EXPECT_EQ("192.168.1.1", refresh().ip4_gateway);
+}
+
 TEST(DefaultRoute, NoRouteGivesPlaceholdersOnce)
 {
     Network::Config live = refresh();

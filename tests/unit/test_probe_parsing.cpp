@@ -125,29 +125,45 @@ TEST(LineEndCut, CutsAtReturnThenNewline)
     }
 }
 
-TEST(RouteTableLine, DefaultAndLinkRoutes)
+const char* const header = "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n";
+
+std::string route(const char* iface, const char* destination, const char* gateway, const char* metric,
+                  const char* mask)
 {
+    return std::string(iface) + "\t" + destination + "\t" + gateway + "\t0003\t0\t0\t" + metric + "\t" + mask +
+           "\t0\t0\t0                                                                   \n";
+}
+
+TEST(RouteTable, TheReportNamesTheDefaultRouteElseEth0sLinkRoute)
+{
+    const std::string docker_link = route("docker0", "000011AC", "00000000", "0", "0000FFFF");
+    const std::string eth0_link = route("eth0", "0001A8C0", "00000000", "100", "00FFFFFF");
+    const std::string eth0_default = route("eth0", "00000000", "0101A8C0", "100", "00000000");
     const struct {
-        const char* line;
-        bool route;
+        const char* name;
+        std::string table;
+        bool found;
         const char* interface_name;
         const char* gateway;
-    } cases[] = {
-        {"Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n", false, "",
+    } rows[] = {
+        {"default_after_a_bridge", header + docker_link + eth0_link + eth0_default, true, "eth0", "0101A8C0"},
+        // No default route yet: a bridge's link route is not the host's address.
+        {"bridge_then_eth0_link", header + docker_link + eth0_link, true, "eth0", "00000000"},
+        {"bridge_only", header + docker_link, false, "", ""},
+        {"lowest_metric_default",
+         header + route("wlan0", "00000000", "0102A8C0", "600", "00000000") + eth0_default, true, "eth0",
+         "0101A8C0"},
+        // A route to 0.0.0.0 with a mask is no default route.
+        {"zero_destination_with_mask", header + route("tun0", "00000000", "0A00000A", "0", "000000FF"), false, "",
          ""},
-        {"eth0\t00000000\t0101A8C0\t0003\t0\t0\t0\t00000000\t0\t0\t0\n", true, "eth0", "0101A8C0"},
-        {"eth0\t0001A8C0\t00000000\t0001\t0\t0\t0\t00FFFFFF\t0\t0\t0\n", true, "eth0", "00000000"},
-        {"enp1s0\t0000FEA9\t0A00000A\t0001\t0\t0\t1000\t0000FFFF\t0\t0\t0\n", false, "", ""},
-        {"eth1\t00000000", true, "eth1", ""},
-        {"00000000", true, "00000000", ""},
+        {"short_line", header + "eth0\t00000000\t0101A8C0\n", false, "", ""},
+        {"empty", "", false, "", ""},
     };
-    for (const auto& c : cases) {
-        std::string name = "-", gateway = "-";
-        EXPECT_EQ(c.route, get_Route_Table_Line(c.line, &name, &gateway)) << c.line;
-        if (c.route) {
-            EXPECT_EQ(c.interface_name, name);
-            EXPECT_EQ(c.gateway, gateway);
-        }
+    for (const auto& row : rows) {
+        std::string name, gateway;
+        EXPECT_EQ(row.found, get_Report_Route(row.table, "eth0", &name, &gateway)) << row.name;
+        EXPECT_EQ(row.interface_name, name) << row.name;
+        EXPECT_EQ(row.gateway, gateway) << row.name;
     }
 }
 
