@@ -125,7 +125,7 @@ TEST(LineEndCut, CutsAtReturnThenNewline)
     }
 }
 
-const char* const header = "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n";
+const std::string header = "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n";
 
 std::string route(const char* iface, const char* destination, const char* gateway, const char* metric,
                   const char* mask)
