@@ -164,8 +164,11 @@ private:
     static Nm_Choice get_Network_Manager_Profile(const Interface_Facts& facts);
     // One setting read with an owner already looked up.
     static uint8_t get_Config(CONFIG_TYPE type, const Owner& owner, char* buffer, unsigned int buffer_length);
-    // The live gateway as a read falls back to it: empty when there is none.
+    // The live values as a read falls back to them: empty for the refresh's
+    // placeholders (no address, or no gateway), so an incomplete record is refused.
     static std::string get_Live_Gateway();
+    static std::string get_Live_Address();
+    static std::string get_Live_Subnetmask();
 
     static bool get_File_Readable(const std::string& path, char* buffer, unsigned int buffer_length);
 

@@ -41,6 +41,17 @@ std::string Network::get_Live_Gateway()
     return get_Gateway_None(default_network_info.ip4_gateway) ? "" : default_network_info.ip4_gateway;
 }
 
+// Without a live address the mask beside it is the refresh's placeholder, not a setting.
+std::string Network::get_Live_Address()
+{
+    return get_Gateway_None(default_network_info.ip4_address) ? "" : default_network_info.ip4_address;
+}
+
+std::string Network::get_Live_Subnetmask()
+{
+    return get_Live_Address().empty() ? "" : default_network_info.ip4_subnetmask;
+}
+
 // A manager's file counts as present when the daemon may read it.
 bool Network::get_File_Readable(const std::string& path, char* buffer, unsigned int buffer_length)
 {

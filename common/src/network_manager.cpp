@@ -105,12 +105,12 @@ uint8_t Network::get_Network_Manager_Config(CONFIG_TYPE type, const Owner& owner
     case CONFIG_TYPE::IP_ADDRESS:
         read = get_Nmcli_Address(answer, &text);
         if (read == Nmcli_Read::FALLBACK)
-            text = default_network_info.ip4_address;
+            text = get_Live_Address();
         break;
     case CONFIG_TYPE::SUBNETMASK: {
         unsigned int prefix = 0;
         read = get_Nmcli_Prefix(answer, &prefix);
-        text = read == Nmcli_Read::FALLBACK ? default_network_info.ip4_subnetmask
+        text = read == Nmcli_Read::FALLBACK ? get_Live_Subnetmask()
                                             : get_Prefix_Subnetmask_Text(prefix);
         break;
     }

@@ -263,7 +263,7 @@ uint8_t Network::get_netplan_Config(CONFIG_TYPE type, const Owner& owner, char* 
             case CONFIG_TYPE::IP_ADDRESS: {
                 std::string found = get_IPv4_Entry(entry, ipv4_regex);
                 set_Fixed_Length_Copy(buffer, buffer_length,
-                                      found.empty() ? default_network_info.ip4_address
+                                      found.empty() ? get_Live_Address()
                                                     : found.substr(0, found.find('/')));
                 return 0;
             }
@@ -276,7 +276,7 @@ uint8_t Network::get_netplan_Config(CONFIG_TYPE type, const Owner& owner, char* 
                 // An IPv4 entry without a prefix tells nothing about the mask.
                 std::string found = get_IPv4_Entry(entry, ipv4_regex);
                 if (found.empty() || found.find('/') == std::string::npos)
-                    set_Fixed_Length_Copy(buffer, buffer_length, default_network_info.ip4_subnetmask);
+                    set_Fixed_Length_Copy(buffer, buffer_length, get_Live_Subnetmask());
                 else
                     set_Fixed_Length_Copy(buffer, buffer_length,
                                           get_Prefix_Subnetmask_Text(get_Prefix_Length(found)));

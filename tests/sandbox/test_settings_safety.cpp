@@ -212,6 +212,24 @@ INSTANTIATE_TEST_SUITE_P(
             "flow not found"}),
     [](const ::testing::TestParamInfo<Refusal>& info) { return std::string(info.param.name); });
 
+// Without a live address the refresh holds placeholders (mask 255.255.255.255):
+// they are no settings, so static with an address alone stays incomplete.
+TEST_F(Safety, PlaceholdersOfTheRefreshAreNoSettings)
+{
+    write_File(netplan_file, default_document);
+    Network::update_Default_IP_Info();
+    ASSERT_EQ("255.255.255.255", Access::live().ip4_subnetmask);
+    Network::set_Interface_Name("eth0");
+    EXPECT_EQ("", read_Setting(Type::SUBNETMASK));
+    EXPECT_EQ("", read_Setting(Type::IP_ADDRESS));
+    EXPECT_EQ(0, Network::set_Config(Type::MODE, "\x01"));
+    EXPECT_EQ(0, Network::set_Config(Type::IP_ADDRESS, "10.0.0.5"));
+    Log_Capture log;
+    EXPECT_FALSE(Network::set_Config_Apply());
+    EXPECT_NE(std::string::npos, log.text().find("static settings need a subnet mask")) << log.text();
+    EXPECT_EQ(default_document, read_File(netplan_file));
+}
+
 TEST_F(Safety, NetworkManagerStaticWithoutGatewayClearsTheProfilesGateway)
 {
     write_File(keyfile, "[connection]\ntype=ethernet\ninterface-name=eth0\n\n[ipv4]\nmethod=auto\n");
