@@ -309,9 +309,7 @@ uint8_t I2C_BMC_Packet_Hander(BMC::Packet* packet)
         LOG_DEBUG("HOSTNAME=%s ", shown.c_str());
         std::vector<char> hostname(text.begin(), text.end());
         hostname.push_back('\0');
-        set_Config_Hostname(hostname.data());
-        // The hostname call reports nothing; a name it refuses is one that is not valid.
-        return System_Info::get_Hostname_Valid(hostname.data()) ? 0 : 1;
+        return set_Config_Hostname(hostname.data()) ? 0 : 1;
     }
     default:
         LOG_DEBUG("default=%s ", shown.c_str());

@@ -95,16 +95,18 @@ int get_Config_OS_Info(char* buffer)
 bool set_Config_Hostname(char* buffer)
 {
     LOG_DEBUG("buffer=%s  ", get_Log_Text(buffer).c_str());
-    if (strncmp(buffer, hostname, sizeof(hostname)) == 0)
-        return false;
     // Only a name the host would take is remembered; the setter refuses the rest.
     if (!System_Info::get_Hostname_Valid(buffer)) {
         LOG_ERROR("refused hostname: not a valid host name");
         return false;
     }
-    set_Terminated_Copy(hostname, sizeof(hostname), buffer, strnlen(buffer, sizeof(hostname)));
-    LOG_DEBUG("hostname=%s  ", hostname);
+    if (strncmp(buffer, hostname, sizeof(hostname)) == 0)
+        return true;
+    LOG_DEBUG("hostname=%s  ", get_Log_Text(buffer).c_str());
     LOG_DEBUG("buffer_command=%s  ", System_Info::get_Hostname_Command(buffer).c_str());
-    System_Info::set_Hostname(buffer);
-    return false;
+    // A name the host did not take is not remembered: asking again retries it.
+    if (!System_Info::update_Hostname(buffer))
+        return false;
+    set_Terminated_Copy(hostname, sizeof(hostname), buffer, strnlen(buffer, sizeof(hostname)));
+    return true;
 }

@@ -16,7 +16,9 @@ int get_Config_Version(char* buffer);      // "v1.0.3": 7 bytes, returns 6
 int get_Config_OS_Info(char* buffer);
 
 // Applies a hostname asked for by the BMC through hostnamectl, once per
-// distinct name. A name that is not a valid host name is refused. Always false.
+// distinct name the host took. True when the host has the name; false for a
+// name that is not a valid host name, or when hostnamectl failed (the name is
+// then not remembered, so asking again retries).
 bool set_Config_Hostname(char* buffer);
 
 // A record in an EEPROM window image: the byte at `address` must be

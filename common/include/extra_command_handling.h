@@ -21,6 +21,12 @@ enum Systemd_Command : int {
 // command is never examined.
 int8_t set_Command(const char* cmd, char* result, int length);
 
+// Runs a command that changes the host (one simple command) through the shell, in a process group
+// of its own (Ctrl-C at the operator's terminal does not reach it), and waits
+// for its end. True when it exited 0; otherwise false with `failure` naming
+// the command, its exit status or signal, and the first line of its error output.
+bool set_Change_Command(const char* cmd, std::string* failure);
+
 // How long a command that only reads the host may take.
 const unsigned int probe_timeout_seconds = 10;
 

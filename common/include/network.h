@@ -159,7 +159,14 @@ private:
     // netplan's verdict on `text` as the new `file`, read with every other
     // netplan file of the host; false with netplan's first error line.
     static bool get_netplan_Accepted(const std::string& file, const std::string& text, std::string* error);
-    static void update_Network_Manager_Config(const Owner& owner);
+    // The profile's "ipv4.method,ipv4.addresses" answer, which a change keeps addresses from.
+    static std::string get_Network_Manager_Current(const Owner& owner);
+    // The apply behind set_Config_Apply, which then forgets the change.
+    static bool get_Config_Applied();
+    // The static record the stanza holds, as an apply checks it.
+    static Config get_ifupdown_Record(const std::string& path);
+    // Puts the stanza back as it was before the first value of this change.
+    static void set_Stanza_Restored();
     // The profile NetworkManager uses or would use for the interface, from nmcli.
     static Nm_Choice get_Network_Manager_Profile(const Interface_Facts& facts);
     // One setting read with an owner already looked up.
@@ -172,6 +179,12 @@ private:
 
     static bool get_File_Readable(const std::string& path, char* buffer, unsigned int buffer_length);
 
+    // The stanza file as it was before the first value of the change in progress.
+    struct Stanza_Copy {
+        std::string path; // empty when no value was written yet
+        std::string text;
+    };
+    static Stanza_Copy stanza_before;
     static Config default_network_info;
     static bool default_network_info_update_flag;
     static Config config;

@@ -52,6 +52,18 @@ bool get_Gateway_None(const std::string& gateway);
 std::string get_Static_Record_Missing(const std::string& address, const std::string& mask,
                                       const std::string& gateway);
 
+// Why an address can be no host's, gateway's or DNS server's: "" for a
+// unicast address; otherwise the rule it breaks (0.0.0.0, loopback,
+// multicast, 240.0.0.0/4), named for the log.
+std::string get_Unicast_Refusal(const std::string& address);
+
+// Why a complete static record (as get_Static_Record_Missing passes it) would
+// cut the host off: the address is its subnet's network or broadcast address
+// (prefixes up to 30), or the gateway is the host's own address or outside the
+// subnet (so inside no /32); "" when none applies.
+std::string get_Static_Record_Fault(const std::string& address, const std::string& mask,
+                                    const std::string& gateway);
+
 // How one "nmcli -t -f FIELD con show IFACE" answer ("FIELD:value\n") reads.
 enum class Nmcli_Read {
     VALUE,     // the text (or number) was found

@@ -13,6 +13,10 @@ public:
     static const std::string get_Hostname();
     // Runs the hostname command for a valid name; refuses any other.
     static void set_Hostname(std::string value);
+    // The same, telling whether the host took the name: false, with one ERROR
+    // line, for a name that is not valid (the name lands in a root shell
+    // command line) or a hostname command that failed.
+    static bool update_Hostname(const std::string& value);
     // The shell command that sets the host name to `name`, checked or not.
     static std::string get_Hostname_Command(const char* name);
     // Disks as "name|name" and "size|size", appended after what the caller

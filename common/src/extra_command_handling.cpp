@@ -126,7 +126,88 @@ int run_Probe(const char* cmd, unsigned int timeout_seconds, std::string* output
     return 0;
 }
 
+// The first line of a failed command's error output, without its line end.
+std::string get_First_Line(const std::string& text)
+{
+    size_t start = text.find_first_not_of("\r\n");
+    if (start == std::string::npos)
+        return "";
+    return text.substr(start, text.find_first_of("\r\n", start) - start);
+}
+
 } // namespace
+
+bool set_Change_Command(const char* cmd, std::string* failure)
+{
+    // The shell becomes the command, so its status (or signal) is the command's own.
+    const std::string line = std::string("exec ") + cmd;
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) {
+        *failure = "\"" + get_Log_Text(cmd) + "\" could not be started: " + strerror(errno);
+        return false;
+    }
+    Descriptor reader(fds[0]);
+    Descriptor writer(fds[1]);
+    pid_t pid = fork();
+    if (pid < 0) {
+        *failure = "\"" + get_Log_Text(cmd) + "\" could not be started: " + strerror(errno);
+        return false;
+    }
+    if (pid == 0) {
+        // A group of its own: Ctrl-C at the operator's terminal does not cut a change in half.
+        setpgid(0, 0);
+        int null = open("/dev/null", O_RDWR | O_CLOEXEC);
+        if (null >= 0) {
+            dup2(null, STDIN_FILENO);
+            dup2(null, STDOUT_FILENO);
+        }
+        dup2(fds[1], STDERR_FILENO);
+        execl("/bin/sh", "sh", "-c", line.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    setpgid(pid, pid);
+    writer.release();
+    std::string errors;
+    int status = 0;
+    bool exited = false;
+    long deadline = 0;
+    for (;;) {
+        if (!exited && waitpid(pid, &status, WNOHANG) == pid) {
+            exited = true;
+            deadline = get_Now_Ms() + after_exit_grace_ms;
+        }
+        // A child the command left behind may hold the error output: it is not waited for.
+        long left = exited ? deadline - get_Now_Ms() : 50L;
+        if (exited && left <= 0)
+            break;
+        struct pollfd wait = {reader.get(), POLLIN, 0};
+        int ready = poll(&wait, 1, static_cast<int>(left));
+        if (ready <= 0)
+            continue;
+        char chunk[4096];
+        ssize_t n = read(reader.get(), chunk, sizeof(chunk));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (exited)
+                break;
+            // The output is closed: only the end of the shell is left to wait for.
+            while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+            }
+            exited = true;
+            break;
+        }
+        if (errors.size() < max_probe_output)
+            errors.append(chunk, static_cast<size_t>(n));
+    }
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        return true;
+    std::string how = WIFEXITED(status) ? "exited with status " + std::to_string(WEXITSTATUS(status))
+                                        : "was killed by signal " + std::to_string(WTERMSIG(status));
+    std::string line = get_Log_Text(get_First_Line(errors));
+    *failure = "\"" + get_Log_Text(cmd) + "\" " + how + (line.empty() ? "" : ": " + line);
+    return false;
+}
 
 int8_t set_Command(const char* cmd, char* result, int length)
 {

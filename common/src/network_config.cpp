@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "extra_command_handling.h"
+#include "file_replace.h"
 #include "log.h"
 #include "network.h"
 
@@ -14,22 +15,37 @@ const uint8_t max_config_type = static_cast<uint8_t>(Network::CONFIG_TYPE::DNS2)
 
 const char* const config_type_name[] = {"MODE", "IP_ADDRESS", "GATEWAY", "SUBNETMASK", "DNS1", "DNS2"};
 
-// A value must be plain before it reaches a stanza file, netplan or nmcli: a
-// line break in a stanza value would add lines that run as root.
-bool get_Value_Acceptable(Network::CONFIG_TYPE type, const std::string& value)
+// Why a value is refused when it is staged ("" when it is not). It must be
+// plain before it reaches a stanza file, netplan or nmcli (a line break in a
+// stanza value would add lines that run as root), and an address must be one
+// a host can use; an empty or 0.0.0.0 gateway or DNS server means none.
+std::string get_Value_Refusal(Network::CONFIG_TYPE type, const std::string& value)
 {
+    const char* const not_plain = "not a plain IPv4 value";
     switch (type) {
     case Network::CONFIG_TYPE::MODE:
-        return true;
+        return "";
     case Network::CONFIG_TYPE::IP_ADDRESS:
-    case Network::CONFIG_TYPE::GATEWAY:
-        return get_IPv4_Address_Valid(value);
+        return get_IPv4_Address_Valid(value) ? get_Unicast_Refusal(value) : not_plain;
     case Network::CONFIG_TYPE::SUBNETMASK:
-        return get_Subnetmask_Valid(value);
+        return get_Subnetmask_Valid(value) ? "" : not_plain;
+    case Network::CONFIG_TYPE::GATEWAY:
     case Network::CONFIG_TYPE::DNS1:
     case Network::CONFIG_TYPE::DNS2:
-        return value.empty() || get_IPv4_Address_Valid(value);
+        if (value.empty() || value == "0.0.0.0")
+            return "";
+        return get_IPv4_Address_Valid(value) ? get_Unicast_Refusal(value) : not_plain;
     }
+    return not_plain;
+}
+
+// Runs one command of an apply; a failure is the one ERROR line of the apply.
+bool get_Apply_Done(const std::string& command)
+{
+    std::string failure;
+    if (set_Change_Command(command.c_str(), &failure))
+        return true;
+    LOG_ERROR_AS("set_Config_Apply", "the apply did not take effect: %s", failure.c_str());
     return false;
 }
 
@@ -127,8 +143,11 @@ uint8_t Network::set_Config(CONFIG_TYPE type, const char* str)
 {
     if (static_cast<uint8_t>(type) > max_config_type || str == nullptr)
         return 1;
-    if (!get_Value_Acceptable(type, str)) {
-        LOG_ERROR("refused %s: not a plain IPv4 value", config_type_name[static_cast<uint8_t>(type)]);
+    std::string refusal = get_Value_Refusal(type, str);
+    if (!refusal.empty()) {
+        LOG_ERROR("refused %s: %s", config_type_name[static_cast<uint8_t>(type)], get_Log_Text(refusal).c_str());
+        // A refused value ends the change: what it wrote to the stanza is put back.
+        set_Stanza_Restored();
         return 1;
     }
     if (!get_Interface_Exist()) {
@@ -146,6 +165,11 @@ uint8_t Network::set_Config(CONFIG_TYPE type, const char* str)
     }
     switch (owner.manager) {
     case MANAGER_TYPE::IFUPDOWN:
+        if (stanza_before.path.empty()) {
+            stanza_before.path = owner.file;
+            if (!get_File_Content(owner.file, &stanza_before.text))
+                stanza_before.path.clear();
+        }
         return set_ifupdown_Config(type, owner.file.c_str(), str);
     case MANAGER_TYPE::NETPLAN:
     case MANAGER_TYPE::NETWORK_MANAGER:
@@ -159,8 +183,16 @@ uint8_t Network::set_Config(CONFIG_TYPE type, const char* str)
 
 bool Network::set_Config_Apply()
 {
+    bool applied = get_Config_Applied();
+    // The next value starts a new change.
+    stanza_before = Stanza_Copy();
+    return applied;
+}
+
+bool Network::get_Config_Applied()
+{
     if (!get_Interface_Exist()) {
-        LOG_ERROR("refused to apply: %s does not exist", get_Log_Text(config.target_interface).c_str());
+        LOG_ERROR_AS("set_Config_Apply", "refused to apply: %s does not exist", get_Log_Text(config.target_interface).c_str());
         return false;
     }
     if (!update_Owner_Files())
@@ -168,36 +200,43 @@ bool Network::set_Config_Apply()
     Owner owner = get_Owner();
     MANAGER_TYPE manager = owner.manager;
     if (!owner.error.empty() && manager != MANAGER_TYPE::NETPLAN) {
-        LOG_ERROR("refused to apply: %s", get_Log_Text(owner.error).c_str());
+        LOG_ERROR_AS("set_Config_Apply", "refused to apply: %s", get_Log_Text(owner.error).c_str());
         return false;
     }
-    // A static record that names no usable address would take the host off
-    // the network: nothing is written and nothing applied.
-    if ((manager == MANAGER_TYPE::NETPLAN || manager == MANAGER_TYPE::NETWORK_MANAGER) && !config.ip4_dhcp) {
+    // A static record that names no usable address, or one that would cut the
+    // host off, is refused: nothing is written and nothing applied.
+    Config record = config;
+    if (manager == MANAGER_TYPE::IFUPDOWN)
+        record = get_ifupdown_Record(owner.file);
+    if (manager != MANAGER_TYPE::UNKNOWN && !record.ip4_dhcp) {
         std::string missing =
-            get_Static_Record_Missing(config.ip4_address, config.ip4_subnetmask, config.ip4_gateway);
-        if (!missing.empty()) {
-            LOG_ERROR("refused to apply: static settings need %s", missing.c_str());
+            get_Static_Record_Missing(record.ip4_address, record.ip4_subnetmask, record.ip4_gateway);
+        std::string fault = missing.empty()
+                                ? get_Static_Record_Fault(record.ip4_address, record.ip4_subnetmask,
+                                                          record.ip4_gateway)
+                                : "";
+        if (!missing.empty() || !fault.empty()) {
+            if (!missing.empty())
+                LOG_ERROR_AS("set_Config_Apply", "refused to apply: static settings need %s", missing.c_str());
+            else
+                LOG_ERROR_AS("set_Config_Apply", "refused to apply: %s", fault.c_str());
+            set_Stanza_Restored();
             return false;
         }
     }
     switch (manager) {
     case MANAGER_TYPE::IFUPDOWN:
-        set_Command("systemctl restart networking.service", nullptr, 0);
-        return true;
+        return get_Apply_Done("systemctl restart networking.service");
     case MANAGER_TYPE::NETPLAN:
-        if (!update_netplan_Config())
-            return false;
-        set_Command("netplan apply", nullptr, 0);
-        return true;
+        return update_netplan_Config() && get_Apply_Done("netplan apply");
     case MANAGER_TYPE::NETWORK_MANAGER: {
-        update_Network_Manager_Config(owner);
         // Reapply only takes the active profile; an inactive one is brought up on the interface.
         std::string apply = owner.active ? "nmcli device reapply " + get_Shell_Word(config.target_interface)
                                          : "nmcli con up uuid " + get_Shell_Word(owner.entry) + " ifname " +
                                                get_Shell_Word(config.target_interface);
-        set_Command(apply.c_str(), nullptr, 0);
-        return true;
+        return get_Apply_Done(get_Network_Manager_Modify_Command(config, owner.entry,
+                                                                 get_Network_Manager_Current(owner))) &&
+               get_Apply_Done(apply);
     }
     case MANAGER_TYPE::UNKNOWN:
         break;

@@ -61,7 +61,11 @@ bool Network::init_Network_Manager_Config()
         return false;
     }
     LOG_INFO("Generated: %s", path.c_str());
-    set_Command("nmcli con reload", nullptr, 0);
+    std::string failure;
+    if (!set_Change_Command("nmcli con reload", &failure)) {
+        LOG_ERROR("NetworkManager did not load %s: %s", path.c_str(), failure.c_str());
+        return false;
+    }
     LOG_INFO("Config Reloaded");
     return true;
 }

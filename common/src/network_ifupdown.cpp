@@ -261,3 +261,30 @@ uint8_t Network::set_ifupdown_Config(CONFIG_TYPE type, const char* path, const c
     }
     return 0;
 }
+
+Network::Config Network::get_ifupdown_Record(const std::string& path)
+{
+    Config record;
+    std::string content;
+    if (!get_File_Content(path, &content))
+        return record;
+    record.ip4_dhcp = get_ifupdown_Setting(content, config.target_interface, CONFIG_TYPE::MODE) == "0";
+    record.ip4_address = get_ifupdown_Setting(content, config.target_interface, CONFIG_TYPE::IP_ADDRESS);
+    record.ip4_subnetmask = get_ifupdown_Setting(content, config.target_interface, CONFIG_TYPE::SUBNETMASK);
+    record.ip4_gateway = get_ifupdown_Setting(content, config.target_interface, CONFIG_TYPE::GATEWAY);
+    return record;
+}
+
+void Network::set_Stanza_Restored()
+{
+    Stanza_Copy before = stanza_before;
+    stanza_before = Stanza_Copy();
+    std::string now;
+    if (before.path.empty() || (get_File_Content(before.path, &now) && now == before.text))
+        return;
+    int rc = set_File_Replace(before.path, before.text, stanza_file_mode);
+    if (rc != 0)
+        LOG_ERROR("cannot put %s back as it was: %s", before.path.c_str(), strerror(rc));
+    else
+        LOG_INFO("Restored %s as it was before this change", before.path.c_str());
+}

@@ -133,12 +133,11 @@ uint8_t Network::get_Network_Manager_Config(CONFIG_TYPE type, const Owner& owner
     return 0;
 }
 
-void Network::update_Network_Manager_Config(const Owner& owner)
+std::string Network::get_Network_Manager_Current(const Owner& owner)
 {
     std::string current;
     get_Probe_Output(
         ("nmcli -t -f ipv4.method,ipv4.addresses con show uuid " + get_Shell_Word(owner.entry)).c_str(),
         &current);
-    std::string command = get_Network_Manager_Modify_Command(config, owner.entry, current);
-    set_Command(command.c_str(), nullptr, 0);
+    return current;
 }

@@ -176,6 +176,61 @@ std::string get_Static_Record_Missing(const std::string& address, const std::str
     return missing;
 }
 
+namespace {
+
+// A valid dotted quad as a number, most significant byte first.
+uint32_t get_Address_Value(const std::string& text)
+{
+    uint32_t value = 0;
+    size_t start = 0;
+    for (int part = 0; part < 4; ++part) {
+        size_t end = text.find('.', start);
+        value = (value << 8) | static_cast<uint32_t>(std::stoi(text.substr(start, end - start)));
+        start = end + 1;
+    }
+    return value;
+}
+
+} // namespace
+
+std::string get_Unicast_Refusal(const std::string& address)
+{
+    if (!get_IPv4_Address_Valid(address))
+        return address + " is not an IPv4 address";
+    uint32_t value = get_Address_Value(address);
+    if (value == 0)
+        return "0.0.0.0 is no host's address";
+    if ((value >> 24) == 127)
+        return address + " is a loopback address (127.0.0.0/8)";
+    if ((value >> 28) == 0xE)
+        return address + " is a multicast address (224.0.0.0/4)";
+    if ((value >> 28) == 0xF)
+        return address + " is a reserved address (240.0.0.0/4)";
+    return "";
+}
+
+std::string get_Static_Record_Fault(const std::string& address, const std::string& mask,
+                                    const std::string& gateway)
+{
+    uint32_t host = get_Address_Value(address);
+    unsigned int prefix = get_Subnetmask_Bit_Count(mask.c_str());
+    uint32_t net_mask = prefix == 0 ? 0 : ~((prefix >= 32 ? 0u : 1u << (32 - prefix)) - 1u);
+    std::string subnet = address + "/" + std::to_string(prefix);
+    // A /31 or /32 has no network or broadcast address: both ends are hosts.
+    if (prefix <= 30 && (host & ~net_mask) == 0)
+        return address + " is the network address of " + subnet;
+    if (prefix <= 30 && (host & ~net_mask) == ~net_mask)
+        return address + " is the broadcast address of " + subnet;
+    if (get_Gateway_None(gateway))
+        return "";
+    uint32_t via = get_Address_Value(gateway);
+    if (via == host)
+        return "gateway " + gateway + " is the host's own address";
+    if ((via & net_mask) != (host & net_mask))
+        return "gateway " + gateway + " is outside " + subnet + ": the kernel would refuse the route";
+    return "";
+}
+
 bool get_Nmcli_Method_Auto(const std::string& answer)
 {
     return answer.find(":auto") != std::string::npos;

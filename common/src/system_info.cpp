@@ -62,13 +62,21 @@ const std::string System_Info::get_Hostname()
 // cppcheck-suppress passedByValue
 void System_Info::set_Hostname(std::string value) // NOLINT(performance-unnecessary-value-param)
 {
-    // The name lands in a root shell command line: refuse anything but a host name.
+    update_Hostname(value);
+}
+
+bool System_Info::update_Hostname(const std::string& value)
+{
     if (!get_Hostname_Valid(value.c_str())) {
         LOG_ERROR("refused hostname: not a valid host name");
-        return;
+        return false;
     }
-    if (set_Command(get_Hostname_Command(value.c_str()).c_str(), nullptr, 0) != 0)
-        LOG_ERROR("set_Command() Error");
+    std::string failure;
+    if (!set_Change_Command(get_Hostname_Command(value.c_str()).c_str(), &failure)) {
+        LOG_ERROR("the hostname was not set: %s", failure.c_str());
+        return false;
+    }
+    return true;
 }
 
 std::string System_Info::get_Hostname_Command(const char* name)

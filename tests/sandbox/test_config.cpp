@@ -196,10 +196,10 @@ TEST_F(Hostname, EachDistinctNameRunsHostnamectlOnce)
 {
     EXPECT_FALSE(request(""));
     EXPECT_TRUE(get_Tool_Calls().empty());
-    EXPECT_FALSE(request("node-a"));
-    EXPECT_FALSE(request("node-a"));
-    EXPECT_FALSE(request("node-b"));
-    EXPECT_FALSE(request("node-a"));
+    EXPECT_TRUE(request("node-a"));
+    EXPECT_TRUE(request("node-a"));
+    EXPECT_TRUE(request("node-b"));
+    EXPECT_TRUE(request("node-a"));
     EXPECT_EQ((std::vector<std::string>{"hostnamectl set-hostname node-a", "hostnamectl set-hostname node-b",
                                         "hostnamectl set-hostname node-a"}),
               get_Tool_Calls());
@@ -224,8 +224,21 @@ TEST_F(Hostname, UnsafeNamesAreRefusedAndNotRemembered)
             "\033[31m[ERROR]\t[Config] set_Config_Hostname: refused hostname: not a valid host name\033[0m\n";
     EXPECT_EQ(expected, read_File(log));
     // A refused name is not remembered: a valid one after it still runs.
-    EXPECT_FALSE(request("node-c"));
+    EXPECT_TRUE(request("node-c"));
     EXPECT_EQ(std::vector<std::string>{"hostnamectl set-hostname node-c"}, get_Tool_Calls());
+}
+
+// A name the host did not take is not remembered: asking again runs hostnamectl again.
+TEST_F(Hostname, FailedHostnamectlIsRetried)
+{
+    set_Tool_Answer("hostnamectl", "", "", 1);
+    Log_Capture log;
+    EXPECT_FALSE(request("node-e"));
+    EXPECT_FALSE(request("node-e"));
+    EXPECT_EQ(2u, get_Tool_Calls().size());
+    EXPECT_NE(std::string::npos, log.text().find("the hostname was not set: \"hostnamectl set-hostname node-e\" "
+                                                 "exited with status 1"))
+        << log.text();
 }
 
 TEST_F(Hostname, DebugLinesForARequest)

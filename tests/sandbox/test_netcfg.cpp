@@ -2,6 +2,7 @@
 // prints, what it writes and runs, and its exit status.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -25,6 +26,23 @@ const std::vector<std::string> static_change = {"set",       "--static",      "-
                                                 "--netmask", "255.255.255.0", "--gateway", "192.168.1.1",
                                                 "--dns1",    "9.9.9.9",       "--apply"};
 
+// A host where `manager` ("netplan", "ifupdown" or "nm") owns eth0 (DHCP); its file.
+std::string prepare_Host(const std::string& manager)
+{
+    make_Manager_Directories();
+    std::string file = manager == "ifupdown" ? stanza_file : manager == "nm" ? keyfile : netplan_file;
+    if (manager == "ifupdown")
+        write_File(file, "auto eth0\niface eth0 inet dhcp\n");
+    if (manager == "nm")
+        write_File(file, "[connection]\ntype=ethernet\ninterface-name=eth0\n\n[ipv4]\nmethod=auto\n");
+    if (manager == "netplan")
+        write_File(file, "network:\n  ethernets:\n    eth0:\n      dhcp4: true\n");
+    set_Tool_Answer("systemctl", "is-active NetworkManager", manager == "nm" ? "active\n" : "inactive\n");
+    if (manager == "nm")
+        set_Nmcli_Profile(profile_uuid, file, true);
+    return file;
+}
+
 struct Case {
     const char* name;
     const char* manager; // "netplan", "ifupdown" or "nm"
@@ -39,18 +57,7 @@ class Netcfg : public ::testing::TestWithParam<Case> {};
 TEST_P(Netcfg, GoesThroughTheSettingsHandler)
 {
     const Case& c = GetParam();
-    make_Manager_Directories();
-    std::string manager = c.manager;
-    std::string file = manager == "ifupdown" ? stanza_file : manager == "nm" ? keyfile : netplan_file;
-    if (manager == "ifupdown")
-        write_File(file, "auto eth0\niface eth0 inet dhcp\n");
-    if (manager == "nm")
-        write_File(file, "[connection]\ntype=ethernet\ninterface-name=eth0\n\n[ipv4]\nmethod=auto\n");
-    if (manager == "netplan")
-        write_File(file, "network:\n  ethernets:\n    eth0:\n      dhcp4: true\n");
-    set_Tool_Answer("systemctl", "is-active NetworkManager", manager == "nm" ? "active\n" : "inactive\n");
-    if (manager == "nm")
-        set_Nmcli_Profile(profile_uuid, file, true);
+    std::string file = prepare_Host(c.manager);
     std::string before = read_File(file);
     clear_Tool_Calls();
     Process_Result r = netcfg(c.args);
@@ -109,6 +116,63 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"usage_nothing_to_set", "netplan", {"set"}, 2, {}, ""},
         Case{"usage_no_command", "netplan", {}, 2, {}, ""}),
     [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+
+struct Tool_Fault {
+    const char* name;
+    const char* manager;
+    std::vector<std::string> args;
+    const char* tool; // the failing tool and the start of its arguments
+    const char* tool_args;
+    const char* signal; // "" to exit 1 with a message instead
+    const char* error;  // the ERROR line from its message on
+    std::vector<std::string> calls;
+};
+
+class ToolFault : public ::testing::TestWithParam<Tool_Fault> {};
+
+// A tool that changes the host and fails fails the change: exit 1, one ERROR
+// line with the command, its status and its first error line; nothing runs after it.
+TEST_P(ToolFault, FailsTheChange)
+{
+    const Tool_Fault& f = GetParam();
+    std::string file = prepare_Host(f.manager);
+    set_Tool_Failure(f.tool, f.tool_args, 1, "Error: it went wrong\nsecond line\n", f.signal);
+    clear_Tool_Calls();
+    Process_Result r = netcfg(f.args);
+    EXPECT_EQ(1, r.exit_status) << r.err;
+    EXPECT_EQ(f.calls, get_Command_Calls());
+    std::string err = r.out + r.err;
+    EXPECT_NE(std::string::npos, err.find(f.error)) << err;
+    EXPECT_EQ(1, std::count(err.begin(), err.end(), '\033') / 2) << err;
+    // What was written before the failed command stays: it holds what was asked.
+    if (std::string(f.manager) != "nm" && f.args[1] == "--static") {
+        EXPECT_NE(std::string::npos, read_File(file).find("192.168.1.10")) << read_File(file);
+    }
+}
+
+const std::string nm_mod = "nmcli con mod uuid " + profile_uuid +
+                           " ipv4.method manual ipv4.addresses 192.168.1.10/24 ipv4.gateway 192.168.1.1 "
+                           "ipv4.dns 9.9.9.9,";
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, ToolFault,
+    ::testing::Values(
+        Tool_Fault{"netplan_apply", "netplan", static_change, "netplan", "apply", "",
+                   "the apply did not take effect: \"netplan apply\" exited with status 1: Error: it went wrong",
+                   {"netplan apply"}},
+        Tool_Fault{"networking_killed", "ifupdown", static_change, "systemctl", "restart", "TERM",
+                   "\"systemctl restart networking.service\" was killed by signal 15: Error: it went wrong",
+                   {"systemctl restart networking.service"}},
+        Tool_Fault{"nmcli_modify", "nm", static_change, "nmcli", "con mod", "",
+                   "\" exited with status 1: Error: it went wrong", {nm_mod}},
+        Tool_Fault{"nmcli_reapply", "nm", static_change, "nmcli", "device reapply", "",
+                   "\"nmcli device reapply eth0\" exited with status 1: Error: it went wrong",
+                   {nm_mod, "nmcli device reapply eth0"}},
+        Tool_Fault{"hostnamectl", "netplan", {"set", "--hostname", "node-7"}, "hostnamectl", "", "",
+                   "the hostname was not set: \"hostnamectl set-hostname node-7\" exited with status 1: Error: "
+                   "it went wrong",
+                   {"hostnamectl set-hostname node-7"}}),
+    [](const ::testing::TestParamInfo<Tool_Fault>& info) { return std::string(info.param.name); });
 
 TEST(NetcfgShow, PrintsTheManagerAndTheSettings)
 {

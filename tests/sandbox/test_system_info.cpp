@@ -154,8 +154,8 @@ TEST(SetHostnameDeathTest, CommandThatCannotStartIsReported)
 {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(set_Hostname_Without_Descriptors(), ::testing::ExitedWithCode(0),
-                "set_Command: Too many open files\n\033\\[31m\\[ERROR\\]\t\\[System Info\\] set_Hostname: "
-                "set_Command\\(\\) Error\033\\[0m\n$");
+                "\\[ERROR\\]\t\\[System Info\\] update_Hostname: the hostname was not set: "
+                "\"hostnamectl set-hostname node-9\" could not be started: Too many open files\033\\[0m\n$");
 }
 
 TEST(SetHostname, RunsHostnamectlForValidNamesOnly)

@@ -54,6 +54,16 @@ void set_Tool_Answer(const std::string& tool, const std::string& args, const std
         std::filesystem::remove(path + ".exit");
 }
 
+void set_Tool_Failure(const std::string& tool, const std::string& args, int exit_status,
+                      const std::string& message, const std::string& signal)
+{
+    set_Tool_Answer(tool, args, "", exit_status);
+    std::string path = get_Env("HOST_SANDBOX_ANSWERS") + "/" + tool + "/" + get_Answer_Name(args);
+    write_File(path + ".stderr", message);
+    if (!signal.empty())
+        write_File(path + ".signal", signal + "\n");
+}
+
 void set_Tool_Hang(const std::string& tool, const std::string& args, int seconds, bool linger)
 {
     std::string path = get_Env("HOST_SANDBOX_ANSWERS") + "/" + tool + "/" + get_Answer_Name(args);

@@ -15,6 +15,11 @@ std::string get_Sandbox_Dir();
 void set_Tool_Answer(const std::string& tool, const std::string& args, const std::string& text,
                      int exit_status = 0);
 
+// The fake tool fails as a real one does: `message` on standard error, then
+// exit status `exit_status`, or (`signal` non-empty, e.g. "TERM") that signal.
+void set_Tool_Failure(const std::string& tool, const std::string& args, int exit_status,
+                      const std::string& message, const std::string& signal = "");
+
 // After its answer the fake tool sleeps `seconds` holding its output, or
 // (`linger`) exits and leaves a child holding the output that long.
 void set_Tool_Hang(const std::string& tool, const std::string& args, int seconds, bool linger = false);
