@@ -204,8 +204,8 @@ bool set_Change_Command(const char* cmd, std::string* failure)
         return true;
     std::string how = WIFEXITED(status) ? "exited with status " + std::to_string(WEXITSTATUS(status))
                                         : "was killed by signal " + std::to_string(WTERMSIG(status));
-    std::string line = get_Log_Text(get_First_Line(errors));
-    *failure = "\"" + get_Log_Text(cmd) + "\" " + how + (line.empty() ? "" : ": " + line);
+    std::string first = get_Log_Text(get_First_Line(errors));
+    *failure = "\"" + get_Log_Text(cmd) + "\" " + how + (first.empty() ? "" : ": " + first);
     return false;
 }
 
