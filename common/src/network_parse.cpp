@@ -4,6 +4,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
 #include <sstream>
 #include <vector>
 
@@ -214,7 +215,7 @@ std::string get_Static_Record_Fault(const std::string& address, const std::strin
 {
     uint32_t host = get_Address_Value(address);
     unsigned int prefix = get_Subnetmask_Bit_Count(mask.c_str());
-    uint32_t net_mask = prefix == 0 ? 0 : ~((prefix >= 32 ? 0u : 1u << (32 - prefix)) - 1u);
+    uint32_t net_mask = prefix == 0 ? 0u : 0xFFFFFFFFu << (32 - std::min(prefix, 32u));
     std::string subnet = address + "/" + std::to_string(prefix);
     // A /31 or /32 has no network or broadcast address: both ends are hosts.
     if (prefix <= 30 && (host & ~net_mask) == 0)

@@ -174,6 +174,52 @@ INSTANTIATE_TEST_SUITE_P(
                    {"hostnamectl set-hostname node-7"}}),
     [](const ::testing::TestParamInfo<Tool_Fault>& info) { return std::string(info.param.name); });
 
+struct Refused_Value {
+    const char* name;
+    const char* manager;
+    std::vector<std::string> args;
+    const char* rule; // in the ERROR line
+};
+
+class RefusedValue : public ::testing::TestWithParam<Refused_Value> {};
+
+// A value that would cut the host off is refused: exit 1, the rule named, and
+// every file as it was (a stanza already written is put back).
+TEST_P(RefusedValue, LeavesTheHostAsItWas)
+{
+    const Refused_Value& v = GetParam();
+    std::string file = prepare_Host(v.manager);
+    std::string before = read_File(file);
+    clear_Tool_Calls();
+    Process_Result r = netcfg(v.args);
+    EXPECT_EQ(1, r.exit_status) << r.err;
+    EXPECT_NE(std::string::npos, (r.out + r.err).find(v.rule)) << r.out << r.err;
+    EXPECT_EQ(before, read_File(file));
+    EXPECT_TRUE(get_Command_Calls().empty());
+}
+
+std::vector<std::string> static_With(const std::string& address, const std::string& gateway,
+                                     const std::string& dns = "9.9.9.9")
+{
+    return {"set",       "--static", "--address", address, "--netmask", "255.255.255.0",
+            "--gateway", gateway,    "--dns1",    dns,     "--apply"};
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, RefusedValue,
+    ::testing::Values(
+        Refused_Value{"loopback_address", "netplan", static_With("127.0.0.1", ""), "a loopback address"},
+        Refused_Value{"multicast_dns", "netplan", static_With("10.0.0.5", "10.0.0.1", "224.0.0.251"),
+                      "a multicast address"},
+        Refused_Value{"gateway_is_the_host", "netplan", static_With("10.0.0.5", "10.0.0.5"), "host's own address"},
+        Refused_Value{"network_address", "ifupdown", static_With("10.0.0.0", "10.0.0.1"),
+                      "10.0.0.0 is the network address of 10.0.0.0/24"},
+        Refused_Value{"gateway_outside", "ifupdown", static_With("10.0.0.5", "10.0.1.1"),
+                      "gateway 10.0.1.1 is outside 10.0.0.5/24"},
+        Refused_Value{"reserved_gateway", "ifupdown", static_With("10.0.0.5", "255.255.255.255"),
+                      "a reserved address"}),
+    [](const ::testing::TestParamInfo<Refused_Value>& info) { return std::string(info.param.name); });
+
 TEST(NetcfgShow, PrintsTheManagerAndTheSettings)
 {
     fs::create_directories("/etc/netplan");

@@ -93,6 +93,54 @@ TEST(StanzaTransform, WritesWithoutInetStanzaAreRefused)
     }
 }
 
+TEST(StaticRecord, AddressesNoHostCanUseAreRefused)
+{
+    const struct {
+        const char* address;
+        const char* refusal;
+    } rows[] = {
+        {"10.0.0.5", ""},
+        {"223.255.255.254", ""},
+        {"0.0.0.0", "0.0.0.0 is no host's address"},
+        {"127.0.0.53", "127.0.0.53 is a loopback address (127.0.0.0/8)"},
+        {"224.0.0.1", "224.0.0.1 is a multicast address (224.0.0.0/4)"},
+        {"239.255.255.255", "239.255.255.255 is a multicast address (224.0.0.0/4)"},
+        {"240.0.0.1", "240.0.0.1 is a reserved address (240.0.0.0/4)"},
+        {"255.255.255.255", "255.255.255.255 is a reserved address (240.0.0.0/4)"},
+        {"10.0.0", "10.0.0 is not an IPv4 address"},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(row.refusal, get_Unicast_Refusal(row.address)) << row.address;
+}
+
+TEST(StaticRecord, RecordsThatCutTheHostOffAreRefused)
+{
+    const struct {
+        const char* address;
+        const char* mask;
+        const char* gateway;
+        const char* fault;
+    } rows[] = {
+        {"10.0.0.5", "255.255.255.0", "10.0.0.1", ""},
+        {"10.0.0.5", "255.255.255.0", "", ""},
+        {"10.0.0.5", "255.255.255.0", "0.0.0.0", ""},
+        {"10.0.0.0", "255.255.255.0", "10.0.0.1", "10.0.0.0 is the network address of 10.0.0.0/24"},
+        {"10.0.0.255", "255.255.255.0", "", "10.0.0.255 is the broadcast address of 10.0.0.255/24"},
+        {"172.16.15.255", "255.255.240.0", "", "172.16.15.255 is the broadcast address of 172.16.15.255/20"},
+        {"10.0.0.5", "255.255.255.0", "10.0.1.1",
+         "gateway 10.0.1.1 is outside 10.0.0.5/24: the kernel would refuse the route"},
+        {"10.0.0.5", "255.255.255.0", "10.0.0.5", "gateway 10.0.0.5 is the host's own address"},
+        // A /31 has no network or broadcast address; no gateway lies inside a /32.
+        {"10.0.0.0", "255.255.255.254", "10.0.0.1", ""},
+        {"10.0.0.5", "255.255.255.255", "", ""},
+        {"10.0.0.5", "255.255.255.255", "10.0.0.1",
+         "gateway 10.0.0.1 is outside 10.0.0.5/32: the kernel would refuse the route"},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(row.fault, get_Static_Record_Fault(row.address, row.mask, row.gateway))
+            << row.address << " " << row.mask << " " << row.gateway;
+}
+
 TEST(StaticRecord, WhatIsMissingIsNamed)
 {
     const struct {
