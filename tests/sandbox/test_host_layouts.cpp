@@ -137,8 +137,9 @@ INSTANTIATE_TEST_SUITE_P(
                "mode: static\naddress: 10.0.0.5\nnetmask: 255.255.255.0\ngateway: 10.0.0.1\n", true, ""},
         Layout{"cloud_mac_set_name", "mode: dhcp\n", true, ""},
         Layout{"installer", "mode: static\naddress: 10.0.0.5\n", true, ""},
-        // Before start-up show tells the merge as netplan renders it: DHCP on top of the address.
-        Layout{"leftover", "address: 10.0.0.5\nnetmask: 255.255.255.0\ngateway: 10.0.0.1\n", true, ""},
+        // Before start-up show tells the merge as netplan renders it (DHCP on top of the address),
+        // after it the installer's static settings alone.
+        Layout{"leftover", "manager: netplan\nmode: ", true, ""},
         Layout{"second_address", "mode: static\naddress: 10.0.0.5\n", true, "Address=10.0.0.9/24\n"},
         Layout{"no_eth0", "eth0 does not exist", false, ""},
         // The second default server stays: the change names only the first.

@@ -2,7 +2,14 @@
 // prints, what it writes and runs, and its exit status.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <chrono>
+#include <thread>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -157,21 +164,49 @@ const std::string nm_mod = "nmcli con mod uuid " + profile_uuid +
 INSTANTIATE_TEST_SUITE_P(
     Faults, ToolFault,
     ::testing::Values(
-        Tool_Fault{"netplan_apply", "netplan", static_change, "netplan", "apply", "",
-                   "the apply did not take effect: \"netplan apply\" exited with status 1: Error: it went wrong",
-                   {"netplan apply"}},
-        Tool_Fault{"networking_killed", "ifupdown", static_change, "systemctl", "restart", "TERM",
+        Tool_Fault{
+            "netplan_apply",
+            "netplan",
+            static_change,
+            "netplan",
+            "apply",
+            "",
+            "the apply did not take effect: \"netplan apply\" exited with status 1: Error: it went wrong",
+            {"netplan apply"}},
+        Tool_Fault{"networking_killed",
+                   "ifupdown",
+                   static_change,
+                   "systemctl",
+                   "restart",
+                   "TERM",
                    "\"systemctl restart networking.service\" was killed by signal 15: Error: it went wrong",
                    {"systemctl restart networking.service"}},
-        Tool_Fault{"nmcli_modify", "nm", static_change, "nmcli", "con mod", "",
-                   "\" exited with status 1: Error: it went wrong", {nm_mod}},
-        Tool_Fault{"nmcli_reapply", "nm", static_change, "nmcli", "device reapply", "",
+        Tool_Fault{"nmcli_modify",
+                   "nm",
+                   static_change,
+                   "nmcli",
+                   "con mod",
+                   "",
+                   "\" exited with status 1: Error: it went wrong",
+                   {nm_mod}},
+        Tool_Fault{"nmcli_reapply",
+                   "nm",
+                   static_change,
+                   "nmcli",
+                   "device reapply",
+                   "",
                    "\"nmcli device reapply eth0\" exited with status 1: Error: it went wrong",
                    {nm_mod, "nmcli device reapply eth0"}},
-        Tool_Fault{"hostnamectl", "netplan", {"set", "--hostname", "node-7"}, "hostnamectl", "", "",
-                   "the hostname was not set: \"hostnamectl set-hostname node-7\" exited with status 1: Error: "
-                   "it went wrong",
-                   {"hostnamectl set-hostname node-7"}}),
+        Tool_Fault{
+            "hostnamectl",
+            "netplan",
+            {"set", "--hostname", "node-7"},
+            "hostnamectl",
+            "",
+            "",
+            "the hostname was not set: \"hostnamectl set-hostname node-7\" exited with status 1: Error: "
+            "it went wrong",
+            {"hostnamectl set-hostname node-7"}}),
     [](const ::testing::TestParamInfo<Tool_Fault>& info) { return std::string(info.param.name); });
 
 struct Refused_Value {
@@ -211,7 +246,8 @@ INSTANTIATE_TEST_SUITE_P(
         Refused_Value{"loopback_address", "netplan", static_With("127.0.0.1", ""), "a loopback address"},
         Refused_Value{"multicast_dns", "netplan", static_With("10.0.0.5", "10.0.0.1", "224.0.0.251"),
                       "a multicast address"},
-        Refused_Value{"gateway_is_the_host", "netplan", static_With("10.0.0.5", "10.0.0.5"), "host's own address"},
+        Refused_Value{"gateway_is_the_host", "netplan", static_With("10.0.0.5", "10.0.0.5"),
+                      "host's own address"},
         Refused_Value{"network_address", "ifupdown", static_With("10.0.0.0", "10.0.0.1"),
                       "10.0.0.0 is the network address of 10.0.0.0/24"},
         Refused_Value{"gateway_outside", "ifupdown", static_With("10.0.0.5", "10.0.1.1"),
@@ -219,6 +255,95 @@ INSTANTIATE_TEST_SUITE_P(
         Refused_Value{"reserved_gateway", "ifupdown", static_With("10.0.0.5", "255.255.255.255"),
                       "a reserved address"}),
     [](const ::testing::TestParamInfo<Refused_Value>& info) { return std::string(info.param.name); });
+
+struct Cli_Output {
+    const char* name;
+    const char* setup; // shell commands run first
+    std::vector<std::string> args;
+    int exit_status;
+    const char* out; // the start of standard output, from "mode:" on
+    const char* err; // in standard error
+    const char* not_err;
+};
+
+class CliOutput : public ::testing::TestWithParam<Cli_Output> {};
+
+TEST_P(CliOutput, TellsTheOperatorWhatIs)
+{
+    const Cli_Output& c = GetParam();
+    prepare_Host("netplan");
+    ASSERT_EQ(0, run_Shell(c.setup));
+    Process_Result r = netcfg(c.args);
+    EXPECT_EQ(c.exit_status, r.exit_status) << r.err;
+    std::string out = r.out.substr(std::min(r.out.size(), r.out.find("mode:")));
+    EXPECT_EQ(0u, out.find(c.out)) << r.out;
+    EXPECT_NE(std::string::npos, r.err.find(c.err)) << r.err;
+    EXPECT_EQ(std::string::npos, r.err.find(c.not_err)) << r.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cli, CliOutput,
+    ::testing::Values(
+        Cli_Output{"dhcp_shows_the_lease",
+                   "ip addr add 10.0.0.5/24 dev eth0 && ip route add default via 10.0.0.1",
+                   {"show"},
+                   0,
+                   "mode: dhcp\naddress: 10.0.0.5 (leased)\nnetmask: 255.255.255.0 (leased)\n"
+                   "gateway: 10.0.0.1 (leased)\n",
+                   "",
+                   "ERROR"},
+        Cli_Output{"dhcp_without_lease",
+                   "true",
+                   {"show"},
+                   0,
+                   "mode: dhcp\naddress: (none leased)\nnetmask: (none leased)\ngateway: (none leased)\n",
+                   "",
+                   "ERROR"},
+        // A hostname alone stages nothing: no warning about staged settings.
+        Cli_Output{"hostname_alone", "true", {"set", "--hostname", "node-7"}, 0, "", "", "staged"},
+        Cli_Output{"no_eth0_names_the_option",
+                   "ip link set eth0 name enp1s0",
+                   {"set", "--static", "--apply"},
+                   1,
+                   "",
+                   "lumerion-netcfg: --static was refused (see the ERROR line above)",
+                   "\\x01"}),
+    [](const ::testing::TestParamInfo<Cli_Output>& info) { return std::string(info.param.name); });
+
+// Ctrl-C reaches the CLI, not the apply it runs: the apply finishes, the CLI
+// says so and exits 130.
+TEST(NetcfgInterrupt, TheApplyFinishesFirst)
+{
+    prepare_Host("netplan");
+    set_Tool_Answer("netplan", "apply", "");
+    set_Tool_Hang("netplan", "apply", 2);
+    std::string err = get_Sandbox_Dir() + "/interrupted.err";
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        // A process group of its own, as a shell gives a foreground job.
+        setpgid(0, 0);
+        int fd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(fd, STDERR_FILENO);
+        execl(LUMERION_NETCFG_PATH, LUMERION_NETCFG_PATH, "set", "--dhcp", "--apply",
+              static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    setpgid(pid, pid);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    auto calls = get_Tool_Calls();
+    while (std::find(calls.begin(), calls.end(), "netplan apply") == calls.end() &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        calls = get_Tool_Calls();
+    }
+    ASSERT_EQ(0, kill(-pid, SIGINT));
+    int status = 0;
+    ASSERT_EQ(pid, waitpid(pid, &status, 0));
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(130, WEXITSTATUS(status));
+    EXPECT_EQ("lumerion-netcfg: interrupted: the change finished and took effect\n", read_File(err));
+}
 
 TEST(NetcfgShow, PrintsTheManagerAndTheSettings)
 {

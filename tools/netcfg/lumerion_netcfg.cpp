@@ -2,6 +2,7 @@
 // "show" prints what the daemon reads; "set" builds the BMC's network-settings
 // packets and hands each to the daemon's own settings handler, so a change
 // made here takes exactly the path a change from the BMC takes.
+#include <signal.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -27,14 +28,24 @@ const char* const usage_text =
     "show  prints the manager that owns eth0 and its six settings as the daemon reads them.\n"
     "set   stages the given settings, applies them with --apply, and sets the hostname,\n"
     "      through the same handler as the BMC's network-settings packets.\n"
-    "Exit status: 0 done; 1 a value or the apply was refused; 2 usage error.\n";
+    "Exit status: 0 done; 1 a value or the apply was refused, or a tool failed; 2 usage error;\n"
+    "             130 interrupted (after the change in progress finished).\n";
 
 // One packet of the BMC's: its item and its value.
 struct Item {
     uint8_t subaddress;
     std::string text; // a text item, or one byte for the mode and the apply
     bool byte;
+    std::string option; // the option that asked for it, as the operator wrote it
 };
+
+// Set by Ctrl-C (or SIGTERM) during "set": the change in progress finishes first.
+volatile sig_atomic_t interrupted = 0;
+
+void note_Interrupt(int)
+{
+    interrupted = 1;
+}
 
 int fail_Usage(const std::string& why)
 {
@@ -94,15 +105,17 @@ bool get_Set_Items(const std::vector<std::string>& args, std::vector<Item>* item
         given[option] = true;
     }
     if (mode != -1)
-        items->push_back(
-            {BMC::SUBADDRESS_NETWORK_CONFIG_MODE, std::string(1, static_cast<char>(mode)), true});
+        items->push_back({BMC::SUBADDRESS_NETWORK_CONFIG_MODE, std::string(1, static_cast<char>(mode)), true,
+                          mode == BMC::SUBADDRESS_NETWORK_CONFIG_MODE_DHCP ? "--dhcp" : "--static"});
     for (size_t option = 0; option < 5; ++option)
         if (given[option])
-            items->push_back({text_options[option].second, values[option], false});
+            items->push_back({text_options[option].second, values[option], false,
+                              std::string(text_options[option].first) + " " + get_Log_Text(values[option])});
     if (apply)
-        items->push_back({BMC::SUBADDRESS_NETWORK_CONFIG_APPLY, std::string(1, '\1'), true});
+        items->push_back({BMC::SUBADDRESS_NETWORK_CONFIG_APPLY, std::string(1, '\1'), true, "--apply"});
     if (given[5])
-        items->push_back({BMC::SUBADDRESS_NETWORK_CONFIG_HOSTNAME, values[5], false});
+        items->push_back({BMC::SUBADDRESS_NETWORK_CONFIG_HOSTNAME, values[5], false,
+                          "--hostname " + get_Log_Text(values[5])});
     if (items->empty()) {
         *why = "set needs at least one option";
         return false;
@@ -116,17 +129,30 @@ int run_Set(const std::vector<std::string>& args)
     std::string why;
     if (!get_Set_Items(args, &items, &why))
         return fail_Usage(why);
+    // The commands run in groups of their own; this process waits for them and then says so.
+    struct sigaction deferred = {};
+    deferred.sa_handler = note_Interrupt;
+    sigemptyset(&deferred.sa_mask);
+    sigaction(SIGINT, &deferred, nullptr);
+    sigaction(SIGTERM, &deferred, nullptr);
     Network::set_Interface_Name(interface_name);
     bool apply = false;
-    for (const Item& item : items)
+    bool settings = false;
+    for (const Item& item : items) {
         apply = apply || item.subaddress == BMC::SUBADDRESS_NETWORK_CONFIG_APPLY;
+        settings = settings || item.subaddress < BMC::SUBADDRESS_NETWORK_CONFIG_APPLY;
+    }
     std::string manager = Network::get_Manager_Name();
     // Staged settings live in this process only: without --apply they would be lost unsaid.
-    if (!apply && (manager == "netplan" || manager == "network manager"))
+    if (settings && !apply && (manager == "netplan" || manager == "network manager"))
         (void)fprintf(
             stderr,
             "lumerion-netcfg: %s keeps staged settings only until --apply: add --apply to write them\n",
             manager.c_str());
+    if (interrupted) {
+        (void)fputs("lumerion-netcfg: interrupted: nothing was changed\n", stderr);
+        return 130;
+    }
     int status = 0;
     for (const Item& item : items) {
         BMC::Packet packet;
@@ -135,18 +161,34 @@ int run_Set(const std::vector<std::string>& args)
         BMC::init_Packet(&packet, BMC::NODE_ID::BMC, false, BMC::PACKET_TYPE::WRITE, false,
                          BMC::ADDRESS::NETWORK, item.subaddress, type, item.text.c_str(), count);
         if (I2C_BMC_Packet_Hander(&packet) != 0) {
-            (void)fprintf(
-                stderr, "lumerion-netcfg: refused: %s\n",
-                item.subaddress == BMC::SUBADDRESS_NETWORK_CONFIG_APPLY
-                    ? "the apply (see the ERROR line above)"
-                    : (get_Log_Text(item.text).empty() ? "an empty value" : get_Log_Text(item.text).c_str()));
+            bool command = item.subaddress >= BMC::SUBADDRESS_NETWORK_CONFIG_APPLY;
+            (void)fprintf(stderr, "lumerion-netcfg: %s %s (see the ERROR line above)\n", item.option.c_str(),
+                          command ? "failed" : "was refused");
             status = 1;
             // Nothing is applied once a value was refused.
-            if (item.subaddress < BMC::SUBADDRESS_NETWORK_CONFIG_APPLY)
-                return status;
+            if (!command)
+                break;
         }
     }
+    if (interrupted) {
+        (void)fprintf(stderr, "lumerion-netcfg: interrupted: the change %s\n",
+                      status == 0 ? "finished and took effect" : "finished as the lines above say");
+        return 130;
+    }
     return status;
+}
+
+// A DHCP setting as the server leased it: the live value of the default route's interface.
+std::string get_Leased_Text(Network::CONFIG_TYPE type)
+{
+    Network::Config live = Network::get_Default_IP_Info();
+    bool none = live.ip4_address.empty() || live.ip4_address == "0.0.0.0";
+    std::string value = type == Network::CONFIG_TYPE::IP_ADDRESS   ? live.ip4_address
+                        : type == Network::CONFIG_TYPE::SUBNETMASK ? live.ip4_subnetmask
+                                                                   : live.ip4_gateway;
+    if (none || value.empty() || value == "0.0.0.0")
+        return "(none leased)";
+    return value + " (leased)";
 }
 
 // Reads only: selecting the interface would prepare its files, and show writes nothing.
@@ -163,6 +205,9 @@ int run_Show()
         return 1;
     }
     printf("interface: %s\nmanager: %s\n", Network::get_Interface_Name(), Network::get_Manager_Name());
+    // On DHCP the address, mask and gateway are what the server leased: the live ones.
+    Network::update_Default_IP_Info();
+    bool dhcp = false;
     const struct {
         Network::CONFIG_TYPE type;
         const char* name;
@@ -183,6 +228,13 @@ int run_Show()
         std::string value = setting.type == Network::CONFIG_TYPE::MODE
                                 ? (buffer[0] == 0 ? "dhcp" : "static")
                                 : std::string(buffer, strnlen(buffer, 128));
+        if (setting.type == Network::CONFIG_TYPE::MODE)
+            dhcp = buffer[0] == 0;
+        bool leased = dhcp && (setting.type == Network::CONFIG_TYPE::IP_ADDRESS ||
+                               setting.type == Network::CONFIG_TYPE::SUBNETMASK ||
+                               setting.type == Network::CONFIG_TYPE::GATEWAY);
+        if (leased)
+            value = get_Leased_Text(setting.type);
         printf("%s: %s\n", setting.name, get_Log_Text(value).c_str());
     }
     return status;
