@@ -6,6 +6,7 @@
 #include <pthread.h>
 #include <string.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -48,6 +49,10 @@ std::atomic<bool> thread_stop_request_flag{false};
 std::atomic<bool> transmit_drop_flag{false};
 // Raised by the thread when it gives up before running (device not opened).
 std::atomic<bool> thread_start_failed_flag{false};
+// Raised by the main loop once before each report: the thread checks the bus node before its next write.
+std::atomic<bool> bus_check_request_flag{false};
+// Raised by the thread when the bus node was replaced and could not be opened again; it has then ended.
+std::atomic<bool> bus_lost_flag{false};
 
 int (*BMC_Packet_Receive_Error_Handler)(BMC::Packet*, uint8_t) = nullptr;
 
@@ -79,7 +84,15 @@ static_assert(get_Setting_Items_Agree(), "settings subaddresses and setting numb
 
 uint8_t set_I2C_Packet_Write(int fd, uint8_t slave_address, const BMC::Packet& packet)
 {
-    ioctl(fd, I2C_SLAVE, slave_address);
+    // A bus device writes to the address last selected: without the BMC's, nothing is written.
+    // A FIFO or file standing in for the bus has no address to select.
+    struct stat node;
+    if (fstat(fd, &node) == 0 && S_ISCHR(node.st_mode) && ioctl(fd, I2C_SLAVE, slave_address) < 0) {
+        int saved_errno = errno;
+        LOG_ERROR("packet not written: cannot select address %d on %s: %s", slave_address, i2c_node_path,
+                  strerror(saved_errno));
+        return 1;
+    }
     uint8_t buffer[BMC::packet_header_length + BMC::max_packet_data_length];
     size_t length = BMC::get_Packet_Wire_Bytes(packet, buffer, sizeof(buffer));
     ssize_t ret = write(fd, buffer, length);
@@ -92,11 +105,40 @@ uint8_t set_I2C_Packet_Write(int fd, uint8_t slave_address, const BMC::Packet& p
     return 0;
 }
 
-void send_Next_Packet(int fd)
+// True when the path no longer names the file the descriptor has open (an
+// adapter unbound and bound again gets a new node).
+bool get_Node_Replaced(int fd)
+{
+    struct stat open_node;
+    struct stat path_node;
+    if (fstat(fd, &open_node) != 0 || stat(i2c_node_path, &path_node) != 0)
+        return true;
+    return open_node.st_dev != path_node.st_dev || open_node.st_ino != path_node.st_ino ||
+           open_node.st_rdev != path_node.st_rdev;
+}
+
+// Keeps the descriptor on the node the path names; false when a replaced node cannot be opened.
+bool update_Bus_Node(Descriptor* bus)
+{
+    if (!get_Node_Replaced(bus->get()))
+        return true;
+    int reopened = open(i2c_node_path, O_RDWR | O_CLOEXEC);
+    if (reopened < 0) {
+        int saved_errno = errno;
+        LOG_ERROR("%s was replaced and cannot be opened again: %s", i2c_node_path, strerror(saved_errno));
+        return false;
+    }
+    bus->reset(reopened);
+    LOG_INFO("%s was replaced: opened again", i2c_node_path);
+    return true;
+}
+
+// Writes the next queued packet; false when the write failed.
+bool send_Next_Packet(int fd)
 {
     BMC::Packet* request = nullptr;
     if (TX_queue.Dequeue(&request) != 0 || request == nullptr)
-        return;
+        return true;
     BMC::Packet* response = new BMC::Packet();
     usleep(before_write_usec);
     uint8_t error_flag = set_I2C_Packet_Write(fd, i2c_bmc_slave_address, *request);
@@ -116,13 +158,14 @@ void send_Next_Packet(int fd)
     }
     delete request;
     delete response;
+    return error_flag == 0;
 }
 
 // An idle thread sleeps until there is something to send or a stop to make.
 void wait_For_Work()
 {
     pthread_mutex_lock(&TX_queue_mutex);
-    while (TX_queue.get_Count() == 0 && !thread_stop_request_flag.load())
+    while (TX_queue.get_Count() == 0 && !thread_stop_request_flag.load() && !bus_check_request_flag.load())
         pthread_cond_wait(&TX_queue_condition, &TX_queue_mutex);
     pthread_mutex_unlock(&TX_queue_mutex);
 }
@@ -174,13 +217,22 @@ void* I2C_BMC_Packet_Thread(void*)
             LOG_DEBUG("thread stop");
             return nullptr;
         }
+        bool check = bus_check_request_flag.exchange(false);
+        if (check && !update_Bus_Node(&bus))
+            break;
         if (TX_queue.get_Count() == 0) {
             wait_For_Work();
             continue;
         }
-        send_Next_Packet(bus.get());
+        if (!send_Next_Packet(bus.get()) && !update_Bus_Node(&bus))
+            break;
         usleep(after_pass_usec);
     }
+    // The bus is gone: the main loop ends the daemon, so that the service manager starts it again.
+    bus_lost_flag.store(true);
+    thread_start_flag.store(false);
+    release_Queued_Packets();
+    return reinterpret_cast<void*>(1);
 }
 
 // Taken when nothing answered in time: an ERROR record from the request's node.
@@ -219,8 +271,24 @@ int init_I2C_BMC_Packet_Thread(int (*)(const BMC::Packet&),
     return 0;
 }
 
+void set_I2C_BMC_Bus_Check()
+{
+    bus_check_request_flag.store(true);
+    if (thread_start_flag.load())
+        wake_Thread();
+}
+
+bool get_I2C_BMC_Bus_Lost()
+{
+    return bus_lost_flag.load();
+}
+
 void set_I2C_BMC_Packet_Thread_Stop()
 {
+    if (bus_lost_flag.exchange(false)) {
+        pthread_join(thread, nullptr);
+        return;
+    }
     if (!thread_start_flag.load())
         return;
     thread_stop_request_flag.store(true);

@@ -17,6 +17,14 @@ void set_I2C_BMC_Packet_Thread_Stop();
 
 bool get_I2C_BMC_Packet_Thread_Start_Flag();
 
+// Asks the thread to check, before its next write, that /dev/i2c-2 still
+// names the device it has open, and to open a replaced node again (it also
+// checks after each failed write).
+void set_I2C_BMC_Bus_Check();
+// True once the node was replaced and could not be opened again: the thread
+// has ended, and the daemon ends so that it is started again.
+bool get_I2C_BMC_Bus_Lost();
+
 // Queues a deep copy of `request` for the bus. When the request asks for a
 // response, waits 2 to 3 s for one and copies it into `*response`.
 // 0 queued; 1 the thread is not running; 2 `response` is null; 3 the

@@ -22,10 +22,9 @@ int BMC_Broadcast_Packet_Handler(const BMC::Packet&)
     return 0;
 }
 
-// Runs on the transmit thread for every packet it could not write.
+// Runs on the transmit thread for every packet it could not write (the write logged why).
 int BMC_Packet_Receive_Error_Handler(BMC::Packet* response_packet, uint8_t)
 {
-    LOG_ERROR("");
     BMC::init_Packet(response_packet, BMC::NODE_ID::BMC, false, BMC::PACKET_TYPE::ERROR, false,
                      BMC::ADDRESS::DESCRIPTION, 0, BMC::DATA_TYPE::UINT8, nullptr, 0);
     return 0;
@@ -60,6 +59,11 @@ int main(int, char**)
     update_Broadcast_Packet(true);
 
     for (;;) {
+        if (get_I2C_BMC_Bus_Lost()) {
+            LOG_ERROR("cannot open %s, exiting", i2c_device_path);
+            return 1;
+        }
+        set_I2C_BMC_Bus_Check();
         Network::update_Default_IP_Info();
         update_Broadcast_Packet(false);
         sleep(loop_period_sec);

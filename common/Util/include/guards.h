@@ -18,6 +18,13 @@ public:
     Descriptor(const Descriptor&) = delete;
     Descriptor& operator=(const Descriptor&) = delete;
     int get() const { return fd; }
+    // Takes `other` in place of the descriptor held, which is closed.
+    void reset(int other)
+    {
+        if (fd >= 0)
+            close(fd);
+        fd = other;
+    }
     // Closes now, reporting the error a delayed write-back may only show here.
     int release()
     {
