@@ -30,8 +30,8 @@ bool get_Route_Table_Line(const std::string& line, Route_Line* route);
 // The route the report names, from the whole of /proc/net/route: the default
 // route (destination and mask zero; of several the lowest metric) wherever it
 // stands, else the first link route of `managed_interface`; false for neither.
-bool get_Report_Route(const std::string& table, const std::string& managed_interface, std::string* interface_name,
-                      std::string* gateway_hex);
+bool get_Report_Route(const std::string& table, const std::string& managed_interface,
+                      std::string* interface_name, std::string* gateway_hex);
 
 // A route-table address column (little-endian hex) as a dotted quad.
 std::string get_Route_Address_Text(const std::string& hex);

@@ -194,7 +194,6 @@ bool set_Change_Command(const char* cmd, std::string* failure)
             // The output is closed: only the end of the shell is left to wait for.
             while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
             }
-            exited = true;
             break;
         }
         if (errors.size() < max_probe_output)

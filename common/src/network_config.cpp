@@ -145,7 +145,8 @@ uint8_t Network::set_Config(CONFIG_TYPE type, const char* str)
         return 1;
     std::string refusal = get_Value_Refusal(type, str);
     if (!refusal.empty()) {
-        LOG_ERROR("refused %s: %s", config_type_name[static_cast<uint8_t>(type)], get_Log_Text(refusal).c_str());
+        LOG_ERROR("refused %s: %s", config_type_name[static_cast<uint8_t>(type)],
+                  get_Log_Text(refusal).c_str());
         // A refused value ends the change: what it wrote to the stanza is put back.
         set_Stanza_Restored();
         return 1;
@@ -192,7 +193,8 @@ bool Network::set_Config_Apply()
 bool Network::get_Config_Applied()
 {
     if (!get_Interface_Exist()) {
-        LOG_ERROR_AS("set_Config_Apply", "refused to apply: %s does not exist", get_Log_Text(config.target_interface).c_str());
+        LOG_ERROR_AS("set_Config_Apply", "refused to apply: %s does not exist",
+                     get_Log_Text(config.target_interface).c_str());
         return false;
     }
     if (!update_Owner_Files())
@@ -211,13 +213,14 @@ bool Network::get_Config_Applied()
     if (manager != MANAGER_TYPE::UNKNOWN && !record.ip4_dhcp) {
         std::string missing =
             get_Static_Record_Missing(record.ip4_address, record.ip4_subnetmask, record.ip4_gateway);
-        std::string fault = missing.empty()
-                                ? get_Static_Record_Fault(record.ip4_address, record.ip4_subnetmask,
-                                                          record.ip4_gateway)
-                                : "";
+        std::string fault =
+            missing.empty()
+                ? get_Static_Record_Fault(record.ip4_address, record.ip4_subnetmask, record.ip4_gateway)
+                : "";
         if (!missing.empty() || !fault.empty()) {
             if (!missing.empty())
-                LOG_ERROR_AS("set_Config_Apply", "refused to apply: static settings need %s", missing.c_str());
+                LOG_ERROR_AS("set_Config_Apply", "refused to apply: static settings need %s",
+                             missing.c_str());
             else
                 LOG_ERROR_AS("set_Config_Apply", "refused to apply: %s", fault.c_str());
             set_Stanza_Restored();

@@ -110,8 +110,7 @@ uint8_t Network::get_Network_Manager_Config(CONFIG_TYPE type, const Owner& owner
     case CONFIG_TYPE::SUBNETMASK: {
         unsigned int prefix = 0;
         read = get_Nmcli_Prefix(answer, &prefix);
-        text = read == Nmcli_Read::FALLBACK ? get_Live_Subnetmask()
-                                            : get_Prefix_Subnetmask_Text(prefix);
+        text = read == Nmcli_Read::FALLBACK ? get_Live_Subnetmask() : get_Prefix_Subnetmask_Text(prefix);
         break;
     }
     case CONFIG_TYPE::GATEWAY:

@@ -263,8 +263,7 @@ uint8_t Network::get_netplan_Config(CONFIG_TYPE type, const Owner& owner, char* 
             case CONFIG_TYPE::IP_ADDRESS: {
                 std::string found = get_IPv4_Entry(entry, ipv4_regex);
                 set_Fixed_Length_Copy(buffer, buffer_length,
-                                      found.empty() ? get_Live_Address()
-                                                    : found.substr(0, found.find('/')));
+                                      found.empty() ? get_Live_Address() : found.substr(0, found.find('/')));
                 return 0;
             }
             case CONFIG_TYPE::GATEWAY: {

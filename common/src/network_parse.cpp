@@ -80,8 +80,8 @@ bool get_Route_Table_Line(const std::string& line, Route_Line* route)
     return true;
 }
 
-bool get_Report_Route(const std::string& table, const std::string& managed_interface, std::string* interface_name,
-                      std::string* gateway_hex)
+bool get_Report_Route(const std::string& table, const std::string& managed_interface,
+                      std::string* interface_name, std::string* gateway_hex)
 {
     bool found_default = false;
     bool found_link = false;

@@ -236,8 +236,9 @@ TEST_F(Hostname, FailedHostnamectlIsRetried)
     EXPECT_FALSE(request("node-e"));
     EXPECT_FALSE(request("node-e"));
     EXPECT_EQ(2u, get_Tool_Calls().size());
-    EXPECT_NE(std::string::npos, log.text().find("the hostname was not set: \"hostnamectl set-hostname node-e\" "
-                                                 "exited with status 1"))
+    EXPECT_NE(std::string::npos,
+              log.text().find("the hostname was not set: \"hostnamectl set-hostname node-e\" "
+                              "exited with status 1"))
         << log.text();
 }
 

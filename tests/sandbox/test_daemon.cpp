@@ -153,8 +153,9 @@ TEST_F(HostDaemon, AddressThatCannotBeSelectedIsNoWrite)
     ASSERT_EQ(0, run_Shell("mount --bind /dev/full /dev/i2c-2"));
     Daemon daemon;
     daemon.start();
-    std::string not_written = "\033[31m[ERROR]\t[I2C Packet] set_I2C_Packet_Write: packet not written: cannot "
-                              "select address 8 on /dev/i2c-2: Inappropriate ioctl for device\033[0m\n";
+    std::string not_written =
+        "\033[31m[ERROR]\t[I2C Packet] set_I2C_Packet_Write: packet not written: cannot "
+        "select address 8 on /dev/i2c-2: Inappropriate ioctl for device\033[0m\n";
     double deadline = get_Monotonic_Seconds() + generous_seconds;
     while (get_Monotonic_Seconds() < deadline && count_Of(daemon.err(), not_written) < 6)
         usleep(50000);
@@ -189,10 +190,12 @@ TEST_F(HostDaemon, ReplacedBusNodeIsOpenedAgain)
 
     ASSERT_EQ(0, run_Shell("rm /dev/i2c-2"));
     EXPECT_EQ(1, daemon.wait_Exit(generous_seconds));
-    EXPECT_NE(std::string::npos, daemon.err().find("/dev/i2c-2 was replaced and cannot be opened again: No such "
-                                                   "file or directory"))
+    EXPECT_NE(std::string::npos,
+              daemon.err().find("/dev/i2c-2 was replaced and cannot be opened again: No such "
+                                "file or directory"))
         << daemon.err();
-    EXPECT_NE(std::string::npos, daemon.err().find("[main] main: cannot open /dev/i2c-2, exiting")) << daemon.err();
+    EXPECT_NE(std::string::npos, daemon.err().find("[main] main: cannot open /dev/i2c-2, exiting"))
+        << daemon.err();
 }
 
 TEST_F(HostDaemon, MissingBusEndsWithStatusOne)

@@ -125,13 +125,14 @@ TEST(LineEndCut, CutsAtReturnThenNewline)
     }
 }
 
-const std::string header = "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n";
+const std::string header =
+    "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n";
 
 std::string route(const char* iface, const char* destination, const char* gateway, const char* metric,
                   const char* mask)
 {
-    return std::string(iface) + "\t" + destination + "\t" + gateway + "\t0003\t0\t0\t" + metric + "\t" + mask +
-           "\t0\t0\t0                                                                   \n";
+    return std::string(iface) + "\t" + destination + "\t" + gateway + "\t0003\t0\t0\t" + metric + "\t" +
+           mask + "\t0\t0\t0                                                                   \n";
 }
 
 TEST(RouteTable, TheReportNamesTheDefaultRouteElseEth0sLinkRoute)
@@ -154,8 +155,8 @@ TEST(RouteTable, TheReportNamesTheDefaultRouteElseEth0sLinkRoute)
          header + route("wlan0", "00000000", "0102A8C0", "600", "00000000") + eth0_default, true, "eth0",
          "0101A8C0"},
         // A route to 0.0.0.0 with a mask is no default route.
-        {"zero_destination_with_mask", header + route("tun0", "00000000", "0A00000A", "0", "000000FF"), false, "",
-         ""},
+        {"zero_destination_with_mask", header + route("tun0", "00000000", "0A00000A", "0", "000000FF"), false,
+         "", ""},
         {"short_line", header + "eth0\t00000000\t0101A8C0\n", false, "", ""},
         {"empty", "", false, "", ""},
     };
