@@ -96,11 +96,13 @@ TEST_F(HostDaemon, TwoReportsReachTheBusByteForByte)
     double total = 0;
     for (size_t i = 1; i < bus.times.size(); ++i) {
         double gap = bus.times[i] - bus.times[i - 1];
-        EXPECT_GE(gap, 0.19) << "before packet " << i;
         // Nothing waits between packets but the 220 ms pacing, however loaded the machine.
         EXPECT_LE(gap, 3.0) << "before packet " << i;
         total += gap;
     }
+    // The pacing is 200 ms before each write; a reader late for one packet makes the next gap look
+    // short, so the bound holds for the whole run, not for each gap.
+    EXPECT_GE(total / 13, 0.19);
     RecordProperty("mean_gap_ms", std::to_string(static_cast<int>(total / 13 * 1000)));
     printf("mean gap between writes: %.1f ms\n", total / 13 * 1000);
     EXPECT_TRUE(daemon.running());
