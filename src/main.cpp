@@ -60,6 +60,8 @@ int main(int, char**)
 
     for (;;) {
         if (get_I2C_BMC_Bus_Lost()) {
+            // The ended thread is joined: its last work is over before the queues go.
+            set_I2C_BMC_Packet_Thread_Stop();
             LOG_ERROR("cannot open %s, exiting", i2c_device_path);
             return 1;
         }

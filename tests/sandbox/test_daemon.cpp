@@ -191,7 +191,7 @@ TEST_F(HostDaemon, ReplacedBusNodeIsOpenedAgain)
                                                    "replaced: opened again\n"));
 
     ASSERT_EQ(0, run_Shell("rm /dev/i2c-2"));
-    EXPECT_EQ(1, daemon.wait_Exit(generous_seconds));
+    EXPECT_EQ(1, daemon.wait_Exit(generous_seconds)) << daemon.err();
     EXPECT_NE(std::string::npos,
               daemon.err().find("/dev/i2c-2 was replaced and cannot be opened again: No such "
                                 "file or directory"))
