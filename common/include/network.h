@@ -144,6 +144,8 @@ private:
     static bool init_Network_Manager_Config();
 
     // The back ends of get_Config, set_Config and set_Config_Apply.
+    // Whether netplan's document holds the owner's entry as a map; says nothing.
+    static bool get_netplan_Entry_Readable(const Owner& owner);
     static uint8_t get_netplan_Config(CONFIG_TYPE type, const Owner& owner, char* buffer,
                                       unsigned int buffer_length);
     static uint8_t get_ifupdown_Config(CONFIG_TYPE type, const char* path, char* buffer,
@@ -152,7 +154,10 @@ private:
                                               unsigned int buffer_length);
     static uint8_t set_ifupdown_Config(CONFIG_TYPE type, const char* path, const char* str);
     // One setting into the staged record; MODE takes `dhcp`, the others `text`.
+    // The setting is then one this change gives.
     static void set_Staged_Setting(CONFIG_TYPE type, const std::string& text, bool dhcp);
+    // The six settings as the owner holds them now; a setting that cannot be read keeps `before`'s.
+    static Config get_Loaded_Record(const Owner& owner, const Config& before);
     // Rewrites the netplan file from the staged record once netplan's own
     // parser accepts the result; false, with one ERROR line, when it did not.
     static bool update_netplan_Config();
@@ -185,6 +190,8 @@ private:
         std::string text;
     };
     static Stanza_Copy stanza_before;
+    // The settings the change in progress gave (bit 1 << CONFIG_TYPE); only they are written.
+    static uint8_t staged_mask;
     static Config default_network_info;
     static bool default_network_info_update_flag;
     static Config config;

@@ -1,6 +1,11 @@
 // The outside face of the network model: select the interface, read one
 // setting from its manager, stage or write one, and apply.
+#include <errno.h>
+#include <fcntl.h>
 #include <string.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "extra_command_handling.h"
 #include "file_replace.h"
@@ -39,6 +44,83 @@ std::string get_Value_Refusal(Network::CONFIG_TYPE type, const std::string& valu
     return not_plain;
 }
 
+const char* const lock_directory = "/run/lumerion-hostd";
+const char* const lock_path = "/run/lumerion-hostd/settings.lock";
+
+// One writer at a time on eth0's settings: the daemon and every CLI take it
+// around each write and apply; reads never wait for it.
+class Settings_Lock {
+public:
+    Settings_Lock()
+    {
+        (void)mkdir(lock_directory, 0755);
+        fd = open(lock_path, O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (fd < 0) {
+            LOG_ERROR_AS("Settings_Lock", "cannot open %s: %s: changes are not kept apart", lock_path,
+                         strerror(errno));
+            return;
+        }
+        while (flock(fd, LOCK_EX) < 0 && errno == EINTR) {
+        }
+    }
+    ~Settings_Lock()
+    {
+        if (fd >= 0)
+            close(fd);
+    }
+    Settings_Lock(const Settings_Lock&) = delete;
+    Settings_Lock& operator=(const Settings_Lock&) = delete;
+
+private:
+    int fd = -1;
+};
+
+// One setting into a record; MODE takes `dhcp`, the others `text`.
+void set_Record_Setting(Network::Config* record, Network::CONFIG_TYPE type, const std::string& text,
+                        bool dhcp)
+{
+    switch (type) {
+    case Network::CONFIG_TYPE::MODE:
+        record->ip4_dhcp = dhcp;
+        break;
+    case Network::CONFIG_TYPE::IP_ADDRESS:
+        record->ip4_address = text;
+        break;
+    case Network::CONFIG_TYPE::GATEWAY:
+        record->ip4_gateway = text;
+        break;
+    case Network::CONFIG_TYPE::SUBNETMASK:
+        record->ip4_subnetmask = text;
+        break;
+    case Network::CONFIG_TYPE::DNS1:
+        record->dns1 = text;
+        break;
+    case Network::CONFIG_TYPE::DNS2:
+        record->dns2 = text;
+        break;
+    }
+}
+
+// One setting of a record as text (MODE needs none).
+std::string get_Record_Text(const Network::Config& record, uint8_t type)
+{
+    switch (static_cast<Network::CONFIG_TYPE>(type)) {
+    case Network::CONFIG_TYPE::IP_ADDRESS:
+        return record.ip4_address;
+    case Network::CONFIG_TYPE::GATEWAY:
+        return record.ip4_gateway;
+    case Network::CONFIG_TYPE::SUBNETMASK:
+        return record.ip4_subnetmask;
+    case Network::CONFIG_TYPE::DNS1:
+        return record.dns1;
+    case Network::CONFIG_TYPE::DNS2:
+        return record.dns2;
+    case Network::CONFIG_TYPE::MODE:
+        break;
+    }
+    return "";
+}
+
 // Runs one command of an apply; a failure is the one ERROR line of the apply.
 bool get_Apply_Done(const std::string& command)
 {
@@ -71,15 +153,8 @@ void Network::set_Interface_Name(const char* name)
         LOG_ERROR("%s", get_Log_Text(owner.error).c_str());
         return;
     }
-    for (uint8_t t = 0; t <= max_config_type; ++t) {
-        CONFIG_TYPE type = static_cast<CONFIG_TYPE>(t);
-        char buffer[value_buffer_length];
-        memset(buffer, 0, sizeof(buffer));
-        if (get_Config(type, owner, buffer, sizeof(buffer)) != 0)
-            continue;
-        // The buffer may be full without a terminator.
-        set_Staged_Setting(type, std::string(buffer, strnlen(buffer, sizeof(buffer))), buffer[0] == 0);
-    }
+    staged_mask = 0;
+    config = get_Loaded_Record(owner, config);
     // The values come from the manager's files and tools.
     LOG_DEBUG("DHCP: %d, IP: %s, Subnetmask: %s, Gateway: %s, DNS1: %s, DNS2: %s", config.ip4_dhcp ? 1 : 0,
               get_Log_Text(config.ip4_address).c_str(), get_Log_Text(config.ip4_subnetmask).c_str(),
@@ -89,26 +164,24 @@ void Network::set_Interface_Name(const char* name)
 
 void Network::set_Staged_Setting(CONFIG_TYPE type, const std::string& text, bool dhcp)
 {
-    switch (type) {
-    case CONFIG_TYPE::MODE:
-        config.ip4_dhcp = dhcp;
-        break;
-    case CONFIG_TYPE::IP_ADDRESS:
-        config.ip4_address = text;
-        break;
-    case CONFIG_TYPE::GATEWAY:
-        config.ip4_gateway = text;
-        break;
-    case CONFIG_TYPE::SUBNETMASK:
-        config.ip4_subnetmask = text;
-        break;
-    case CONFIG_TYPE::DNS1:
-        config.dns1 = text;
-        break;
-    case CONFIG_TYPE::DNS2:
-        config.dns2 = text;
-        break;
+    set_Record_Setting(&config, type, text, dhcp);
+    staged_mask = static_cast<uint8_t>(staged_mask | (1u << static_cast<uint8_t>(type)));
+}
+
+Network::Config Network::get_Loaded_Record(const Owner& owner, const Config& before)
+{
+    Config record = before;
+    for (uint8_t t = 0; t <= max_config_type; ++t) {
+        CONFIG_TYPE type = static_cast<CONFIG_TYPE>(t);
+        char buffer[value_buffer_length];
+        memset(buffer, 0, sizeof(buffer));
+        if (get_Config(type, owner, buffer, sizeof(buffer)) != 0)
+            continue;
+        // The buffer may be full without a terminator.
+        set_Record_Setting(&record, type, std::string(buffer, strnlen(buffer, sizeof(buffer))),
+                           buffer[0] == 0);
     }
+    return record;
 }
 
 uint8_t Network::get_Config(CONFIG_TYPE type, char* buffer, unsigned int buffer_length)
@@ -165,13 +238,15 @@ uint8_t Network::set_Config(CONFIG_TYPE type, const char* str)
         return 1;
     }
     switch (owner.manager) {
-    case MANAGER_TYPE::IFUPDOWN:
+    case MANAGER_TYPE::IFUPDOWN: {
+        Settings_Lock lock;
         if (stanza_before.path.empty()) {
             stanza_before.path = owner.file;
             if (!get_File_Content(owner.file, &stanza_before.text))
                 stanza_before.path.clear();
         }
         return set_ifupdown_Config(type, owner.file.c_str(), str);
+    }
     case MANAGER_TYPE::NETPLAN:
     case MANAGER_TYPE::NETWORK_MANAGER:
         set_Staged_Setting(type, str, str[0] == 0);
@@ -184,9 +259,11 @@ uint8_t Network::set_Config(CONFIG_TYPE type, const char* str)
 
 bool Network::set_Config_Apply()
 {
+    Settings_Lock lock;
     bool applied = get_Config_Applied();
     // The next value starts a new change.
     stanza_before = Stanza_Copy();
+    staged_mask = 0;
     return applied;
 }
 
@@ -204,6 +281,20 @@ bool Network::get_Config_Applied()
     if (!owner.error.empty() && manager != MANAGER_TYPE::NETPLAN) {
         LOG_ERROR_AS("set_Config_Apply", "refused to apply: %s", get_Log_Text(owner.error).c_str());
         return false;
+    }
+    // Only what this change gave is written: the rest is what the host holds now,
+    // read under the lock, so a change made meanwhile by another writer is kept.
+    // A netplan file that cannot be read is the edit's to report, once.
+    bool readable =
+        manager == MANAGER_TYPE::NETWORK_MANAGER ||
+        (manager == MANAGER_TYPE::NETPLAN && owner.error.empty() && get_netplan_Entry_Readable(owner));
+    if (readable) {
+        Config staged = config;
+        config = get_Loaded_Record(owner, config);
+        for (uint8_t t = 0; t <= max_config_type; ++t)
+            if ((staged_mask & (1u << t)) != 0)
+                set_Record_Setting(&config, static_cast<CONFIG_TYPE>(t), get_Record_Text(staged, t),
+                                   staged.ip4_dhcp);
     }
     // A static record that names no usable address, or one that would cut the
     // host off, is refused: nothing is written and nothing applied.

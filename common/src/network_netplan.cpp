@@ -237,6 +237,18 @@ YAML::Node get_Unshared_Map(const YAML::Node& map, const std::string& key)
 
 } // namespace
 
+bool Network::get_netplan_Entry_Readable(const Owner& owner)
+{
+    try {
+        const YAML::Node document = YAML::Load(owner.document);
+        const YAML::Node network = document["network"];
+        const YAML::Node ethernets = is_Map(network) ? network["ethernets"] : YAML::Node();
+        return is_Map(ethernets) && is_Map(ethernets[owner.entry]);
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
 uint8_t Network::get_netplan_Config(CONFIG_TYPE type, const Owner& owner, char* buffer,
                                     unsigned int buffer_length)
 {

@@ -345,6 +345,28 @@ TEST(NetcfgInterrupt, TheApplyFinishesFirst)
     EXPECT_EQ("lumerion-netcfg: interrupted: the change finished and took effect\n", read_File(err));
 }
 
+// Two operators at once: the second waits for the lock the first holds through
+// its apply, and then both changes are in the file.
+TEST(NetcfgConcurrent, TwoChangesBothReachTheFile)
+{
+    std::string file = prepare_Host("netplan");
+    set_Tool_Answer("netplan", "apply", "");
+    set_Tool_Hang("netplan", "apply", 2);
+    Process_Result first;
+    std::thread first_change([&first] { first = netcfg({"set", "--dns1", "9.9.9.9", "--apply"}); });
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (get_Command_Calls().empty() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    Process_Result second = netcfg({"set", "--dns2", "1.0.0.1", "--apply"});
+    first_change.join();
+    EXPECT_EQ(0, first.exit_status) << first.err;
+    EXPECT_EQ(0, second.exit_status) << second.err;
+    std::string text = read_File(file);
+    EXPECT_NE(std::string::npos, text.find("- 9.9.9.9\n")) << text;
+    EXPECT_NE(std::string::npos, text.find("- 1.0.0.1\n")) << text;
+    EXPECT_EQ(2u, get_Command_Calls().size());
+}
+
 TEST(NetcfgShow, PrintsTheManagerAndTheSettings)
 {
     fs::create_directories("/etc/netplan");

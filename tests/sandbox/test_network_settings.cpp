@@ -292,6 +292,8 @@ TEST_F(Settings, NetworkManagerHostThroughTheHandler)
     EXPECT_NE(std::string::npos, profile.find("address1=192.168.1.10/24,192.168.1.1\n")) << profile;
     EXPECT_NE(std::string::npos, profile.find("dns=9.9.9.9;1.0.0.1;\n")) << profile;
 
+    // The DHCP change writes what it gives; the rest is what NetworkManager now holds.
+    set_Tool_Answer("nmcli", "-t -f ipv4.dns con show uuid " + profile_uuid, "ipv4.dns:9.9.9.9,1.0.0.1\n");
     clear_Tool_Calls();
     send_Dhcp_Sequence();
     calls = get_Command_Calls();

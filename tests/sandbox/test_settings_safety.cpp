@@ -230,13 +230,31 @@ TEST_F(Safety, PlaceholdersOfTheRefreshAreNoSettings)
     EXPECT_EQ(default_document, read_File(netplan_file));
 }
 
+// The daemon read its settings at start; an operator changed one since. A
+// change from the BMC writes only what it gives, onto what the host holds now.
+TEST_F(Safety, AChangeMadeMeanwhileIsKept)
+{
+    write_File(netplan_file, default_document);
+    Network::set_Interface_Name("eth0");
+    std::string meanwhile = default_document;
+    meanwhile.replace(meanwhile.find("8.8.8.8"), 7, "8.8.4.4");
+    write_File(netplan_file, meanwhile);
+    EXPECT_EQ(0, Network::set_Config(Type::DNS1, "9.9.9.9"));
+    EXPECT_TRUE(Network::set_Config_Apply());
+    std::string text = read_File(netplan_file);
+    EXPECT_NE(std::string::npos, text.find("- 9.9.9.9\n          - 8.8.4.4\n")) << text;
+}
+
 TEST_F(Safety, NetworkManagerStaticWithoutGatewayClearsTheProfilesGateway)
 {
     write_File(keyfile, "[connection]\ntype=ethernet\ninterface-name=eth0\n\n[ipv4]\nmethod=auto\n");
     set_Tool_Answer("systemctl", "is-active NetworkManager", "active\n");
     set_Nmcli_Profile(profile_uuid, keyfile, true);
     Network::set_Interface_Name("eth0");
-    Access::staged() = Network::Config{"eth0", false, "10.0.0.5", "255.255.255.0", "0.0.0.0", "", ""};
+    EXPECT_EQ(0, Network::set_Config(Type::MODE, "\x01"));
+    EXPECT_EQ(0, Network::set_Config(Type::IP_ADDRESS, "10.0.0.5"));
+    EXPECT_EQ(0, Network::set_Config(Type::SUBNETMASK, "255.255.255.0"));
+    EXPECT_EQ(0, Network::set_Config(Type::GATEWAY, "0.0.0.0"));
     clear_Tool_Calls();
     EXPECT_TRUE(Network::set_Config_Apply());
     EXPECT_EQ((std::vector<std::string>{"nmcli con mod uuid " + profile_uuid +

@@ -164,7 +164,9 @@ std::map<std::string, std::string> get_Tree_Snapshot(const std::vector<std::stri
         for (fs::recursive_directory_iterator it(top, options, error), end; !error && it != end;
              it.increment(error)) {
             struct stat info;
-            if (lstat(it->path().c_str(), &info) != 0 || S_ISDIR(info.st_mode))
+            // The settings lock is the daemon's own runtime state, not the host's configuration.
+            if (lstat(it->path().c_str(), &info) != 0 || S_ISDIR(info.st_mode) ||
+                it->path().string().rfind("/run/lumerion-hostd/", 0) == 0)
                 continue;
             std::string what = std::to_string(info.st_mode) + " ";
             what += S_ISLNK(info.st_mode) ? fs::read_symlink(it->path()).string() : read_File(it->path());

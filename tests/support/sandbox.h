@@ -43,7 +43,8 @@ int run_Shell(const std::string& command);
 void set_Descriptors_Used_Up();
 
 std::string read_File(const std::string& path);
-// Every file and link under the `tops` directories with its mode and bytes (or target).
+// Every file and link under the `tops` directories with its mode and bytes (or
+// target), but the daemon's settings lock under /run/lumerion-hostd.
 std::map<std::string, std::string> get_Tree_Snapshot(const std::vector<std::string>& tops);
 void write_File(const std::string& path, const std::string& text);
 
