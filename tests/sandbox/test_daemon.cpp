@@ -155,9 +155,10 @@ TEST_F(HostDaemon, AddressThatCannotBeSelectedIsNoWrite)
     ASSERT_EQ(0, run_Shell("mount --bind /dev/full /dev/i2c-2"));
     Daemon daemon;
     daemon.start();
+    // The reason is the kernel's (or, under emulation, qemu's) answer to the request.
     std::string not_written =
         "\033[31m[ERROR]\t[I2C Packet] set_I2C_Packet_Write: packet not written: cannot "
-        "select address 8 on /dev/i2c-2: Inappropriate ioctl for device\033[0m\n";
+        "select address 8 on /dev/i2c-2: ";
     double deadline = get_Monotonic_Seconds() + generous_seconds;
     while (get_Monotonic_Seconds() < deadline && count_Of(daemon.err(), not_written) < 6)
         usleep(50000);
@@ -166,7 +167,7 @@ TEST_F(HostDaemon, AddressThatCannotBeSelectedIsNoWrite)
     std::string err = daemon.err();
     // One line per packet, and nothing else: no write was tried.
     EXPECT_GE(count_Of(err, not_written), 6u);
-    EXPECT_EQ(err.size(), count_Of(err, not_written) * not_written.size()) << err;
+    EXPECT_EQ(count_Of(err, "\n"), count_Of(err, not_written)) << err;
 }
 
 // An adapter bound again gives a new node: the daemon opens it and the next
