@@ -137,9 +137,10 @@ private:
     // Which manager owns the interface (the lookup's), with its file copied into `buffer`.
     static MANAGER_TYPE get_Manager_Type(char* buffer, unsigned int buffer_length);
     // At start-up and before a change: removes this daemon's harmful leftover
-    // and writes the default file for a bare host. False, with one ERROR
-    // line, when the interface does not exist or the default cannot be written.
-    static bool update_Owner_Files();
+    // and writes the default file for a bare host; `found` then holds the owner
+    // (so the caller does not look it up again). False, with one ERROR line,
+    // when the interface does not exist or the default cannot be written.
+    static bool update_Owner_Files(Owner* found = nullptr);
     static bool init_netplan_Config();
     static bool init_Network_Manager_Config();
 
@@ -160,7 +161,7 @@ private:
     static Config get_Loaded_Record(const Owner& owner, const Config& before);
     // Rewrites the netplan file from the staged record once netplan's own
     // parser accepts the result; false, with one ERROR line, when it did not.
-    static bool update_netplan_Config();
+    static bool update_netplan_Config(const Owner& owner);
     // netplan's verdict on `text` as the new `file`, read with every other
     // netplan file of the host; false with netplan's first error line.
     static bool get_netplan_Accepted(const std::string& file, const std::string& text, std::string* error);

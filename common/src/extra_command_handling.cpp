@@ -62,11 +62,17 @@ long get_Now_Ms()
     return now.tv_sec * 1000L + now.tv_nsec / 1000000L;
 }
 
-// Runs `cmd` through /bin/sh in a process group of its own and collects its
-// output until it ends, or until `timeout_seconds` have passed (then the whole
-// group is killed). A child left holding the pipe after the shell ended is
-// killed too. -1 when the command could not be started.
-int run_Probe(const char* cmd, unsigned int timeout_seconds, std::string* output, bool* timed_out)
+// How a child is run and read.
+struct Child_Run {
+    int captured = STDOUT_FILENO; // the output collected; a change's other streams go to /dev/null
+    long timeout_ms = -1;         // the whole group is killed after it; -1 for no limit
+    bool kill_leftovers = true;   // a child left holding the output after the shell ended is killed
+};
+
+// Runs `line` through /bin/sh in a process group of its own and collects one
+// of its outputs until it ends, then for a short grace while a child the shell
+// left behind still holds it. -1 when the command could not be started.
+int run_Child(const char* line, const Child_Run& how, std::string* output, bool* timed_out, int* status)
 {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0)
@@ -78,20 +84,28 @@ int run_Probe(const char* cmd, unsigned int timeout_seconds, std::string* output
         return -1;
     if (pid == 0) {
         setpgid(0, 0);
-        dup2(fds[1], STDOUT_FILENO);
-        execl("/bin/sh", "sh", "-c", cmd, static_cast<char*>(nullptr));
+        if (how.captured != STDOUT_FILENO) {
+            int null = open("/dev/null", O_RDWR | O_CLOEXEC);
+            if (null >= 0) {
+                dup2(null, STDIN_FILENO);
+                dup2(null, STDOUT_FILENO);
+            }
+        }
+        dup2(fds[1], how.captured);
+        execl("/bin/sh", "sh", "-c", line, static_cast<char*>(nullptr));
         _exit(127);
     }
     setpgid(pid, pid);
     writer.release();
     *timed_out = false;
+    *status = 0;
     output->clear();
-    long deadline = get_Now_Ms() + static_cast<long>(timeout_seconds) * 1000L;
+    const long no_limit = 365L * 24 * 3600 * 1000;
+    long deadline = get_Now_Ms() + (how.timeout_ms < 0 ? no_limit : how.timeout_ms);
     bool exited = false;
     bool open = true;
-    int status = 0;
     while (open) {
-        if (!exited && waitpid(pid, &status, WNOHANG) == pid) {
+        if (!exited && waitpid(pid, status, WNOHANG) == pid) {
             exited = true;
             deadline = std::min(deadline, get_Now_Ms() + after_exit_grace_ms);
         }
@@ -119,10 +133,11 @@ int run_Probe(const char* cmd, unsigned int timeout_seconds, std::string* output
         output->append(chunk, std::min(room, static_cast<size_t>(n)));
     }
     // Whatever of the group still runs has had its time.
-    if (open)
+    if (*timed_out || (open && how.kill_leftovers))
         kill(-pid, SIGKILL);
     if (!exited)
-        waitpid(pid, &status, 0);
+        while (waitpid(pid, status, 0) < 0 && errno == EINTR) {
+        }
     return 0;
 }
 
@@ -141,70 +156,23 @@ bool set_Change_Command(const char* cmd, std::string* failure)
 {
     // The shell becomes the command, so its status (or signal) is the command's own.
     const std::string line = std::string("exec ") + cmd;
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) {
-        *failure = "\"" + get_Log_Text(cmd) + "\" could not be started: " + strerror(errno);
-        return false;
-    }
-    Descriptor reader(fds[0]);
-    Descriptor writer(fds[1]);
-    pid_t pid = fork();
-    if (pid < 0) {
-        *failure = "\"" + get_Log_Text(cmd) + "\" could not be started: " + strerror(errno);
-        return false;
-    }
-    if (pid == 0) {
-        // A group of its own: Ctrl-C at the operator's terminal does not cut a change in half.
-        setpgid(0, 0);
-        int null = open("/dev/null", O_RDWR | O_CLOEXEC);
-        if (null >= 0) {
-            dup2(null, STDIN_FILENO);
-            dup2(null, STDOUT_FILENO);
-        }
-        dup2(fds[1], STDERR_FILENO);
-        execl("/bin/sh", "sh", "-c", line.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    setpgid(pid, pid);
-    writer.release();
+    Child_Run how;
+    how.captured = STDERR_FILENO;
+    // A change is let finish; a child it left behind (a service it started) is not its to end.
+    how.kill_leftovers = false;
     std::string errors;
+    bool timed_out = false;
     int status = 0;
-    bool exited = false;
-    long deadline = 0;
-    for (;;) {
-        if (!exited && waitpid(pid, &status, WNOHANG) == pid) {
-            exited = true;
-            deadline = get_Now_Ms() + after_exit_grace_ms;
-        }
-        // A child the command left behind may hold the error output: it is not waited for.
-        long left = exited ? deadline - get_Now_Ms() : 50L;
-        if (exited && left <= 0)
-            break;
-        struct pollfd wait = {reader.get(), POLLIN, 0};
-        int ready = poll(&wait, 1, static_cast<int>(left));
-        if (ready <= 0)
-            continue;
-        char chunk[4096];
-        ssize_t n = read(reader.get(), chunk, sizeof(chunk));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            if (exited)
-                break;
-            // The output is closed: only the end of the shell is left to wait for.
-            while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-            }
-            break;
-        }
-        if (errors.size() < max_probe_output)
-            errors.append(chunk, static_cast<size_t>(n));
+    if (run_Child(line.c_str(), how, &errors, &timed_out, &status) != 0) {
+        *failure = "\"" + get_Log_Text(cmd) + "\" could not be started: " + strerror(errno);
+        return false;
     }
     if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
         return true;
-    std::string how = WIFEXITED(status) ? "exited with status " + std::to_string(WEXITSTATUS(status))
-                                        : "was killed by signal " + std::to_string(WTERMSIG(status));
+    std::string ended = WIFEXITED(status) ? "exited with status " + std::to_string(WEXITSTATUS(status))
+                                          : "was killed by signal " + std::to_string(WTERMSIG(status));
     std::string first = get_Log_Text(get_First_Line(errors));
-    *failure = "\"" + get_Log_Text(cmd) + "\" " + how + (first.empty() ? "" : ": " + first);
+    *failure = "\"" + get_Log_Text(cmd) + "\" " + ended + (first.empty() ? "" : ": " + first);
     return false;
 }
 
@@ -223,7 +191,10 @@ int8_t set_Command(const char* cmd, char* result, int length)
 int8_t get_Probe_Output(const char* cmd, std::string* output, unsigned int timeout_seconds)
 {
     bool timed_out = false;
-    if (run_Probe(cmd, timeout_seconds, output, &timed_out) != 0) {
+    Child_Run how;
+    how.timeout_ms = static_cast<long>(timeout_seconds) * 1000L;
+    int status = 0;
+    if (run_Child(cmd, how, output, &timed_out, &status) != 0) {
         perror("set_Command");
         return -1;
     }

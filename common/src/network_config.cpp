@@ -142,10 +142,10 @@ void Network::set_Interface_Name(const char* name)
         return;
     }
     config.target_interface = requested;
-    if (!update_Owner_Files())
-        return;
     // One lookup for all six settings: each asks the managers' tools again.
-    Owner owner = get_Owner();
+    Owner owner;
+    if (!update_Owner_Files(&owner))
+        return;
     LOG_INFO("Interface: %s, Manager Type: %s", config.target_interface.c_str(),
              MANAGER_TYPE_STRING[static_cast<uint8_t>(owner.manager)]);
     // A refused profile or stanza is named once, not once per setting.
@@ -229,9 +229,9 @@ uint8_t Network::set_Config(CONFIG_TYPE type, const char* str)
                   get_Log_Text(config.target_interface).c_str());
         return 1;
     }
-    if (!update_Owner_Files())
+    Owner owner;
+    if (!update_Owner_Files(&owner))
         return 1;
-    Owner owner = get_Owner();
     if (!owner.error.empty() && owner.manager != MANAGER_TYPE::NETPLAN) {
         LOG_ERROR("refused %s: %s", config_type_name[static_cast<uint8_t>(type)],
                   get_Log_Text(owner.error).c_str());
@@ -274,9 +274,9 @@ bool Network::get_Config_Applied()
                      get_Log_Text(config.target_interface).c_str());
         return false;
     }
-    if (!update_Owner_Files())
+    Owner owner;
+    if (!update_Owner_Files(&owner))
         return false;
-    Owner owner = get_Owner();
     MANAGER_TYPE manager = owner.manager;
     if (!owner.error.empty() && manager != MANAGER_TYPE::NETPLAN) {
         LOG_ERROR_AS("set_Config_Apply", "refused to apply: %s", get_Log_Text(owner.error).c_str());
@@ -322,7 +322,7 @@ bool Network::get_Config_Applied()
     case MANAGER_TYPE::IFUPDOWN:
         return get_Apply_Done("systemctl restart networking.service");
     case MANAGER_TYPE::NETPLAN:
-        return update_netplan_Config() && get_Apply_Done("netplan apply");
+        return update_netplan_Config(owner) && get_Apply_Done("netplan apply");
     case MANAGER_TYPE::NETWORK_MANAGER: {
         // Reapply only takes the active profile; an inactive one is brought up on the interface.
         std::string apply = owner.active ? "nmcli device reapply " + get_Shell_Word(config.target_interface)

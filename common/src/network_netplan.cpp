@@ -446,9 +446,8 @@ bool get_netplan_Update_Text(const std::string& document_text, const Network::Co
     return true;
 }
 
-bool Network::update_netplan_Config()
+bool Network::update_netplan_Config(const Owner& owner)
 {
-    Owner owner = get_Owner();
     if (owner.manager != MANAGER_TYPE::NETPLAN) {
         LOG_ERROR("netplan no longer owns %s", config.target_interface.c_str());
         return false;

@@ -16,6 +16,7 @@
 #include "log.h"
 #include "network.h"
 #include "parser_judges.h"
+#include "netcfg_cli.h"
 #include "process.h"
 #include "sandbox.h"
 
@@ -24,13 +25,6 @@ namespace {
 namespace fs = std::filesystem;
 
 const std::string layouts = std::string(LUMERION_SOURCE_DIR) + "/tests/fixtures/layouts/";
-
-Process_Result netcfg(const std::vector<std::string>& args)
-{
-    std::vector<std::string> argv = {LUMERION_NETCFG_PATH};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return run_Process(argv);
-}
 
 // The renderer lines in the order the judge gives them.
 std::string get_Sorted_Lines(const std::string& text)

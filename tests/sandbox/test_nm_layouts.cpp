@@ -14,6 +14,7 @@
 #include "log.h"
 #include "network.h"
 #include "nm_instance.h"
+#include "netcfg_cli.h"
 #include "process.h"
 #include "sandbox.h"
 
@@ -25,13 +26,6 @@ const std::string layouts = std::string(LUMERION_SOURCE_DIR) + "/tests/fixtures/
 // What NetworkManager keeps about profiles; its other runtime state changes by itself.
 const std::vector<std::string> profile_trees = {"/etc", "/run/NetworkManager/system-connections",
                                                 "/run/netplan"};
-
-Process_Result netcfg(const std::vector<std::string>& args)
-{
-    std::vector<std::string> argv = {LUMERION_NETCFG_PATH};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return run_Process(argv);
-}
 
 const std::vector<std::string> static_change = {"set",       "--static",      "--address", "10.0.0.77",
                                                 "--netmask", "255.255.255.0", "--gateway", "10.0.0.1",

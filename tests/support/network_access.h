@@ -26,7 +26,7 @@ struct Network_Test_Access {
     static bool ipv4_Match(const std::string& text) { return std::regex_match(text, Network::ipv4_regex); }
     static Network::Config& staged() { return Network::config; }
     static Network::Config& live() { return Network::default_network_info; }
-    static bool update_netplan() { return Network::update_netplan_Config(); }
+    static bool update_netplan() { return Network::update_netplan_Config(Network::get_Owner()); }
 };
 
 // One setting as get_Config reads it; MODE as "0" (DHCP) or "1" (static).
