@@ -8,6 +8,7 @@
 #include "host_report.h"
 #include "log.h"
 #include "network.h"
+#include "settings_trial.h"
 
 namespace {
 
@@ -62,12 +63,15 @@ int main(int, char**)
         if (get_I2C_BMC_Bus_Lost()) {
             // The ended thread is joined: its last work is over before the queues go.
             set_I2C_BMC_Packet_Thread_Stop();
+            set_Trial_Watch_Stop();
             LOG_ERROR("cannot open %s, exiting", i2c_device_path);
             return 1;
         }
         set_I2C_BMC_Bus_Check();
         Network::update_Default_IP_Info();
         update_Broadcast_Packet(false);
+        // A change whose applier is gone is finished here once its window has ended.
+        update_Trial_Watch();
         sleep(loop_period_sec);
     }
 }

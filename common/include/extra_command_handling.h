@@ -25,7 +25,8 @@ int8_t set_Command(const char* cmd, char* result, int length);
 // of its own (Ctrl-C at the operator's terminal does not reach it), and waits
 // for its end. True when it exited 0; otherwise false with `failure` naming
 // the command, its exit status or signal, and the first line of its error output.
-bool set_Change_Command(const char* cmd, std::string* failure);
+// With `timeout_seconds` (0: none) its whole group is killed after that long.
+bool set_Change_Command(const char* cmd, std::string* failure, unsigned int timeout_seconds = 0);
 
 // How long a command that only reads the host may take.
 const unsigned int probe_timeout_seconds = 10;

@@ -13,6 +13,8 @@
 // `new_file_mode`. Returns 0, or the errno of the step that failed (the
 // original file is then untouched and the temporary file removed).
 int set_File_Replace(const std::string& path, const std::string& content, mode_t new_file_mode);
+// The same replace, giving the file exactly `mode` and owner, as a saved copy had them.
+int set_File_Restore(const std::string& path, const std::string& content, mode_t mode, uid_t uid, gid_t gid);
 
 // The largest configuration file the daemon reads.
 const size_t max_config_file_size = 1 << 20;

@@ -10,6 +10,8 @@
 #include "netplan_reader.h"
 #include "network_parse.h"
 
+struct Trial_Record;
+
 // Where netplan keeps an interface's configuration, as the owner lookup found it.
 struct Netplan_Owner {
     std::string id;       // the definition under network.ethernets that applies; "" for none
@@ -169,6 +171,8 @@ private:
     static std::string get_Network_Manager_Current(const Owner& owner);
     // The apply behind set_Config_Apply, which then forgets the change.
     static bool get_Config_Applied();
+    // What the change's trial saves: the manager, the profile and the file the change rewrites.
+    static Trial_Record get_Trial_Plan(const Owner& owner);
     // The static record the stanza holds, as an apply checks it.
     static Config get_ifupdown_Record(const std::string& path);
     // Puts the stanza back as it was before the first value of this change.

@@ -152,7 +152,7 @@ std::string get_First_Line(const std::string& text)
 
 } // namespace
 
-bool set_Change_Command(const char* cmd, std::string* failure)
+bool set_Change_Command(const char* cmd, std::string* failure, unsigned int timeout_seconds)
 {
     // The shell becomes the command, so its status (or signal) is the command's own.
     const std::string line = std::string("exec ") + cmd;
@@ -160,11 +160,18 @@ bool set_Change_Command(const char* cmd, std::string* failure)
     how.captured = STDERR_FILENO;
     // A change is let finish; a child it left behind (a service it started) is not its to end.
     how.kill_leftovers = false;
+    if (timeout_seconds > 0)
+        how.timeout_ms = static_cast<long>(timeout_seconds) * 1000L;
     std::string errors;
     bool timed_out = false;
     int status = 0;
     if (run_Child(line.c_str(), how, &errors, &timed_out, &status) != 0) {
         *failure = "\"" + get_Log_Text(cmd) + "\" could not be started: " + strerror(errno);
+        return false;
+    }
+    if (timed_out) {
+        *failure =
+            "\"" + get_Log_Text(cmd) + "\" did not finish within " + std::to_string(timeout_seconds) + " s";
         return false;
     }
     if (WIFEXITED(status) && WEXITSTATUS(status) == 0)

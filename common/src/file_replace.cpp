@@ -76,7 +76,17 @@ int get_Descriptor_Text(int fd, size_t limit, std::string* content, bool* over_l
 
 } // namespace
 
-int set_File_Replace(const std::string& path, const std::string& content, mode_t new_file_mode)
+namespace {
+
+// The mode and owner a replaced file is given.
+struct File_Owner {
+    bool keep_existing; // the existing file's own, when there is one
+    mode_t mode;
+    uid_t uid;
+    gid_t gid;
+};
+
+int replace_File(const std::string& path, const std::string& content, const File_Owner& wanted)
 {
     std::string target = get_Write_Target(path);
     size_t slash = target.rfind('/');
@@ -99,10 +109,12 @@ int set_File_Replace(const std::string& path, const std::string& content, mode_t
     int rc = write_All(fd.get(), content);
     if (rc == 0 && fsync(fd.get()) != 0)
         rc = errno;
-    if (rc == 0 && fchmod(fd.get(), exists ? (existing.st_mode & 07777) : new_file_mode) != 0)
+    bool keep = exists && wanted.keep_existing;
+    uid_t uid = keep ? existing.st_uid : wanted.uid;
+    gid_t gid = keep ? existing.st_gid : wanted.gid;
+    if (rc == 0 && fchmod(fd.get(), keep ? (existing.st_mode & 07777) : wanted.mode) != 0)
         rc = errno;
-    if (rc == 0 && exists && (existing.st_uid != geteuid() || existing.st_gid != getegid()) &&
-        fchown(fd.get(), existing.st_uid, existing.st_gid) != 0)
+    if (rc == 0 && (uid != geteuid() || gid != getegid()) && fchown(fd.get(), uid, gid) != 0)
         rc = errno;
     if (fd.release() != 0 && rc == 0)
         rc = errno;
@@ -117,6 +129,18 @@ int set_File_Replace(const std::string& path, const std::string& content, mode_t
     if (dir_fd.get() >= 0)
         fsync(dir_fd.get());
     return 0;
+}
+
+} // namespace
+
+int set_File_Replace(const std::string& path, const std::string& content, mode_t new_file_mode)
+{
+    return replace_File(path, content, File_Owner{true, new_file_mode, geteuid(), getegid()});
+}
+
+int set_File_Restore(const std::string& path, const std::string& content, mode_t mode, uid_t uid, gid_t gid)
+{
+    return replace_File(path, content, File_Owner{false, mode, uid, gid});
 }
 
 bool get_File_Content(const std::string& path, std::string* content, std::string* error)

@@ -7,10 +7,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <memory>
+
 #include "extra_command_handling.h"
 #include "file_replace.h"
 #include "log.h"
 #include "network.h"
+#include "settings_trial.h"
 
 namespace {
 
@@ -43,37 +46,6 @@ std::string get_Value_Refusal(Network::CONFIG_TYPE type, const std::string& valu
     }
     return not_plain;
 }
-
-const char* const lock_directory = "/run/lumerion-hostd";
-const char* const lock_path = "/run/lumerion-hostd/settings.lock";
-
-// One writer at a time on eth0's settings: the daemon and every CLI take it
-// around each write and apply; reads never wait for it.
-class Settings_Lock {
-public:
-    Settings_Lock()
-    {
-        (void)mkdir(lock_directory, 0755);
-        fd = open(lock_path, O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-        if (fd < 0) {
-            LOG_ERROR_AS("Settings_Lock", "cannot open %s: %s: changes are not kept apart", lock_path,
-                         strerror(errno));
-            return;
-        }
-        while (flock(fd, LOCK_EX) < 0 && errno == EINTR) {
-        }
-    }
-    ~Settings_Lock()
-    {
-        if (fd >= 0)
-            close(fd);
-    }
-    Settings_Lock(const Settings_Lock&) = delete;
-    Settings_Lock& operator=(const Settings_Lock&) = delete;
-
-private:
-    int fd = -1;
-};
 
 // One setting into a record; MODE takes `dhcp`, the others `text`.
 void set_Record_Setting(Network::Config* record, Network::CONFIG_TYPE type, const std::string& text,
@@ -121,13 +93,15 @@ std::string get_Record_Text(const Network::Config& record, uint8_t type)
     return "";
 }
 
+// A trial's commands end in time: a rollback must not wait on a hung tool.
+const unsigned int trial_command_timeout_seconds = 90;
+
 // Runs one command of an apply; a failure is the one ERROR line of the apply.
-bool get_Apply_Done(const std::string& command)
+bool get_Apply_Done(const std::string& command, std::string* failure)
 {
-    std::string failure;
-    if (set_Change_Command(command.c_str(), &failure))
+    if (set_Change_Command(command.c_str(), failure, get_Trial_Open() ? trial_command_timeout_seconds : 0))
         return true;
-    LOG_ERROR_AS("set_Config_Apply", "the apply did not take effect: %s", failure.c_str());
+    LOG_ERROR_AS("set_Config_Apply", "the apply did not take effect: %s", failure->c_str());
     return false;
 }
 
@@ -239,6 +213,13 @@ uint8_t Network::set_Config(CONFIG_TYPE type, const char* str)
     }
     switch (owner.manager) {
     case MANAGER_TYPE::IFUPDOWN: {
+        // The stanza is written at once: the change's trial opens before its first write.
+        std::string refusal;
+        if (!set_Trial_Begin(get_Trial_Plan(owner), &refusal)) {
+            LOG_ERROR("refused %s: %s", config_type_name[static_cast<uint8_t>(type)],
+                      get_Log_Text(refusal).c_str());
+            return 1;
+        }
         Settings_Lock lock;
         if (stanza_before.path.empty()) {
             stanza_before.path = owner.file;
@@ -257,9 +238,25 @@ uint8_t Network::set_Config(CONFIG_TYPE type, const char* str)
     return 1;
 }
 
+Trial_Record Network::get_Trial_Plan(const Owner& owner)
+{
+    Trial_Record plan;
+    plan.manager = owner.manager;
+    plan.interface_name = config.target_interface;
+    if (owner.manager == MANAGER_TYPE::NETWORK_MANAGER) {
+        plan.profile_uuid = owner.entry;
+        plan.profile_active = owner.active;
+    }
+    if (!owner.file.empty()) {
+        Trial_File file;
+        file.path = owner.file;
+        plan.files.push_back(file);
+    }
+    return plan;
+}
+
 bool Network::set_Config_Apply()
 {
-    Settings_Lock lock;
     bool applied = get_Config_Applied();
     // The next value starts a new change.
     stanza_before = Stanza_Copy();
@@ -282,6 +279,13 @@ bool Network::get_Config_Applied()
         LOG_ERROR_AS("set_Config_Apply", "refused to apply: %s", get_Log_Text(owner.error).c_str());
         return false;
     }
+    std::string refusal;
+    if (!set_Trial_Begin(get_Trial_Plan(owner), &refusal)) {
+        LOG_ERROR_AS("set_Config_Apply", "refused to apply: %s", get_Log_Text(refusal).c_str());
+        return false;
+    }
+    // The lock is let go before the trial's window: a rollback takes it again.
+    std::unique_ptr<Settings_Lock> lock(new Settings_Lock());
     // Only what this change gave is written: the rest is what the host holds now,
     // read under the lock, so a change made meanwhile by another writer is kept.
     // A netplan file that cannot be read is the edit's to report, once.
@@ -318,22 +322,40 @@ bool Network::get_Config_Applied()
             return false;
         }
     }
+    std::string apply;
     switch (manager) {
     case MANAGER_TYPE::IFUPDOWN:
-        return get_Apply_Done("systemctl restart networking.service");
+        apply = "systemctl restart networking.service";
+        break;
     case MANAGER_TYPE::NETPLAN:
-        return update_netplan_Config(owner) && get_Apply_Done("netplan apply");
+        if (!update_netplan_Config(owner)) {
+            set_Trial_Closed(true);
+            return false;
+        }
+        apply = "netplan apply";
+        break;
     case MANAGER_TYPE::NETWORK_MANAGER: {
+        std::string failure;
+        if (!get_Apply_Done(
+                get_Network_Manager_Modify_Command(config, owner.entry, get_Network_Manager_Current(owner)),
+                &failure)) {
+            set_Trial_Closed(true);
+            return false;
+        }
         // Reapply only takes the active profile; an inactive one is brought up on the interface.
-        std::string apply = owner.active ? "nmcli device reapply " + get_Shell_Word(config.target_interface)
-                                         : "nmcli con up uuid " + get_Shell_Word(owner.entry) + " ifname " +
-                                               get_Shell_Word(config.target_interface);
-        return get_Apply_Done(get_Network_Manager_Modify_Command(config, owner.entry,
-                                                                 get_Network_Manager_Current(owner))) &&
-               get_Apply_Done(apply);
-    }
-    case MANAGER_TYPE::UNKNOWN:
+        apply = owner.active ? "nmcli device reapply " + get_Shell_Word(config.target_interface)
+                             : "nmcli con up uuid " + get_Shell_Word(owner.entry) + " ifname " +
+                                   get_Shell_Word(config.target_interface);
         break;
     }
-    return false;
+    case MANAGER_TYPE::UNKNOWN:
+        set_Trial_Closed(false);
+        return false;
+    }
+    set_Trial_Applying(record);
+    std::string failure;
+    bool done = get_Apply_Done(apply, &failure);
+    lock.reset();
+    Trial_End end = get_Trial_Outcome(done, failure);
+    return done && end != Trial_End::ROLLED_BACK && end != Trial_End::FAILED;
 }

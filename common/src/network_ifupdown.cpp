@@ -15,6 +15,7 @@
 #include "file_replace.h"
 #include "log.h"
 #include "network.h"
+#include "settings_trial.h"
 #include "text_copy.h"
 
 namespace {
@@ -279,6 +280,8 @@ void Network::set_Stanza_Restored()
 {
     Stanza_Copy before = stanza_before;
     stanza_before = Stanza_Copy();
+    // The stanza is all an unapplied ifupdown change wrote: its trial has nothing left to undo.
+    set_Trial_Closed(false);
     std::string now;
     if (before.path.empty() || (get_File_Content(before.path, &now) && now == before.text))
         return;

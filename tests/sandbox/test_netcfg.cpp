@@ -316,7 +316,7 @@ TEST(NetcfgInterrupt, TheApplyFinishesFirst)
         setpgid(0, 0);
         int fd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         dup2(fd, STDERR_FILENO);
-        execl(LUMERION_NETCFG_PATH, LUMERION_NETCFG_PATH, "set", "--dhcp", "--apply",
+        execl(LUMERION_NETCFG_PATH, LUMERION_NETCFG_PATH, "set", "--dhcp", "--apply", "--check-seconds", "0",
               static_cast<char*>(nullptr));
         _exit(127);
     }

@@ -4,7 +4,9 @@
 // made here takes exactly the path a change from the BMC takes.
 #include <signal.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
+#include <unistd.h>
 
 #include <string>
 #include <utility>
@@ -14,6 +16,7 @@
 #include "I2C_BMC_packet_thread.h"
 #include "log.h"
 #include "network.h"
+#include "settings_trial.h"
 
 namespace {
 
@@ -22,14 +25,19 @@ const char* const interface_name = "eth0";
 const char* const usage_text =
     "usage: lumerion-netcfg show\n"
     "       lumerion-netcfg set [--dhcp | --static] [--address A] [--netmask M] [--gateway G]\n"
-    "                           [--dns1 D] [--dns2 D] [--hostname H] [--apply]\n"
+    "                           [--dns1 D] [--dns2 D] [--hostname H] [--apply [--check-seconds N]]\n"
     "       lumerion-netcfg --help\n"
     "\n"
     "show  prints the manager that owns eth0 and its six settings as the daemon reads them.\n"
     "set   stages the given settings, applies them with --apply, and sets the hostname,\n"
     "      through the same handler as the BMC's network-settings packets.\n"
+    "      After --apply, eth0 must hold its address and reach its gateway within\n"
+    "      N seconds (default 60), else the old settings are put back; 0 skips the check.\n"
     "Exit status: 0 done; 1 a value or the apply was refused, or a tool failed; 2 usage error;\n"
+    "             3 the change did not hold and was rolled back;\n"
     "             130 interrupted (after the change in progress finished).\n";
+
+const unsigned int max_check_seconds = 3600;
 
 // One packet of the BMC's: its item and its value.
 struct Item {
@@ -47,6 +55,25 @@ void note_Interrupt(int)
     interrupted = 1;
 }
 
+bool get_Interrupted()
+{
+    return interrupted != 0;
+}
+
+// The trial's wait, shown: a countdown on a terminal, one line otherwise.
+bool progress_shown = false;
+void show_Trial_Progress(const std::string& waiting_for, unsigned int seconds_left)
+{
+    if (isatty(STDERR_FILENO)) {
+        (void)fprintf(stderr, "\rlumerion-netcfg: waiting for %s: %u s left \033[K", waiting_for.c_str(),
+                      seconds_left);
+    } else if (!progress_shown) {
+        (void)fprintf(stderr, "lumerion-netcfg: checking the change for up to %u s: waiting for %s\n",
+                      seconds_left, waiting_for.c_str());
+    }
+    progress_shown = true;
+}
+
 int fail_Usage(const std::string& why)
 {
     (void)fprintf(stderr, "lumerion-netcfg: %s\n%s", why.c_str(), usage_text);
@@ -55,7 +82,8 @@ int fail_Usage(const std::string& why)
 
 // The "set" options in the order a BMC sends them: mode, address, mask,
 // gateway, DNS, apply, hostname. False with `why` on a usage error.
-bool get_Set_Items(const std::vector<std::string>& args, std::vector<Item>* items, std::string* why)
+bool get_Set_Items(const std::vector<std::string>& args, std::vector<Item>* items, int* check_seconds,
+                   std::string* why)
 {
     const std::pair<const char*, uint8_t> text_options[] = {
         {"--address", BMC::SUBADDRESS_NETWORK_CONFIG_IP_ADDRESS},
@@ -83,6 +111,18 @@ bool get_Set_Items(const std::vector<std::string>& args, std::vector<Item>* item
         }
         if (arg == "--apply") {
             apply = true;
+            continue;
+        }
+        if (arg == "--check-seconds") {
+            std::string value = i + 1 < args.size() ? args[++i] : "";
+            unsigned long seconds = strtoul(value.c_str(), nullptr, 10);
+            bool digits = !value.empty() && value.find_first_not_of("0123456789") == std::string::npos;
+            if (!digits || value.size() > 5 || seconds > max_check_seconds) {
+                *why = "--check-seconds needs a number of seconds from 0 to " +
+                       std::to_string(max_check_seconds);
+                return false;
+            }
+            *check_seconds = static_cast<int>(seconds);
             continue;
         }
         size_t option = 0;
@@ -120,6 +160,10 @@ bool get_Set_Items(const std::vector<std::string>& args, std::vector<Item>* item
         *why = "set needs at least one option";
         return false;
     }
+    if (*check_seconds >= 0 && !apply) {
+        *why = "--check-seconds needs --apply";
+        return false;
+    }
     return true;
 }
 
@@ -127,8 +171,12 @@ int run_Set(const std::vector<std::string>& args)
 {
     std::vector<Item> items;
     std::string why;
-    if (!get_Set_Items(args, &items, &why))
+    int check_seconds = -1;
+    if (!get_Set_Items(args, &items, &check_seconds, &why))
         return fail_Usage(why);
+    if (check_seconds >= 0)
+        set_Trial_Window(static_cast<unsigned int>(check_seconds));
+    set_Trial_Watcher(show_Trial_Progress, get_Interrupted);
     // The commands run in groups of their own; this process waits for them and then says so.
     struct sigaction deferred = {};
     deferred.sa_handler = note_Interrupt;
@@ -162,13 +210,32 @@ int run_Set(const std::vector<std::string>& args)
                          BMC::ADDRESS::NETWORK, item.subaddress, type, item.text.c_str(), count);
         if (I2C_BMC_Packet_Hander(&packet) != 0) {
             bool command = item.subaddress >= BMC::SUBADDRESS_NETWORK_CONFIG_APPLY;
+            // A rollback is said once, at the end, with its own exit status.
+            if (get_Trial_End() == Trial_End::ROLLED_BACK &&
+                item.subaddress == BMC::SUBADDRESS_NETWORK_CONFIG_APPLY) {
+                status = 3;
+                continue;
+            }
             (void)fprintf(stderr, "lumerion-netcfg: %s %s (see the ERROR line above)\n", item.option.c_str(),
                           command ? "failed" : "was refused");
-            status = 1;
+            status = status == 3 ? 3 : 1;
             // Nothing is applied once a value was refused.
             if (!command)
                 break;
         }
+    }
+    // Values written to a stanza without --apply stay for the next restart: the trial ends here.
+    set_Trial_Closed(false);
+    if (progress_shown && isatty(STDERR_FILENO))
+        (void)fputc('\n', stderr);
+    // A rollback's line, or why a change that did not hold was kept.
+    if (!get_Trial_Line().empty())
+        (void)fprintf(stderr, "lumerion-netcfg: %s\n", get_Trial_Line().c_str());
+    if (get_Trial_End() == Trial_End::LEFT) {
+        (void)fputs("lumerion-netcfg: interrupted: the trial is left to the daemon, which keeps the change "
+                    "or rolls it back when its window ends\n",
+                    stderr);
+        return 130;
     }
     if (interrupted) {
         (void)fprintf(stderr, "lumerion-netcfg: interrupted: the change %s\n",
@@ -205,6 +272,9 @@ int run_Show()
         return 1;
     }
     printf("interface: %s\nmanager: %s\n", Network::get_Interface_Name(), Network::get_Manager_Name());
+    std::string trial = get_Trial_Summary();
+    if (!trial.empty())
+        printf("trial: %s\n", get_Log_Text(trial).c_str());
     // On DHCP the address, mask and gateway are what the server leased: the live ones.
     Network::update_Default_IP_Info();
     bool dhcp = false;

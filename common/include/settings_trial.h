@@ -1,0 +1,124 @@
+#ifndef LUMERION_SETTINGS_TRIAL_H
+#define LUMERION_SETTINGS_TRIAL_H
+
+#include <string>
+#include <vector>
+
+#include "network.h"
+
+// A change to eth0's settings runs as a trial: before its first write a record
+// of what it rewrites is saved under /var/lib/lumerion-hostd; after the apply
+// the host must hold its address and reach its gateway within a window, else
+// the saved files are put back and applied again. The applier holds a lock
+// while it waits; an expired trial whose lock is free is finished by whoever
+// finds it (the daemon, or a later lumerion-netcfg), also after a reboot.
+
+// One file the change rewrites or creates, as it stood before.
+struct Trial_File {
+    std::string path;
+    bool existed = false;
+    unsigned int mode = 0; // permission bits
+    unsigned int uid = 0;
+    unsigned int gid = 0;
+    std::string bytes;
+};
+
+struct Trial_Record {
+    Network::MANAGER_TYPE manager = Network::MANAGER_TYPE::UNKNOWN;
+    std::string interface_name;
+    std::string profile_uuid;    // NetworkManager: the profile the change edits
+    bool profile_active = false; // NetworkManager: it was active before the change
+    std::vector<Trial_File> files;
+    std::string old_address; // "A/N" before the change; "" for none
+    std::string old_gateway; // "" for none
+    bool old_gateway_answered = false;
+    bool applied = false; // the manager's apply was started; until then only files were written
+    bool new_dhcp = false;
+    std::string new_address; // static: the address the interface must hold
+    std::string new_gateway; // static: the gateway that must answer; "" for none
+    std::string boot_id;
+    long long deadline_ns = 0; // on the boot-time clock
+    unsigned int window_seconds = 60;
+};
+
+// The record as stored, and back. False with `error` for a text that is
+// damaged or of another format version.
+std::string get_Trial_Text(const Trial_Record& record);
+bool get_Trial_Record(const std::string& text, Trial_Record* record, std::string* error);
+
+// Where a trial stands at one look at the interface.
+struct Trial_Step {
+    enum class KIND : uint8_t {
+        WAIT,  // the address (or lease) is not there yet
+        PROBE, // the address is there; `gateway` must answer
+        KEEP,  // the address is there and there is no gateway to check
+    } kind = KIND::WAIT;
+    std::string gateway;
+    std::string source;      // the address to probe from
+    std::string waiting_for; // e.g. "gateway 10.0.0.1 to answer"
+    std::string failure;     // e.g. "gateway 10.0.0.1 did not answer", should the window end now
+};
+// `addresses` ("A/N") and `live_gateway` are what the interface holds now.
+Trial_Step get_Trial_Step(const Trial_Record& record, const std::vector<std::string>& addresses,
+                          const std::string& live_gateway);
+
+// How the last trial of this process ended.
+enum class Trial_End : uint8_t {
+    NONE,        // no trial ran
+    KEPT,        // the change holds
+    ROLLED_BACK, // the old files are back (get_Trial_Line says what happened)
+    LEFT,        // the wait was given up; the trial is left to the daemon
+    FAILED,      // the rollback itself failed; the record stays
+};
+
+// The window of the next change in seconds; 0: no record, check or rollback.
+void set_Trial_Window(unsigned int seconds);
+unsigned int get_Trial_Window();
+// Called once a second while an applier waits, and asked whether to give up the wait.
+void set_Trial_Watcher(void (*progress)(const std::string& waiting_for, unsigned int seconds_left),
+                       bool (*stop)());
+
+// Opens this process's trial before the first write of a change (a no-op when
+// it is open, or with a window of 0); `record` gives the manager, interface,
+// profile and the files, whose contents are read here. False with `refusal`
+// when another trial is open, its record is damaged, or the record cannot be saved.
+bool set_Trial_Begin(const Trial_Record& record, std::string* refusal);
+// The apply is about to run: records what the change must reach, and starts the window.
+void set_Trial_Applying(const Network::Config& staged);
+// After the apply: waits for the check (or rolls back at once when `apply_done`
+// is false) and closes the trial.
+Trial_End get_Trial_Outcome(bool apply_done, const std::string& apply_failure);
+// Closes a trial that applied nothing: the files are kept, or put back when
+// `restore` (without an apply, as nothing live was changed).
+void set_Trial_Closed(bool restore);
+// How this process's last trial ended.
+Trial_End get_Trial_End();
+// The ERROR line of the last rollback (or failed rollback); "" when there was none.
+std::string get_Trial_Line();
+// Whether this process has a trial open.
+bool get_Trial_Open();
+
+// One line on the open trial for "lumerion-netcfg show"; "" when none is open.
+// Reads only, and never waits for the lock.
+std::string get_Trial_Summary();
+
+// The daemon's watch, once per main-loop pass: one stat while no trial is
+// open; an expired trial no one holds is finished on a thread of its own.
+void update_Trial_Watch();
+// Waits for a finish in progress (at the daemon's exit).
+void set_Trial_Watch_Stop();
+
+// One writer at a time on eth0's settings: the daemon and every CLI take it
+// around each write, apply and rollback; reads never wait for it.
+class Settings_Lock {
+public:
+    Settings_Lock();
+    ~Settings_Lock();
+    Settings_Lock(const Settings_Lock&) = delete;
+    Settings_Lock& operator=(const Settings_Lock&) = delete;
+
+private:
+    int fd = -1;
+};
+
+#endif

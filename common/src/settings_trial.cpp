@@ -1,0 +1,830 @@
+// The trial around a settings change: the saved record, the check of the
+// address and gateway after the apply, the rollback, and the daemon's watch
+// that finishes a trial its applier left behind.
+#include "settings_trial.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <string.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <sstream>
+#include <thread>
+
+#include "extra_command_handling.h"
+#include "file_replace.h"
+#include "gateway_check.h"
+#include "guards.h"
+#include "hex_text.h"
+#include "log.h"
+
+namespace {
+
+const char* const __log_tag = "Settings_Trial";
+const char* const state_directory = "/var/lib/lumerion-hostd";
+const char* const record_path = "/var/lib/lumerion-hostd/trial";
+const char* const lock_directory = "/run/lumerion-hostd";
+const char* const settings_lock_path = "/run/lumerion-hostd/settings.lock";
+const char* const trial_lock_path = "/run/lumerion-hostd/trial.lock";
+const char* const record_heading = "lumerion-hostd settings trial";
+const unsigned int record_version = 1;
+// A manager's apply (a DHCP client waiting for its lease included) gets this long.
+const unsigned int command_timeout_seconds = 90;
+// How long the gateway before the change, and the old one after a rollback, may take to answer.
+const unsigned int old_gateway_probe_ms = 3000;
+const unsigned int rollback_probe_ms = 10000;
+// One look by whoever finishes an expired trial.
+const unsigned int finish_probe_ms = 2000;
+const long long ns_per_second = 1000000000LL;
+
+const char* const manager_word[] = {"unknown", "netplan", "ifupdown", "network_manager"};
+
+unsigned int trial_window = 60;
+void (*watch_progress)(const std::string&, unsigned int) = nullptr;
+bool (*watch_stop)() = nullptr;
+
+// This process's own trial.
+bool trial_open = false;
+int trial_lock_fd = -1;
+Trial_Record open_record;
+std::string last_line;
+Trial_End last_end = Trial_End::NONE;
+
+// The daemon's finisher.
+std::thread finisher;
+std::atomic<bool> finisher_done{true};
+struct stat reported_damage = {};
+
+long long get_Boot_Ns()
+{
+    struct timespec now;
+    clock_gettime(CLOCK_BOOTTIME, &now);
+    return static_cast<long long>(now.tv_sec) * ns_per_second + now.tv_nsec;
+}
+
+std::string get_Boot_Id()
+{
+    std::string text;
+    if (!get_Table_Text("/proc/sys/kernel/random/boot_id", 128, &text))
+        return "unknown";
+    text.erase(text.find_last_not_of(" \n") + 1);
+    return text.empty() ? "unknown" : text;
+}
+
+unsigned int get_Seconds_Left(const Trial_Record& record)
+{
+    long long left = record.deadline_ns - get_Boot_Ns();
+    return left <= 0 ? 0 : static_cast<unsigned int>((left + ns_per_second - 1) / ns_per_second);
+}
+
+std::string get_Hex_Text(const std::string& bytes)
+{
+    if (bytes.empty())
+        return "-";
+    std::string text;
+    text.reserve(bytes.size() * 2);
+    for (unsigned char byte : bytes)
+        append_Hex_Byte(&text, byte);
+    return text;
+}
+
+bool get_Hex_Bytes(const std::string& text, std::string* bytes)
+{
+    bytes->clear();
+    if (text == "-")
+        return true;
+    if (text.size() % 2 != 0)
+        return false;
+    for (size_t i = 0; i < text.size(); i += 2) {
+        int value = 0;
+        for (size_t k = i; k < i + 2; ++k) {
+            char c = text[k];
+            int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+            if (digit < 0)
+                return false;
+            value = value * 16 + digit;
+        }
+        bytes->push_back(static_cast<char>(value));
+    }
+    return true;
+}
+
+std::string get_Word(const std::string& value)
+{
+    return value.empty() ? "-" : value;
+}
+
+std::string get_Value(const std::string& word)
+{
+    return word == "-" ? "" : word;
+}
+
+bool get_Unsigned(const std::string& word, int base, unsigned long long* value)
+{
+    if (word.empty() || word.size() > 20 || word.find_first_not_of("0123456789abcdef") != std::string::npos)
+        return false;
+    char* end = nullptr;
+    errno = 0;
+    *value = strtoull(word.c_str(), &end, base);
+    return errno == 0 && end != nullptr && *end == '\0';
+}
+
+// A plain token of the record: an address, a UUID, a boot id.
+bool get_Token_Plain(const std::string& word)
+{
+    return !word.empty() && word.size() <= 64 &&
+           word.find_first_not_of("0123456789abcdefABCDEF.:/-") == std::string::npos;
+}
+
+std::string get_Target_Text(const Trial_Record& record)
+{
+    if (record.old_address.empty())
+        return "its settings before the change";
+    return record.old_address + (record.old_gateway.empty() ? "" : " via " + record.old_gateway);
+}
+
+std::string get_Change_Text(const Trial_Record& record)
+{
+    if (record.new_dhcp)
+        return "DHCP";
+    return record.new_address + (record.new_gateway.empty() ? "" : " via " + record.new_gateway);
+}
+
+// Opens and takes the trial lock without waiting: the descriptor, or -1 when it is held elsewhere.
+int get_Trial_Lock(std::string* error)
+{
+    (void)mkdir(lock_directory, 0755);
+    int fd = open(trial_lock_path, O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        *error = std::string("cannot open ") + trial_lock_path + ": " + strerror(errno);
+        return -1;
+    }
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        close(fd);
+        error->clear();
+        return -1;
+    }
+    return fd;
+}
+
+enum class Record_State : uint8_t { NONE, OPEN, DAMAGED };
+
+Record_State get_Stored_Record(Trial_Record* record, std::string* error)
+{
+    struct stat info;
+    if (lstat(record_path, &info) != 0 && errno == ENOENT)
+        return Record_State::NONE;
+    std::string text;
+    if (!get_File_Content(record_path, &text, error))
+        return Record_State::DAMAGED;
+    return get_Trial_Record(text, record, error) ? Record_State::OPEN : Record_State::DAMAGED;
+}
+
+bool set_Stored_Record(const Trial_Record& record, std::string* error)
+{
+    if (mkdir(state_directory, 0700) != 0 && errno != EEXIST) {
+        *error = std::string("cannot create ") + state_directory + ": " + strerror(errno);
+        return false;
+    }
+    // Saved files can hold secrets (a keyfile's keys): only root reads the directory.
+    (void)chmod(state_directory, 0700);
+    int rc = set_File_Replace(record_path, get_Trial_Text(record), 0600);
+    if (rc != 0) {
+        *error = std::string("cannot save ") + record_path + ": " + strerror(rc);
+        return false;
+    }
+    return true;
+}
+
+void set_Stored_Record_Removed()
+{
+    if (unlink(record_path) != 0 && errno != ENOENT)
+        LOG_ERROR_AS("set_Trial_Closed", "cannot remove %s: %s", record_path, strerror(errno));
+}
+
+std::string get_Damage_Refusal(const std::string& error)
+{
+    return std::string("the settings trial record ") + record_path + " is damaged or of another version (" +
+           get_Log_Text(error) +
+           "): no change is made until a person checks eth0's settings and removes it (rm " + record_path +
+           ")";
+}
+
+std::string get_Open_Refusal(const Trial_Record* record)
+{
+    if (record == nullptr || !record->applied)
+        return "another change to eth0 is in progress: try again when it has ended";
+    return "a settings trial is open on eth0 and ends in " + std::to_string(get_Seconds_Left(*record)) +
+           " s: try again after it (lumerion-netcfg show prints it)";
+}
+
+Trial_File get_Saved_File(const std::string& path)
+{
+    Trial_File file;
+    file.path = path;
+    struct stat info;
+    if (stat(path.c_str(), &info) != 0)
+        return file;
+    file.existed = get_File_Content(path, &file.bytes);
+    file.mode = info.st_mode & 07777;
+    file.uid = info.st_uid;
+    file.gid = info.st_gid;
+    return file;
+}
+
+// Every saved file as it stood; false with `error` at the first that cannot be put back.
+bool set_Files_Restored(const Trial_Record& record, std::string* error)
+{
+    for (const Trial_File& file : record.files) {
+        int rc = file.existed ? set_File_Restore(file.path, file.bytes, file.mode, file.uid, file.gid)
+                              : (unlink(file.path.c_str()) == 0 || errno == ENOENT ? 0 : errno);
+        if (rc != 0) {
+            *error = "cannot restore " + get_Log_Text(file.path) + ": " + strerror(rc);
+            return false;
+        }
+    }
+    return true;
+}
+
+// The commands that make the manager take its files again.
+std::vector<std::string> get_Apply_Commands(const Trial_Record& record)
+{
+    std::vector<std::string> commands;
+    const std::string interface_word = get_Shell_Word(record.interface_name);
+    switch (record.manager) {
+    case Network::MANAGER_TYPE::IFUPDOWN:
+        commands.push_back("systemctl restart networking.service");
+        break;
+    case Network::MANAGER_TYPE::NETPLAN:
+        commands.push_back("netplan apply");
+        break;
+    case Network::MANAGER_TYPE::NETWORK_MANAGER:
+        // NetworkManager reapplies what it holds in memory: the restored keyfile is loaded first.
+        for (const Trial_File& file : record.files)
+            if (file.existed)
+                commands.push_back("nmcli con load " + get_Shell_Word(file.path));
+        commands.push_back(record.profile_active
+                               ? "nmcli device reapply " + interface_word
+                               : "nmcli con up uuid " + get_Shell_Word(record.profile_uuid) + " ifname " +
+                                     interface_word);
+        break;
+    case Network::MANAGER_TYPE::UNKNOWN:
+        break;
+    }
+    return commands;
+}
+
+// Puts the files back, applies them and checks the old gateway; one ERROR line says what happened.
+Trial_End set_Rolled_Back(const Trial_Record& record, const std::string& reason)
+{
+    std::string failure;
+    {
+        Settings_Lock lock;
+        std::string error;
+        if (!set_Files_Restored(record, &error)) {
+            last_line =
+                reason + ": the rollback failed: " + error + "; the trial record stays at " + record_path;
+            LOG_ERROR_AS("set_Trial_Rollback", "%s", last_line.c_str());
+            return Trial_End::FAILED;
+        }
+        for (const std::string& command : get_Apply_Commands(record))
+            if (failure.empty() && !set_Change_Command(command.c_str(), &failure, command_timeout_seconds))
+                break;
+    }
+    std::string line = reason + ": " + record.interface_name + " rolled back to " + get_Target_Text(record);
+    if (!failure.empty())
+        line += "; but " + failure;
+    else if (!record.old_gateway.empty() &&
+             !get_Gateway_Answered(record.interface_name, record.old_gateway, "", rollback_probe_ms))
+        line += "; the old gateway " + record.old_gateway + " does not answer yet";
+    last_line = line;
+    LOG_ERROR_AS("set_Trial_Rollback", "%s", line.c_str());
+    return Trial_End::ROLLED_BACK;
+}
+
+// The end of a window that did not see the change hold.
+Trial_End get_Window_End(const Trial_Record& record, const std::string& failure)
+{
+    std::string reason = failure + " within " + std::to_string(record.window_seconds) + " s";
+    if (!record.old_gateway_answered) {
+        last_line = reason + "; the change is kept: the gateway before it did not answer either";
+        LOG_INFO("%s", last_line.c_str());
+        return Trial_End::KEPT;
+    }
+    return set_Rolled_Back(record, reason);
+}
+
+// One look at the interface, probing the gateway for at most `probe_ms`; true when the change holds.
+bool get_Change_Holds(const Trial_Record& record, unsigned int probe_ms, Trial_Step* step)
+{
+    *step = get_Trial_Step(record, get_Interface_Addresses(record.interface_name),
+                           get_Live_Default_Gateway(record.interface_name));
+    if (step->kind == Trial_Step::KIND::KEEP) {
+        LOG_INFO("%s holds %s and has no gateway to check: the change is kept", record.interface_name.c_str(),
+                 step->source.c_str());
+        return true;
+    }
+    return step->kind == Trial_Step::KIND::PROBE &&
+           get_Gateway_Answered(record.interface_name, step->gateway, step->source, probe_ms);
+}
+
+// The trial of a record whose applier is gone: one look, then keep or roll back.
+Trial_End get_Finished(const Trial_Record& record)
+{
+    if (!record.applied) {
+        std::string error;
+        Settings_Lock lock;
+        if (!set_Files_Restored(record, &error)) {
+            LOG_ERROR_AS("update_Trial_Watch", "a change to %s that was never applied was left: %s",
+                         record.interface_name.c_str(), error.c_str());
+            return Trial_End::FAILED;
+        }
+        LOG_INFO("a change to %s that was never applied was left: its files are put back",
+                 record.interface_name.c_str());
+        return Trial_End::KEPT;
+    }
+    Trial_Step step;
+    if (get_Change_Holds(record, finish_probe_ms, &step)) {
+        LOG_INFO("the change to %s (%s) holds: it is kept", record.interface_name.c_str(),
+                 get_Change_Text(record).c_str());
+        return Trial_End::KEPT;
+    }
+    return get_Window_End(record, step.failure);
+}
+
+// Finishes a record found with its lock free; the record goes unless the rollback failed.
+Trial_End get_Record_Finished(const Trial_Record& record)
+{
+    Trial_End end = get_Finished(record);
+    if (end != Trial_End::FAILED)
+        set_Stored_Record_Removed();
+    return end;
+}
+
+// A record from an earlier boot gets one full window from now, so that the link and DHCP can come up.
+bool set_Rebased(Trial_Record* record, const std::string& boot_id)
+{
+    if (record->boot_id == boot_id)
+        return false;
+    record->boot_id = boot_id;
+    // The boot brought up whatever the files held.
+    record->applied = true;
+    record->deadline_ns = get_Boot_Ns() + static_cast<long long>(record->window_seconds) * ns_per_second;
+    std::string error;
+    if (!set_Stored_Record(*record, &error))
+        LOG_ERROR_AS("update_Trial_Watch", "%s", error.c_str());
+    LOG_INFO("a settings trial on %s from an earlier boot is judged in %u s", record->interface_name.c_str(),
+             record->window_seconds);
+    return true;
+}
+
+// A damaged record is named once: it stays until a person removes it.
+void set_Damage_Reported(const struct stat& info, const std::string& error)
+{
+    if (info.st_ino == reported_damage.st_ino && info.st_mtim.tv_sec == reported_damage.st_mtim.tv_sec &&
+        info.st_mtim.tv_nsec == reported_damage.st_mtim.tv_nsec)
+        return;
+    reported_damage = info;
+    LOG_ERROR_AS("update_Trial_Watch", "%s", get_Damage_Refusal(error).c_str());
+}
+
+void release_Trial_Lock()
+{
+    if (trial_lock_fd >= 0)
+        close(trial_lock_fd);
+    trial_lock_fd = -1;
+    trial_open = false;
+}
+
+} // namespace
+
+std::string get_Trial_Text(const Trial_Record& record)
+{
+    std::ostringstream out;
+    out << record_heading << "\n";
+    out << "version " << record_version << "\n";
+    out << "manager " << manager_word[static_cast<uint8_t>(record.manager) & 3] << "\n";
+    out << "interface " << record.interface_name << "\n";
+    out << "profile " << get_Word(record.profile_uuid) << " "
+        << (record.profile_active ? "active" : "inactive") << "\n";
+    out << "before " << get_Word(record.old_address) << " " << get_Word(record.old_gateway) << " "
+        << (record.old_gateway_answered ? "answered" : "silent") << "\n";
+    out << "applied " << (record.applied ? "yes" : "no") << "\n";
+    out << "change " << (record.new_dhcp ? "dhcp" : "static") << " " << get_Word(record.new_address) << " "
+        << get_Word(record.new_gateway) << "\n";
+    out << "boot " << record.boot_id << "\n";
+    out << "deadline " << record.deadline_ns << "\n";
+    out << "window " << record.window_seconds << "\n";
+    for (const Trial_File& file : record.files) {
+        out << "file " << get_Hex_Text(file.path);
+        if (!file.existed) {
+            out << " absent\n";
+            continue;
+        }
+        char mode[8];
+        (void)snprintf(mode, sizeof(mode), "%04o", file.mode & 07777);
+        out << " " << mode << " " << file.uid << " " << file.gid << " " << get_Hex_Text(file.bytes) << "\n";
+    }
+    out << "end\n";
+    return out.str();
+}
+
+bool get_Trial_Record(const std::string& text, Trial_Record* record, std::string* error)
+{
+    Trial_Record parsed;
+    std::istringstream in(text);
+    std::string line;
+    std::vector<std::string> keys;
+    bool ended = false;
+    auto fail = [error](const std::string& why) {
+        *error = why;
+        return false;
+    };
+    if (!std::getline(in, line) || line != record_heading)
+        return fail("not a trial record");
+    while (std::getline(in, line)) {
+        if (ended)
+            return fail("text after its end");
+        std::vector<std::string> w;
+        std::istringstream words(line);
+        for (std::string word; words >> word;)
+            w.push_back(word);
+        if (w.empty())
+            return fail("an empty line");
+        const std::string& key = w[0];
+        unsigned long long number = 0;
+        if (key == "end" && w.size() == 1) {
+            ended = true;
+            continue;
+        }
+        if (key != "file" && std::find(keys.begin(), keys.end(), key) != keys.end())
+            return fail("\"" + key + "\" twice");
+        keys.push_back(key);
+        if (key == "version" && w.size() == 2) {
+            if (!get_Unsigned(w[1], 10, &number) || number != record_version)
+                return fail("format version " + get_Log_Text(w[1]) + ", not " +
+                            std::to_string(record_version));
+        } else if (key == "manager" && w.size() == 2) {
+            auto found = std::find(std::begin(manager_word) + 1, std::end(manager_word), w[1]);
+            if (found == std::end(manager_word))
+                return fail("an unknown manager");
+            parsed.manager = static_cast<Network::MANAGER_TYPE>(found - std::begin(manager_word));
+        } else if (key == "interface" && w.size() == 2 && get_Interface_Name_Valid(w[1])) {
+            parsed.interface_name = w[1];
+        } else if (key == "profile" && w.size() == 3 && (w[1] == "-" || get_Uuid_Valid(w[1])) &&
+                   (w[2] == "active" || w[2] == "inactive")) {
+            parsed.profile_uuid = get_Value(w[1]);
+            parsed.profile_active = w[2] == "active";
+        } else if (key == "before" && w.size() == 4 && get_Token_Plain(w[1]) && get_Token_Plain(w[2]) &&
+                   (w[3] == "answered" || w[3] == "silent")) {
+            parsed.old_address = get_Value(w[1]);
+            parsed.old_gateway = get_Value(w[2]);
+            parsed.old_gateway_answered = w[3] == "answered";
+        } else if (key == "applied" && w.size() == 2 && (w[1] == "yes" || w[1] == "no")) {
+            parsed.applied = w[1] == "yes";
+        } else if (key == "change" && w.size() == 4 && (w[1] == "dhcp" || w[1] == "static") &&
+                   get_Token_Plain(w[2]) && get_Token_Plain(w[3])) {
+            parsed.new_dhcp = w[1] == "dhcp";
+            parsed.new_address = get_Value(w[2]);
+            parsed.new_gateway = get_Value(w[3]);
+        } else if (key == "boot" && w.size() == 2 && get_Token_Plain(w[1])) {
+            parsed.boot_id = w[1];
+        } else if (key == "deadline" && w.size() == 2 && get_Unsigned(w[1], 10, &number) &&
+                   number < (1ULL << 62)) {
+            parsed.deadline_ns = static_cast<long long>(number);
+        } else if (key == "window" && w.size() == 2 && get_Unsigned(w[1], 10, &number) && number <= 86400) {
+            parsed.window_seconds = static_cast<unsigned int>(number);
+        } else if (key == "file" && (w.size() == 3 || w.size() == 6)) {
+            Trial_File file;
+            if (!get_Hex_Bytes(w[1], &file.path) || file.path.empty() || file.path[0] != '/' ||
+                file.path.find('\0') != std::string::npos)
+                return fail("a file line with a bad path");
+            if (w.size() == 3 && w[2] != "absent")
+                return fail("a malformed file line");
+            if (w.size() == 6) {
+                unsigned long long mode = 0, uid = 0, gid = 0;
+                if (!get_Unsigned(w[2], 8, &mode) || mode > 07777 || !get_Unsigned(w[3], 10, &uid) ||
+                    !get_Unsigned(w[4], 10, &gid) || uid > 0xFFFFFFFFULL || gid > 0xFFFFFFFFULL ||
+                    !get_Hex_Bytes(w[5], &file.bytes))
+                    return fail("a malformed file line");
+                file.existed = true;
+                file.mode = static_cast<unsigned int>(mode);
+                file.uid = static_cast<unsigned int>(uid);
+                file.gid = static_cast<unsigned int>(gid);
+            }
+            parsed.files.push_back(file);
+        } else {
+            return fail("a malformed \"" + get_Log_Text(key) + "\" line");
+        }
+    }
+    if (!ended)
+        return fail("no end line: it was cut short");
+    for (const char* needed : {"version", "manager", "interface", "profile", "before", "applied", "change",
+                               "boot", "deadline", "window"})
+        if (std::find(keys.begin(), keys.end(), needed) == keys.end())
+            return fail(std::string("no \"") + needed + "\" line");
+    *record = parsed;
+    return true;
+}
+
+Trial_Step get_Trial_Step(const Trial_Record& record, const std::vector<std::string>& addresses,
+                          const std::string& live_gateway)
+{
+    Trial_Step step;
+    const std::string& name = record.interface_name;
+    if (record.new_dhcp) {
+        if (addresses.empty()) {
+            step.waiting_for = "a DHCP lease on " + name;
+            step.failure = name + " got no DHCP lease";
+            return step;
+        }
+        step.source = addresses.front().substr(0, addresses.front().find('/'));
+        step.gateway = live_gateway;
+    } else {
+        bool held =
+            std::any_of(addresses.begin(), addresses.end(), [&record](const std::string& held_address) {
+                return held_address.substr(0, held_address.find('/')) == record.new_address;
+            });
+        if (!held) {
+            step.waiting_for = name + " to hold " + record.new_address;
+            step.failure = name + " did not hold " + record.new_address;
+            return step;
+        }
+        step.source = record.new_address;
+        step.gateway = record.new_gateway;
+    }
+    if (step.gateway.empty()) {
+        step.kind = Trial_Step::KIND::KEEP;
+        return step;
+    }
+    step.kind = Trial_Step::KIND::PROBE;
+    step.waiting_for = "gateway " + step.gateway + " to answer";
+    step.failure = "gateway " + step.gateway + " did not answer";
+    return step;
+}
+
+void set_Trial_Window(unsigned int seconds)
+{
+    trial_window = seconds;
+}
+
+unsigned int get_Trial_Window()
+{
+    return trial_window;
+}
+
+void set_Trial_Watcher(void (*progress)(const std::string&, unsigned int), bool (*stop)())
+{
+    watch_progress = progress;
+    watch_stop = stop;
+}
+
+bool get_Trial_Open()
+{
+    return trial_open;
+}
+
+Trial_End get_Trial_End()
+{
+    return last_end;
+}
+
+std::string get_Trial_Line()
+{
+    return last_line;
+}
+
+bool set_Trial_Begin(const Trial_Record& record, std::string* refusal)
+{
+    if (trial_window == 0)
+        return true;
+    if (trial_open) {
+        // A later step of the same change may rewrite one more file.
+        bool added = false;
+        for (const Trial_File& file : record.files)
+            if (std::none_of(open_record.files.begin(), open_record.files.end(),
+                             [&file](const Trial_File& saved) { return saved.path == file.path; })) {
+                open_record.files.push_back(get_Saved_File(file.path));
+                added = true;
+            }
+        return !added || set_Stored_Record(open_record, refusal);
+    }
+    std::string error;
+    int fd = get_Trial_Lock(&error);
+    Trial_Record found;
+    std::string damage;
+    Record_State state = get_Stored_Record(&found, &damage);
+    if (fd < 0) {
+        *refusal = !error.empty() ? error : get_Open_Refusal(state == Record_State::OPEN ? &found : nullptr);
+        return false;
+    }
+    // Until the record is saved the lock is this call's, and goes with it.
+    bool keep_lock = false;
+    struct Lock_Keeper {
+        int fd;
+        const bool& keep;
+        ~Lock_Keeper()
+        {
+            if (!keep)
+                close(fd);
+        }
+    } keeper{fd, keep_lock};
+    if (state == Record_State::DAMAGED) {
+        *refusal = get_Damage_Refusal(damage);
+        return false;
+    }
+    std::string boot_id = get_Boot_Id();
+    if (state == Record_State::OPEN) {
+        // An applier that is gone left it: it is judged at its deadline, by this process if that has come.
+        bool rebased = set_Rebased(&found, boot_id);
+        if (rebased || (found.applied && get_Boot_Ns() < found.deadline_ns)) {
+            *refusal = get_Open_Refusal(&found);
+            return false;
+        }
+        if (get_Record_Finished(found) == Trial_End::FAILED) {
+            *refusal = "the earlier trial could not be rolled back: " + last_line;
+            return false;
+        }
+    }
+    open_record = record;
+    open_record.files.clear();
+    for (const Trial_File& file : record.files)
+        open_record.files.push_back(get_Saved_File(file.path));
+    std::vector<std::string> addresses = get_Interface_Addresses(record.interface_name);
+    open_record.old_address = addresses.empty() ? "" : addresses.front();
+    open_record.old_gateway = get_Live_Default_Gateway(record.interface_name);
+    open_record.old_gateway_answered =
+        !open_record.old_gateway.empty() &&
+        get_Gateway_Answered(record.interface_name, open_record.old_gateway, "", old_gateway_probe_ms);
+    open_record.applied = false;
+    open_record.boot_id = boot_id;
+    open_record.window_seconds = trial_window;
+    open_record.deadline_ns = get_Boot_Ns() + static_cast<long long>(trial_window) * ns_per_second;
+    if (!set_Stored_Record(open_record, refusal))
+        return false;
+    keep_lock = true;
+    trial_lock_fd = fd;
+    trial_open = true;
+    last_line.clear();
+    return true;
+}
+
+void set_Trial_Applying(const Network::Config& staged)
+{
+    if (!trial_open)
+        return;
+    open_record.applied = true;
+    open_record.new_dhcp = staged.ip4_dhcp;
+    open_record.new_address = staged.ip4_dhcp ? "" : staged.ip4_address;
+    open_record.new_gateway = staged.ip4_dhcp || staged.ip4_gateway == "0.0.0.0" ? "" : staged.ip4_gateway;
+    open_record.deadline_ns =
+        get_Boot_Ns() + static_cast<long long>(open_record.window_seconds) * ns_per_second;
+    std::string error;
+    if (!set_Stored_Record(open_record, &error))
+        LOG_ERROR_AS("set_Config_Apply", "%s: a killed change is not rolled back", error.c_str());
+}
+
+Trial_End get_Trial_Outcome(bool apply_done, const std::string& apply_failure)
+{
+    if (!trial_open)
+        return Trial_End::NONE;
+    Trial_End end = Trial_End::KEPT;
+    if (!apply_done) {
+        end = set_Rolled_Back(open_record, "the apply failed (" + apply_failure + ")");
+    } else {
+        // The window restarts after the apply: a slow apply does not eat into it.
+        open_record.deadline_ns =
+            get_Boot_Ns() + static_cast<long long>(open_record.window_seconds) * ns_per_second;
+        std::string error;
+        if (!set_Stored_Record(open_record, &error))
+            LOG_ERROR_AS("set_Config_Apply", "%s", error.c_str());
+        Trial_Step step;
+        for (;;) {
+            unsigned int left = get_Seconds_Left(open_record);
+            long long left_ns = open_record.deadline_ns - get_Boot_Ns();
+            unsigned int probe_ms =
+                static_cast<unsigned int>(std::max(0LL, std::min(1000LL, left_ns / 1000000)));
+            if (get_Change_Holds(open_record, probe_ms, &step)) {
+                end = Trial_End::KEPT;
+                break;
+            }
+            if (left_ns <= 0) {
+                end = get_Window_End(open_record, step.failure);
+                break;
+            }
+            if (watch_stop != nullptr && watch_stop()) {
+                end = Trial_End::LEFT;
+                break;
+            }
+            if (watch_progress != nullptr)
+                watch_progress(step.waiting_for, left);
+            if (step.kind == Trial_Step::KIND::WAIT)
+                (void)poll(nullptr, 0, static_cast<int>(std::min(250LL, std::max(1LL, left_ns / 1000000))));
+        }
+    }
+    if (end != Trial_End::LEFT && end != Trial_End::FAILED)
+        set_Stored_Record_Removed();
+    release_Trial_Lock();
+    last_end = end;
+    return end;
+}
+
+void set_Trial_Closed(bool restore)
+{
+    if (!trial_open)
+        return;
+    std::string error;
+    if (restore && !set_Files_Restored(open_record, &error)) {
+        LOG_ERROR_AS("set_Trial_Closed", "%s: the trial record stays at %s", error.c_str(), record_path);
+    } else {
+        set_Stored_Record_Removed();
+    }
+    release_Trial_Lock();
+}
+
+std::string get_Trial_Summary()
+{
+    Trial_Record record;
+    std::string error;
+    switch (get_Stored_Record(&record, &error)) {
+    case Record_State::NONE:
+        return "";
+    case Record_State::DAMAGED:
+        return get_Damage_Refusal(error);
+    case Record_State::OPEN:
+        break;
+    }
+    std::string text =
+        record.interface_name + " to " + (record.applied ? get_Change_Text(record) : "a change");
+    text += ", rolled back to " + get_Target_Text(record) + " unless it holds";
+    if (record.boot_id != get_Boot_Id())
+        return text + "; from an earlier boot: judged one window after the daemon starts";
+    if (!record.applied)
+        return text + "; not applied yet";
+    unsigned int left = get_Seconds_Left(record);
+    if (left == 0)
+        return text + "; its window has ended: the daemon or the next change finishes it";
+    return text + "; ends in " + std::to_string(left) + " s";
+}
+
+void update_Trial_Watch()
+{
+    if (!finisher_done.load())
+        return;
+    if (finisher.joinable())
+        finisher.join();
+    struct stat info;
+    if (stat(record_path, &info) != 0)
+        return;
+    std::string error;
+    int fd = get_Trial_Lock(&error);
+    if (fd < 0)
+        return;
+    Trial_Record record;
+    Record_State state = get_Stored_Record(&record, &error);
+    if (state != Record_State::OPEN || set_Rebased(&record, get_Boot_Id()) ||
+        (record.applied && get_Boot_Ns() < record.deadline_ns)) {
+        close(fd);
+        if (state == Record_State::DAMAGED)
+            set_Damage_Reported(info, error);
+        return;
+    }
+    // A rollback waits on the manager's commands: the main loop goes on meanwhile.
+    finisher_done.store(false);
+    finisher = std::thread([record, fd]() {
+        (void)get_Record_Finished(record);
+        close(fd);
+        finisher_done.store(true);
+    });
+}
+
+void set_Trial_Watch_Stop()
+{
+    if (finisher.joinable())
+        finisher.join();
+}
+
+Settings_Lock::Settings_Lock()
+{
+    (void)mkdir(lock_directory, 0755);
+    fd = open(settings_lock_path, O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        LOG_ERROR_AS("Settings_Lock", "cannot open %s: %s: changes are not kept apart", settings_lock_path,
+                     strerror(errno));
+        return;
+    }
+    while (flock(fd, LOCK_EX) < 0 && errno == EINTR) {
+    }
+}
+
+Settings_Lock::~Settings_Lock()
+{
+    if (fd >= 0)
+        close(fd);
+}

@@ -1,0 +1,295 @@
+// A settings change as a trial, live: eth0's peer sits in a namespace of its
+// own as the gateway (10.0.0.1, answering ARP), each manager applies for real
+// (ifupdown's ifup, NetworkManager, a stand-in for "netplan apply" that sets
+// what netplan's generator renders), and the change must hold or be undone.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "bus_reader.h"
+#include "host_paths.h"
+#include "netcfg_cli.h"
+#include "nm_instance.h"
+#include "process.h"
+#include "sandbox.h"
+
+namespace {
+
+const std::string layouts = std::string(LUMERION_SOURCE_DIR) + "/tests/fixtures/layouts/";
+const std::string record = "/var/lib/lumerion-hostd/trial";
+const std::vector<std::string> config_trees = {"/etc/network", "/etc/netplan", "/etc/NetworkManager"};
+const char* const old_settings = "eth0 rolled back to 10.0.0.5/24 via 10.0.0.1";
+
+enum class Manager { IFUPDOWN, NETPLAN, NETWORK_MANAGER };
+
+// What happens around the change.
+enum class Scene {
+    PLAIN,            // the operator's CLI waits for the check
+    OLD_GATEWAY_DEAD, // the gateway stopped answering before the change
+    KILLED_APPLIER,   // the CLI is killed mid-window; the running daemon finishes the trial
+    EARLIER_BOOT,     // the trial's record is from an earlier boot when the daemon starts
+    SECOND_SET,       // a second change is tried while the trial is open
+    DAMAGED_RECORD,   // a damaged record stands where the trial's would go
+};
+
+struct Trial_Row {
+    const char* name;
+    Manager manager;
+    Scene scene;
+    std::vector<std::string> change; // the set options, before --apply
+    int exit_status;
+    const char* address_after; // eth0's address at the end
+    bool files_restored;       // the manager's files are byte for byte as before
+    const char* said;          // in what the CLI (or the daemon) said
+};
+
+const std::vector<std::string> good_change = {"--static",      "--address", "10.0.0.9", "--netmask",
+                                              "255.255.255.0", "--gateway", "10.0.0.1"};
+const std::vector<std::string> wrong_gateway = {"--gateway", "10.0.0.99"};
+const std::vector<std::string> unserved_subnet = {"--static",      "--address", "192.168.77.9", "--netmask",
+                                                  "255.255.255.0", "--gateway", "192.168.77.1"};
+const std::vector<std::string> dhcp_change = {"--dhcp"};
+
+// "netplan apply" as it acts on eth0: what the real generator renders for it, set by hand.
+const char* const netplan_apply_stand_in = R"(/usr/sbin/netplan generate || exit 1
+f=/run/systemd/network/10-netplan-eth0.network
+ip addr flush dev eth0
+for a in $(sed -n 's/^Address=//p' "$f"); do ip addr add "$a" dev eth0 || exit 1; done
+for g in $(sed -n 's/^Gateway=//p' "$f"); do ip route replace default via "$g" dev eth0 || exit 1; done
+)";
+
+// The networking service's restart as it acts on eth0, with the real ifdown and ifup.
+const char* const networking_restart_stand_in = R"(ifdown --force eth0 >/dev/null 2>&1
+ip addr flush dev eth0
+exec ifup eth0
+)";
+
+std::string get_Eth0_Addresses()
+{
+    std::string out;
+    Process_Result r = run_Process({"/bin/sh", "-c", "ip -4 -o addr show dev eth0"});
+    size_t at = 0;
+    while ((at = r.out.find("inet ", at)) != std::string::npos) {
+        at += 5;
+        out += (out.empty() ? "" : " ") + r.out.substr(at, r.out.find(' ', at) - at);
+    }
+    return out;
+}
+
+bool wait_For(const std::function<bool()>& done, double seconds)
+{
+    double deadline = get_Monotonic_Seconds() + seconds;
+    while (!done()) {
+        if (get_Monotonic_Seconds() > deadline)
+            return false;
+        usleep(50000);
+    }
+    return true;
+}
+
+// The CLI started in the background, its error output in a file.
+pid_t start_Netcfg(const std::vector<std::string>& args, const std::string& err_path)
+{
+    pid_t pid = fork();
+    if (pid == 0) {
+        int fd = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(fd, STDERR_FILENO);
+        std::vector<char*> argv = {const_cast<char*>(LUMERION_NETCFG_PATH)};
+        for (const std::string& arg : args)
+            argv.push_back(const_cast<char*>(arg.c_str()));
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+int wait_Exit(pid_t pid)
+{
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+class SettingsTrial : public ::testing::TestWithParam<Trial_Row> {
+protected:
+    void SetUp() override
+    {
+        make_Manager_Directories();
+        ASSERT_EQ(0,
+                  run_Shell("ip netns add gw && ip link set eth0-peer netns gw && "
+                            "ip -n gw link set eth0-peer up && ip -n gw addr add 10.0.0.1/24 dev eth0-peer"));
+        ASSERT_EQ(0, run_Shell("ip link set eth0 down && ip link set eth0 address 52:54:00:12:34:56 && "
+                               "ip link set eth0 up"));
+        switch (GetParam().manager) {
+        case Manager::IFUPDOWN:
+            ASSERT_EQ(
+                0, run_Shell("cp -r " + layouts + "ifupdown_installer/etc/. /etc/ && mkdir -p /run/network"));
+            // A DHCP client that gives up soon, so that a server that is not there fails the apply.
+            write_File("/etc/dhcp/dhclient.conf", "timeout 3;\nretry 1;\n");
+            set_Tool_Answer("systemctl", "restart networking.service", "");
+            write_File(get_Sandbox_Dir() + "/answers/systemctl/restart networking.service.run",
+                       networking_restart_stand_in);
+            set_Tool_Answer("systemctl", "is-active NetworkManager", "inactive\n", 3);
+            ASSERT_EQ(0, run_Shell("ifup eth0"));
+            break;
+        case Manager::NETPLAN:
+            ASSERT_EQ(0, run_Shell("cp -r " + layouts + "installer/etc/. /etc/ && chmod 600 /etc/netplan/*"));
+            set_Tool_Answer("netplan", "apply", "");
+            write_File(get_Sandbox_Dir() + "/answers/netplan/apply.run", netplan_apply_stand_in);
+            set_Tool_Answer("systemctl", "is-active NetworkManager", "inactive\n", 3);
+            ASSERT_EQ(0, run_Shell("netplan apply"));
+            break;
+        case Manager::NETWORK_MANAGER: {
+            ASSERT_EQ(0, run_Shell("cp -r " + layouts +
+                                   "nm_other_name/etc/. /etc/ && "
+                                   "chmod 600 /etc/NetworkManager/system-connections/*"));
+            nm.reset(new Nm_Instance());
+            std::string why;
+            ASSERT_TRUE(nm->start(&why)) << why;
+            ASSERT_TRUE(nm->wait_Device("eth0:connected", 60)) << nm->nmcli("device") << nm->log();
+            set_Tool_Answer("systemctl", "is-active NetworkManager", "active\n");
+            break;
+        }
+        }
+        ASSERT_EQ("10.0.0.5/24", get_Eth0_Addresses());
+    }
+
+    std::unique_ptr<Nm_Instance> nm;
+};
+
+// The CLI's change with a short window.
+std::vector<std::string> get_Change(const Trial_Row& row, unsigned int seconds)
+{
+    std::vector<std::string> args = {"set"};
+    args.insert(args.end(), row.change.begin(), row.change.end());
+    args.insert(args.end(), {"--apply", "--check-seconds", std::to_string(seconds)});
+    return args;
+}
+
+// The applier killed once its apply has run, leaving the record for the daemon.
+void kill_Applier_Mid_Window(const Trial_Row& row, unsigned int seconds)
+{
+    pid_t pid = start_Netcfg(get_Change(row, seconds), get_Sandbox_Dir() + "/killed.err");
+    ASSERT_TRUE(wait_For([] { return read_File(record).find("applied yes") != std::string::npos; },
+                         generous_seconds));
+    kill(pid, SIGKILL);
+    EXPECT_EQ(128 + SIGKILL, wait_Exit(pid));
+}
+
+TEST_P(SettingsTrial, ChangeHoldsOrIsUndone)
+{
+    const Trial_Row& row = GetParam();
+    const auto before = get_Tree_Snapshot(config_trees);
+    std::string said;
+    int status = -1;
+    Bus_Reader bus;
+    Daemon_Process daemon;
+    switch (row.scene) {
+    case Scene::PLAIN:
+    case Scene::OLD_GATEWAY_DEAD: {
+        if (row.scene == Scene::OLD_GATEWAY_DEAD) {
+            ASSERT_EQ(0, run_Shell("ip -n gw addr flush dev eth0-peer"));
+        }
+        Process_Result r = netcfg(get_Change(row, 4));
+        status = r.exit_status;
+        said = r.err;
+        break;
+    }
+    case Scene::KILLED_APPLIER:
+    case Scene::EARLIER_BOOT: {
+        if (row.scene == Scene::KILLED_APPLIER) {
+            ASSERT_TRUE(daemon.start(LUMERION_HOSTD_PATH));
+        }
+        kill_Applier_Mid_Window(row, 4);
+        if (row.scene == Scene::EARLIER_BOOT) {
+            std::string text = read_File(record);
+            size_t boot = text.find("boot ");
+            text.replace(boot, text.find('\n', boot) - boot, "boot 00000000-0000-0000-0000-000000000000");
+            write_File(record, text);
+            ASSERT_TRUE(daemon.start(LUMERION_HOSTD_PATH));
+        }
+        EXPECT_TRUE(wait_For([] { return access(record.c_str(), F_OK) != 0; }, generous_seconds))
+            << daemon.err();
+        status = 3;
+        said = daemon.out() + daemon.err();
+        break;
+    }
+    case Scene::SECOND_SET: {
+        pid_t first = start_Netcfg(get_Change(row, 6), get_Sandbox_Dir() + "/first.err");
+        ASSERT_TRUE(wait_For([] { return read_File(record).find("applied yes") != std::string::npos; },
+                             generous_seconds));
+        Process_Result second = netcfg({"set", "--dns1", "9.9.9.9", "--apply", "--check-seconds", "2"});
+        EXPECT_EQ(1, second.exit_status) << second.err;
+        EXPECT_NE(std::string::npos, netcfg({"show"}).out.find("trial: eth0 to 10.0.0.5 via 10.0.0.99"));
+        status = wait_Exit(first);
+        said = second.err + read_File(get_Sandbox_Dir() + "/first.err");
+        break;
+    }
+    case Scene::DAMAGED_RECORD: {
+        ASSERT_EQ(0, run_Shell("mkdir -m 700 /var/lib/lumerion-hostd"));
+        write_File(record, "lumerion-hostd settings trial\nversion 9\n");
+        Process_Result r = netcfg(get_Change(row, 4));
+        status = r.exit_status;
+        said = r.err + netcfg({"show"}).out;
+        EXPECT_EQ("lumerion-hostd settings trial\nversion 9\n", read_File(record));
+        break;
+    }
+    }
+    EXPECT_EQ(row.exit_status, status) << said;
+    EXPECT_NE(std::string::npos, said.find(row.said)) << said;
+    EXPECT_TRUE(wait_For([&row] { return get_Eth0_Addresses() == row.address_after; }, generous_seconds))
+        << get_Eth0_Addresses();
+    EXPECT_EQ(row.files_restored, before == get_Tree_Snapshot(config_trees));
+    if (row.scene != Scene::DAMAGED_RECORD) {
+        EXPECT_NE(0, access(record.c_str(), F_OK)) << read_File(record);
+    }
+}
+
+// Rows per manager: a good change, a wrong gateway, an unserved subnet, DHCP
+// without a server; the scenes around a change run on one manager each.
+INSTANTIATE_TEST_SUITE_P(
+    Live, SettingsTrial,
+    ::testing::Values(
+        Trial_Row{"ifupdown_good", Manager::IFUPDOWN, Scene::PLAIN, good_change, 0, "10.0.0.9/24", false, ""},
+        Trial_Row{
+            "ifupdown_wrong_gateway", Manager::IFUPDOWN, Scene::PLAIN, wrong_gateway, 3, "10.0.0.5/24", true,
+            "gateway 10.0.0.99 did not answer within 4 s: eth0 rolled back to 10.0.0.5/24 via 10.0.0.1"},
+        Trial_Row{"ifupdown_unserved_subnet", Manager::IFUPDOWN, Scene::PLAIN, unserved_subnet, 3,
+                  "10.0.0.5/24", true, "gateway 192.168.77.1 did not answer within 4 s"},
+        Trial_Row{"ifupdown_dhcp_without_server", Manager::IFUPDOWN, Scene::PLAIN, dhcp_change, 3,
+                  "10.0.0.5/24", true, old_settings},
+        Trial_Row{"ifupdown_old_gateway_dead", Manager::IFUPDOWN, Scene::OLD_GATEWAY_DEAD, wrong_gateway, 0,
+                  "10.0.0.5/24", false, "the gateway before it did not answer either"},
+        Trial_Row{"ifupdown_earlier_boot", Manager::IFUPDOWN, Scene::EARLIER_BOOT, wrong_gateway, 3,
+                  "10.0.0.5/24", true, "from an earlier boot is judged in 4 s"},
+        Trial_Row{"netplan_good", Manager::NETPLAN, Scene::PLAIN, good_change, 0, "10.0.0.9/24", false, ""},
+        Trial_Row{"netplan_wrong_gateway", Manager::NETPLAN, Scene::PLAIN, wrong_gateway, 3, "10.0.0.5/24",
+                  true, old_settings},
+        Trial_Row{"netplan_unserved_subnet", Manager::NETPLAN, Scene::PLAIN, unserved_subnet, 3,
+                  "10.0.0.5/24", true, old_settings},
+        Trial_Row{"netplan_killed_applier", Manager::NETPLAN, Scene::KILLED_APPLIER, wrong_gateway, 3,
+                  "10.0.0.5/24", true, old_settings},
+        Trial_Row{"netplan_second_set", Manager::NETPLAN, Scene::SECOND_SET, wrong_gateway, 3, "10.0.0.5/24",
+                  true, "a settings trial is open on eth0 and ends in"},
+        Trial_Row{"netplan_damaged_record", Manager::NETPLAN, Scene::DAMAGED_RECORD, good_change, 1,
+                  "10.0.0.5/24", true, "is damaged or of another version (format version 9, not 1)"},
+        Trial_Row{"network_manager_good", Manager::NETWORK_MANAGER, Scene::PLAIN, good_change, 0,
+                  "10.0.0.9/24", false, ""},
+        Trial_Row{"network_manager_wrong_gateway", Manager::NETWORK_MANAGER, Scene::PLAIN, wrong_gateway, 3,
+                  "10.0.0.5/24", true, old_settings},
+        Trial_Row{"network_manager_unserved_subnet", Manager::NETWORK_MANAGER, Scene::PLAIN, unserved_subnet,
+                  3, "10.0.0.5/24", true, old_settings},
+        Trial_Row{"network_manager_dhcp_without_server", Manager::NETWORK_MANAGER, Scene::PLAIN, dhcp_change,
+                  3, "10.0.0.5/24", true, old_settings}),
+    [](const ::testing::TestParamInfo<Trial_Row>& info) { return std::string(info.param.name); });
+
+} // namespace

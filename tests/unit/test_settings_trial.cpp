@@ -1,0 +1,168 @@
+// The trial record as stored and read back, and the judge of one look at eth0.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "gateway_check.h"
+#include "settings_trial.h"
+
+namespace {
+
+Trial_Record get_Sample()
+{
+    Trial_Record record;
+    record.manager = Network::MANAGER_TYPE::NETWORK_MANAGER;
+    record.interface_name = "eth0";
+    record.profile_uuid = "3c3f4e2a-6f0e-4d55-9a11-0b6d1c0e7a01";
+    record.profile_active = true;
+    Trial_File keyfile;
+    keyfile.path = "/etc/NetworkManager/system-connections/Wired connection 1.nmconnection";
+    keyfile.existed = true;
+    keyfile.mode = 0600;
+    keyfile.uid = 0;
+    keyfile.gid = 4;
+    keyfile.bytes = std::string("[connection]\nid=Wired\n\0\xff\r", 25);
+    Trial_File created;
+    created.path = "/etc/netplan/90-new.yaml";
+    record.files = {keyfile, created};
+    record.old_address = "10.0.0.5/24";
+    record.old_gateway = "10.0.0.1";
+    record.old_gateway_answered = true;
+    record.applied = true;
+    record.new_address = "10.0.0.9";
+    record.new_gateway = "10.0.0.99";
+    record.boot_id = "0f6e1b2a-1111-4222-8333-944455556666";
+    record.deadline_ns = 123456789012LL;
+    record.window_seconds = 60;
+    return record;
+}
+
+TEST(TrialRecord, EveryFieldSurvivesTheRoundTrip)
+{
+    const Trial_Record sample = get_Sample();
+    Trial_Record back;
+    std::string error;
+    ASSERT_TRUE(get_Trial_Record(get_Trial_Text(sample), &back, &error)) << error;
+    EXPECT_EQ(get_Trial_Text(sample), get_Trial_Text(back));
+    ASSERT_EQ(2u, back.files.size());
+    EXPECT_EQ(sample.files[0].bytes, back.files[0].bytes);
+    EXPECT_EQ(sample.files[0].path, back.files[0].path);
+    EXPECT_FALSE(back.files[1].existed);
+    EXPECT_EQ(Network::MANAGER_TYPE::NETWORK_MANAGER, back.manager);
+}
+
+// A record that was cut, edited or written by another version is refused whole.
+TEST(TrialRecord, DamageIsRefusedWhole)
+{
+    const std::string good = get_Trial_Text(get_Sample());
+    auto replaced = [&good](const std::string& from, const std::string& to) {
+        std::string text = good;
+        return text.replace(text.find(from), from.size(), to);
+    };
+    const struct {
+        const char* name;
+        std::string text;
+        const char* error;
+    } rows[] = {
+        {"empty", "", "not a trial record"},
+        {"cut short", good.substr(0, good.find("end\n")), "no end line"},
+        {"other version", replaced("version 1", "version 2"), "format version 2, not 1"},
+        {"unknown manager", replaced("manager network_manager", "manager systemd"), "unknown manager"},
+        {"odd hex", replaced("absent", "0600 0 0 abc"), "malformed file line"},
+        {"relative path", replaced("file 2f", "file 61"), "bad path"},
+        {"mode out of range", replaced("0600 0 4", "17777 0 4"), "malformed file line"},
+        {"key twice", replaced("window 60\n", "window 60\nwindow 60\n"), "\"window\" twice"},
+        {"line missing", replaced("applied yes\n", ""), "no \"applied\" line"},
+        {"text after end", good + "file 2f absent\n", "text after its end"},
+        {"shell in a value", replaced("before 10.0.0.5/24", "before $(reboot)"), "malformed \"before\" line"},
+    };
+    for (const auto& row : rows) {
+        Trial_Record back;
+        std::string error;
+        EXPECT_FALSE(get_Trial_Record(row.text, &back, &error)) << row.name;
+        EXPECT_NE(std::string::npos, error.find(row.error)) << row.name << ": " << error;
+    }
+}
+
+// One look at eth0: what the trial waits for, probes, or keeps.
+TEST(TrialStep, WhatALookAtTheInterfaceGives)
+{
+    Trial_Record dhcp = get_Sample();
+    dhcp.new_dhcp = true;
+    Trial_Record no_gateway = get_Sample();
+    no_gateway.new_gateway = "";
+    const struct {
+        const char* name;
+        const Trial_Record record;
+        std::vector<std::string> addresses;
+        const char* live_gateway;
+        Trial_Step::KIND kind;
+        const char* gateway;
+        const char* source;
+        const char* failure;
+    } rows[] = {
+        {"static address not held yet",
+         get_Sample(),
+         {"10.0.0.5/24"},
+         "10.0.0.1",
+         Trial_Step::KIND::WAIT,
+         "",
+         "",
+         "eth0 did not hold 10.0.0.9"},
+        {"static held among others",
+         get_Sample(),
+         {"10.0.0.5/24", "10.0.0.9/24"},
+         "10.0.0.1",
+         Trial_Step::KIND::PROBE,
+         "10.0.0.99",
+         "10.0.0.9",
+         "gateway 10.0.0.99 did not answer"},
+        {"address with another prefix is no match",
+         get_Sample(),
+         {"10.0.0.90/24"},
+         "",
+         Trial_Step::KIND::WAIT,
+         "",
+         "",
+         "eth0 did not hold 10.0.0.9"},
+        {"static without gateway",
+         no_gateway,
+         {"10.0.0.9/24"},
+         "10.0.0.1",
+         Trial_Step::KIND::KEEP,
+         "",
+         "10.0.0.9",
+         ""},
+        {"dhcp without lease", dhcp, {}, "", Trial_Step::KIND::WAIT, "", "", "eth0 got no DHCP lease"},
+        {"dhcp lease probes the leased gateway",
+         dhcp,
+         {"192.168.5.20/24"},
+         "192.168.5.1",
+         Trial_Step::KIND::PROBE,
+         "192.168.5.1",
+         "192.168.5.20",
+         "gateway 192.168.5.1 did not answer"},
+    };
+    for (const auto& row : rows) {
+        Trial_Step step = get_Trial_Step(row.record, row.addresses, row.live_gateway);
+        EXPECT_EQ(row.kind, step.kind) << row.name;
+        EXPECT_EQ(row.gateway, step.gateway) << row.name;
+        EXPECT_EQ(row.source, step.source) << row.name;
+        EXPECT_EQ(row.failure, step.failure) << row.name;
+    }
+}
+
+TEST(TrialStep, DefaultGatewayIsEth0sLowestMetric)
+{
+    const std::string table =
+        "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n"
+        "wlan0\t00000000\t0101A8C0\t0003\t0\t0\t50\t00000000\t0\t0\t0\n"
+        "eth0\t00000000\t0200000A\t0003\t0\t0\t200\t00000000\t0\t0\t0\n"
+        "eth0\t00000000\t0100000A\t0003\t0\t0\t100\t00000000\t0\t0\t0\n"
+        "eth0\t0000000A\t00000000\t0001\t0\t0\t0\t00FFFFFF\t0\t0\t0\n";
+    EXPECT_EQ("10.0.0.1", get_Default_Gateway(table, "eth0"));
+    EXPECT_EQ("", get_Default_Gateway(table, "eth1"));
+}
+
+} // namespace
