@@ -40,7 +40,7 @@ const unsigned int command_timeout_seconds = 90;
 const unsigned int old_gateway_probe_ms = 3000;
 const unsigned int rollback_probe_ms = 10000;
 // One look by whoever finishes an expired trial.
-const unsigned int finish_probe_ms = 2000;
+const unsigned int finish_probe_ms = 1000;
 const long long ns_per_second = 1000000000LL;
 
 const char* const manager_word[] = {"unknown", "netplan", "ifupdown", "network_manager"};
@@ -172,6 +172,28 @@ int get_Trial_Lock(std::string* error)
     }
     return fd;
 }
+
+// The trial lock as one call took it: let go on every path unless kept.
+class Lock_Claim {
+public:
+    explicit Lock_Claim(int fd) : fd(fd) {}
+    ~Lock_Claim()
+    {
+        if (fd >= 0)
+            close(fd);
+    }
+    Lock_Claim(const Lock_Claim&) = delete;
+    Lock_Claim& operator=(const Lock_Claim&) = delete;
+    int keep()
+    {
+        int kept = fd;
+        fd = -1;
+        return kept;
+    }
+
+private:
+    int fd;
+};
 
 enum class Record_State : uint8_t { NONE, OPEN, DAMAGED };
 
@@ -625,16 +647,7 @@ bool set_Trial_Begin(const Trial_Record& record, std::string* refusal)
         return false;
     }
     // Until the record is saved the lock is this call's, and goes with it.
-    bool keep_lock = false;
-    struct Lock_Keeper {
-        int fd;
-        const bool& keep;
-        ~Lock_Keeper()
-        {
-            if (!keep)
-                close(fd);
-        }
-    } keeper{fd, keep_lock};
+    Lock_Claim claim(fd);
     if (state == Record_State::DAMAGED) {
         *refusal = get_Damage_Refusal(damage);
         return false;
@@ -668,8 +681,7 @@ bool set_Trial_Begin(const Trial_Record& record, std::string* refusal)
     open_record.deadline_ns = get_Boot_Ns() + static_cast<long long>(trial_window) * ns_per_second;
     if (!set_Stored_Record(open_record, refusal))
         return false;
-    keep_lock = true;
-    trial_lock_fd = fd;
+    trial_lock_fd = claim.keep();
     trial_open = true;
     last_line.clear();
     return true;

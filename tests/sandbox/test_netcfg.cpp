@@ -115,7 +115,15 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"usage_missing_value", "netplan", {"set", "--address"}, 2, {}, ""},
         Case{"usage_both_modes", "netplan", {"set", "--dhcp", "--static"}, 2, {}, ""},
         Case{"usage_nothing_to_set", "netplan", {"set"}, 2, {}, ""},
-        Case{"usage_no_command", "netplan", {}, 2, {}, ""}),
+        Case{"usage_no_command", "netplan", {}, 2, {}, ""},
+        Case{"usage_window_without_apply",
+             "netplan",
+             {"set", "--dns1", "9.9.9.9", "--check-seconds", "5"},
+             2,
+             {},
+             ""},
+        Case{"usage_window_not_a_number", "netplan", {"set", "--apply", "--check-seconds", "-1"}, 2, {}, ""},
+        Case{"usage_window_too_long", "netplan", {"set", "--apply", "--check-seconds", "3601"}, 2, {}, ""}),
     [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
 
 struct Tool_Fault {

@@ -15,24 +15,24 @@
 #include <vector>
 
 #include "bus_reader.h"
-#include "host_paths.h"
 #include "netcfg_cli.h"
 #include "nm_instance.h"
 #include "process.h"
 #include "sandbox.h"
+#include "trial_scene.h"
 
 namespace {
 
-const std::string layouts = std::string(LUMERION_SOURCE_DIR) + "/tests/fixtures/layouts/";
 const std::string record = "/var/lib/lumerion-hostd/trial";
 const std::vector<std::string> config_trees = {"/etc/network", "/etc/netplan", "/etc/NetworkManager"};
 const char* const old_settings = "eth0 rolled back to 10.0.0.5/24 via 10.0.0.1";
 
-enum class Manager { IFUPDOWN, NETPLAN, NETWORK_MANAGER };
+using Manager = Trial_Manager;
 
 // What happens around the change.
 enum class Scene {
     PLAIN,            // the operator's CLI waits for the check
+    DHCP_SERVER,      // the gateway's namespace serves DHCP (one address, 10.0.0.100, routed via 10.0.0.1)
     OLD_GATEWAY_DEAD, // the gateway stopped answering before the change
     KILLED_APPLIER,   // the CLI is killed mid-window; the running daemon finishes the trial
     EARLIER_BOOT,     // the trial's record is from an earlier boot when the daemon starts
@@ -57,32 +57,6 @@ const std::vector<std::string> wrong_gateway = {"--gateway", "10.0.0.99"};
 const std::vector<std::string> unserved_subnet = {"--static",      "--address", "192.168.77.9", "--netmask",
                                                   "255.255.255.0", "--gateway", "192.168.77.1"};
 const std::vector<std::string> dhcp_change = {"--dhcp"};
-
-// "netplan apply" as it acts on eth0: what the real generator renders for it, set by hand.
-const char* const netplan_apply_stand_in = R"(/usr/sbin/netplan generate || exit 1
-f=/run/systemd/network/10-netplan-eth0.network
-ip addr flush dev eth0
-for a in $(sed -n 's/^Address=//p' "$f"); do ip addr add "$a" dev eth0 || exit 1; done
-for g in $(sed -n 's/^Gateway=//p' "$f"); do ip route replace default via "$g" dev eth0 || exit 1; done
-)";
-
-// The networking service's restart as it acts on eth0, with the real ifdown and ifup.
-const char* const networking_restart_stand_in = R"(ifdown --force eth0 >/dev/null 2>&1
-ip addr flush dev eth0
-exec ifup eth0
-)";
-
-std::string get_Eth0_Addresses()
-{
-    std::string out;
-    Process_Result r = run_Process({"/bin/sh", "-c", "ip -4 -o addr show dev eth0"});
-    size_t at = 0;
-    while ((at = r.out.find("inet ", at)) != std::string::npos) {
-        at += 5;
-        out += (out.empty() ? "" : " ") + r.out.substr(at, r.out.find(' ', at) - at);
-    }
-    return out;
-}
 
 bool wait_For(const std::function<bool()>& done, double seconds)
 {
@@ -123,44 +97,8 @@ class SettingsTrial : public ::testing::TestWithParam<Trial_Row> {
 protected:
     void SetUp() override
     {
-        make_Manager_Directories();
-        ASSERT_EQ(0,
-                  run_Shell("ip netns add gw && ip link set eth0-peer netns gw && "
-                            "ip -n gw link set eth0-peer up && ip -n gw addr add 10.0.0.1/24 dev eth0-peer"));
-        ASSERT_EQ(0, run_Shell("ip link set eth0 down && ip link set eth0 address 52:54:00:12:34:56 && "
-                               "ip link set eth0 up"));
-        switch (GetParam().manager) {
-        case Manager::IFUPDOWN:
-            ASSERT_EQ(
-                0, run_Shell("cp -r " + layouts + "ifupdown_installer/etc/. /etc/ && mkdir -p /run/network"));
-            // A DHCP client that gives up soon, so that a server that is not there fails the apply.
-            write_File("/etc/dhcp/dhclient.conf", "timeout 3;\nretry 1;\n");
-            set_Tool_Answer("systemctl", "restart networking.service", "");
-            write_File(get_Sandbox_Dir() + "/answers/systemctl/restart networking.service.run",
-                       networking_restart_stand_in);
-            set_Tool_Answer("systemctl", "is-active NetworkManager", "inactive\n", 3);
-            ASSERT_EQ(0, run_Shell("ifup eth0"));
-            break;
-        case Manager::NETPLAN:
-            ASSERT_EQ(0, run_Shell("cp -r " + layouts + "installer/etc/. /etc/ && chmod 600 /etc/netplan/*"));
-            set_Tool_Answer("netplan", "apply", "");
-            write_File(get_Sandbox_Dir() + "/answers/netplan/apply.run", netplan_apply_stand_in);
-            set_Tool_Answer("systemctl", "is-active NetworkManager", "inactive\n", 3);
-            ASSERT_EQ(0, run_Shell("netplan apply"));
-            break;
-        case Manager::NETWORK_MANAGER: {
-            ASSERT_EQ(0, run_Shell("cp -r " + layouts +
-                                   "nm_other_name/etc/. /etc/ && "
-                                   "chmod 600 /etc/NetworkManager/system-connections/*"));
-            nm.reset(new Nm_Instance());
-            std::string why;
-            ASSERT_TRUE(nm->start(&why)) << why;
-            ASSERT_TRUE(nm->wait_Device("eth0:connected", 60)) << nm->nmcli("device") << nm->log();
-            set_Tool_Answer("systemctl", "is-active NetworkManager", "active\n");
-            break;
-        }
-        }
-        ASSERT_EQ("10.0.0.5/24", get_Eth0_Addresses());
+        std::string why;
+        ASSERT_TRUE(set_Trial_Scene(GetParam().manager, &nm, &why)) << why;
     }
 
     std::unique_ptr<Nm_Instance> nm;
@@ -195,11 +133,21 @@ TEST_P(SettingsTrial, ChangeHoldsOrIsUndone)
     Daemon_Process daemon;
     switch (row.scene) {
     case Scene::PLAIN:
+    case Scene::DHCP_SERVER:
     case Scene::OLD_GATEWAY_DEAD: {
         if (row.scene == Scene::OLD_GATEWAY_DEAD) {
             ASSERT_EQ(0, run_Shell("ip -n gw addr flush dev eth0-peer"));
         }
-        Process_Result r = netcfg(get_Change(row, 4));
+        if (row.scene == Scene::DHCP_SERVER) {
+            ASSERT_EQ(
+                0, run_Shell("ip netns exec gw dnsmasq --conf-file=/dev/null --user=root --port=0 "
+                             "--interface=eth0-peer --bind-interfaces --dhcp-range=10.0.0.100,10.0.0.100,1h "
+                             "--dhcp-option=option:router,10.0.0.1 --dhcp-leasefile=/run/gw.leases "
+                             "--pid-file=/run/gw-dnsmasq.pid"));
+        }
+        // A change that holds ends its window early: on a loaded machine it gets a long one.
+        bool holds = row.exit_status == 0 && row.scene != Scene::OLD_GATEWAY_DEAD;
+        Process_Result r = netcfg(get_Change(row, holds ? 60 : 4));
         status = r.exit_status;
         said = r.err;
         break;
@@ -267,6 +215,8 @@ INSTANTIATE_TEST_SUITE_P(
                   "10.0.0.5/24", true, "gateway 192.168.77.1 did not answer within 4 s"},
         Trial_Row{"ifupdown_dhcp_without_server", Manager::IFUPDOWN, Scene::PLAIN, dhcp_change, 3,
                   "10.0.0.5/24", true, old_settings},
+        Trial_Row{"ifupdown_dhcp_lease", Manager::IFUPDOWN, Scene::DHCP_SERVER, dhcp_change, 0,
+                  "10.0.0.100/24", false, ""},
         Trial_Row{"ifupdown_old_gateway_dead", Manager::IFUPDOWN, Scene::OLD_GATEWAY_DEAD, wrong_gateway, 0,
                   "10.0.0.5/24", false, "the gateway before it did not answer either"},
         Trial_Row{"ifupdown_earlier_boot", Manager::IFUPDOWN, Scene::EARLIER_BOOT, wrong_gateway, 3,
@@ -288,6 +238,8 @@ INSTANTIATE_TEST_SUITE_P(
                   "10.0.0.5/24", true, old_settings},
         Trial_Row{"network_manager_unserved_subnet", Manager::NETWORK_MANAGER, Scene::PLAIN, unserved_subnet,
                   3, "10.0.0.5/24", true, old_settings},
+        Trial_Row{"network_manager_dhcp_lease", Manager::NETWORK_MANAGER, Scene::DHCP_SERVER, dhcp_change, 0,
+                  "10.0.0.100/24", false, ""},
         Trial_Row{"network_manager_dhcp_without_server", Manager::NETWORK_MANAGER, Scene::PLAIN, dhcp_change,
                   3, "10.0.0.5/24", true, old_settings}),
     [](const ::testing::TestParamInfo<Trial_Row>& info) { return std::string(info.param.name); });

@@ -1,0 +1,97 @@
+#include "trial_scene.h"
+
+#include "host_paths.h"
+#include "process.h"
+#include "sandbox.h"
+
+namespace {
+
+const std::string layouts = std::string(LUMERION_SOURCE_DIR) + "/tests/fixtures/layouts/";
+
+// "netplan apply" as it acts on eth0: what the real generator renders for it, set by hand.
+const char* const netplan_apply_stand_in = R"(/usr/sbin/netplan generate || exit 1
+f=/run/systemd/network/10-netplan-eth0.network
+ip addr flush dev eth0
+for a in $(sed -n 's/^Address=//p' "$f"); do ip addr add "$a" dev eth0 || exit 1; done
+for g in $(sed -n 's/^Gateway=//p' "$f"); do ip route replace default via "$g" dev eth0 || exit 1; done
+)";
+
+// The networking service's restart as it acts on eth0, with the real ifdown and ifup.
+const char* const networking_restart_stand_in = R"(ifdown --force eth0 >/dev/null 2>&1
+ip addr flush dev eth0
+exec ifup eth0
+)";
+
+bool run_Step(const std::string& command, std::string* why)
+{
+    if (run_Shell(command) == 0)
+        return true;
+    *why = "failed: " + command;
+    return false;
+}
+
+} // namespace
+
+std::string get_Eth0_Addresses()
+{
+    std::string out;
+    Process_Result r = run_Process({"/bin/sh", "-c", "ip -4 -o addr show dev eth0"});
+    size_t at = 0;
+    while ((at = r.out.find("inet ", at)) != std::string::npos) {
+        at += 5;
+        out += (out.empty() ? "" : " ") + r.out.substr(at, r.out.find(' ', at) - at);
+    }
+    return out;
+}
+
+bool set_Trial_Scene(Trial_Manager manager, std::unique_ptr<Nm_Instance>* nm, std::string* why)
+{
+    make_Manager_Directories();
+    if (!run_Step("ip netns add gw && ip link set eth0-peer netns gw && ip -n gw link set eth0-peer up && "
+                  "ip -n gw addr add 10.0.0.1/24 dev eth0-peer && ip link set eth0 down && "
+                  "ip link set eth0 address 52:54:00:12:34:56 && ip link set eth0 up",
+                  why))
+        return false;
+    const std::string answers = get_Sandbox_Dir() + "/answers/";
+    switch (manager) {
+    case Trial_Manager::IFUPDOWN:
+        if (!run_Step("cp -r " + layouts + "ifupdown_installer/etc/. /etc/ && mkdir -p /run/network", why))
+            return false;
+        // A DHCP client that gives up soon, so that a server that is not there fails the apply.
+        write_File("/etc/dhcp/dhclient.conf", "timeout 3;\nretry 1;\n");
+        set_Tool_Answer("systemctl", "restart networking.service", "");
+        write_File(answers + "systemctl/restart networking.service.run", networking_restart_stand_in);
+        set_Tool_Answer("systemctl", "is-active NetworkManager", "inactive\n", 3);
+        if (!run_Step("ifup eth0", why))
+            return false;
+        break;
+    case Trial_Manager::NETPLAN:
+        if (!run_Step("cp -r " + layouts + "installer/etc/. /etc/ && chmod 600 /etc/netplan/*", why))
+            return false;
+        set_Tool_Answer("netplan", "apply", "");
+        write_File(answers + "netplan/apply.run", netplan_apply_stand_in);
+        set_Tool_Answer("systemctl", "is-active NetworkManager", "inactive\n", 3);
+        if (!run_Step("netplan apply", why))
+            return false;
+        break;
+    case Trial_Manager::NETWORK_MANAGER:
+        if (!run_Step("cp -r " + layouts +
+                          "nm_other_name/etc/. /etc/ && chmod 600 /etc/NetworkManager/system-connections/*",
+                      why))
+            return false;
+        nm->reset(new Nm_Instance());
+        if (!(*nm)->start(why))
+            return false;
+        if (!(*nm)->wait_Device("eth0:connected", 60)) {
+            *why = "eth0 did not connect: " + (*nm)->log();
+            return false;
+        }
+        set_Tool_Answer("systemctl", "is-active NetworkManager", "active\n");
+        break;
+    }
+    if (get_Eth0_Addresses() != "10.0.0.5/24") {
+        *why = "eth0 holds " + get_Eth0_Addresses() + ", not 10.0.0.5/24";
+        return false;
+    }
+    return true;
+}

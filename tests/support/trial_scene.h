@@ -1,0 +1,21 @@
+#ifndef LUMERION_TEST_TRIAL_SCENE_H
+#define LUMERION_TEST_TRIAL_SCENE_H
+
+#include <memory>
+#include <string>
+
+#include "nm_instance.h"
+
+enum class Trial_Manager { IFUPDOWN, NETPLAN, NETWORK_MANAGER };
+
+// Inside the sandbox: eth0's peer moved into a namespace of its own as the
+// gateway 10.0.0.1 (it answers ARP), and `manager` owning eth0 from a stock
+// layout at 10.0.0.5/24 via 10.0.0.1, brought up by its real apply (ifup, a
+// real NetworkManager kept in `nm`, or a stand-in for "netplan apply" that sets
+// what netplan's generator renders). False with `why`.
+bool set_Trial_Scene(Trial_Manager manager, std::unique_ptr<Nm_Instance>* nm, std::string* why);
+
+// eth0's IPv4 addresses as "A/N", space separated.
+std::string get_Eth0_Addresses();
+
+#endif
