@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "gateway_check.h"
 #include "network.h"
 
 // A change to eth0's settings runs as a trial: before its first write a record
@@ -58,8 +59,9 @@ struct Trial_Step {
     std::string waiting_for; // e.g. "gateway 10.0.0.1 to answer"
     std::string failure;     // e.g. "gateway 10.0.0.1 did not answer", should the window end now
 };
-// `addresses` ("A/N") and `live_gateway` are what the interface holds now.
-Trial_Step get_Trial_Step(const Trial_Record& record, const std::vector<std::string>& addresses,
+// `addresses` and `live_gateway` are what the interface holds now; on DHCP
+// only a leased address counts (a static one left over is no lease).
+Trial_Step get_Trial_Step(const Trial_Record& record, const std::vector<Interface_Address>& addresses,
                           const std::string& live_gateway);
 
 // How the last trial of this process ended.

@@ -4,7 +4,8 @@
 
 #include <arpa/inet.h>
 #include <errno.h>
-#include <ifaddrs.h>
+#include <linux/netlink.h>
+#include <linux/rtnetlink.h>
 #include <net/if.h>
 #include <net/if_arp.h>
 #include <netinet/in.h>
@@ -100,25 +101,103 @@ bool get_Gateway_Answered(const std::string& interface_name, const std::string& 
     }
 }
 
-std::vector<std::string> get_Interface_Addresses(const std::string& interface_name)
+std::vector<Interface_Address> get_Netlink_Addresses(const std::string& answer, unsigned int index)
 {
-    std::vector<std::string> held;
-    struct ifaddrs* list = nullptr;
-    if (getifaddrs(&list) != 0)
-        return held;
-    for (struct ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
-        if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_INET ||
-            interface_name != entry->ifa_name)
+    std::vector<Interface_Address> held;
+    size_t at = 0;
+    while (answer.size() - at >= sizeof(struct nlmsghdr)) {
+        struct nlmsghdr header;
+        memcpy(&header, answer.data() + at, sizeof(header));
+        if (header.nlmsg_len < sizeof(header) || header.nlmsg_len > answer.size() - at)
+            break;
+        size_t end = at + header.nlmsg_len;
+        size_t body = at + NLMSG_HDRLEN;
+        at += std::min(static_cast<size_t>(NLMSG_ALIGN(header.nlmsg_len)), answer.size() - at);
+        if (header.nlmsg_type != RTM_NEWADDR || end - body < sizeof(struct ifaddrmsg))
             continue;
-        uint32_t value = ntohl(reinterpret_cast<struct sockaddr_in*>(entry->ifa_addr)->sin_addr.s_addr);
-        uint32_t mask =
-            entry->ifa_netmask != nullptr
-                ? ntohl(reinterpret_cast<struct sockaddr_in*>(entry->ifa_netmask)->sin_addr.s_addr)
-                : 0xFFFFFFFFu;
-        held.push_back(get_Dotted_Quad_Text(value) + "/" + std::to_string(__builtin_popcount(mask)));
+        struct ifaddrmsg message;
+        memcpy(&message, answer.data() + body, sizeof(message));
+        if (message.ifa_family != AF_INET || message.ifa_index != index)
+            continue;
+        uint32_t flags = message.ifa_flags;
+        std::string local, address;
+        // Attributes follow the message, each aligned to four bytes.
+        for (size_t attr = body + NLMSG_ALIGN(sizeof(message)); end - attr >= sizeof(struct rtattr);) {
+            struct rtattr header_attr;
+            memcpy(&header_attr, answer.data() + attr, sizeof(header_attr));
+            if (header_attr.rta_len < sizeof(header_attr) || header_attr.rta_len > end - attr)
+                break;
+            std::string value = answer.substr(attr + RTA_LENGTH(0), header_attr.rta_len - RTA_LENGTH(0));
+            if (header_attr.rta_type == IFA_LOCAL && value.size() == 4)
+                local = value;
+            else if (header_attr.rta_type == IFA_ADDRESS && value.size() == 4)
+                address = value;
+            else if (header_attr.rta_type == IFA_FLAGS && value.size() == 4)
+                memcpy(&flags, value.data(), 4);
+            attr += std::min(static_cast<size_t>(RTA_ALIGN(header_attr.rta_len)), end - attr);
+        }
+        const std::string& bytes = local.empty() ? address : local;
+        if (bytes.empty())
+            continue;
+        uint32_t value = 0;
+        memcpy(&value, bytes.data(), 4);
+        Interface_Address held_address;
+        held_address.cidr = get_Dotted_Quad_Text(ntohl(value)) + "/" + std::to_string(message.ifa_prefixlen);
+        held_address.leased = (flags & IFA_F_PERMANENT) == 0;
+        held.push_back(held_address);
     }
-    freeifaddrs(list);
     return held;
+}
+
+std::vector<Interface_Address> get_Interface_Addresses(const std::string& interface_name)
+{
+    unsigned int index = if_nametoindex(interface_name.c_str());
+    if (index == 0)
+        return {};
+    Descriptor sock(socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE));
+    if (sock.get() < 0)
+        return {};
+    struct {
+        struct nlmsghdr header;
+        struct ifaddrmsg message;
+    } request;
+    memset(&request, 0, sizeof(request));
+    request.header.nlmsg_len = sizeof(request);
+    request.header.nlmsg_type = RTM_GETADDR;
+    request.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
+    request.message.ifa_family = AF_INET;
+    if (send(sock.get(), &request, sizeof(request), 0) < 0)
+        return {};
+    std::string answer;
+    // The dump ends with NLMSG_DONE; the kernel's answer for one host's addresses is small.
+    while (answer.size() < max_table_bytes) {
+        struct pollfd ready = {sock.get(), POLLIN, 0};
+        if (poll(&ready, 1, 1000) <= 0)
+            break;
+        char chunk[16384];
+        ssize_t n = recv(sock.get(), chunk, sizeof(chunk), 0);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        answer.append(chunk, static_cast<size_t>(n));
+        struct nlmsghdr last;
+        size_t at = 0;
+        bool done = false;
+        // Whether this chunk held the dump's end.
+        while (static_cast<size_t>(n) - at >= sizeof(last)) {
+            memcpy(&last, chunk + at, sizeof(last));
+            if (last.nlmsg_type == NLMSG_DONE || last.nlmsg_type == NLMSG_ERROR ||
+                last.nlmsg_len < sizeof(last))
+                done = true;
+            if (done || last.nlmsg_len == 0)
+                break;
+            at += NLMSG_ALIGN(last.nlmsg_len);
+        }
+        if (done)
+            break;
+    }
+    return get_Netlink_Addresses(answer, index);
 }
 
 std::string get_Default_Gateway(const std::string& table, const std::string& interface_name)

@@ -555,24 +555,26 @@ bool get_Trial_Record(const std::string& text, Trial_Record* record, std::string
     return true;
 }
 
-Trial_Step get_Trial_Step(const Trial_Record& record, const std::vector<std::string>& addresses,
+Trial_Step get_Trial_Step(const Trial_Record& record, const std::vector<Interface_Address>& addresses,
                           const std::string& live_gateway)
 {
     Trial_Step step;
     const std::string& name = record.interface_name;
+    auto address_of = [](const Interface_Address& held) { return held.cidr.substr(0, held.cidr.find('/')); };
     if (record.new_dhcp) {
-        if (addresses.empty()) {
+        auto lease = std::find_if(addresses.begin(), addresses.end(),
+                                  [](const Interface_Address& held) { return held.leased; });
+        if (lease == addresses.end()) {
             step.waiting_for = "a DHCP lease on " + name;
             step.failure = name + " got no DHCP lease";
             return step;
         }
-        step.source = addresses.front().substr(0, addresses.front().find('/'));
+        step.source = address_of(*lease);
         step.gateway = live_gateway;
     } else {
-        bool held =
-            std::any_of(addresses.begin(), addresses.end(), [&record](const std::string& held_address) {
-                return held_address.substr(0, held_address.find('/')) == record.new_address;
-            });
+        bool held = std::any_of(addresses.begin(), addresses.end(), [&](const Interface_Address& address) {
+            return address_of(address) == record.new_address;
+        });
         if (!held) {
             step.waiting_for = name + " to hold " + record.new_address;
             step.failure = name + " did not hold " + record.new_address;
@@ -669,8 +671,8 @@ bool set_Trial_Begin(const Trial_Record& record, std::string* refusal)
     open_record.files.clear();
     for (const Trial_File& file : record.files)
         open_record.files.push_back(get_Saved_File(file.path));
-    std::vector<std::string> addresses = get_Interface_Addresses(record.interface_name);
-    open_record.old_address = addresses.empty() ? "" : addresses.front();
+    std::vector<Interface_Address> addresses = get_Interface_Addresses(record.interface_name);
+    open_record.old_address = addresses.empty() ? "" : addresses.front().cidr;
     open_record.old_gateway = get_Live_Default_Gateway(record.interface_name);
     open_record.old_gateway_answered =
         !open_record.old_gateway.empty() &&

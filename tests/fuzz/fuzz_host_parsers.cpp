@@ -1,5 +1,6 @@
 // Fuzz target for the parsers of host texts: routing-table lines, lsblk and
-// /proc/meminfo lines, nmcli answers, stanza lines and staged values. None
+// /proc/meminfo lines, nmcli answers, stanza lines, staged values, the
+// kernel's address dump and a settings trial's record. None
 // may crash, and what they hand back keeps its promises.
 #include <stdlib.h>
 
@@ -7,9 +8,11 @@
 
 #include "config_file_handling.h"
 #include "fuzz_input.h"
+#include "gateway_check.h"
 #include "log.h"
 #include "network.h"
 #include "network_parse.h"
+#include "settings_trial.h"
 #include "system_info.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -45,6 +48,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     Config_File::get_Line_Value(text, "address", ' ', "hwaddress", false, &a);
     Config_File::get_Stanza_Value(text, "iface eth0 inet", "address", &a);
     Config_File::get_Stanza_Value(text, "iface eth0 inet", "", &a);
+    get_Netlink_Addresses(text, 3);
+    get_Default_Gateway(text, "eth0");
+    // A record that reads back is stored again as the same text.
+    Trial_Record record;
+    std::string error;
+    if (get_Trial_Record(text, &record, &error)) {
+        Trial_Record again;
+        if (!get_Trial_Record(get_Trial_Text(record), &again, &error) ||
+            get_Trial_Text(again) != get_Trial_Text(record))
+            abort();
+    }
     for (unsigned char c : get_Log_Text(text))
         if (c < 0x20 || c == 0x7F)
             abort();

@@ -1,6 +1,10 @@
 // The trial record as stored and read back, and the judge of one look at eth0.
 #include <gtest/gtest.h>
 
+#include <linux/netlink.h>
+#include <linux/rtnetlink.h>
+#include <sys/socket.h>
+
 #include <string>
 #include <vector>
 
@@ -95,7 +99,7 @@ TEST(TrialStep, WhatALookAtTheInterfaceGives)
     const struct {
         const char* name;
         const Trial_Record record;
-        std::vector<std::string> addresses;
+        std::vector<Interface_Address> addresses;
         const char* live_gateway;
         Trial_Step::KIND kind;
         const char* gateway;
@@ -104,7 +108,7 @@ TEST(TrialStep, WhatALookAtTheInterfaceGives)
     } rows[] = {
         {"static address not held yet",
          get_Sample(),
-         {"10.0.0.5/24"},
+         {{"10.0.0.5/24", false}},
          "10.0.0.1",
          Trial_Step::KIND::WAIT,
          "",
@@ -112,7 +116,7 @@ TEST(TrialStep, WhatALookAtTheInterfaceGives)
          "eth0 did not hold 10.0.0.9"},
         {"static held among others",
          get_Sample(),
-         {"10.0.0.5/24", "10.0.0.9/24"},
+         {{"10.0.0.5/24", false}, {"10.0.0.9/24", false}},
          "10.0.0.1",
          Trial_Step::KIND::PROBE,
          "10.0.0.99",
@@ -120,7 +124,7 @@ TEST(TrialStep, WhatALookAtTheInterfaceGives)
          "gateway 10.0.0.99 did not answer"},
         {"address with another prefix is no match",
          get_Sample(),
-         {"10.0.0.90/24"},
+         {{"10.0.0.90/24", false}},
          "",
          Trial_Step::KIND::WAIT,
          "",
@@ -128,16 +132,24 @@ TEST(TrialStep, WhatALookAtTheInterfaceGives)
          "eth0 did not hold 10.0.0.9"},
         {"static without gateway",
          no_gateway,
-         {"10.0.0.9/24"},
+         {{"10.0.0.9/24", false}},
          "10.0.0.1",
          Trial_Step::KIND::KEEP,
          "",
          "10.0.0.9",
          ""},
         {"dhcp without lease", dhcp, {}, "", Trial_Step::KIND::WAIT, "", "", "eth0 got no DHCP lease"},
+        {"dhcp with the old static address left",
+         dhcp,
+         {{"10.0.0.5/24", false}},
+         "10.0.0.1",
+         Trial_Step::KIND::WAIT,
+         "",
+         "",
+         "eth0 got no DHCP lease"},
         {"dhcp lease probes the leased gateway",
          dhcp,
-         {"192.168.5.20/24"},
+         {{"10.0.0.5/24", false}, {"192.168.5.20/24", true}},
          "192.168.5.1",
          Trial_Step::KIND::PROBE,
          "192.168.5.1",
@@ -151,6 +163,46 @@ TEST(TrialStep, WhatALookAtTheInterfaceGives)
         EXPECT_EQ(row.source, step.source) << row.name;
         EXPECT_EQ(row.failure, step.failure) << row.name;
     }
+}
+
+// One RTM_NEWADDR message as the kernel sends it: the header, then IFA_LOCAL and IFA_FLAGS.
+std::string get_Address_Message(unsigned int index, const char (&address)[5], uint8_t prefix, uint32_t flags)
+{
+    std::string attrs;
+    auto add = [&attrs](uint16_t type, const void* data, uint16_t length) {
+        struct rtattr attr = {static_cast<unsigned short>(RTA_LENGTH(length)), type};
+        attrs.append(reinterpret_cast<const char*>(&attr), sizeof(attr));
+        attrs.append(static_cast<const char*>(data), length);
+        attrs.resize(RTA_ALIGN(attrs.size()), '\0');
+    };
+    add(IFA_LOCAL, address, 4);
+    add(IFA_FLAGS, &flags, 4);
+    struct ifaddrmsg message = {AF_INET, prefix, 0, 0, index};
+    struct nlmsghdr header = {};
+    header.nlmsg_type = RTM_NEWADDR;
+    header.nlmsg_len = static_cast<uint32_t>(NLMSG_HDRLEN + NLMSG_ALIGN(sizeof(message)) + attrs.size());
+    std::string text(reinterpret_cast<const char*>(&header), sizeof(header));
+    text.append(reinterpret_cast<const char*>(&message), sizeof(message));
+    text.resize(NLMSG_HDRLEN + NLMSG_ALIGN(sizeof(message)), '\0');
+    return text + attrs;
+}
+
+TEST(TrialStep, AddressesFromTheKernelsDump)
+{
+    std::string dump = get_Address_Message(3, "\x0a\x00\x00\x05", 24, IFA_F_PERMANENT) +
+                       get_Address_Message(4, "\x0a\x09\x00\x01", 16, IFA_F_PERMANENT) +
+                       get_Address_Message(3, "\xc0\xa8\x05\x14", 24, 0);
+    std::vector<Interface_Address> held = get_Netlink_Addresses(dump, 3);
+    ASSERT_EQ(2u, held.size());
+    EXPECT_EQ("10.0.0.5/24", held[0].cidr);
+    EXPECT_FALSE(held[0].leased);
+    EXPECT_EQ("192.168.5.20/24", held[1].cidr);
+    EXPECT_TRUE(held[1].leased);
+    // A message cut short, or one claiming more than was read, ends the reading there.
+    EXPECT_EQ(1u, get_Netlink_Addresses(dump.substr(0, dump.size() - 3), 3).size());
+    std::string lying = dump;
+    lying[0] = '\xff';
+    EXPECT_TRUE(get_Netlink_Addresses(lying, 3).empty());
 }
 
 TEST(TrialStep, DefaultGatewayIsEth0sLowestMetric)
