@@ -14,14 +14,11 @@
 
 #include <algorithm>
 #include <atomic>
-#include <sstream>
 #include <thread>
 
 #include "extra_command_handling.h"
 #include "file_replace.h"
 #include "gateway_check.h"
-#include "guards.h"
-#include "hex_text.h"
 #include "log.h"
 
 namespace {
@@ -32,8 +29,6 @@ const char* const record_path = "/var/lib/lumerion-hostd/trial";
 const char* const lock_directory = "/run/lumerion-hostd";
 const char* const settings_lock_path = "/run/lumerion-hostd/settings.lock";
 const char* const trial_lock_path = "/run/lumerion-hostd/trial.lock";
-const char* const record_heading = "lumerion-hostd settings trial";
-const unsigned int record_version = 1;
 // A manager's apply (a DHCP client waiting for its lease included) gets this long.
 const unsigned int command_timeout_seconds = 90;
 // How long the gateway before the change, and the old one after a rollback, may take to answer.
@@ -42,8 +37,6 @@ const unsigned int rollback_probe_ms = 10000;
 // One look by whoever finishes an expired trial.
 const unsigned int finish_probe_ms = 1000;
 const long long ns_per_second = 1000000000LL;
-
-const char* const manager_word[] = {"unknown", "netplan", "ifupdown", "network_manager"};
 
 unsigned int trial_window = 60;
 void (*watch_progress)(const std::string&, unsigned int) = nullptr;
@@ -81,65 +74,6 @@ unsigned int get_Seconds_Left(const Trial_Record& record)
 {
     long long left = record.deadline_ns - get_Boot_Ns();
     return left <= 0 ? 0 : static_cast<unsigned int>((left + ns_per_second - 1) / ns_per_second);
-}
-
-std::string get_Hex_Text(const std::string& bytes)
-{
-    if (bytes.empty())
-        return "-";
-    std::string text;
-    text.reserve(bytes.size() * 2);
-    for (unsigned char byte : bytes)
-        append_Hex_Byte(&text, byte);
-    return text;
-}
-
-bool get_Hex_Bytes(const std::string& text, std::string* bytes)
-{
-    bytes->clear();
-    if (text == "-")
-        return true;
-    if (text.size() % 2 != 0)
-        return false;
-    for (size_t i = 0; i < text.size(); i += 2) {
-        int value = 0;
-        for (size_t k = i; k < i + 2; ++k) {
-            char c = text[k];
-            int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
-            if (digit < 0)
-                return false;
-            value = value * 16 + digit;
-        }
-        bytes->push_back(static_cast<char>(value));
-    }
-    return true;
-}
-
-std::string get_Word(const std::string& value)
-{
-    return value.empty() ? "-" : value;
-}
-
-std::string get_Value(const std::string& word)
-{
-    return word == "-" ? "" : word;
-}
-
-bool get_Unsigned(const std::string& word, int base, unsigned long long* value)
-{
-    if (word.empty() || word.size() > 20 || word.find_first_not_of("0123456789abcdef") != std::string::npos)
-        return false;
-    char* end = nullptr;
-    errno = 0;
-    *value = strtoull(word.c_str(), &end, base);
-    return errno == 0 && end != nullptr && *end == '\0';
-}
-
-// A plain token of the record: an address, a UUID, a boot id.
-bool get_Token_Plain(const std::string& word)
-{
-    return !word.empty() && word.size() <= 64 &&
-           word.find_first_not_of("0123456789abcdefABCDEF.:/-") == std::string::npos;
 }
 
 std::string get_Target_Text(const Trial_Record& record)
@@ -425,173 +359,6 @@ void release_Trial_Lock()
 }
 
 } // namespace
-
-std::string get_Trial_Text(const Trial_Record& record)
-{
-    std::ostringstream out;
-    out << record_heading << "\n";
-    out << "version " << record_version << "\n";
-    out << "manager " << manager_word[static_cast<uint8_t>(record.manager) & 3] << "\n";
-    out << "interface " << record.interface_name << "\n";
-    out << "profile " << get_Word(record.profile_uuid) << " "
-        << (record.profile_active ? "active" : "inactive") << "\n";
-    out << "before " << get_Word(record.old_address) << " " << get_Word(record.old_gateway) << " "
-        << (record.old_gateway_answered ? "answered" : "silent") << "\n";
-    out << "applied " << (record.applied ? "yes" : "no") << "\n";
-    out << "change " << (record.new_dhcp ? "dhcp" : "static") << " " << get_Word(record.new_address) << " "
-        << get_Word(record.new_gateway) << "\n";
-    out << "boot " << record.boot_id << "\n";
-    out << "deadline " << record.deadline_ns << "\n";
-    out << "window " << record.window_seconds << "\n";
-    for (const Trial_File& file : record.files) {
-        out << "file " << get_Hex_Text(file.path);
-        if (!file.existed) {
-            out << " absent\n";
-            continue;
-        }
-        char mode[8];
-        (void)snprintf(mode, sizeof(mode), "%04o", file.mode & 07777);
-        out << " " << mode << " " << file.uid << " " << file.gid << " " << get_Hex_Text(file.bytes) << "\n";
-    }
-    out << "end\n";
-    return out.str();
-}
-
-bool get_Trial_Record(const std::string& text, Trial_Record* record, std::string* error)
-{
-    Trial_Record parsed;
-    std::istringstream in(text);
-    std::string line;
-    std::vector<std::string> keys;
-    bool ended = false;
-    auto fail = [error](const std::string& why) {
-        *error = why;
-        return false;
-    };
-    if (!std::getline(in, line) || line != record_heading)
-        return fail("not a trial record");
-    while (std::getline(in, line)) {
-        if (ended)
-            return fail("text after its end");
-        std::vector<std::string> w;
-        std::istringstream words(line);
-        for (std::string word; words >> word;)
-            w.push_back(word);
-        if (w.empty())
-            return fail("an empty line");
-        const std::string& key = w[0];
-        unsigned long long number = 0;
-        if (key == "end" && w.size() == 1) {
-            ended = true;
-            continue;
-        }
-        if (key != "file" && std::find(keys.begin(), keys.end(), key) != keys.end())
-            return fail("\"" + key + "\" twice");
-        keys.push_back(key);
-        if (key == "version" && w.size() == 2) {
-            if (!get_Unsigned(w[1], 10, &number) || number != record_version)
-                return fail("format version " + get_Log_Text(w[1]) + ", not " +
-                            std::to_string(record_version));
-        } else if (key == "manager" && w.size() == 2) {
-            auto found = std::find(std::begin(manager_word) + 1, std::end(manager_word), w[1]);
-            if (found == std::end(manager_word))
-                return fail("an unknown manager");
-            parsed.manager = static_cast<Network::MANAGER_TYPE>(found - std::begin(manager_word));
-        } else if (key == "interface" && w.size() == 2 && get_Interface_Name_Valid(w[1])) {
-            parsed.interface_name = w[1];
-        } else if (key == "profile" && w.size() == 3 && (w[1] == "-" || get_Uuid_Valid(w[1])) &&
-                   (w[2] == "active" || w[2] == "inactive")) {
-            parsed.profile_uuid = get_Value(w[1]);
-            parsed.profile_active = w[2] == "active";
-        } else if (key == "before" && w.size() == 4 && get_Token_Plain(w[1]) && get_Token_Plain(w[2]) &&
-                   (w[3] == "answered" || w[3] == "silent")) {
-            parsed.old_address = get_Value(w[1]);
-            parsed.old_gateway = get_Value(w[2]);
-            parsed.old_gateway_answered = w[3] == "answered";
-        } else if (key == "applied" && w.size() == 2 && (w[1] == "yes" || w[1] == "no")) {
-            parsed.applied = w[1] == "yes";
-        } else if (key == "change" && w.size() == 4 && (w[1] == "dhcp" || w[1] == "static") &&
-                   get_Token_Plain(w[2]) && get_Token_Plain(w[3])) {
-            parsed.new_dhcp = w[1] == "dhcp";
-            parsed.new_address = get_Value(w[2]);
-            parsed.new_gateway = get_Value(w[3]);
-        } else if (key == "boot" && w.size() == 2 && get_Token_Plain(w[1])) {
-            parsed.boot_id = w[1];
-        } else if (key == "deadline" && w.size() == 2 && get_Unsigned(w[1], 10, &number) &&
-                   number < (1ULL << 62)) {
-            parsed.deadline_ns = static_cast<long long>(number);
-        } else if (key == "window" && w.size() == 2 && get_Unsigned(w[1], 10, &number) && number <= 86400) {
-            parsed.window_seconds = static_cast<unsigned int>(number);
-        } else if (key == "file" && (w.size() == 3 || w.size() == 6)) {
-            Trial_File file;
-            if (!get_Hex_Bytes(w[1], &file.path) || file.path.empty() || file.path[0] != '/' ||
-                file.path.find('\0') != std::string::npos)
-                return fail("a file line with a bad path");
-            if (w.size() == 3 && w[2] != "absent")
-                return fail("a malformed file line");
-            if (w.size() == 6) {
-                unsigned long long mode = 0, uid = 0, gid = 0;
-                if (!get_Unsigned(w[2], 8, &mode) || mode > 07777 || !get_Unsigned(w[3], 10, &uid) ||
-                    !get_Unsigned(w[4], 10, &gid) || uid > 0xFFFFFFFFULL || gid > 0xFFFFFFFFULL ||
-                    !get_Hex_Bytes(w[5], &file.bytes))
-                    return fail("a malformed file line");
-                file.existed = true;
-                file.mode = static_cast<unsigned int>(mode);
-                file.uid = static_cast<unsigned int>(uid);
-                file.gid = static_cast<unsigned int>(gid);
-            }
-            parsed.files.push_back(file);
-        } else {
-            return fail("a malformed \"" + get_Log_Text(key) + "\" line");
-        }
-    }
-    if (!ended)
-        return fail("no end line: it was cut short");
-    for (const char* needed : {"version", "manager", "interface", "profile", "before", "applied", "change",
-                               "boot", "deadline", "window"})
-        if (std::find(keys.begin(), keys.end(), needed) == keys.end())
-            return fail(std::string("no \"") + needed + "\" line");
-    *record = parsed;
-    return true;
-}
-
-Trial_Step get_Trial_Step(const Trial_Record& record, const std::vector<Interface_Address>& addresses,
-                          const std::string& live_gateway)
-{
-    Trial_Step step;
-    const std::string& name = record.interface_name;
-    auto address_of = [](const Interface_Address& held) { return held.cidr.substr(0, held.cidr.find('/')); };
-    if (record.new_dhcp) {
-        auto lease = std::find_if(addresses.begin(), addresses.end(),
-                                  [](const Interface_Address& held) { return held.leased; });
-        if (lease == addresses.end()) {
-            step.waiting_for = "a DHCP lease on " + name;
-            step.failure = name + " got no DHCP lease";
-            return step;
-        }
-        step.source = address_of(*lease);
-        step.gateway = live_gateway;
-    } else {
-        bool held = std::any_of(addresses.begin(), addresses.end(), [&](const Interface_Address& address) {
-            return address_of(address) == record.new_address;
-        });
-        if (!held) {
-            step.waiting_for = name + " to hold " + record.new_address;
-            step.failure = name + " did not hold " + record.new_address;
-            return step;
-        }
-        step.source = record.new_address;
-        step.gateway = record.new_gateway;
-    }
-    if (step.gateway.empty()) {
-        step.kind = Trial_Step::KIND::KEEP;
-        return step;
-    }
-    step.kind = Trial_Step::KIND::PROBE;
-    step.waiting_for = "gateway " + step.gateway + " to answer";
-    step.failure = "gateway " + step.gateway + " did not answer";
-    return step;
-}
 
 void set_Trial_Window(unsigned int seconds)
 {
