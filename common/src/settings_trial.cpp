@@ -129,14 +129,21 @@ private:
     int fd;
 };
 
-enum class Record_State : uint8_t { NONE, OPEN, DAMAGED };
+// UNREADABLE: this process may not read it (a CLI run without root); it says nothing of the record.
+enum class Record_State : uint8_t { NONE, OPEN, DAMAGED, UNREADABLE };
 
 Record_State get_Stored_Record(Trial_Record* record, std::string* error)
 {
     struct stat info;
-    if (lstat(record_path, &info) != 0 && errno == ENOENT)
-        return Record_State::NONE;
+    if (lstat(record_path, &info) != 0) {
+        *error = std::string("cannot read ") + record_path + ": " + strerror(errno);
+        return errno == ENOENT ? Record_State::NONE : Record_State::UNREADABLE;
+    }
     std::string text;
+    if (access(record_path, R_OK) != 0) {
+        *error = std::string("cannot read ") + record_path + ": " + strerror(errno);
+        return Record_State::UNREADABLE;
+    }
     if (!get_File_Content(record_path, &text, error))
         return Record_State::DAMAGED;
     return get_Trial_Record(text, record, error) ? Record_State::OPEN : Record_State::DAMAGED;
@@ -417,8 +424,8 @@ bool set_Trial_Begin(const Trial_Record& record, std::string* refusal)
     }
     // Until the record is saved the lock is this call's, and goes with it.
     Lock_Claim claim(fd);
-    if (state == Record_State::DAMAGED) {
-        *refusal = get_Damage_Refusal(damage);
+    if (state == Record_State::DAMAGED || state == Record_State::UNREADABLE) {
+        *refusal = state == Record_State::DAMAGED ? get_Damage_Refusal(damage) : damage;
         return false;
     }
     std::string boot_id = get_Boot_Id();
@@ -538,6 +545,8 @@ std::string get_Trial_Summary()
         return "";
     case Record_State::DAMAGED:
         return get_Damage_Refusal(error);
+    case Record_State::UNREADABLE:
+        return error;
     case Record_State::OPEN:
         break;
     }
