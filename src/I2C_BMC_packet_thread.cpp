@@ -8,6 +8,7 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/time.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -53,6 +54,18 @@ std::atomic<bool> thread_start_failed_flag{false};
 std::atomic<bool> bus_check_request_flag{false};
 // Raised by the thread when the bus node was replaced and could not be opened again; it has then ended.
 std::atomic<bool> bus_lost_flag{false};
+// The thread's writes, for the service's status line and watchdog: counts, and
+// when the write in progress began (0 while none is in progress).
+std::atomic<unsigned long> packets_written{0};
+std::atomic<unsigned long> packets_failed{0};
+std::atomic<long long> write_started_ms{0};
+
+long long get_Monotonic_Ms()
+{
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<long long>(now.tv_sec) * 1000LL + now.tv_nsec / 1000000L;
+}
 
 int (*BMC_Packet_Receive_Error_Handler)(BMC::Packet*, uint8_t) = nullptr;
 
@@ -141,7 +154,10 @@ bool send_Next_Packet(int fd)
         return true;
     BMC::Packet* response = new BMC::Packet();
     usleep(before_write_usec);
+    write_started_ms.store(get_Monotonic_Ms());
     uint8_t error_flag = set_I2C_Packet_Write(fd, i2c_bmc_slave_address, *request);
+    write_started_ms.store(0);
+    (error_flag == 0 ? packets_written : packets_failed).fetch_add(1);
     if (error_flag != 0)
         BMC_Packet_Receive_Error_Handler(response, error_flag);
     if (BMC::get_Packet_Response_Require_Flag(*request)) {
@@ -340,6 +356,16 @@ uint8_t set_I2C_BMC_Packet_Request(const BMC::Packet& request, BMC::Packet* resp
     delete record;
     pthread_mutex_unlock(&RX_queue_mutex);
     return 0;
+}
+
+Transmit_Health get_I2C_BMC_Transmit_Health(long long stall_ms)
+{
+    Transmit_Health health;
+    health.written = packets_written.load();
+    health.failed = packets_failed.load();
+    long long started = write_started_ms.load();
+    health.stalled = started != 0 && get_Monotonic_Ms() - started > stall_ms;
+    return health;
 }
 
 uint8_t I2C_BMC_Packet_Hander(BMC::Packet* packet)

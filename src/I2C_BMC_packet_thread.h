@@ -25,6 +25,15 @@ void set_I2C_BMC_Bus_Check();
 // has ended, and the daemon ends so that it is started again.
 bool get_I2C_BMC_Bus_Lost();
 
+// What the thread has written: packets written and failed, and whether a
+// write has been in progress for more than `stall_ms` (a wedged bus).
+struct Transmit_Health {
+    unsigned long written = 0;
+    unsigned long failed = 0;
+    bool stalled = false;
+};
+Transmit_Health get_I2C_BMC_Transmit_Health(long long stall_ms);
+
 // Queues a deep copy of `request` for the bus. When the request asks for a
 // response, waits 2 to 3 s for one and copies it into `*response`.
 // 0 queued; 1 the thread is not running; 2 `response` is null; 3 the

@@ -41,13 +41,13 @@ void send_Text(BMC::Packet* request, BMC::Packet* response, char* buffer, uint8_
 
 } // namespace
 
-void update_Broadcast_Packet(bool product_info_send)
+bool update_Broadcast_Packet(bool product_info_send)
 {
     static uint8_t last_update_count = 0;
     if (!product_info_send) {
         ++last_update_count;
         if (last_update_count != report_due_count && !Network::get_Default_IP_Info_Update_Flag())
-            return;
+            return false;
     }
     last_update_count = 0;
 
@@ -73,9 +73,10 @@ void update_Broadcast_Packet(bool product_info_send)
     uint8_t disk_count = 0;
     std::string disk_names, disk_sizes;
     if (!System_Info::get_Disk_Info(&disk_count, &disk_names, &disk_sizes))
-        return;
+        return true;
     send_Description(&request, &response, BMC::SUBADDRESS_DESCRIPTION_DISK_COUNT, BMC::DATA_TYPE::UINT8,
                      &disk_count, 1);
     send_Text(&request, &response, buffer, BMC::SUBADDRESS_DESCRIPTION_DISK_NAME, disk_names.c_str());
     send_Text(&request, &response, buffer, BMC::SUBADDRESS_DESCRIPTION_DISK_SIZE, disk_sizes.c_str());
+    return true;
 }

@@ -7,7 +7,10 @@
 #include "build_info.h"
 #include "host_report.h"
 #include "log.h"
+#include "extra_command_handling.h"
 #include "network.h"
+#include "service_notify.h"
+#include "service_status.h"
 #include "settings_trial.h"
 
 namespace {
@@ -16,6 +19,9 @@ const char* const __log_tag = "main";
 const char* const network_interface = "eth0";
 const char* const i2c_device_path = "/dev/i2c-2";
 const unsigned int loop_period_sec = 2;
+// Start-up's nmcli calls: a hung NetworkManager must not hold the first report back.
+const unsigned int startup_nmcli_call_seconds = 3;
+const unsigned int startup_nmcli_total_seconds = 6;
 
 // Broadcasts from the BMC would land here; nothing reads the bus.
 int BMC_Broadcast_Packet_Handler(const BMC::Packet&)
@@ -35,13 +41,17 @@ int BMC_Packet_Receive_Error_Handler(BMC::Packet* response_packet, uint8_t)
 
 int main(int, char**)
 {
+    // Before any thread starts: the notify variables are read and unset here.
+    init_Service_Notify();
     // A write to a closed pipe must fail with EPIPE, not end the daemon.
     (void)signal(SIGPIPE, SIG_IGN);
     // Line buffering keeps journal lines whole; without it the daemon still runs.
     (void)setvbuf(stdout, nullptr, _IOLBF, 0);
     (void)setvbuf(stderr, nullptr, _IOLBF, 0);
 
+    set_Tool_Budget("nmcli", startup_nmcli_call_seconds, startup_nmcli_total_seconds);
     Network::set_Interface_Name(network_interface);
+    clear_Tool_Budget();
 
     // Without the bus there is nothing to report to: exit so that the
     // service manager restarts the daemon.
@@ -58,6 +68,9 @@ int main(int, char**)
     LOG_INFO("Lumerion Altra Host Main Daemon %s [%s] - %s %s", LUMERION_VERSION_TEXT,
              LUMERION_SOURCE_REVISION, LUMERION_BUILD_DATE, LUMERION_BUILD_TIME);
     update_Broadcast_Packet(true);
+    // The thread runs and the first report is queued.
+    (void)set_Service_Notify("READY=1");
+    update_Service_State(true);
 
     for (;;) {
         if (get_I2C_BMC_Bus_Lost()) {
@@ -69,9 +82,10 @@ int main(int, char**)
         }
         set_I2C_BMC_Bus_Check();
         Network::update_Default_IP_Info();
-        update_Broadcast_Packet(false);
+        bool reported = update_Broadcast_Packet(false);
         // A change whose applier is gone is finished here once its window has ended.
         update_Trial_Watch();
+        update_Service_State(reported);
         sleep(loop_period_sec);
     }
 }

@@ -36,10 +36,19 @@ const unsigned int probe_timeout_seconds = 10;
 // output read so far is used and one ERROR line names the command. A child
 // left holding the output after the command ended does not hold the reader.
 int8_t set_Probe_Command(const char* cmd, char* result, int length,
-                         unsigned int timeout_seconds = probe_timeout_seconds);
-// The whole output of a probe (at most 1 MiB of it).
+                         unsigned int timeout_seconds = probe_timeout_seconds, bool* timed_out = nullptr);
+// The whole output of a probe (at most 1 MiB of it); `timed_out`, when
+// given, says whether it was stopped (or skipped under a budget).
 int8_t get_Probe_Output(const char* cmd, std::string* output,
-                        unsigned int timeout_seconds = probe_timeout_seconds);
+                        unsigned int timeout_seconds = probe_timeout_seconds, bool* timed_out = nullptr);
+
+// A budget on one tool's commands, probes and changes alike (start-up's nmcli
+// calls, so that a hung NetworkManager cannot hold the first report back):
+// each gets at most `per_call_seconds`, all together `total_seconds`; after
+// the first that runs out, the others are skipped (one ERROR line), a skipped
+// probe reading as timed out with no output. Until clear_Tool_Budget.
+void set_Tool_Budget(const char* tool, unsigned int per_call_seconds, unsigned int total_seconds);
+void clear_Tool_Budget();
 
 // "systemctl <verb> <service>"; -1 for a verb out of range or a failed start.
 int8_t set_Systemd_Service(const char* service_name, Systemd_Command cmd);

@@ -22,6 +22,15 @@ void set_Debug_Log(bool enable);
 FILE* get_stdout(void);
 FILE* get_stderr(void);
 
+// What a line of `priority` (3 ERROR, 6 INFO, 7 DEBUG) starts and ends with on
+// its stream: systemd's priority prefix ("<3>") on a stream connected to the
+// journal (JOURNAL_STREAM names its device and inode), else the colour
+// escapes a terminal shows.
+const char* get_Log_Start(int priority);
+const char* get_Log_End(int priority);
+// perror() as an ERROR line: on a journal stream it carries the prefix.
+void set_Perror_Line(const char* what);
+
 uint8_t set_Log_Output_File(const char* path, const char* mode);
 }
 
@@ -39,14 +48,15 @@ std::string get_Log_Text(const std::string& text);
 #define LOG_INFO(FMT, ...)                                                                                   \
     do {                                                                                                     \
         if (get_Info_Log_Status())                                                                           \
-            (void)fprintf(get_stdout(), "[INFO]\t[%s] %s: " FMT "\n", __log_tag, __func__, ##__VA_ARGS__);   \
+            (void)fprintf(get_stdout(), "%s[INFO]\t[%s] %s: " FMT "\n", get_Log_Start(6), __log_tag,         \
+                          __func__, ##__VA_ARGS__);                                                          \
     } while (0)
 
 #define LOG_DEBUG(FMT, ...)                                                                                  \
     do {                                                                                                     \
         if (get_Debug_Log_Status())                                                                          \
-            (void)fprintf(get_stdout(), "\033[32m[DEBUG]\t[%s] %s: " FMT "\033[0m\n", __log_tag, __func__,   \
-                          ##__VA_ARGS__);                                                                    \
+            (void)fprintf(get_stdout(), "%s[DEBUG]\t[%s] %s: " FMT "%s\n", get_Log_Start(7), __log_tag,      \
+                          __func__, ##__VA_ARGS__, get_Log_End(7));                                          \
     } while (0)
 
 // LOG_ERROR_AS is for lines that must name a function other than the one
@@ -54,8 +64,8 @@ std::string get_Log_Text(const std::string& text);
 #define LOG_ERROR_AS(FUNC, FMT, ...)                                                                         \
     do {                                                                                                     \
         if (get_Error_Log_Status())                                                                          \
-            (void)fprintf(get_stderr(), "\033[31m[ERROR]\t[%s] %s: " FMT "\033[0m\n", __log_tag, FUNC,       \
-                          ##__VA_ARGS__);                                                                    \
+            (void)fprintf(get_stderr(), "%s[ERROR]\t[%s] %s: " FMT "%s\n", get_Log_Start(3), __log_tag,      \
+                          FUNC, ##__VA_ARGS__, get_Log_End(3));                                              \
     } while (0)
 
 #define LOG_ERROR(FMT, ...) LOG_ERROR_AS(__func__, FMT, ##__VA_ARGS__)

@@ -90,6 +90,8 @@ public:
     static bool get_Interface_Exist();
     // The manager that owns the selected interface, as the log names it; only reads.
     static const char* get_Manager_Name();
+    // The manager the last selection found (no lookup): what the daemon runs with.
+    static const char* get_Selected_Manager_Name();
 
     // One setting of the selected interface as text (MODE: first byte, 0 DHCP,
     // 1 static). 0 read; 1 unknown setting, no manager, or unreadable file.
@@ -197,6 +199,7 @@ private:
     static Stanza_Copy stanza_before;
     // The settings the change in progress gave (bit 1 << CONFIG_TYPE); only they are written.
     static uint8_t staged_mask;
+    static MANAGER_TYPE selected_manager;
     static Config default_network_info;
     static bool default_network_info_update_flag;
     static Config config;

@@ -30,6 +30,51 @@ const size_t command_line_length = 256;
 const int status_answer_length = 32;
 const char* const active_answer = "active";
 
+// A budget on one tool's commands (start-up's nmcli calls): each gets at most
+// `per_call_ms`, all together at most `total_ms`; once one ran out, the rest are skipped.
+struct Tool_Budget {
+    std::string prefix; // the tool's name and a blank; empty while no budget is set
+    long per_call_ms = 0;
+    long left_ms = 0;
+    bool spent = false;
+};
+Tool_Budget tool_budget;
+
+bool get_Budgeted(const char* cmd)
+{
+    return !tool_budget.prefix.empty() &&
+           strncmp(cmd, tool_budget.prefix.c_str(), tool_budget.prefix.size()) == 0;
+}
+
+// Whether a budgeted command may run; false (the command skipped) once the budget is spent.
+bool get_Budget_Open(const char* cmd)
+{
+    return !get_Budgeted(cmd) || !tool_budget.spent;
+}
+
+// The limit of a command under the budget: its own, or less.
+long get_Budget_Limit(const char* cmd, long own_ms)
+{
+    if (!get_Budgeted(cmd))
+        return own_ms;
+    long limit = std::min(tool_budget.per_call_ms, tool_budget.left_ms);
+    return own_ms < 0 ? limit : std::min(own_ms, limit);
+}
+
+// Charges a budgeted command's run; one that ran out of time spends the budget, with one ERROR line.
+void set_Budget_Charged(const char* cmd, long spent_ms, bool timed_out)
+{
+    if (!get_Budgeted(cmd))
+        return;
+    tool_budget.left_ms = std::max(0L, tool_budget.left_ms - spent_ms);
+    if ((timed_out || tool_budget.left_ms == 0) && !tool_budget.spent) {
+        tool_budget.spent = true;
+        LOG_ERROR_AS("set_Command",
+                     "%s did not answer in time: its other calls are skipped until start-up ends",
+                     tool_budget.prefix.substr(0, tool_budget.prefix.size() - 1).c_str());
+    }
+}
+
 // fgets with a one-byte buffer returns at once without consuming anything,
 // so a reading loop would never reach the end of the output; drain it instead
 // and leave the empty last piece that such a buffer can hold.
@@ -160,18 +205,24 @@ bool set_Change_Command(const char* cmd, std::string* failure, unsigned int time
     how.captured = STDERR_FILENO;
     // A change is let finish; a child it left behind (a service it started) is not its to end.
     how.kill_leftovers = false;
-    if (timeout_seconds > 0)
-        how.timeout_ms = static_cast<long>(timeout_seconds) * 1000L;
+    if (!get_Budget_Open(cmd)) {
+        *failure = "\"" + get_Log_Text(cmd) + "\" was skipped: its tool did not answer during start-up";
+        return false;
+    }
+    how.timeout_ms =
+        get_Budget_Limit(cmd, timeout_seconds > 0 ? static_cast<long>(timeout_seconds) * 1000L : -1);
     std::string errors;
     bool timed_out = false;
     int status = 0;
+    long started = get_Now_Ms();
     if (run_Child(line.c_str(), how, &errors, &timed_out, &status) != 0) {
         *failure = "\"" + get_Log_Text(cmd) + "\" could not be started: " + strerror(errno);
         return false;
     }
+    set_Budget_Charged(cmd, get_Now_Ms() - started, timed_out);
     if (timed_out) {
-        *failure =
-            "\"" + get_Log_Text(cmd) + "\" did not finish within " + std::to_string(timeout_seconds) + " s";
+        *failure = "\"" + get_Log_Text(cmd) + "\" did not finish within " +
+                   std::to_string((how.timeout_ms + 999) / 1000) + " s";
         return false;
     }
     if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
@@ -187,7 +238,7 @@ int8_t set_Command(const char* cmd, char* result, int length)
 {
     FILE* pipe = popen(cmd, "r");
     if (pipe == nullptr) {
-        perror("set_Command");
+        set_Perror_Line("set_Command");
         return -1;
     }
     set_Last_Line(pipe, result, length);
@@ -195,26 +246,49 @@ int8_t set_Command(const char* cmd, char* result, int length)
     return 0;
 }
 
-int8_t get_Probe_Output(const char* cmd, std::string* output, unsigned int timeout_seconds)
+int8_t get_Probe_Output(const char* cmd, std::string* output, unsigned int timeout_seconds, bool* timed_out)
 {
-    bool timed_out = false;
+    bool stopped = false;
+    bool& out_of_time = timed_out != nullptr ? *timed_out : stopped;
+    out_of_time = false;
+    output->clear();
+    if (!get_Budget_Open(cmd)) {
+        out_of_time = true;
+        return 0;
+    }
     Child_Run how;
-    how.timeout_ms = static_cast<long>(timeout_seconds) * 1000L;
+    how.timeout_ms = get_Budget_Limit(cmd, static_cast<long>(timeout_seconds) * 1000L);
     int status = 0;
-    if (run_Child(cmd, how, output, &timed_out, &status) != 0) {
-        perror("set_Command");
+    long started = get_Now_Ms();
+    if (run_Child(cmd, how, output, &out_of_time, &status) != 0) {
+        set_Perror_Line("set_Command");
         return -1;
     }
-    if (timed_out)
-        LOG_ERROR_AS("set_Command", "no answer from \"%s\" within %u s: stopped", get_Log_Text(cmd).c_str(),
-                     timeout_seconds);
+    if (out_of_time)
+        LOG_ERROR_AS("set_Command", "no answer from \"%s\" within %ld s: stopped", get_Log_Text(cmd).c_str(),
+                     (how.timeout_ms + 999) / 1000);
+    set_Budget_Charged(cmd, get_Now_Ms() - started, out_of_time);
     return 0;
 }
 
-int8_t set_Probe_Command(const char* cmd, char* result, int length, unsigned int timeout_seconds)
+void set_Tool_Budget(const char* tool, unsigned int per_call_seconds, unsigned int total_seconds)
+{
+    tool_budget.prefix = std::string(tool) + " ";
+    tool_budget.per_call_ms = static_cast<long>(per_call_seconds) * 1000L;
+    tool_budget.left_ms = static_cast<long>(total_seconds) * 1000L;
+    tool_budget.spent = false;
+}
+
+void clear_Tool_Budget()
+{
+    tool_budget = Tool_Budget();
+}
+
+int8_t set_Probe_Command(const char* cmd, char* result, int length, unsigned int timeout_seconds,
+                         bool* timed_out)
 {
     std::string output;
-    if (get_Probe_Output(cmd, &output, timeout_seconds) != 0)
+    if (get_Probe_Output(cmd, &output, timeout_seconds, timed_out) != 0)
         return -1;
     if (output.empty() || result == nullptr || length <= 0)
         return 0;

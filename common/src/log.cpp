@@ -1,7 +1,12 @@
 #include "log.h"
 
-#include <atomic>
+#include <errno.h>
 #include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
 
 #include "hex_text.h"
 
@@ -17,6 +22,24 @@ std::atomic<bool> info_log_enable{true};
 std::atomic<bool> warn_log_enable{true};
 std::atomic<bool> error_log_enable{true};
 std::atomic<bool> debug_log_enable{false};
+
+// Whether each log stream is connected to the journal; a log file never is.
+std::atomic<bool> stdout_journal{false};
+std::atomic<bool> stderr_journal{false};
+
+// Whether `stream` is the one JOURNAL_STREAM ("device:inode") names.
+bool get_Journal_Stream(FILE* stream)
+{
+    const char* value = getenv("JOURNAL_STREAM");
+    unsigned long long device = 0, inode = 0;
+    char end = 0;
+    struct stat info;
+    if (value == nullptr || sscanf(value, "%llu:%llu%c", &device, &inode, &end) != 2 ||
+        fstat(fileno(stream), &info) != 0)
+        return false;
+    return static_cast<unsigned long long>(info.st_dev) == device &&
+           static_cast<unsigned long long>(info.st_ino) == inode;
+}
 
 // Only the one-character text "1" switches debug on; nothing switches it off.
 void apply_Debug_Environment()
@@ -44,6 +67,34 @@ void init_Log_Output(void)
     (void)setvbuf(stderr, nullptr, _IOLBF, 0);
     log_stdout = stdout;
     log_stderr = stderr;
+    stdout_journal.store(get_Journal_Stream(stdout), std::memory_order_relaxed);
+    stderr_journal.store(get_Journal_Stream(stderr), std::memory_order_relaxed);
+}
+
+const char* get_Log_Start(int priority)
+{
+    // ERROR lines go to the error stream, the others to the output stream.
+    bool journal = (priority <= 3 ? stderr_journal : stdout_journal).load(std::memory_order_relaxed);
+    switch (priority) {
+    case 3:
+        return journal ? "<3>" : "\033[31m";
+    case 7:
+        return journal ? "<7>" : "\033[32m";
+    default:
+        return journal ? "<6>" : "";
+    }
+}
+
+const char* get_Log_End(int priority)
+{
+    bool journal = (priority <= 3 ? stderr_journal : stdout_journal).load(std::memory_order_relaxed);
+    return journal || (priority != 3 && priority != 7) ? "" : "\033[0m";
+}
+
+void set_Perror_Line(const char* what)
+{
+    int error = errno;
+    (void)fprintf(stderr, "%s%s: %s\n", get_Journal_Stream(stderr) ? "<3>" : "", what, strerror(error));
 }
 
 bool get_Info_Log_Status(void)
@@ -105,6 +156,8 @@ uint8_t set_Log_Output_File(const char* path, const char* mode)
     (void)setvbuf(log_file, nullptr, _IOLBF, 0);
     log_stdout = log_file;
     log_stderr = log_file;
+    stdout_journal.store(false, std::memory_order_relaxed);
+    stderr_journal.store(false, std::memory_order_relaxed);
     return 0;
 }
 

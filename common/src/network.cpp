@@ -16,6 +16,7 @@ const int service_answer_length = 32;
 
 const char* const Network::MANAGER_TYPE_STRING[4] = {"UNKNOWN", "netplan", "ifupdown", "network manager"};
 
+Network::MANAGER_TYPE Network::selected_manager = Network::MANAGER_TYPE::UNKNOWN;
 Network::Stanza_Copy Network::stanza_before;
 uint8_t Network::staged_mask = 0;
 Network::Config Network::default_network_info;
@@ -81,4 +82,9 @@ bool Network::get_Network_Manager_Service_Status()
     memset(answer, 0, sizeof(answer));
     set_Probe_Command(nm_service_query, answer, sizeof(answer));
     return strstr(answer, "inactive") == nullptr;
+}
+
+const char* Network::get_Selected_Manager_Name()
+{
+    return MANAGER_TYPE_STRING[static_cast<uint8_t>(selected_manager)];
 }

@@ -122,6 +122,7 @@ void Network::set_Interface_Name(const char* name)
         return;
     LOG_INFO("Interface: %s, Manager Type: %s", config.target_interface.c_str(),
              MANAGER_TYPE_STRING[static_cast<uint8_t>(owner.manager)]);
+    selected_manager = owner.manager;
     // A refused profile or stanza is named once, not once per setting.
     if (!owner.error.empty() && owner.manager != MANAGER_TYPE::NETPLAN) {
         LOG_ERROR("%s", get_Log_Text(owner.error).c_str());

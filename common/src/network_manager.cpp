@@ -93,7 +93,12 @@ uint8_t Network::get_Network_Manager_Config(CONFIG_TYPE type, const Owner& owner
     char captured[answer_buffer_length];
     memset(captured, 0, sizeof(captured));
     std::string query = get_Field_Query(type) + get_Shell_Word(owner.entry);
-    set_Probe_Command(query.c_str(), captured, answer_capture_length);
+    bool timed_out = false;
+    set_Probe_Command(query.c_str(), captured, answer_capture_length, probe_timeout_seconds, &timed_out);
+    // An answer NetworkManager did not give at all leaves the setting unread, never filled from the live
+    // facts.
+    if (timed_out && captured[0] == '\0')
+        return 1;
     std::string answer(captured, strnlen(captured, sizeof(captured)));
 
     std::string text;

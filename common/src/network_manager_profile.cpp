@@ -125,22 +125,34 @@ Nm_Choice get_Network_Manager_Choice(const std::vector<Nm_Profile>& profiles, co
 
 Nm_Choice Network::get_Network_Manager_Profile(const Interface_Facts& facts)
 {
+    // A listing NetworkManager did not finish would make a profile look absent.
+    bool timed_out = false;
+    bool any_timed_out = false;
+    auto probe = [&](const std::string& command, std::string* answer) {
+        get_Probe_Output(command.c_str(), answer, probe_timeout_seconds, &timed_out);
+        any_timed_out = any_timed_out || timed_out;
+    };
     std::string answer;
-    get_Probe_Output(("nmcli -t -f GENERAL.CON-UUID device show " + get_Shell_Word(facts.name)).c_str(),
-                     &answer);
+    probe("nmcli -t -f GENERAL.CON-UUID device show " + get_Shell_Word(facts.name), &answer);
     std::string active_uuid = get_Nmcli_Field(answer, "GENERAL.CON-UUID");
     std::string listing;
-    get_Probe_Output("nmcli -t -f UUID,TYPE,NAME,FILENAME con show", &listing);
+    probe("nmcli -t -f UUID,TYPE,NAME,FILENAME con show", &listing);
     std::vector<Nm_Profile> profiles = get_Nmcli_Profiles(listing);
     for (Nm_Profile& profile : profiles) {
         if (profile.type != wired_type || profile.uuid == active_uuid)
             continue;
         std::string binding;
-        std::string query =
-            "nmcli -t -f connection.interface-name,802-3-ethernet.mac-address con show uuid " + profile.uuid;
-        get_Probe_Output(query.c_str(), &binding);
+        probe("nmcli -t -f connection.interface-name,802-3-ethernet.mac-address con show uuid " +
+                  profile.uuid,
+              &binding);
         profile.interface_name = get_Nmcli_Field(binding, "connection.interface-name");
         profile.mac = get_Lower_Case(get_Nmcli_Field(binding, "802-3-ethernet.mac-address"));
+    }
+    if (any_timed_out) {
+        Nm_Choice unknown;
+        unknown.refusal =
+            "NetworkManager did not answer nmcli in time: " + facts.name + "'s profile is not known";
+        return unknown;
     }
     return get_Network_Manager_Choice(profiles, active_uuid, facts);
 }

@@ -76,6 +76,8 @@ void Network::update_Default_IP_Info()
         subnetmask = get_Dotted_Text(reinterpret_cast<struct sockaddr_in*>(&record.ifr_netmask)->sin_addr);
     }
 
+    // The interface is named in the service's status, not in the report.
+    default_network_info.target_interface = interface_name;
     if (address == default_network_info.ip4_address && subnetmask == default_network_info.ip4_subnetmask &&
         gateway == default_network_info.ip4_gateway)
         return;

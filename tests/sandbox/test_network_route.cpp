@@ -19,7 +19,7 @@ TEST(DefaultRoute, RealKernelRouteViaGateway)
     EXPECT_EQ("192.168.1.10", live.ip4_address);
     EXPECT_EQ("255.255.255.0", live.ip4_subnetmask);
     EXPECT_EQ("192.168.1.1", live.ip4_gateway);
-    EXPECT_EQ("", live.target_interface);
+    EXPECT_EQ("eth0", live.target_interface);
     EXPECT_EQ("", live.dns1);
     EXPECT_EQ("", live.dns2);
     EXPECT_FALSE(live.ip4_dhcp);

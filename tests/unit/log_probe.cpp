@@ -1,5 +1,8 @@
 // A tiny program for the log tests: one line per level, plus one written from
-// a static initialiser, which only works if the log set itself up first.
+// a static initialiser, which only works if the log set itself up first, and
+// the perror line of a command that could not be started.
+#include <errno.h>
+
 #include "log.h"
 
 namespace {
@@ -17,5 +20,7 @@ int main()
     LOG_DEBUG("debug %s ", "on");
     LOG_INFO("info %d", 1);
     LOG_ERROR("error");
+    errno = ENOENT;
+    set_Perror_Line("set_Command");
     return 0;
 }

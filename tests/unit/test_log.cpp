@@ -170,7 +170,7 @@ TEST_P(DebugEnvironment, OnlyTheTextOneTurnsDebugOn)
         expected_out += "\033[32m[DEBUG]\t[main] main: debug on \033[0m\n";
     expected_out += "[INFO]\t[main] main: info 1\n";
     EXPECT_EQ(expected_out, r.out);
-    EXPECT_EQ("\033[31m[ERROR]\t[main] main: error\033[0m\n", r.err);
+    EXPECT_EQ("\033[31m[ERROR]\t[main] main: error\033[0m\nset_Command: No such file or directory\n", r.err);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -180,5 +180,51 @@ INSTANTIATE_TEST_SUITE_P(
                       DebugCase{"zero_one", "01", false}, DebugCase{"one_space", "1 ", false},
                       DebugCase{"true_text", "true", false}, DebugCase{"eleven", "11", false}),
     [](const ::testing::TestParamInfo<DebugCase>& info) { return std::string(info.param.name); });
+
+// systemd names the journal's stream in JOURNAL_STREAM ("device:inode"): on
+// that stream a line carries its priority prefix and no colour; elsewhere it is unchanged.
+struct JournalCase {
+    const char* name;
+    const char* shell; // runs log_probe as $0 with DEBUG=1, its streams as run_Process gives them
+    const char* out;
+    const char* err;
+};
+
+class JournalStream : public ::testing::TestWithParam<JournalCase> {};
+
+TEST_P(JournalStream, PrefixOnlyOnTheJournalsOwnStream)
+{
+    Process_Result r = run_Process({"/bin/sh", "-c", GetParam().shell, get_Test_Binary_Dir() + "/log_probe"},
+                                   {"PATH=/usr/bin:/bin", "DEBUG=1"});
+    ASSERT_EQ(0, r.exit_status) << r.err;
+    EXPECT_EQ(GetParam().out, r.out);
+    EXPECT_EQ(GetParam().err, r.err);
+}
+
+const char* const plain_out =
+    "[INFO]\t[main] Early_Logger: loaded\n\033[32m[DEBUG]\t[main] main: debug on \033[0m\n"
+    "[INFO]\t[main] main: info 1\n";
+const char* const plain_err =
+    "\033[31m[ERROR]\t[main] main: error\033[0m\nset_Command: No such file or directory\n";
+const char* const journal_out = "<6>[INFO]\t[main] Early_Logger: loaded\n<7>[DEBUG]\t[main] main: debug on "
+                                "\n<6>[INFO]\t[main] main: info 1\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Streams, JournalStream,
+    ::testing::Values(
+        JournalCase{"both_streams_the_journal",
+                    "JOURNAL_STREAM=$(stat -L -c %d:%i /proc/$$/fd/1) exec \"$0\" 2>&1",
+                    "<6>[INFO]\t[main] Early_Logger: loaded\n<7>[DEBUG]\t[main] main: debug on \n"
+                    "<6>[INFO]\t[main] main: info 1\n<3>[ERROR]\t[main] main: error\n"
+                    "<3>set_Command: No such file or directory\n",
+                    ""},
+        JournalCase{"output_only", "JOURNAL_STREAM=$(stat -L -c %d:%i /proc/$$/fd/1) exec \"$0\"",
+                    journal_out, plain_err},
+        JournalCase{"unset", "unset JOURNAL_STREAM; exec \"$0\"", plain_out, plain_err},
+        JournalCase{"another_file", "JOURNAL_STREAM=$(stat -L -c %d:%i /bin/sh) exec \"$0\"", plain_out,
+                    plain_err},
+        JournalCase{"malformed", "JOURNAL_STREAM=$(stat -L -c %d:%i /proc/$$/fd/1)x exec \"$0\"", plain_out,
+                    plain_err}),
+    [](const ::testing::TestParamInfo<JournalCase>& info) { return std::string(info.param.name); });
 
 } // namespace
