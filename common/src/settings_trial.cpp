@@ -275,7 +275,9 @@ Trial_End set_Rolled_Back(const Trial_Record& record, const std::string& reason)
 Trial_End get_Window_End(const Trial_Record& record, const std::string& failure)
 {
     std::string reason = failure + " within " + std::to_string(record.window_seconds) + " s";
-    if (!record.old_gateway_answered) {
+    // Only a gateway that was there and silent shows the old settings did not work either;
+    // settings without one (an address on the link) are put back like any other.
+    if (!record.old_gateway.empty() && !record.old_gateway_answered) {
         last_line = reason + "; the change is kept: the gateway before it did not answer either";
         LOG_INFO("%s", last_line.c_str());
         return Trial_End::KEPT;
