@@ -172,7 +172,8 @@ TEST_P(SettingsTrial, ChangeHoldsOrIsUndone)
         break;
     }
     case Scene::SECOND_SET: {
-        pid_t first = start_Netcfg(get_Change(row, 6), get_Sandbox_Dir() + "/first.err");
+        // A window long enough that the second change meets it open, however loaded the machine.
+        pid_t first = start_Netcfg(get_Change(row, 20), get_Sandbox_Dir() + "/first.err");
         ASSERT_TRUE(wait_For([] { return read_File(record).find("applied yes") != std::string::npos; },
                              generous_seconds));
         Process_Result second = netcfg({"set", "--dns1", "9.9.9.9", "--apply", "--check-seconds", "2"});
