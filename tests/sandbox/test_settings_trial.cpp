@@ -140,10 +140,12 @@ TEST_P(SettingsTrial, ChangeHoldsOrIsUndone)
         }
         if (row.scene == Scene::DHCP_SERVER) {
             ASSERT_EQ(
-                0, run_Shell("ip netns exec gw dnsmasq --conf-file=/dev/null --user=root --port=0 "
-                             "--interface=eth0-peer --bind-interfaces --dhcp-range=10.0.0.100,10.0.0.100,1h "
-                             "--dhcp-option=option:router,10.0.0.1 --dhcp-leasefile=/run/gw.leases "
-                             "--pid-file=/run/gw-dnsmasq.pid"));
+                0,
+                run_Shell(
+                    "ip netns exec gw dnsmasq --conf-file=/dev/null --user=root --port=0 "
+                    "--no-ping --interface=eth0-peer --bind-interfaces --dhcp-range=10.0.0.100,10.0.0.100,1h "
+                    "--dhcp-option=option:router,10.0.0.1 --dhcp-leasefile=/run/gw.leases "
+                    "--pid-file=/run/gw-dnsmasq.pid"));
         }
         // A change that holds ends its window early: on a loaded machine it gets a long one.
         bool holds = row.exit_status == 0 && row.scene != Scene::OLD_GATEWAY_DEAD;

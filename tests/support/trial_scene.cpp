@@ -58,7 +58,7 @@ bool set_Trial_Scene(Trial_Manager manager, std::unique_ptr<Nm_Instance>* nm, st
         if (!run_Step("cp -r " + layouts + "ifupdown_installer/etc/. /etc/ && mkdir -p /run/network", why))
             return false;
         // A DHCP client that gives up soon, so that a server that is not there fails the apply.
-        write_File("/etc/dhcp/dhclient.conf", "timeout 3;\nretry 1;\n");
+        write_File("/etc/dhcp/dhclient.conf", "timeout 5;\nretry 1;\n");
         set_Tool_Answer("systemctl", "restart networking.service", "");
         write_File(answers + "systemctl/restart networking.service.run", networking_restart_stand_in);
         set_Tool_Answer("systemctl", "is-active NetworkManager", "inactive\n", 3);
