@@ -22,6 +22,7 @@
 #include "file_replace.h"
 #include "gateway_check.h"
 #include "process.h"
+#include "sandbox.h"
 #include "trial_scene.h"
 
 namespace {
@@ -96,6 +97,12 @@ double measure_Once(bool killed)
 
 int main(int argc, char** argv)
 {
+    // It moves eth0's peer, starts managers and rewrites /etc: only ever inside the host sandbox.
+    if (get_Sandbox_Dir().empty()) {
+        fprintf(stderr, "%s: run me through tests/sandbox/host-sandbox --real nmcli -- %s\n", argv[0],
+                argv[0]);
+        return 2;
+    }
     if (argc != 4) {
         fprintf(stderr, "usage: %s ifupdown|netplan|network_manager cli|daemon RUNS\n", argv[0]);
         return 2;

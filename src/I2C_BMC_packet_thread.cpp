@@ -8,7 +8,6 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/time.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -18,6 +17,7 @@
 #include "config.h"
 #include "guards.h"
 #include "log.h"
+#include "monotonic_clock.h"
 #include "network.h"
 #include "queue.h"
 #include "system_info.h"
@@ -59,13 +59,6 @@ std::atomic<bool> bus_lost_flag{false};
 std::atomic<unsigned long> packets_written{0};
 std::atomic<unsigned long> packets_failed{0};
 std::atomic<long long> write_started_ms{0};
-
-long long get_Monotonic_Ms()
-{
-    struct timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<long long>(now.tv_sec) * 1000LL + now.tv_nsec / 1000000L;
-}
 
 int (*BMC_Packet_Receive_Error_Handler)(BMC::Packet*, uint8_t) = nullptr;
 

@@ -61,6 +61,11 @@ void init_Service_Notify()
     (void)unsetenv("WATCHDOG_PID");
 }
 
+bool get_Service_Notify_Active()
+{
+    return notify_length != 0;
+}
+
 uint64_t get_Service_Watchdog_Usec()
 {
     return watchdog_usec;

@@ -21,6 +21,8 @@ uint64_t get_Watchdog_Usec(const char* usec_text, const char* pid_text, long own
 // Reads NOTIFY_SOCKET, WATCHDOG_USEC and WATCHDOG_PID and unsets them, so that
 // no child inherits them. Call before any thread starts: unsetenv is not thread-safe.
 void init_Service_Notify();
+// Whether NOTIFY_SOCKET named a socket: without one there is nobody to tell.
+bool get_Service_Notify_Active();
 // The watchdog interval to keep (0: none).
 uint64_t get_Service_Watchdog_Usec();
 // Sends one message ("READY=1", "WATCHDOG=1", ...); false when none could be sent.

@@ -34,6 +34,9 @@ std::string get_Status_Text(const std::string& clock, const Transmit_Health& hea
 
 void update_Service_State(bool reported)
 {
+    // Outside systemd the pass does nothing more.
+    if (!get_Service_Notify_Active())
+        return;
     if (reported) {
         time_t now = time(nullptr);
         struct tm local;

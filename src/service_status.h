@@ -13,7 +13,7 @@
 std::string get_Status_Text(const std::string& report_clock, const Transmit_Health& health,
                             const Network::Config& live, const std::string& manager);
 
-// Once per main-loop pass: the status line when it changed, and a watchdog
+// Once per main-loop pass under systemd: the status line when it changed, and a watchdog
 // ping unless the bus has had a write in progress for half the watchdog's interval.
 void update_Service_State(bool reported);
 

@@ -7,13 +7,13 @@
 #include <stdio.h>
 #include <string.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 
 #include "guards.h"
 #include "log.h"
+#include "monotonic_clock.h"
 
 namespace {
 
@@ -100,13 +100,6 @@ void set_Last_Line(FILE* output, char* result, int length)
     }
 }
 
-long get_Now_Ms()
-{
-    struct timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return now.tv_sec * 1000L + now.tv_nsec / 1000000L;
-}
-
 // How a child is run and read.
 struct Child_Run {
     int captured = STDOUT_FILENO; // the output collected; a change's other streams go to /dev/null
@@ -146,15 +139,15 @@ int run_Child(const char* line, const Child_Run& how, std::string* output, bool*
     *status = 0;
     output->clear();
     const long no_limit = 365L * 24 * 3600 * 1000;
-    long deadline = get_Now_Ms() + (how.timeout_ms < 0 ? no_limit : how.timeout_ms);
+    long deadline = get_Monotonic_Ms() + (how.timeout_ms < 0 ? no_limit : how.timeout_ms);
     bool exited = false;
     bool open = true;
     while (open) {
         if (!exited && waitpid(pid, status, WNOHANG) == pid) {
             exited = true;
-            deadline = std::min(deadline, get_Now_Ms() + after_exit_grace_ms);
+            deadline = std::min(deadline, get_Monotonic_Ms() + after_exit_grace_ms);
         }
-        long left = deadline - get_Now_Ms();
+        long left = deadline - get_Monotonic_Ms();
         if (left <= 0) {
             *timed_out = !exited;
             break;
@@ -214,12 +207,12 @@ bool set_Change_Command(const char* cmd, std::string* failure, unsigned int time
     std::string errors;
     bool timed_out = false;
     int status = 0;
-    long started = get_Now_Ms();
+    long started = get_Monotonic_Ms();
     if (run_Child(line.c_str(), how, &errors, &timed_out, &status) != 0) {
         *failure = "\"" + get_Log_Text(cmd) + "\" could not be started: " + strerror(errno);
         return false;
     }
-    set_Budget_Charged(cmd, get_Now_Ms() - started, timed_out);
+    set_Budget_Charged(cmd, get_Monotonic_Ms() - started, timed_out);
     if (timed_out) {
         *failure = "\"" + get_Log_Text(cmd) + "\" did not finish within " +
                    std::to_string((how.timeout_ms + 999) / 1000) + " s";
@@ -259,7 +252,7 @@ int8_t get_Probe_Output(const char* cmd, std::string* output, unsigned int timeo
     Child_Run how;
     how.timeout_ms = get_Budget_Limit(cmd, static_cast<long>(timeout_seconds) * 1000L);
     int status = 0;
-    long started = get_Now_Ms();
+    long started = get_Monotonic_Ms();
     if (run_Child(cmd, how, output, &out_of_time, &status) != 0) {
         set_Perror_Line("set_Command");
         return -1;
@@ -267,7 +260,7 @@ int8_t get_Probe_Output(const char* cmd, std::string* output, unsigned int timeo
     if (out_of_time)
         LOG_ERROR_AS("set_Command", "no answer from \"%s\" within %ld s: stopped", get_Log_Text(cmd).c_str(),
                      (how.timeout_ms + 999) / 1000);
-    set_Budget_Charged(cmd, get_Now_Ms() - started, out_of_time);
+    set_Budget_Charged(cmd, get_Monotonic_Ms() - started, out_of_time);
     return 0;
 }
 

@@ -13,7 +13,6 @@
 #include <string.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -21,6 +20,7 @@
 
 #include "file_replace.h"
 #include "guards.h"
+#include "monotonic_clock.h"
 #include "network_parse.h"
 
 namespace {
@@ -30,13 +30,6 @@ const size_t max_table_bytes = 1 << 20;
 const uint16_t probe_port = 9;
 const long resend_ms = 500;
 const long poll_ms = 50;
-
-long get_Monotonic_Ms()
-{
-    struct timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return now.tv_sec * 1000L + now.tv_nsec / 1000000L;
-}
 
 struct arpreq make_Neighbour_Request(const std::string& interface_name, const struct in_addr& address)
 {

@@ -19,7 +19,9 @@
 #include "extra_command_handling.h"
 #include "file_replace.h"
 #include "gateway_check.h"
+#include "guards.h"
 #include "log.h"
+#include "monotonic_clock.h"
 
 namespace {
 
@@ -106,28 +108,6 @@ int get_Trial_Lock(std::string* error)
     }
     return fd;
 }
-
-// The trial lock as one call took it: let go on every path unless kept.
-class Lock_Claim {
-public:
-    explicit Lock_Claim(int fd) : fd(fd) {}
-    ~Lock_Claim()
-    {
-        if (fd >= 0)
-            close(fd);
-    }
-    Lock_Claim(const Lock_Claim&) = delete;
-    Lock_Claim& operator=(const Lock_Claim&) = delete;
-    int keep()
-    {
-        int kept = fd;
-        fd = -1;
-        return kept;
-    }
-
-private:
-    int fd;
-};
 
 // UNREADABLE: this process may not read it (a CLI run without root); it says nothing of the record.
 enum class Record_State : uint8_t { NONE, OPEN, DAMAGED, UNREADABLE };
@@ -243,7 +223,26 @@ std::vector<std::string> get_Apply_Commands(const Trial_Record& record)
     return commands;
 }
 
-// Puts the files back, applies them and checks the old gateway; one ERROR line says what happened.
+// Whether the interface holds its address from before the change again, waiting a while for the manager.
+bool get_Old_Address_Back(const Trial_Record& record)
+{
+    if (record.old_address.empty())
+        return true;
+    long deadline = get_Monotonic_Ms() + rollback_probe_ms;
+    for (;;) {
+        std::vector<Interface_Address> held = get_Interface_Addresses(record.interface_name);
+        if (std::any_of(held.begin(), held.end(), [&record](const Interface_Address& address) {
+                return address.cidr == record.old_address;
+            }))
+            return true;
+        if (get_Monotonic_Ms() >= deadline)
+            return false;
+        (void)poll(nullptr, 0, 100);
+    }
+}
+
+// Puts the files back, applies them and checks the old address and gateway; one ERROR line says what
+// happened.
 Trial_End set_Rolled_Back(const Trial_Record& record, const std::string& reason)
 {
     std::string failure;
@@ -263,6 +262,8 @@ Trial_End set_Rolled_Back(const Trial_Record& record, const std::string& reason)
     std::string line = reason + ": " + record.interface_name + " rolled back to " + get_Target_Text(record);
     if (!failure.empty())
         line += "; but " + failure;
+    else if (!get_Old_Address_Back(record))
+        line += "; but " + record.interface_name + " does not hold " + record.old_address + " yet";
     else if (!record.old_gateway.empty() &&
              !get_Gateway_Answered(record.interface_name, record.old_gateway, "", rollback_probe_ms))
         line += "; the old gateway " + record.old_gateway + " does not answer yet";
@@ -425,7 +426,7 @@ bool set_Trial_Begin(const Trial_Record& record, std::string* refusal)
         return false;
     }
     // Until the record is saved the lock is this call's, and goes with it.
-    Lock_Claim claim(fd);
+    Descriptor claim(fd);
     if (state == Record_State::DAMAGED || state == Record_State::UNREADABLE) {
         *refusal = state == Record_State::DAMAGED ? get_Damage_Refusal(damage) : damage;
         return false;
@@ -459,7 +460,7 @@ bool set_Trial_Begin(const Trial_Record& record, std::string* refusal)
     open_record.deadline_ns = get_Boot_Ns() + static_cast<long long>(trial_window) * ns_per_second;
     if (!set_Stored_Record(open_record, refusal))
         return false;
-    trial_lock_fd = claim.keep();
+    trial_lock_fd = claim.take();
     trial_open = true;
     last_line.clear();
     return true;
@@ -575,21 +576,20 @@ void update_Trial_Watch()
     if (stat(record_path, &info) != 0)
         return;
     std::string error;
-    int fd = get_Trial_Lock(&error);
-    if (fd < 0)
+    Descriptor lock(get_Trial_Lock(&error));
+    if (lock.get() < 0)
         return;
     Trial_Record record;
     Record_State state = get_Stored_Record(&record, &error);
     if (state != Record_State::OPEN || set_Rebased(&record, get_Boot_Id()) ||
         (record.applied && get_Boot_Ns() < record.deadline_ns)) {
-        close(fd);
         if (state == Record_State::DAMAGED)
             set_Damage_Reported(info, error);
         return;
     }
     // A rollback waits on the manager's commands: the main loop goes on meanwhile.
     finisher_done.store(false);
-    finisher = std::thread([record, fd]() {
+    finisher = std::thread([record, fd = lock.take()]() {
         (void)get_Record_Finished(record);
         close(fd);
         finisher_done.store(true);

@@ -25,6 +25,13 @@ public:
             close(fd);
         fd = other;
     }
+    // Hands the descriptor over to the caller, who closes it from now on.
+    int take()
+    {
+        int taken = fd;
+        fd = -1;
+        return taken;
+    }
     // Closes now, reporting the error a delayed write-back may only show here.
     int release()
     {
