@@ -21,8 +21,9 @@ const size_t max_config_file_size = 1 << 20;
 
 // Reads a whole configuration file (a symlink to one is followed). False,
 // with the reason in `error`, when it cannot be opened or read, is not a
-// regular file (a FIFO or device is never waited on) or is over 1 MiB.
-bool get_File_Content(const std::string& path, std::string* content, std::string* error = nullptr);
+// regular file (a FIFO or device is never waited on) or is over `max_bytes`.
+bool get_File_Content(const std::string& path, std::string* content, std::string* error = nullptr,
+                      size_t max_bytes = max_config_file_size);
 
 // Reads a kernel table such as /proc/meminfo, at most `max_bytes` of it:
 // whatever stands in for the table is never waited on nor read whole.

@@ -1,15 +1,33 @@
 #ifndef LUMERION_GATEWAY_CHECK_H
 #define LUMERION_GATEWAY_CHECK_H
 
+#include <stdint.h>
+
 #include <string>
 #include <vector>
 
-// Whether `gateway` answers at the link layer on `interface_name`: its
+// What one check of the gateway found.
+enum class Gateway_Answer : uint8_t {
+    ANSWERED,  // it answered the datagrams sent now
+    SILENT,    // it did not answer within the time given
+    UNCHECKED, // its neighbour entry is pinned (permanent or noarp): no probe can tell
+};
+
+// Whether `gateway` answers at the link layer on `interface_name`: a dynamic
 // neighbour entry is cleared first, so only an answer to the datagrams sent
-// now (from `source`, when given) counts, never one from before. Waits at
-// most `timeout_ms`. A local address is never resolved, so it never answers.
-bool get_Gateway_Answered(const std::string& interface_name, const std::string& gateway,
-                          const std::string& source, unsigned int timeout_ms);
+// now (from `source`, when given) counts, never one from before. A pinned
+// entry is never touched: the answer is UNCHECKED, with the reason in `why`.
+// Waits at most `timeout_ms`. A local address is never resolved, so it never answers.
+Gateway_Answer get_Gateway_Answer(const std::string& interface_name, const std::string& gateway,
+                                  const std::string& source, unsigned int timeout_ms, std::string* why);
+
+// The state (NUD_* bits) of the IPv4 neighbour entry for `address` (in
+// network order) on interface `index`, in the kernel's answer to a
+// neighbour dump (RTM_NEWNEIGH messages); 0 when there is none.
+uint16_t get_Netlink_Neighbour_State(const std::string& answer, unsigned int index, uint32_t address);
+
+// Why a neighbour entry in `state` cannot be probed ("" when it can).
+std::string get_Neighbour_Pin(uint16_t state);
 
 // One IPv4 address an interface holds.
 struct Interface_Address {

@@ -32,18 +32,24 @@ struct Trial_Record {
     std::vector<Trial_File> files;
     std::string old_address; // "A/N" before the change; "" for none
     std::string old_gateway; // "" for none
-    bool old_gateway_answered = false;
+    Gateway_Answer old_gateway_answer = Gateway_Answer::SILENT;
     bool applied = false; // the manager's apply was started; until then only files were written
     bool new_dhcp = false;
     std::string new_address; // static: the address the interface must hold
     std::string new_gateway; // static: the gateway that must answer; "" for none
     std::string boot_id;
-    long long deadline_ns = 0; // on the boot-time clock
-    unsigned int window_seconds = 60;
+    long long deadline_ns = 0;        // on the boot-time clock
+    unsigned int window_seconds = 60; // 0: no check and no rollback
 };
 
+// The most files one change records, and the largest stored record that can
+// hold that many files of the largest size a change accepts for editing.
+const size_t max_trial_files = 8;
+extern const size_t max_trial_text_size;
+
 // The record as stored, and back. False with `error` for a text that is
-// damaged or of another format version.
+// damaged or of a format version this one does not read (it reads its
+// own and the one before, so that an upgrade finishes an open trial).
 std::string get_Trial_Text(const Trial_Record& record);
 bool get_Trial_Record(const std::string& text, Trial_Record* record, std::string* error);
 
@@ -58,6 +64,7 @@ struct Trial_Step {
     std::string source;      // the address to probe from
     std::string waiting_for; // e.g. "gateway 10.0.0.1 to answer"
     std::string failure;     // e.g. "gateway 10.0.0.1 did not answer", should the window end now
+    std::string kept;        // should the window end now, the change is kept, and this says why
 };
 // `addresses` and `live_gateway` are what the interface holds now; on DHCP
 // only a leased address counts (a static one left over is no lease).
@@ -70,20 +77,24 @@ enum class Trial_End : uint8_t {
     KEPT,        // the change holds
     ROLLED_BACK, // the old files are back (get_Trial_Line says what happened)
     LEFT,        // the wait was given up; the trial is left to the daemon
-    FAILED,      // the rollback itself failed; the record stays
+    FAILED,      // the old files could not be put back; the record stays
+    INCOMPLETE,  // the old files are back, but the manager did not take them or eth0 lacks its old address
 };
 
-// The window of the next change in seconds; 0: no record, check or rollback.
+// The window of the next change in seconds; 0: no check and no rollback (the
+// change still takes the trial lock and honours an open or damaged record).
 void set_Trial_Window(unsigned int seconds);
 unsigned int get_Trial_Window();
-// Called once a second while an applier waits, and asked whether to give up the wait.
+// Called once a second while an applier waits (and once with "" when the wait
+// is over, before any line of its end), and asked whether to give up the wait.
 void set_Trial_Watcher(void (*progress)(const std::string& waiting_for, unsigned int seconds_left),
                        bool (*stop)());
 
-// Opens this process's trial before the first write of a change (a no-op when
-// it is open, or with a window of 0); `record` gives the manager, interface,
-// profile and the files, whose contents are read here. False with `refusal`
-// when another trial is open, its record is damaged, or the record cannot be saved.
+// Opens this process's trial before the first write of a change (when it is
+// open, adds the files it does not hold yet); `record` gives the manager,
+// interface, profile and the files, whose contents are read here. False with
+// `refusal` when another trial is open, its record is damaged, a file that
+// exists cannot be read, or the record cannot be saved.
 bool set_Trial_Begin(const Trial_Record& record, std::string* refusal);
 // The apply is about to run: records what the change must reach, and starts the window.
 void set_Trial_Applying(const Network::Config& staged);
@@ -95,7 +106,7 @@ Trial_End get_Trial_Outcome(bool apply_done, const std::string& apply_failure);
 void set_Trial_Closed(bool restore);
 // How this process's last trial ended.
 Trial_End get_Trial_End();
-// The ERROR line of the last rollback (or failed rollback); "" when there was none.
+// What the last trial's end said: why the change was kept or rolled back, or how the rollback failed.
 std::string get_Trial_Line();
 // Whether this process has a trial open.
 bool get_Trial_Open();

@@ -143,7 +143,7 @@ int set_File_Restore(const std::string& path, const std::string& content, mode_t
     return replace_File(path, content, File_Owner{false, mode, uid, gid});
 }
 
-bool get_File_Content(const std::string& path, std::string* content, std::string* error)
+bool get_File_Content(const std::string& path, std::string* content, std::string* error, size_t max_bytes)
 {
     std::string ignored;
     std::string& why = error != nullptr ? *error : ignored;
@@ -159,9 +159,12 @@ bool get_File_Content(const std::string& path, std::string* content, std::string
         return false;
     }
     bool over_limit = false;
-    int read_error = get_Descriptor_Text(fd.get(), max_config_file_size, content, &over_limit);
+    int read_error = get_Descriptor_Text(fd.get(), max_bytes, content, &over_limit);
     if (read_error != 0 || over_limit) {
-        why = read_error != 0 ? strerror(read_error) : "larger than 1 MiB";
+        why = read_error != 0
+                  ? strerror(read_error)
+                  : "larger than " + (max_bytes % (1 << 20) == 0 ? std::to_string(max_bytes >> 20) + " MiB"
+                                                                 : std::to_string(max_bytes >> 10) + " KiB");
         content->clear();
         return false;
     }

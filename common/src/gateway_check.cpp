@@ -4,6 +4,7 @@
 
 #include <arpa/inet.h>
 #include <errno.h>
+#include <linux/neighbour.h>
 #include <linux/netlink.h>
 #include <linux/rtnetlink.h>
 #include <net/if.h>
@@ -63,18 +64,81 @@ void send_Probe(const struct in_addr& gateway, const std::string& source)
     (void)sendto(sock.get(), &byte, 1, MSG_DONTWAIT, reinterpret_cast<struct sockaddr*>(&to), sizeof(to));
 }
 
+// The kernel's whole answer to one dump request on a route socket; "" when it cannot be asked.
+std::string get_Netlink_Dump(const void* request, size_t length)
+{
+    Descriptor sock(socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE));
+    if (sock.get() < 0 || send(sock.get(), request, length, 0) < 0)
+        return "";
+    std::string answer;
+    // The dump ends with NLMSG_DONE; the kernel's answer for one host is small.
+    while (answer.size() < max_table_bytes) {
+        struct pollfd ready = {sock.get(), POLLIN, 0};
+        if (poll(&ready, 1, 1000) <= 0)
+            break;
+        char chunk[16384];
+        ssize_t n = recv(sock.get(), chunk, sizeof(chunk), 0);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        answer.append(chunk, static_cast<size_t>(n));
+        struct nlmsghdr last;
+        size_t at = 0;
+        bool done = false;
+        // Whether this chunk held the dump's end.
+        while (static_cast<size_t>(n) - at >= sizeof(last)) {
+            memcpy(&last, chunk + at, sizeof(last));
+            if (last.nlmsg_type == NLMSG_DONE || last.nlmsg_type == NLMSG_ERROR ||
+                last.nlmsg_len < sizeof(last))
+                done = true;
+            if (done || last.nlmsg_len == 0)
+                break;
+            at += NLMSG_ALIGN(last.nlmsg_len);
+        }
+        if (done)
+            break;
+    }
+    return answer;
+}
+
+// The state of the gateway's neighbour entry now, read from the kernel (SIOCGARP cannot tell a pin).
+uint16_t get_Neighbour_State(const std::string& interface_name, uint32_t address)
+{
+    unsigned int index = if_nametoindex(interface_name.c_str());
+    if (index == 0)
+        return 0;
+    struct {
+        struct nlmsghdr header;
+        struct ndmsg message;
+    } request;
+    memset(&request, 0, sizeof(request));
+    request.header.nlmsg_len = sizeof(request);
+    request.header.nlmsg_type = RTM_GETNEIGH;
+    request.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
+    request.message.ndm_family = AF_INET;
+    return get_Netlink_Neighbour_State(get_Netlink_Dump(&request, sizeof(request)), index, address);
+}
+
 } // namespace
 
-bool get_Gateway_Answered(const std::string& interface_name, const std::string& gateway,
-                          const std::string& source, unsigned int timeout_ms)
+Gateway_Answer get_Gateway_Answer(const std::string& interface_name, const std::string& gateway,
+                                  const std::string& source, unsigned int timeout_ms, std::string* why)
 {
     struct in_addr address;
     if (inet_pton(AF_INET, gateway.c_str(), &address) != 1)
-        return false;
+        return Gateway_Answer::SILENT;
+    // A pinned entry (static ARP against spoofing, or a gateway that never answers ARP) is the host's
+    // own: deleting it could cut the host off, and an answer could not be told from the pin anyway.
+    std::string pin = get_Neighbour_Pin(get_Neighbour_State(interface_name, address.s_addr));
+    if (!pin.empty()) {
+        *why = "its neighbour entry on " + interface_name + " is " + pin;
+        return Gateway_Answer::UNCHECKED;
+    }
     Descriptor sock(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
     if (sock.get() < 0)
-        return false;
-    // An entry resolved before this call proves nothing about the link now.
+        return Gateway_Answer::SILENT;
+    // A dynamic entry resolved before this call proves nothing about the link now.
     struct arpreq request = make_Neighbour_Request(interface_name, address);
     (void)ioctl(sock.get(), SIOCDARP, &request);
     long deadline = get_Monotonic_Ms() + static_cast<long>(timeout_ms);
@@ -87,11 +151,54 @@ bool get_Gateway_Answered(const std::string& interface_name, const std::string& 
         }
         request = make_Neighbour_Request(interface_name, address);
         if (ioctl(sock.get(), SIOCGARP, &request) == 0 && (request.arp_flags & ATF_COM) != 0)
-            return true;
+            return Gateway_Answer::ANSWERED;
         if (now >= deadline)
-            return false;
+            return Gateway_Answer::SILENT;
         (void)poll(nullptr, 0, static_cast<int>(std::min(poll_ms, deadline - now)));
     }
+}
+
+uint16_t get_Netlink_Neighbour_State(const std::string& answer, unsigned int index, uint32_t address)
+{
+    size_t at = 0;
+    while (answer.size() - at >= sizeof(struct nlmsghdr)) {
+        struct nlmsghdr header;
+        memcpy(&header, answer.data() + at, sizeof(header));
+        if (header.nlmsg_len < sizeof(header) || header.nlmsg_len > answer.size() - at)
+            break;
+        size_t end = at + header.nlmsg_len;
+        size_t body = at + NLMSG_HDRLEN;
+        at += std::min(static_cast<size_t>(NLMSG_ALIGN(header.nlmsg_len)), answer.size() - at);
+        if (header.nlmsg_type != RTM_NEWNEIGH || end - body < sizeof(struct ndmsg))
+            continue;
+        struct ndmsg message;
+        memcpy(&message, answer.data() + body, sizeof(message));
+        if (message.ndm_family != AF_INET || static_cast<unsigned int>(message.ndm_ifindex) != index)
+            continue;
+        for (size_t attr = body + NLMSG_ALIGN(sizeof(message)); end - attr >= sizeof(struct rtattr);) {
+            struct rtattr header_attr;
+            memcpy(&header_attr, answer.data() + attr, sizeof(header_attr));
+            if (header_attr.rta_len < sizeof(header_attr) || header_attr.rta_len > end - attr)
+                break;
+            uint32_t destination = 0;
+            if (header_attr.rta_type == NDA_DST && header_attr.rta_len == RTA_LENGTH(4)) {
+                memcpy(&destination, answer.data() + attr + RTA_LENGTH(0), 4);
+                if (destination == address)
+                    return message.ndm_state;
+            }
+            attr += std::min(static_cast<size_t>(RTA_ALIGN(header_attr.rta_len)), end - attr);
+        }
+    }
+    return 0;
+}
+
+std::string get_Neighbour_Pin(uint16_t state)
+{
+    if ((state & NUD_PERMANENT) != 0)
+        return "permanent";
+    if ((state & NUD_NOARP) != 0)
+        return "noarp";
+    return "";
 }
 
 std::vector<Interface_Address> get_Netlink_Addresses(const std::string& answer, unsigned int index)
@@ -147,9 +254,6 @@ std::vector<Interface_Address> get_Interface_Addresses(const std::string& interf
     unsigned int index = if_nametoindex(interface_name.c_str());
     if (index == 0)
         return {};
-    Descriptor sock(socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE));
-    if (sock.get() < 0)
-        return {};
     struct {
         struct nlmsghdr header;
         struct ifaddrmsg message;
@@ -159,38 +263,7 @@ std::vector<Interface_Address> get_Interface_Addresses(const std::string& interf
     request.header.nlmsg_type = RTM_GETADDR;
     request.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
     request.message.ifa_family = AF_INET;
-    if (send(sock.get(), &request, sizeof(request), 0) < 0)
-        return {};
-    std::string answer;
-    // The dump ends with NLMSG_DONE; the kernel's answer for one host's addresses is small.
-    while (answer.size() < max_table_bytes) {
-        struct pollfd ready = {sock.get(), POLLIN, 0};
-        if (poll(&ready, 1, 1000) <= 0)
-            break;
-        char chunk[16384];
-        ssize_t n = recv(sock.get(), chunk, sizeof(chunk), 0);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        answer.append(chunk, static_cast<size_t>(n));
-        struct nlmsghdr last;
-        size_t at = 0;
-        bool done = false;
-        // Whether this chunk held the dump's end.
-        while (static_cast<size_t>(n) - at >= sizeof(last)) {
-            memcpy(&last, chunk + at, sizeof(last));
-            if (last.nlmsg_type == NLMSG_DONE || last.nlmsg_type == NLMSG_ERROR ||
-                last.nlmsg_len < sizeof(last))
-                done = true;
-            if (done || last.nlmsg_len == 0)
-                break;
-            at += NLMSG_ALIGN(last.nlmsg_len);
-        }
-        if (done)
-            break;
-    }
-    return get_Netlink_Addresses(answer, index);
+    return get_Netlink_Addresses(get_Netlink_Dump(&request, sizeof(request)), index);
 }
 
 std::string get_Default_Gateway(const std::string& table, const std::string& interface_name)

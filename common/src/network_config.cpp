@@ -248,7 +248,8 @@ Trial_Record Network::get_Trial_Plan(const Owner& owner)
         plan.profile_uuid = owner.entry;
         plan.profile_active = owner.active;
     }
-    if (!owner.file.empty()) {
+    // A profile held in memory has no file: the record names it by its UUID alone.
+    if (!owner.file.empty() && owner.file[0] == '/') {
         Trial_File file;
         file.path = owner.file;
         plan.files.push_back(file);
@@ -358,5 +359,5 @@ bool Network::get_Config_Applied()
     bool done = get_Apply_Done(apply, &failure);
     lock.reset();
     Trial_End end = get_Trial_Outcome(done, failure);
-    return done && end != Trial_End::ROLLED_BACK && end != Trial_End::FAILED;
+    return done && end != Trial_End::ROLLED_BACK && end != Trial_End::FAILED && end != Trial_End::INCOMPLETE;
 }

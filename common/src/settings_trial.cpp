@@ -124,7 +124,7 @@ Record_State get_Stored_Record(Trial_Record* record, std::string* error)
         *error = std::string("cannot read ") + record_path + ": " + strerror(errno);
         return Record_State::UNREADABLE;
     }
-    if (!get_File_Content(record_path, &text, error))
+    if (!get_File_Content(record_path, &text, error, max_trial_text_size))
         return Record_State::DAMAGED;
     return get_Trial_Record(text, record, error) ? Record_State::OPEN : Record_State::DAMAGED;
 }
@@ -161,30 +161,69 @@ std::string get_Damage_Refusal(const std::string& error)
 
 std::string get_Open_Refusal(const Trial_Record* record)
 {
-    if (record == nullptr || !record->applied)
+    if (record == nullptr || !record->applied || record->window_seconds == 0)
         return "another change to eth0 is in progress: try again when it has ended";
     return "a settings trial is open on eth0 and ends in " + std::to_string(get_Seconds_Left(*record)) +
            " s: try again after it (lumerion-netcfg show prints it)";
 }
 
-Trial_File get_Saved_File(const std::string& path)
+// A file as it stands, to be put back byte for byte; false with `error` when it exists but cannot
+// be read whole (a FIFO, a link to nothing, a file over the size limit, an I/O error).
+bool get_Saved_File(const std::string& path, Trial_File* file, std::string* error)
 {
-    Trial_File file;
-    file.path = path;
+    file->path = path;
+    file->existed = false;
+    file->bytes.clear();
     struct stat info;
-    if (stat(path.c_str(), &info) != 0)
-        return file;
-    file.existed = get_File_Content(path, &file.bytes);
-    file.mode = info.st_mode & 07777;
-    file.uid = info.st_uid;
-    file.gid = info.st_gid;
-    return file;
+    struct stat link;
+    if (stat(path.c_str(), &info) != 0) {
+        if (errno == ENOENT && lstat(path.c_str(), &link) != 0)
+            return true;
+        *error = "cannot read " + get_Log_Text(path) + ": " + strerror(errno) + ": nothing is changed";
+        return false;
+    }
+    std::string why;
+    if (!get_File_Content(path, &file->bytes, &why)) {
+        *error = "cannot read " + get_Log_Text(path) + ": " + why + ": nothing is changed";
+        return false;
+    }
+    file->existed = true;
+    file->mode = info.st_mode & 07777;
+    file->uid = info.st_uid;
+    file->gid = info.st_gid;
+    return true;
+}
+
+// The files of a plan as they stand; false with `error` at the first that cannot be saved.
+bool get_Saved_Files(const std::vector<Trial_File>& planned, std::vector<Trial_File>* saved,
+                     std::string* error)
+{
+    for (const Trial_File& file : planned) {
+        if (std::any_of(saved->begin(), saved->end(),
+                        [&file](const Trial_File& held) { return held.path == file.path; }))
+            continue;
+        if (saved->size() >= max_trial_files) {
+            *error = "a change may rewrite at most " + std::to_string(max_trial_files) + " files";
+            return false;
+        }
+        Trial_File now;
+        if (!get_Saved_File(file.path, &now, error))
+            return false;
+        saved->push_back(now);
+    }
+    return true;
 }
 
 // Every saved file as it stood; false with `error` at the first that cannot be put back.
 bool set_Files_Restored(const Trial_Record& record, std::string* error)
 {
     for (const Trial_File& file : record.files) {
+        // A file the change never got to write needs nothing, even where it could not be written.
+        Trial_File now;
+        std::string unread;
+        if (get_Saved_File(file.path, &now, &unread) && now.existed == file.existed &&
+            now.bytes == file.bytes && now.mode == file.mode && now.uid == file.uid && now.gid == file.gid)
+            continue;
         int rc = file.existed ? set_File_Restore(file.path, file.bytes, file.mode, file.uid, file.gid)
                               : (unlink(file.path.c_str()) == 0 || errno == ENOENT ? 0 : errno);
         if (rc != 0) {
@@ -260,25 +299,44 @@ Trial_End set_Rolled_Back(const Trial_Record& record, const std::string& reason)
                 break;
     }
     std::string line = reason + ": " + record.interface_name + " rolled back to " + get_Target_Text(record);
-    if (!failure.empty())
+    Trial_End end = Trial_End::ROLLED_BACK;
+    std::string why;
+    if (!failure.empty()) {
         line += "; but " + failure;
-    else if (!get_Old_Address_Back(record))
+        end = Trial_End::INCOMPLETE;
+    } else if (!get_Old_Address_Back(record)) {
         line += "; but " + record.interface_name + " does not hold " + record.old_address + " yet";
-    else if (!record.old_gateway.empty() &&
-             !get_Gateway_Answered(record.interface_name, record.old_gateway, "", rollback_probe_ms))
-        line += "; the old gateway " + record.old_gateway + " does not answer yet";
+        end = Trial_End::INCOMPLETE;
+    } else if (!record.old_gateway.empty()) {
+        switch (get_Gateway_Answer(record.interface_name, record.old_gateway, "", rollback_probe_ms, &why)) {
+        case Gateway_Answer::ANSWERED:
+            break;
+        case Gateway_Answer::SILENT:
+            line += "; the old gateway " + record.old_gateway + " does not answer yet";
+            break;
+        case Gateway_Answer::UNCHECKED:
+            line += "; the old gateway " + record.old_gateway + " could not be checked (" + why + ")";
+            break;
+        }
+    }
     last_line = line;
     LOG_ERROR_AS("set_Trial_Rollback", "%s", line.c_str());
-    return Trial_End::ROLLED_BACK;
+    return end;
 }
 
 // The end of a window that did not see the change hold.
-Trial_End get_Window_End(const Trial_Record& record, const std::string& failure)
+Trial_End get_Window_End(const Trial_Record& record, const Trial_Step& step)
 {
-    std::string reason = failure + " within " + std::to_string(record.window_seconds) + " s";
+    if (!step.kept.empty()) {
+        last_line = step.kept;
+        LOG_INFO("%s", last_line.c_str());
+        return Trial_End::KEPT;
+    }
+    std::string reason = step.failure + " within " + std::to_string(record.window_seconds) + " s";
     // Only a gateway that was there and silent shows the old settings did not work either;
-    // settings without one (an address on the link) are put back like any other.
-    if (!record.old_gateway.empty() && !record.old_gateway_answered) {
+    // settings without one (an address on the link), or whose gateway could not be checked,
+    // are put back like any other.
+    if (!record.old_gateway.empty() && record.old_gateway_answer == Gateway_Answer::SILENT) {
         last_line = reason + "; the change is kept: the gateway before it did not answer either";
         LOG_INFO("%s", last_line.c_str());
         return Trial_End::KEPT;
@@ -286,18 +344,38 @@ Trial_End get_Window_End(const Trial_Record& record, const std::string& failure)
     return set_Rolled_Back(record, reason);
 }
 
-// One look at the interface, probing the gateway for at most `probe_ms`; true when the change holds.
+// One look at the interface, probing the gateway for at most `probe_ms`; true when the change holds,
+// with why in `last_line` and one INFO line.
 bool get_Change_Holds(const Trial_Record& record, unsigned int probe_ms, Trial_Step* step)
 {
     *step = get_Trial_Step(record, get_Interface_Addresses(record.interface_name),
                            get_Live_Default_Gateway(record.interface_name));
-    if (step->kind == Trial_Step::KIND::KEEP) {
-        LOG_INFO("%s holds %s and has no gateway to check: the change is kept", record.interface_name.c_str(),
-                 step->source.c_str());
-        return true;
+    const std::string held =
+        record.interface_name + " holds " + (record.new_dhcp ? "the lease " : "") + step->source;
+    const std::string gateway = (record.new_dhcp ? "its router " : "gateway ") + step->gateway;
+    std::string why;
+    switch (step->kind) {
+    case Trial_Step::KIND::WAIT:
+        return false;
+    case Trial_Step::KIND::KEEP:
+        last_line = held + " and has no gateway to check: the change is kept";
+        break;
+    case Trial_Step::KIND::PROBE:
+        switch (get_Gateway_Answer(record.interface_name, step->gateway, step->source, probe_ms, &why)) {
+        case Gateway_Answer::SILENT:
+            return false;
+        case Gateway_Answer::ANSWERED:
+            last_line = held + " and " + gateway + " answers: the change is kept";
+            break;
+        case Gateway_Answer::UNCHECKED:
+            last_line = held + "; " + gateway + " could not be checked (" + why +
+                        "), so the address alone decides: the change is kept";
+            break;
+        }
+        break;
     }
-    return step->kind == Trial_Step::KIND::PROBE &&
-           get_Gateway_Answered(record.interface_name, step->gateway, step->source, probe_ms);
+    LOG_INFO("%s", last_line.c_str());
+    return true;
 }
 
 // The trial of a record whose applier is gone: one look, then keep or roll back.
@@ -315,20 +393,26 @@ Trial_End get_Finished(const Trial_Record& record)
                  record.interface_name.c_str());
         return Trial_End::KEPT;
     }
-    Trial_Step step;
-    if (get_Change_Holds(record, finish_probe_ms, &step)) {
-        LOG_INFO("the change to %s (%s) holds: it is kept", record.interface_name.c_str(),
-                 get_Change_Text(record).c_str());
+    // A change made without a window is kept as it was applied.
+    if (record.window_seconds == 0)
         return Trial_End::KEPT;
-    }
-    return get_Window_End(record, step.failure);
+    Trial_Step step;
+    if (get_Change_Holds(record, finish_probe_ms, &step))
+        return Trial_End::KEPT;
+    return get_Window_End(record, step);
 }
 
-// Finishes a record found with its lock free; the record goes unless the rollback failed.
+// Whether a trial that ended so leaves its record: a wait given up, or files that could not be put back.
+bool get_Record_Stays(Trial_End end)
+{
+    return end == Trial_End::LEFT || end == Trial_End::FAILED;
+}
+
+// Finishes a record found with its lock free; the record goes unless its files could not be put back.
 Trial_End get_Record_Finished(const Trial_Record& record)
 {
     Trial_End end = get_Finished(record);
-    if (end != Trial_End::FAILED)
+    if (!get_Record_Stays(end))
         set_Stored_Record_Removed();
     return end;
 }
@@ -403,18 +487,14 @@ std::string get_Trial_Line()
 
 bool set_Trial_Begin(const Trial_Record& record, std::string* refusal)
 {
-    if (trial_window == 0)
-        return true;
     if (trial_open) {
         // A later step of the same change may rewrite one more file.
-        bool added = false;
-        for (const Trial_File& file : record.files)
-            if (std::none_of(open_record.files.begin(), open_record.files.end(),
-                             [&file](const Trial_File& saved) { return saved.path == file.path; })) {
-                open_record.files.push_back(get_Saved_File(file.path));
-                added = true;
-            }
-        return !added || set_Stored_Record(open_record, refusal);
+        size_t held = open_record.files.size();
+        if (!get_Saved_Files(record.files, &open_record.files, refusal)) {
+            open_record.files.resize(held);
+            return false;
+        }
+        return open_record.files.size() == held || set_Stored_Record(open_record, refusal);
     }
     std::string error;
     int fd = get_Trial_Lock(&error);
@@ -439,30 +519,38 @@ bool set_Trial_Begin(const Trial_Record& record, std::string* refusal)
             *refusal = get_Open_Refusal(&found);
             return false;
         }
-        if (get_Record_Finished(found) == Trial_End::FAILED) {
+        Trial_End earlier = get_Record_Finished(found);
+        if (earlier == Trial_End::FAILED || earlier == Trial_End::INCOMPLETE) {
+            // The host may be off its old settings: this process says so as a failed rollback.
+            last_end = earlier;
             *refusal = "the earlier trial could not be rolled back: " + last_line;
             return false;
         }
     }
-    open_record = record;
-    open_record.files.clear();
-    for (const Trial_File& file : record.files)
-        open_record.files.push_back(get_Saved_File(file.path));
-    std::vector<Interface_Address> addresses = get_Interface_Addresses(record.interface_name);
-    open_record.old_address = addresses.empty() ? "" : addresses.front().cidr;
-    open_record.old_gateway = get_Live_Default_Gateway(record.interface_name);
-    open_record.old_gateway_answered =
-        !open_record.old_gateway.empty() &&
-        get_Gateway_Answered(record.interface_name, open_record.old_gateway, "", old_gateway_probe_ms);
-    open_record.applied = false;
-    open_record.boot_id = boot_id;
-    open_record.window_seconds = trial_window;
-    open_record.deadline_ns = get_Boot_Ns() + static_cast<long long>(trial_window) * ns_per_second;
-    if (!set_Stored_Record(open_record, refusal))
+    Trial_Record opening = record;
+    opening.files.clear();
+    if (!get_Saved_Files(record.files, &opening.files, refusal))
         return false;
+    std::vector<Interface_Address> addresses = get_Interface_Addresses(record.interface_name);
+    opening.old_address = addresses.empty() ? "" : addresses.front().cidr;
+    opening.old_gateway = get_Live_Default_Gateway(record.interface_name);
+    opening.old_gateway_answer = Gateway_Answer::SILENT;
+    // Without a window nothing is judged: the gateway before the change need not be asked.
+    std::string why;
+    if (!opening.old_gateway.empty() && trial_window > 0)
+        opening.old_gateway_answer =
+            get_Gateway_Answer(record.interface_name, opening.old_gateway, "", old_gateway_probe_ms, &why);
+    opening.applied = false;
+    opening.boot_id = boot_id;
+    opening.window_seconds = trial_window;
+    opening.deadline_ns = get_Boot_Ns() + static_cast<long long>(trial_window) * ns_per_second;
+    if (!set_Stored_Record(opening, refusal))
+        return false;
+    open_record = opening;
     trial_lock_fd = claim.take();
     trial_open = true;
     last_line.clear();
+    last_end = Trial_End::NONE;
     return true;
 }
 
@@ -481,45 +569,58 @@ void set_Trial_Applying(const Network::Config& staged)
         LOG_ERROR_AS("set_Config_Apply", "%s: a killed change is not rolled back", error.c_str());
 }
 
+namespace {
+
+// The applier's wait for the change to hold, a look at least every second until the window ends.
+Trial_End get_Window_Watched()
+{
+    // The window restarts after the apply: a slow apply does not eat into it.
+    open_record.deadline_ns =
+        get_Boot_Ns() + static_cast<long long>(open_record.window_seconds) * ns_per_second;
+    std::string error;
+    if (!set_Stored_Record(open_record, &error))
+        LOG_ERROR_AS("set_Config_Apply", "%s", error.c_str());
+    Trial_Step step;
+    auto end_Wait = [] {
+        if (watch_progress != nullptr)
+            watch_progress("", 0);
+    };
+    for (;;) {
+        // Ctrl-C stops the wait before the next look: nothing new starts after it.
+        if (watch_stop != nullptr && watch_stop()) {
+            end_Wait();
+            return Trial_End::LEFT;
+        }
+        unsigned int left = get_Seconds_Left(open_record);
+        long long left_ns = open_record.deadline_ns - get_Boot_Ns();
+        unsigned int probe_ms = static_cast<unsigned int>(std::max(0LL, std::min(1000LL, left_ns / 1000000)));
+        bool holds = get_Change_Holds(open_record, probe_ms, &step);
+        if (holds || left_ns <= 0) {
+            end_Wait();
+            return holds ? Trial_End::KEPT : get_Window_End(open_record, step);
+        }
+        if (watch_progress != nullptr)
+            watch_progress(step.waiting_for, left);
+        if (step.kind == Trial_Step::KIND::WAIT)
+            (void)poll(nullptr, 0, static_cast<int>(std::min(250LL, std::max(1LL, left_ns / 1000000))));
+    }
+}
+
+} // namespace
+
 Trial_End get_Trial_Outcome(bool apply_done, const std::string& apply_failure)
 {
     if (!trial_open)
         return Trial_End::NONE;
     Trial_End end = Trial_End::KEPT;
-    if (!apply_done) {
+    // Without a window the change stands as applied, whatever the apply said.
+    if (open_record.window_seconds == 0)
+        end = Trial_End::KEPT;
+    else if (!apply_done)
         end = set_Rolled_Back(open_record, "the apply failed (" + apply_failure + ")");
-    } else {
-        // The window restarts after the apply: a slow apply does not eat into it.
-        open_record.deadline_ns =
-            get_Boot_Ns() + static_cast<long long>(open_record.window_seconds) * ns_per_second;
-        std::string error;
-        if (!set_Stored_Record(open_record, &error))
-            LOG_ERROR_AS("set_Config_Apply", "%s", error.c_str());
-        Trial_Step step;
-        for (;;) {
-            unsigned int left = get_Seconds_Left(open_record);
-            long long left_ns = open_record.deadline_ns - get_Boot_Ns();
-            unsigned int probe_ms =
-                static_cast<unsigned int>(std::max(0LL, std::min(1000LL, left_ns / 1000000)));
-            if (get_Change_Holds(open_record, probe_ms, &step)) {
-                end = Trial_End::KEPT;
-                break;
-            }
-            if (left_ns <= 0) {
-                end = get_Window_End(open_record, step.failure);
-                break;
-            }
-            if (watch_stop != nullptr && watch_stop()) {
-                end = Trial_End::LEFT;
-                break;
-            }
-            if (watch_progress != nullptr)
-                watch_progress(step.waiting_for, left);
-            if (step.kind == Trial_Step::KIND::WAIT)
-                (void)poll(nullptr, 0, static_cast<int>(std::min(250LL, std::max(1LL, left_ns / 1000000))));
-        }
-    }
-    if (end != Trial_End::LEFT && end != Trial_End::FAILED)
+    else
+        end = get_Window_Watched();
+    if (!get_Record_Stays(end))
         set_Stored_Record_Removed();
     release_Trial_Lock();
     last_end = end;
@@ -555,6 +656,8 @@ std::string get_Trial_Summary()
     }
     std::string text =
         record.interface_name + " to " + (record.applied ? get_Change_Text(record) : "a change");
+    if (record.window_seconds == 0)
+        return text + ", made without a check: in progress";
     text += ", rolled back to " + get_Target_Text(record) + " unless it holds";
     if (record.boot_id != get_Boot_Id())
         return text + "; from an earlier boot: judged one window after the daemon starts";

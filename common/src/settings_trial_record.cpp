@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <sstream>
 
+#include "file_replace.h"
 #include "hex_text.h"
 #include "log.h"
 #include "network_parse.h"
@@ -15,8 +16,16 @@
 namespace {
 
 const char* const record_heading = "lumerion-hostd settings trial";
-const unsigned int record_version = 1;
+// Version 2 adds "unchecked" for a pinned gateway; version 1 records, left by
+// the version before an upgrade, are read as they are.
+const unsigned int record_version = 2;
+const unsigned int oldest_record_version = 1;
 const char* const manager_word[] = {"unknown", "netplan", "ifupdown", "network_manager"};
+// Indexed by Gateway_Answer.
+const char* const answer_word[] = {"answered", "silent", "unchecked"};
+// A file line's fixed part: the key, the mode, owner and group, the blanks.
+const size_t file_line_overhead = 64;
+const size_t max_path_bytes = 4096;
 
 std::string get_Hex_Text(const std::string& bytes)
 {
@@ -79,6 +88,9 @@ bool get_Token_Plain(const std::string& word)
 
 } // namespace
 
+const size_t max_trial_text_size =
+    4096 + max_trial_files * (2 * (max_path_bytes + max_config_file_size) + file_line_overhead);
+
 std::string get_Trial_Text(const Trial_Record& record)
 {
     std::ostringstream out;
@@ -89,7 +101,7 @@ std::string get_Trial_Text(const Trial_Record& record)
     out << "profile " << get_Word(record.profile_uuid) << " "
         << (record.profile_active ? "active" : "inactive") << "\n";
     out << "before " << get_Word(record.old_address) << " " << get_Word(record.old_gateway) << " "
-        << (record.old_gateway_answered ? "answered" : "silent") << "\n";
+        << answer_word[static_cast<uint8_t>(record.old_gateway_answer) % 3] << "\n";
     out << "applied " << (record.applied ? "yes" : "no") << "\n";
     out << "change " << (record.new_dhcp ? "dhcp" : "static") << " " << get_Word(record.new_address) << " "
         << get_Word(record.new_gateway) << "\n";
@@ -117,6 +129,7 @@ bool get_Trial_Record(const std::string& text, Trial_Record* record, std::string
     std::string line;
     std::vector<std::string> keys;
     bool ended = false;
+    unsigned int version = 0;
     auto fail = [error](const std::string& why) {
         *error = why;
         return false;
@@ -142,9 +155,10 @@ bool get_Trial_Record(const std::string& text, Trial_Record* record, std::string
             return fail("\"" + key + "\" twice");
         keys.push_back(key);
         if (key == "version" && w.size() == 2) {
-            if (!get_Unsigned(w[1], 10, &number) || number != record_version)
+            if (!get_Unsigned(w[1], 10, &number) || number < oldest_record_version || number > record_version)
                 return fail("format version " + get_Log_Text(w[1]) + ", not " +
-                            std::to_string(record_version));
+                            std::to_string(oldest_record_version) + " to " + std::to_string(record_version));
+            version = static_cast<unsigned int>(number);
         } else if (key == "manager" && w.size() == 2) {
             auto found = std::find(std::begin(manager_word) + 1, std::end(manager_word), w[1]);
             if (found == std::end(manager_word))
@@ -157,10 +171,11 @@ bool get_Trial_Record(const std::string& text, Trial_Record* record, std::string
             parsed.profile_uuid = get_Value(w[1]);
             parsed.profile_active = w[2] == "active";
         } else if (key == "before" && w.size() == 4 && get_Token_Plain(w[1]) && get_Token_Plain(w[2]) &&
-                   (w[3] == "answered" || w[3] == "silent")) {
+                   std::find(std::begin(answer_word), std::end(answer_word), w[3]) != std::end(answer_word)) {
             parsed.old_address = get_Value(w[1]);
             parsed.old_gateway = get_Value(w[2]);
-            parsed.old_gateway_answered = w[3] == "answered";
+            parsed.old_gateway_answer = static_cast<Gateway_Answer>(
+                std::find(std::begin(answer_word), std::end(answer_word), w[3]) - std::begin(answer_word));
         } else if (key == "applied" && w.size() == 2 && (w[1] == "yes" || w[1] == "no")) {
             parsed.applied = w[1] == "yes";
         } else if (key == "change" && w.size() == 4 && (w[1] == "dhcp" || w[1] == "static") &&
@@ -177,8 +192,8 @@ bool get_Trial_Record(const std::string& text, Trial_Record* record, std::string
             parsed.window_seconds = static_cast<unsigned int>(number);
         } else if (key == "file" && (w.size() == 3 || w.size() == 6)) {
             Trial_File file;
-            if (!get_Hex_Bytes(w[1], &file.path) || file.path.empty() || file.path[0] != '/' ||
-                file.path.find('\0') != std::string::npos)
+            if (!get_Hex_Bytes(w[1], &file.path) || file.path.empty() || file.path.size() > max_path_bytes ||
+                file.path[0] != '/' || file.path.find('\0') != std::string::npos)
                 return fail("a file line with a bad path");
             if (w.size() == 3 && w[2] != "absent")
                 return fail("a malformed file line");
@@ -204,6 +219,10 @@ bool get_Trial_Record(const std::string& text, Trial_Record* record, std::string
                                "boot", "deadline", "window"})
         if (std::find(keys.begin(), keys.end(), needed) == keys.end())
             return fail(std::string("no \"") + needed + "\" line");
+    if (version < 2 && parsed.old_gateway_answer == Gateway_Answer::UNCHECKED)
+        return fail("\"unchecked\" in a version 1 record");
+    if (parsed.files.size() > max_trial_files)
+        return fail("more than " + std::to_string(max_trial_files) + " files");
     *record = parsed;
     return true;
 }
@@ -224,6 +243,14 @@ Trial_Step get_Trial_Step(const Trial_Record& record, const std::vector<Interfac
         }
         step.source = address_of(*lease);
         step.gateway = live_gateway;
+        if (step.gateway.empty()) {
+            // The lease's route may follow its address: a lease that offers no router is known only at the
+            // end.
+            step.waiting_for = "a default route on " + name + " from its lease " + lease->cidr;
+            step.kept =
+                name + " holds the lease " + lease->cidr + ", which offers no router: the change is kept";
+            return step;
+        }
     } else {
         bool held = std::any_of(addresses.begin(), addresses.end(), [&](const Interface_Address& address) {
             return address_of(address) == record.new_address;

@@ -1,6 +1,6 @@
 // Fuzz target for the parsers of host texts: routing-table lines, lsblk and
 // /proc/meminfo lines, nmcli answers, stanza lines, staged values, the
-// kernel's address dump and a settings trial's record. None
+// kernel's address and neighbour dumps, and a settings trial's record. None
 // may crash, and what they hand back keeps its promises.
 #include <stdlib.h>
 
@@ -49,6 +49,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     Config_File::get_Stanza_Value(text, "iface eth0 inet", "address", &a);
     Config_File::get_Stanza_Value(text, "iface eth0 inet", "", &a);
     get_Netlink_Addresses(text, 3);
+    // A pin is only ever one of the two states that name it.
+    std::string pin = get_Neighbour_Pin(get_Netlink_Neighbour_State(text, 3, 0x0100000a));
+    if (!pin.empty() && pin != "permanent" && pin != "noarp")
+        abort();
     get_Default_Gateway(text, "eth0");
     // A record that reads back is stored again as the same text.
     Trial_Record record;

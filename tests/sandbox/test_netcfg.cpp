@@ -344,9 +344,9 @@ TEST(NetcfgInterrupt, TheApplyFinishesFirst)
     EXPECT_EQ("lumerion-netcfg: interrupted: the change finished and took effect\n", read_File(err));
 }
 
-// Two operators at once: the second waits for the lock the first holds through
-// its apply, and then both changes are in the file.
-TEST(NetcfgConcurrent, TwoChangesBothReachTheFile)
+// Two operators at once, without a check window: the second is refused while
+// the first holds the change, and names it; only the first reaches the file.
+TEST(NetcfgConcurrent, TheSecondChangeIsRefusedWhileTheFirstRuns)
 {
     std::string file = prepare_Host("netplan");
     set_Tool_Answer("netplan", "apply", "");
@@ -359,11 +359,12 @@ TEST(NetcfgConcurrent, TwoChangesBothReachTheFile)
     Process_Result second = netcfg({"set", "--dns2", "1.0.0.1", "--apply"});
     first_change.join();
     EXPECT_EQ(0, first.exit_status) << first.err;
-    EXPECT_EQ(0, second.exit_status) << second.err;
+    EXPECT_EQ(1, second.exit_status) << second.err;
+    EXPECT_NE(std::string::npos, second.err.find("another change to eth0 is in progress")) << second.err;
     std::string text = read_File(file);
     EXPECT_NE(std::string::npos, text.find("- 9.9.9.9\n")) << text;
-    EXPECT_NE(std::string::npos, text.find("- 1.0.0.1\n")) << text;
-    EXPECT_EQ(2u, get_Command_Calls().size());
+    EXPECT_EQ(std::string::npos, text.find("1.0.0.1")) << text;
+    EXPECT_EQ(1u, get_Command_Calls().size());
 }
 
 TEST(NetcfgShow, PrintsTheManagerAndTheSettings)

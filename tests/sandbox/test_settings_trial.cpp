@@ -37,8 +37,14 @@ enum class Scene {
     OLD_GATEWAY_DEAD, // the gateway stopped answering before the change
     KILLED_APPLIER,   // the CLI is killed mid-window; the running daemon finishes the trial
     EARLIER_BOOT,     // the trial's record is from an earlier boot when the daemon starts
-    SECOND_SET,       // a second change is tried while the trial is open
+    SECOND_SET,       // a second change (with the row's window) is tried while the trial is open
     DAMAGED_RECORD,   // a damaged record stands where the trial's would go
+    DHCP_NO_ROUTER,   // the gateway's namespace serves DHCP leases that offer no router
+    PINNED_GATEWAY,   // eth0's stanza pins the gateway's neighbour entry (post-up ip neigh ... permanent)
+    PINNED_NO_ARP,    // the same, and the gateway does not answer ARP
+    FIFO_FILE,        // a FIFO stands at the path of eth0's profile
+    INTERRUPTED,      // Ctrl-C reaches the CLI once the stanza holds the new address, before --apply
+    ROLLBACK_FAILS,   // the manager's apply fails for the old settings, so the rollback cannot finish
 };
 
 struct Trial_Row {
@@ -50,6 +56,7 @@ struct Trial_Row {
     const char* address_after;       // eth0's address at the end
     bool files_restored;             // the manager's files are byte for byte as before
     const char* said;                // in what the CLI (or the daemon) said
+    int window = -1;                 // the window of the change the scene is about; -1: the scene's own
 };
 
 const std::vector<std::string> good_change = {"--static",      "--address", "10.0.0.9", "--netmask",
@@ -58,6 +65,36 @@ const std::vector<std::string> wrong_gateway = {"--gateway", "10.0.0.99"};
 const std::vector<std::string> unserved_subnet = {"--static",      "--address", "192.168.77.9", "--netmask",
                                                   "255.255.255.0", "--gateway", "192.168.77.1"};
 const std::vector<std::string> dhcp_change = {"--dhcp"};
+const char* const kept_good = "eth0 holds 10.0.0.9 and gateway 10.0.0.1 answers: the change is kept";
+const char* const kept_lease =
+    "eth0 holds the lease 10.0.0.100 and its router 10.0.0.1 answers: the change is kept";
+const char* const kept_pinned =
+    "eth0 holds 10.0.0.9; gateway 10.0.0.1 could not be checked (its neighbour "
+    "entry on eth0 is permanent), so the address alone decides: the change is kept";
+
+// The gateway's DHCP server: one address, 10.0.0.100, for an hour, plus `options`.
+std::string get_Dhcp_Server(const std::string& options)
+{
+    return "ip netns exec gw dnsmasq --conf-file=/dev/null --user=root --port=0 --no-ping "
+           "--interface=eth0-peer "
+           "--bind-interfaces --dhcp-range=10.0.0.100,10.0.0.100,1h --dhcp-leasefile=/run/gw.leases "
+           "--pid-file=/run/gw-dnsmasq.pid " +
+           options;
+}
+
+// The MAC address of the gateway's side of the link.
+std::string get_Peer_Mac()
+{
+    std::string out = run_Process({"/bin/sh", "-c", "ip -n gw -o link show eth0-peer"}).out;
+    size_t at = out.find("link/ether ");
+    return at == std::string::npos ? "" : out.substr(at + 11, 17);
+}
+
+// The gateway's neighbour entry on eth0 as the kernel shows it, e.g. "10.0.0.1 lladdr ... PERMANENT".
+std::string get_Gateway_Neighbour()
+{
+    return run_Process({"/bin/sh", "-c", "ip neigh show 10.0.0.1 dev eth0"}).out;
+}
 
 bool wait_For(const std::function<bool()>& done, double seconds)
 {
@@ -136,24 +173,71 @@ TEST_P(SettingsTrial, ChangeHoldsOrIsUndone)
     switch (row.scene) {
     case Scene::PLAIN:
     case Scene::DHCP_SERVER:
-    case Scene::OLD_GATEWAY_DEAD: {
+    case Scene::DHCP_NO_ROUTER:
+    case Scene::OLD_GATEWAY_DEAD:
+    case Scene::PINNED_GATEWAY:
+    case Scene::PINNED_NO_ARP:
+    case Scene::FIFO_FILE:
+    case Scene::ROLLBACK_FAILS: {
         if (row.scene == Scene::OLD_GATEWAY_DEAD) {
             ASSERT_EQ(0, run_Shell("ip -n gw addr flush dev eth0-peer"));
         }
         if (row.scene == Scene::DHCP_SERVER) {
-            ASSERT_EQ(
-                0,
-                run_Shell(
-                    "ip netns exec gw dnsmasq --conf-file=/dev/null --user=root --port=0 "
-                    "--no-ping --interface=eth0-peer --bind-interfaces --dhcp-range=10.0.0.100,10.0.0.100,1h "
-                    "--dhcp-option=option:router,10.0.0.1 --dhcp-leasefile=/run/gw.leases "
-                    "--pid-file=/run/gw-dnsmasq.pid"));
+            ASSERT_EQ(0, run_Shell(get_Dhcp_Server("--dhcp-option=option:router,10.0.0.1")));
         }
+        if (row.scene == Scene::DHCP_NO_ROUTER) {
+            // An option 3 without a value: dnsmasq offers no router at all.
+            ASSERT_EQ(0, run_Shell(get_Dhcp_Server("--dhcp-option=3")));
+        }
+        if (row.scene == Scene::PINNED_GATEWAY || row.scene == Scene::PINNED_NO_ARP) {
+            // Pinned as a hardened host pins it: by the stanza, again at every ifup.
+            std::string pin =
+                "ip neigh replace 10.0.0.1 lladdr " + get_Peer_Mac() + " dev eth0 nud permanent";
+            write_File("/etc/network/interfaces",
+                       read_File("/etc/network/interfaces") + "\tpost-up " + pin + "\n");
+            ASSERT_EQ(0, run_Shell(pin));
+        }
+        if (row.scene == Scene::PINNED_NO_ARP) {
+            ASSERT_EQ(0, run_Shell("ip -n gw link set eth0-peer arp off"));
+        }
+        if (row.scene == Scene::FIFO_FILE) {
+            const std::string keyfile =
+                "/etc/NetworkManager/system-connections/Wired connection 1.nmconnection";
+            ASSERT_EQ(0, run_Shell("rm '" + keyfile + "' && mkfifo -m 600 '" + keyfile + "'"));
+        }
+        if (row.scene == Scene::ROLLBACK_FAILS) {
+            // netplan's apply fails for the settings before the change.
+            write_File(get_Sandbox_Dir() + "/answers/netplan/apply.run",
+                       "grep -q 'via: 10.0.0.1$' /etc/netplan/*.yaml && exit 1\n" +
+                           read_File(get_Sandbox_Dir() + "/answers/netplan/apply.run"));
+        }
+        const auto before_change = get_Tree_Snapshot(config_trees);
         // A change that holds ends its window early: on a loaded machine it gets a long one.
-        bool holds = row.exit_status == 0 && row.scene != Scene::OLD_GATEWAY_DEAD;
+        bool holds = row.exit_status == 0 && row.scene != Scene::OLD_GATEWAY_DEAD &&
+                     row.scene != Scene::DHCP_NO_ROUTER;
         Process_Result r = netcfg(get_Change(row, holds ? 60 : 4));
         status = r.exit_status;
         said = r.err;
+        if (row.scene == Scene::PINNED_GATEWAY || row.scene == Scene::PINNED_NO_ARP) {
+            EXPECT_NE(std::string::npos, get_Gateway_Neighbour().find("PERMANENT"))
+                << get_Gateway_Neighbour();
+        }
+        if (row.scene == Scene::FIFO_FILE) {
+            EXPECT_TRUE(before_change == get_Tree_Snapshot(config_trees));
+        }
+        break;
+    }
+    case Scene::INTERRUPTED: {
+        // Each value's owner lookup asks whether NetworkManager runs: the one after the address was
+        // written sends Ctrl-C, so that it arrives between two values, before --apply.
+        write_File(
+            get_Sandbox_Dir() + "/answers/systemctl/is-active NetworkManager.run",
+            "grep -q 'address 10.0.0.9' /etc/network/interfaces && pkill -INT -x lumerion-netcfg\nexit 3\n");
+        clear_Tool_Calls();
+        Process_Result r = netcfg(get_Change(row, 60));
+        status = r.exit_status;
+        said = r.err;
+        EXPECT_EQ(std::vector<std::string>{}, get_Command_Calls()) << said;
         break;
     }
     case Scene::KILLED_APPLIER:
@@ -179,7 +263,8 @@ TEST_P(SettingsTrial, ChangeHoldsOrIsUndone)
         pid_t first = start_Netcfg(get_Change(row, 20), get_Sandbox_Dir() + "/first.err");
         ASSERT_TRUE(wait_For([] { return read_File(record).find("applied yes") != std::string::npos; },
                              generous_seconds));
-        Process_Result second = netcfg({"set", "--dns1", "9.9.9.9", "--apply", "--check-seconds", "2"});
+        Process_Result second = netcfg({"set", "--dns1", "9.9.9.9", "--apply", "--check-seconds",
+                                        std::to_string(row.window < 0 ? 2 : row.window)});
         EXPECT_EQ(1, second.exit_status) << second.err;
         EXPECT_NE(std::string::npos, netcfg({"show"}).out.find("trial: eth0 to 10.0.0.5 via 10.0.0.99"));
         status = wait_Exit(first);
@@ -189,7 +274,8 @@ TEST_P(SettingsTrial, ChangeHoldsOrIsUndone)
     case Scene::DAMAGED_RECORD: {
         ASSERT_EQ(0, run_Shell("mkdir -m 700 /var/lib/lumerion-hostd"));
         write_File(record, "lumerion-hostd settings trial\nversion 9\n");
-        Process_Result r = netcfg(get_Change(row, 4));
+        Process_Result r =
+            netcfg(get_Change(row, row.window < 0 ? 4 : static_cast<unsigned int>(row.window)));
         status = r.exit_status;
         said = r.err + netcfg({"show"}).out;
         EXPECT_EQ("lumerion-hostd settings trial\nversion 9\n", read_File(record));
@@ -197,6 +283,7 @@ TEST_P(SettingsTrial, ChangeHoldsOrIsUndone)
     }
     }
     EXPECT_EQ(row.exit_status, status) << said;
+    ASSERT_STRNE("", row.said) << "a row must say what it expects to be said";
     EXPECT_NE(std::string::npos, said.find(row.said)) << said;
     EXPECT_TRUE(wait_For([&row] { return get_Eth0_Addresses() == row.address_after; }, generous_seconds))
         << get_Eth0_Addresses();
@@ -211,7 +298,8 @@ TEST_P(SettingsTrial, ChangeHoldsOrIsUndone)
 INSTANTIATE_TEST_SUITE_P(
     Live, SettingsTrial,
     ::testing::Values(
-        Trial_Row{"ifupdown_good", Manager::IFUPDOWN, Scene::PLAIN, good_change, 0, "10.0.0.9/24", false, ""},
+        Trial_Row{"ifupdown_good", Manager::IFUPDOWN, Scene::PLAIN, good_change, 0, "10.0.0.9/24", false,
+                  kept_good},
         Trial_Row{
             "ifupdown_wrong_gateway", Manager::IFUPDOWN, Scene::PLAIN, wrong_gateway, 3, "10.0.0.5/24", true,
             "gateway 10.0.0.99 did not answer within 4 s: eth0 rolled back to 10.0.0.5/24 via 10.0.0.1"},
@@ -220,12 +308,25 @@ INSTANTIATE_TEST_SUITE_P(
         Trial_Row{"ifupdown_dhcp_without_server", Manager::IFUPDOWN, Scene::PLAIN, dhcp_change, 3,
                   "10.0.0.5/24", true, old_settings},
         Trial_Row{"ifupdown_dhcp_lease", Manager::IFUPDOWN, Scene::DHCP_SERVER, dhcp_change, 0,
-                  "10.0.0.100/24", false, ""},
+                  "10.0.0.100/24", false, kept_lease},
+        Trial_Row{"ifupdown_dhcp_no_router", Manager::IFUPDOWN, Scene::DHCP_NO_ROUTER, dhcp_change, 0,
+                  "10.0.0.100/24", false,
+                  "eth0 holds the lease 10.0.0.100/24, which offers no router: the change is kept"},
+        Trial_Row{"ifupdown_pinned_gateway", Manager::IFUPDOWN, Scene::PINNED_GATEWAY, good_change, 0,
+                  "10.0.0.9/24", false, kept_pinned},
+        Trial_Row{"ifupdown_pinned_gateway_without_arp", Manager::IFUPDOWN, Scene::PINNED_NO_ARP, good_change,
+                  0, "10.0.0.9/24", false, kept_pinned},
+        Trial_Row{
+            "ifupdown_interrupted_before_apply", Manager::IFUPDOWN, Scene::INTERRUPTED, good_change, 130,
+            "10.0.0.5/24", true,
+            "interrupted before --gateway 10.0.0.1: nothing was applied, and the values given before it "
+            "were dropped"},
         Trial_Row{"ifupdown_old_gateway_dead", Manager::IFUPDOWN, Scene::OLD_GATEWAY_DEAD, wrong_gateway, 0,
                   "10.0.0.5/24", false, "the gateway before it did not answer either"},
         Trial_Row{"ifupdown_earlier_boot", Manager::IFUPDOWN, Scene::EARLIER_BOOT, wrong_gateway, killed,
                   "10.0.0.5/24", true, "from an earlier boot is judged in 4 s"},
-        Trial_Row{"netplan_good", Manager::NETPLAN, Scene::PLAIN, good_change, 0, "10.0.0.9/24", false, ""},
+        Trial_Row{"netplan_good", Manager::NETPLAN, Scene::PLAIN, good_change, 0, "10.0.0.9/24", false,
+                  kept_good},
         Trial_Row{"netplan_wrong_gateway", Manager::NETPLAN, Scene::PLAIN, wrong_gateway, 3, "10.0.0.5/24",
                   true, old_settings},
         Trial_Row{"netplan_unserved_subnet", Manager::NETPLAN, Scene::PLAIN, unserved_subnet, 3,
@@ -234,16 +335,27 @@ INSTANTIATE_TEST_SUITE_P(
                   "10.0.0.5/24", true, old_settings},
         Trial_Row{"netplan_second_set", Manager::NETPLAN, Scene::SECOND_SET, wrong_gateway, 3, "10.0.0.5/24",
                   true, "a settings trial is open on eth0 and ends in"},
+        Trial_Row{"netplan_second_set_without_window", Manager::NETPLAN, Scene::SECOND_SET, wrong_gateway, 3,
+                  "10.0.0.5/24", true, "a settings trial is open on eth0 and ends in", 0},
         Trial_Row{"netplan_damaged_record", Manager::NETPLAN, Scene::DAMAGED_RECORD, good_change, 1,
-                  "10.0.0.5/24", true, "is damaged or of another version (format version 9, not 1)"},
+                  "10.0.0.5/24", true, "is damaged or of another version (format version 9, not 1 to 2)"},
+        Trial_Row{"netplan_damaged_record_without_window", Manager::NETPLAN, Scene::DAMAGED_RECORD,
+                  good_change, 1, "10.0.0.5/24", true, "is damaged or of another version", 0},
+        Trial_Row{"netplan_rollback_fails", Manager::NETPLAN, Scene::ROLLBACK_FAILS, wrong_gateway, 4,
+                  "10.0.0.5/24", true,
+                  "lumerion-netcfg: the rollback failed: eth0 may be off its old settings"},
         Trial_Row{"network_manager_good", Manager::NETWORK_MANAGER, Scene::PLAIN, good_change, 0,
-                  "10.0.0.9/24", false, ""},
+                  "10.0.0.9/24", false, kept_good},
+        Trial_Row{"network_manager_fifo_profile", Manager::NETWORK_MANAGER, Scene::FIFO_FILE, wrong_gateway,
+                  1, "10.0.0.5/24", false,
+                  "cannot read /etc/NetworkManager/system-connections/Wired connection 1.nmconnection: not a "
+                  "regular file: nothing is changed"},
         Trial_Row{"network_manager_wrong_gateway", Manager::NETWORK_MANAGER, Scene::PLAIN, wrong_gateway, 3,
                   "10.0.0.5/24", true, old_settings},
         Trial_Row{"network_manager_unserved_subnet", Manager::NETWORK_MANAGER, Scene::PLAIN, unserved_subnet,
                   3, "10.0.0.5/24", true, old_settings},
         Trial_Row{"network_manager_dhcp_lease", Manager::NETWORK_MANAGER, Scene::DHCP_SERVER, dhcp_change, 0,
-                  "10.0.0.100/24", false, ""},
+                  "10.0.0.100/24", false, kept_lease},
         Trial_Row{"network_manager_dhcp_without_server", Manager::NETWORK_MANAGER, Scene::PLAIN, dhcp_change,
                   3, "10.0.0.5/24", true, old_settings}),
     [](const ::testing::TestParamInfo<Trial_Row>& info) { return std::string(info.param.name); });

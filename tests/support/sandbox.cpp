@@ -169,7 +169,10 @@ std::map<std::string, std::string> get_Tree_Snapshot(const std::vector<std::stri
                 it->path().string().rfind("/run/lumerion-hostd/", 0) == 0)
                 continue;
             std::string what = std::to_string(info.st_mode) + " ";
-            what += S_ISLNK(info.st_mode) ? fs::read_symlink(it->path()).string() : read_File(it->path());
+            // A FIFO is never opened: nothing would write to it.
+            what += S_ISLNK(info.st_mode)    ? fs::read_symlink(it->path()).string()
+                    : S_ISFIFO(info.st_mode) ? std::string("fifo")
+                                             : read_File(it->path());
             tree[it->path().string()] = what;
         }
     }

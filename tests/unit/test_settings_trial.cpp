@@ -1,13 +1,20 @@
 // The trial record as stored and read back, and the judge of one look at eth0.
 #include <gtest/gtest.h>
 
+#include <linux/neighbour.h>
 #include <linux/netlink.h>
 #include <linux/rtnetlink.h>
 #include <sys/socket.h>
 
+#include <string.h>
+
+#include <fstream>
+#include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "file_replace.h"
 #include "gateway_check.h"
 #include "settings_trial.h"
 
@@ -32,7 +39,7 @@ Trial_Record get_Sample()
     record.files = {keyfile, created};
     record.old_address = "10.0.0.5/24";
     record.old_gateway = "10.0.0.1";
-    record.old_gateway_answered = true;
+    record.old_gateway_answer = Gateway_Answer::ANSWERED;
     record.applied = true;
     record.new_address = "10.0.0.9";
     record.new_gateway = "10.0.0.99";
@@ -60,6 +67,9 @@ TEST(TrialRecord, EveryFieldSurvivesTheRoundTrip)
 TEST(TrialRecord, DamageIsRefusedWhole)
 {
     const std::string good = get_Trial_Text(get_Sample());
+    std::string many_files;
+    for (size_t i = 0; i < max_trial_files - 1; ++i)
+        many_files += "file 2f absent\n";
     auto replaced = [&good](const std::string& from, const std::string& to) {
         std::string text = good;
         return text.replace(text.find(from), from.size(), to);
@@ -71,7 +81,7 @@ TEST(TrialRecord, DamageIsRefusedWhole)
     } rows[] = {
         {"empty", "", "not a trial record"},
         {"cut short", good.substr(0, good.find("end\n")), "no end line"},
-        {"other version", replaced("version 1", "version 2"), "format version 2, not 1"},
+        {"other version", replaced("version 2", "version 3"), "format version 3, not 1 to 2"},
         {"unknown manager", replaced("manager network_manager", "manager systemd"), "unknown manager"},
         {"odd hex", replaced("absent", "0600 0 0 abc"), "malformed file line"},
         {"relative path", replaced("file 2f", "file 61"), "bad path"},
@@ -80,6 +90,10 @@ TEST(TrialRecord, DamageIsRefusedWhole)
         {"line missing", replaced("applied yes\n", ""), "no \"applied\" line"},
         {"text after end", good + "file 2f absent\n", "text after its end"},
         {"shell in a value", replaced("before 10.0.0.5/24", "before $(reboot)"), "malformed \"before\" line"},
+        {"unchecked before its version",
+         replaced("version 2", "version 1").replace(good.find("answered"), 8, "unchecked"),
+         "\"unchecked\" in a version 1 record"},
+        {"too many files", replaced("end\n", many_files + "end\n"), "more than 8 files"},
     };
     for (const auto& row : rows) {
         Trial_Record back;
@@ -89,12 +103,54 @@ TEST(TrialRecord, DamageIsRefusedWhole)
     }
 }
 
+// The record a version before this one left, as it wrote it, is read and finished after an upgrade.
+TEST(TrialRecord, TheVersionBeforeIsStillRead)
+{
+    std::ifstream in(std::string(LUMERION_SOURCE_DIR) + "/tests/fixtures/trial/version1");
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    Trial_Record back;
+    std::string error;
+    ASSERT_TRUE(get_Trial_Record(text, &back, &error)) << error;
+    EXPECT_EQ(Gateway_Answer::ANSWERED, back.old_gateway_answer);
+    EXPECT_EQ("10.0.0.99", back.new_gateway);
+    ASSERT_EQ(1u, back.files.size());
+    EXPECT_EQ("/etc/netplan/00-installer-config.yaml", back.files[0].path);
+    EXPECT_EQ(0, back.files[0].bytes.find("network:\n"));
+    // Saved again (a reboot rebases it), it is this version's record.
+    Trial_Record again;
+    EXPECT_TRUE(get_Trial_Record(get_Trial_Text(back), &again, &error)) << error;
+}
+
+// The largest change a trial accepts is still readable once stored: every file at its size limit, hex-coded.
+TEST(TrialRecord, TheLargestChangeFitsTheReadersLimit)
+{
+    Trial_Record record = get_Sample();
+    record.old_gateway_answer = Gateway_Answer::UNCHECKED;
+    record.files.clear();
+    for (size_t i = 0; i < max_trial_files; ++i) {
+        Trial_File file;
+        file.path = "/" + std::string(4095, static_cast<char>('a' + i));
+        file.existed = true;
+        file.mode = 07777;
+        file.uid = file.gid = 4294967295U;
+        file.bytes = std::string(max_config_file_size, '\xff');
+        record.files.push_back(file);
+    }
+    std::string text = get_Trial_Text(record);
+    EXPECT_LE(text.size(), max_trial_text_size);
+    Trial_Record back;
+    std::string error;
+    ASSERT_TRUE(get_Trial_Record(text, &back, &error)) << error;
+    EXPECT_EQ(Gateway_Answer::UNCHECKED, back.old_gateway_answer);
+    EXPECT_EQ(max_trial_files, back.files.size());
+}
+
 // A step as one line: its kind, the gateway it probes from which address, and the failure it would give.
 std::string get_Step_Text(const Trial_Step& step)
 {
     const char* kinds[] = {"WAIT", "PROBE", "KEEP"};
     return std::string(kinds[static_cast<int>(step.kind)]) + " " + step.gateway + " from " + step.source +
-           ": " + step.failure;
+           ": " + step.failure + (step.kept.empty() ? "" : "| " + step.kept);
 }
 
 // One look at eth0: what the trial waits for, probes, or keeps.
@@ -122,6 +178,14 @@ TEST(TrialStep, WhatALookAtTheInterfaceGives)
         {"no gateway", no_gateway, {{"10.0.0.9/24", false}}, "10.0.0.1", "KEEP  from 10.0.0.9: "},
         {"no lease", dhcp, {}, "", "WAIT  from : eth0 got no DHCP lease"},
         {"static left", dhcp, {old}, "10.0.0.1", "WAIT  from : eth0 got no DHCP lease"},
+        // The lease's route may come after its address: only the window's end keeps a lease without one.
+        {"lease before its route",
+         dhcp,
+         {{"192.168.5.20/24", true}},
+         "",
+         "WAIT  from 192.168.5.20: | eth0 holds the lease 192.168.5.20/24, which offers no router: the "
+         "change is "
+         "kept"},
         {"leased",
          dhcp,
          {old, {"192.168.5.20/24", true}},
@@ -133,26 +197,30 @@ TEST(TrialStep, WhatALookAtTheInterfaceGives)
             << row.name;
 }
 
-// One RTM_NEWADDR message as the kernel sends it: the header, then IFA_LOCAL and IFA_FLAGS.
-std::string get_Address_Message(unsigned int index, const char (&address)[5], uint8_t prefix, uint32_t flags)
+// One route-socket message as the kernel sends it: the header, the fixed part, then attributes of 4 bytes.
+template <typename Body>
+std::string get_Netlink_Message(uint16_t type, const Body& body,
+                                const std::vector<std::pair<uint16_t, const void*>>& attributes)
 {
     std::string attrs;
-    auto add = [&attrs](uint16_t type, const void* data, uint16_t length) {
-        struct rtattr attr = {static_cast<unsigned short>(RTA_LENGTH(length)), type};
+    for (const auto& attribute : attributes) {
+        struct rtattr attr = {static_cast<unsigned short>(RTA_LENGTH(4)), attribute.first};
         attrs.append(reinterpret_cast<const char*>(&attr), sizeof(attr));
-        attrs.append(static_cast<const char*>(data), length);
-        attrs.resize(RTA_ALIGN(attrs.size()), '\0');
-    };
-    add(IFA_LOCAL, address, 4);
-    add(IFA_FLAGS, &flags, 4);
-    struct ifaddrmsg message = {AF_INET, prefix, 0, 0, index};
+        attrs.append(static_cast<const char*>(attribute.second), 4);
+    }
     struct nlmsghdr header = {};
-    header.nlmsg_type = RTM_NEWADDR;
-    header.nlmsg_len = static_cast<uint32_t>(NLMSG_HDRLEN + NLMSG_ALIGN(sizeof(message)) + attrs.size());
+    header.nlmsg_type = type;
+    header.nlmsg_len = static_cast<uint32_t>(NLMSG_HDRLEN + NLMSG_ALIGN(sizeof(body)) + attrs.size());
     std::string text(reinterpret_cast<const char*>(&header), sizeof(header));
-    text.append(reinterpret_cast<const char*>(&message), sizeof(message));
-    text.resize(NLMSG_HDRLEN + NLMSG_ALIGN(sizeof(message)), '\0');
+    text.append(reinterpret_cast<const char*>(&body), sizeof(body));
+    text.resize(NLMSG_HDRLEN + NLMSG_ALIGN(sizeof(body)), '\0');
     return text + attrs;
+}
+
+std::string get_Address_Message(unsigned int index, const char (&address)[5], uint8_t prefix, uint32_t flags)
+{
+    struct ifaddrmsg message = {AF_INET, prefix, 0, 0, index};
+    return get_Netlink_Message(RTM_NEWADDR, message, {{IFA_LOCAL, address}, {IFA_FLAGS, &flags}});
 }
 
 TEST(TrialStep, AddressesFromTheKernelsDump)
@@ -171,6 +239,42 @@ TEST(TrialStep, AddressesFromTheKernelsDump)
     std::string lying = dump;
     lying[0] = '\xff';
     EXPECT_TRUE(get_Netlink_Addresses(lying, 3).empty());
+}
+
+std::string get_Neighbour_Message(int index, const char (&address)[5], uint16_t state)
+{
+    struct ndmsg message = {};
+    message.ndm_family = AF_INET;
+    message.ndm_ifindex = index;
+    message.ndm_state = state;
+    return get_Netlink_Message(RTM_NEWNEIGH, message, {{NDA_DST, address}});
+}
+
+// A pinned entry for the gateway is never probed (a probe deletes the entry); a learned one is.
+TEST(GatewayCheck, PinnedNeighbourEntriesAreNotProbed)
+{
+    const char gateway[5] = "\x0a\x00\x00\x01";
+    uint32_t wanted = 0;
+    memcpy(&wanted, gateway, 4);
+    const struct {
+        const char* name;
+        std::string dump;
+        const char* pin;
+    } rows[] = {
+        {"permanent", get_Neighbour_Message(3, gateway, NUD_PERMANENT), "permanent"},
+        {"noarp", get_Neighbour_Message(3, gateway, NUD_NOARP), "noarp"},
+        {"learned", get_Neighbour_Message(3, gateway, NUD_REACHABLE), ""},
+        {"stale", get_Neighbour_Message(3, gateway, NUD_STALE), ""},
+        {"pinned on another interface", get_Neighbour_Message(4, gateway, NUD_PERMANENT), ""},
+        {"another address pinned", get_Neighbour_Message(3, "\x0a\x00\x00\x02", NUD_PERMANENT), ""},
+        {"after others",
+         get_Neighbour_Message(3, "\x0a\x00\x00\x02", NUD_REACHABLE) +
+             get_Neighbour_Message(3, gateway, NUD_PERMANENT),
+         "permanent"},
+        {"cut short", get_Neighbour_Message(3, gateway, NUD_PERMANENT).substr(0, 30), ""},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(row.pin, get_Neighbour_Pin(get_Netlink_Neighbour_State(row.dump, 3, wanted))) << row.name;
 }
 
 TEST(TrialStep, DefaultGatewayIsEth0sLowestMetric)

@@ -35,7 +35,8 @@ const char* const usage_text =
     "      N seconds (default 60), else the old settings are put back; 0 skips the check.\n"
     "Exit status: 0 done; 1 a value or the apply was refused, or a tool failed; 2 usage error;\n"
     "             3 the change did not hold and was rolled back;\n"
-    "             130 interrupted (after the change in progress finished).\n";
+    "             4 the rollback failed: eth0 may be off its old settings, check the host;\n"
+    "             130 interrupted (after the step in progress finished; nothing after it runs).\n";
 
 const unsigned int max_check_seconds = 3600;
 
@@ -62,9 +63,24 @@ bool get_Interrupted()
 
 // The trial's wait, shown: a countdown on a terminal, one line otherwise.
 bool progress_shown = false;
+bool countdown_open = false;
+
+// Ends the countdown's line, so that the next line starts on its own.
+void end_Countdown()
+{
+    if (countdown_open)
+        (void)fputc('\n', stderr);
+    countdown_open = false;
+}
+
 void show_Trial_Progress(const std::string& waiting_for, unsigned int seconds_left)
 {
+    if (waiting_for.empty()) {
+        end_Countdown();
+        return;
+    }
     if (isatty(STDERR_FILENO)) {
+        countdown_open = true;
         (void)fprintf(stderr, "\rlumerion-netcfg: waiting for %s: %u s left \033[K", waiting_for.c_str(),
                       seconds_left);
     } else if (!progress_shown) {
@@ -202,7 +218,15 @@ int run_Set(const std::vector<std::string>& args)
         return 130;
     }
     int status = 0;
+    const Item* stopped_before = nullptr;
+    bool applied = false;
     for (const Item& item : items) {
+        // Ctrl-C stops before the next step: nothing new starts after it.
+        if (interrupted) {
+            stopped_before = &item;
+            break;
+        }
+        applied = applied || item.subaddress == BMC::SUBADDRESS_NETWORK_CONFIG_APPLY;
         BMC::Packet packet;
         BMC::DATA_TYPE type = item.byte ? BMC::DATA_TYPE::UINT8 : BMC::DATA_TYPE::STRING;
         uint8_t count = static_cast<uint8_t>(item.byte ? 1 : item.text.size() + 1);
@@ -211,30 +235,47 @@ int run_Set(const std::vector<std::string>& args)
         if (I2C_BMC_Packet_Hander(&packet) != 0) {
             bool command = item.subaddress >= BMC::SUBADDRESS_NETWORK_CONFIG_APPLY;
             // A rollback is said once, at the end, with its own exit status.
-            if (get_Trial_End() == Trial_End::ROLLED_BACK &&
-                item.subaddress == BMC::SUBADDRESS_NETWORK_CONFIG_APPLY) {
-                status = 3;
+            Trial_End end = get_Trial_End();
+            if (item.subaddress == BMC::SUBADDRESS_NETWORK_CONFIG_APPLY &&
+                (end == Trial_End::ROLLED_BACK || end == Trial_End::FAILED || end == Trial_End::INCOMPLETE)) {
+                status = end == Trial_End::ROLLED_BACK ? 3 : 4;
                 continue;
             }
+            end_Countdown();
             (void)fprintf(stderr, "lumerion-netcfg: %s %s (see the ERROR line above)\n", item.option.c_str(),
                           command ? "failed" : "was refused");
-            status = status == 3 ? 3 : 1;
+            status = status >= 3 ? status : 1;
             // Nothing is applied once a value was refused.
             if (!command)
                 break;
         }
     }
-    // Values written to a stanza without --apply stay for the next restart: the trial ends here.
-    set_Trial_Closed(false);
-    if (progress_shown && isatty(STDERR_FILENO))
-        (void)fputc('\n', stderr);
-    // A rollback's line, or why a change that did not hold was kept.
+    // An earlier trial whose rollback failed, met by this change, is said the same way.
+    if (get_Trial_End() == Trial_End::FAILED || get_Trial_End() == Trial_End::INCOMPLETE)
+        status = 4;
+    // Values written to a stanza stay for the next restart, unless Ctrl-C cut the change short before its
+    // apply.
+    set_Trial_Closed(stopped_before != nullptr && !applied);
+    end_Countdown();
+    // Why the change was kept, or its rollback's line.
     if (!get_Trial_Line().empty())
         (void)fprintf(stderr, "lumerion-netcfg: %s\n", get_Trial_Line().c_str());
-    if (get_Trial_End() == Trial_End::LEFT) {
-        (void)fputs("lumerion-netcfg: interrupted: the trial is left to the daemon, which keeps the change "
-                    "or rolls it back when its window ends\n",
+    if (status == 4)
+        (void)fputs("lumerion-netcfg: the rollback failed: eth0 may be off its old settings; check the host "
+                    "(lumerion-netcfg show)\n",
                     stderr);
+    if (get_Trial_End() == Trial_End::LEFT) {
+        (void)fprintf(stderr,
+                      "lumerion-netcfg: interrupted: the trial is left to the daemon, which keeps the change "
+                      "or rolls it back when its window ends%s\n",
+                      stopped_before != nullptr ? ("; " + stopped_before->option + " was not done").c_str()
+                                                : "");
+        return 130;
+    }
+    if (stopped_before != nullptr) {
+        (void)fprintf(stderr, "lumerion-netcfg: interrupted before %s: %s\n", stopped_before->option.c_str(),
+                      applied ? "the apply finished as the lines above say; nothing after it was done"
+                              : "nothing was applied, and the values given before it were dropped");
         return 130;
     }
     if (interrupted) {
