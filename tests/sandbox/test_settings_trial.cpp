@@ -45,6 +45,7 @@ enum class Scene {
     FIFO_FILE,        // a FIFO stands at the path of eth0's profile
     INTERRUPTED,      // Ctrl-C reaches the CLI once the stanza holds the new address, before --apply
     ROLLBACK_FAILS,   // the manager's apply fails for the old settings, so the rollback cannot finish
+    TERMINAL,         // the CLI's standard error is a terminal: it counts down on one line
 };
 
 struct Trial_Row {
@@ -227,6 +228,22 @@ TEST_P(SettingsTrial, ChangeHoldsOrIsUndone)
         }
         break;
     }
+    case Scene::TERMINAL: {
+        std::string command = LUMERION_NETCFG_PATH;
+        for (const std::string& arg : get_Change(row, 4))
+            command += " " + arg;
+        // A terminal of the sandbox's own: a private devpts instance over the overlay's empty /dev/pts.
+        ASSERT_EQ(0, run_Shell("mount -t devpts -o newinstance,ptmxmode=0666 devpts /dev/pts && "
+                               "mount --bind /dev/pts/ptmx /dev/ptmx"));
+        Process_Result r = run_Process({"/usr/bin/script", "-qec", command + " 2>&1", "/dev/null"});
+        status = r.exit_status;
+        said = r.out;
+        // The countdown's line is ended before any line after it.
+        size_t last = said.rfind("left \033[K");
+        ASSERT_NE(std::string::npos, last) << said;
+        EXPECT_EQ(last + 8, said.find("\r\n", last + 8)) << said.substr(last);
+        break;
+    }
     case Scene::INTERRUPTED: {
         // Each value's owner lookup asks whether NetworkManager runs: the one after the address was
         // written sends Ctrl-C, so that it arrives between two values, before --apply.
@@ -341,6 +358,8 @@ INSTANTIATE_TEST_SUITE_P(
                   "10.0.0.5/24", true, "is damaged or of another version (format version 9, not 1 to 2)"},
         Trial_Row{"netplan_damaged_record_without_window", Manager::NETPLAN, Scene::DAMAGED_RECORD,
                   good_change, 1, "10.0.0.5/24", true, "is damaged or of another version", 0},
+        Trial_Row{"netplan_wrong_gateway_on_a_terminal", Manager::NETPLAN, Scene::TERMINAL, wrong_gateway, 3,
+                  "10.0.0.5/24", true, old_settings},
         Trial_Row{"netplan_rollback_fails", Manager::NETPLAN, Scene::ROLLBACK_FAILS, wrong_gateway, 4,
                   "10.0.0.5/24", true,
                   "lumerion-netcfg: the rollback failed: eth0 may be off its old settings"},
