@@ -36,6 +36,7 @@ enum class Scene {
     DHCP_SERVER,      // the gateway's namespace serves DHCP (one address, 10.0.0.100, routed via 10.0.0.1)
     OLD_GATEWAY_DEAD, // the gateway stopped answering before the change
     KILLED_APPLIER,   // the CLI is killed mid-window; the running daemon finishes the trial
+    WINDOW_CTRL_C,    // Ctrl-C reaches the CLI mid-window: it leaves the trial to the running daemon
     EARLIER_BOOT,     // the trial's record is from an earlier boot when the daemon starts
     SECOND_SET,       // a second change (with the row's window) is tried while the trial is open
     DAMAGED_RECORD,   // a damaged record stands where the trial's would go
@@ -63,6 +64,7 @@ struct Trial_Row {
 const std::vector<std::string> good_change = {"--static",      "--address", "10.0.0.9", "--netmask",
                                               "255.255.255.0", "--gateway", "10.0.0.1"};
 const std::vector<std::string> wrong_gateway = {"--gateway", "10.0.0.99"};
+const std::vector<std::string> wrong_gateway_and_name = {"--gateway", "10.0.0.99", "--hostname", "node-7"};
 const std::vector<std::string> unserved_subnet = {"--static",      "--address", "192.168.77.9", "--netmask",
                                                   "255.255.255.0", "--gateway", "192.168.77.1"};
 const std::vector<std::string> dhcp_change = {"--dhcp"};
@@ -152,13 +154,13 @@ std::vector<std::string> get_Change(const Trial_Row& row, unsigned int seconds)
     return args;
 }
 
-// The applier killed once its apply has run, leaving the record for the daemon: its exit status.
-int kill_Applier_Mid_Window(const Trial_Row& row, unsigned int seconds)
+// The applier sent `signal` once its apply has run, leaving the record for the daemon: its exit status.
+int kill_Applier_Mid_Window(const Trial_Row& row, unsigned int seconds, int signal = SIGKILL)
 {
     pid_t pid = start_Netcfg(get_Change(row, seconds), get_Sandbox_Dir() + "/killed.err");
     bool applied =
         wait_For([] { return read_File(record).find("applied yes") != std::string::npos; }, generous_seconds);
-    kill(pid, SIGKILL);
+    kill(pid, signal);
     int status = wait_Exit(pid);
     return applied ? status : -1;
 }
@@ -258,11 +260,12 @@ TEST_P(SettingsTrial, ChangeHoldsOrIsUndone)
         break;
     }
     case Scene::KILLED_APPLIER:
+    case Scene::WINDOW_CTRL_C:
     case Scene::EARLIER_BOOT: {
-        if (row.scene == Scene::KILLED_APPLIER) {
+        if (row.scene != Scene::EARLIER_BOOT) {
             ASSERT_TRUE(daemon.start(LUMERION_HOSTD_PATH));
         }
-        status = kill_Applier_Mid_Window(row, 4);
+        status = kill_Applier_Mid_Window(row, 4, row.scene == Scene::WINDOW_CTRL_C ? SIGINT : SIGKILL);
         if (row.scene == Scene::EARLIER_BOOT) {
             std::string text = read_File(record);
             size_t boot = text.find("boot ");
@@ -272,7 +275,10 @@ TEST_P(SettingsTrial, ChangeHoldsOrIsUndone)
         }
         EXPECT_TRUE(wait_For([] { return access(record.c_str(), F_OK) != 0; }, generous_seconds))
             << daemon.err();
-        said = daemon.out() + daemon.err();
+        said = daemon.out() + daemon.err() + read_File(get_Sandbox_Dir() + "/killed.err");
+        // Nothing after the apply runs once Ctrl-C came: no hostname is set.
+        for (const std::string& call : get_Command_Calls())
+            EXPECT_NE(0u, call.rfind("hostnamectl", 0)) << call;
         break;
     }
     case Scene::SECOND_SET: {
@@ -350,6 +356,10 @@ INSTANTIATE_TEST_SUITE_P(
                   "10.0.0.5/24", true, old_settings},
         Trial_Row{"netplan_killed_applier", Manager::NETPLAN, Scene::KILLED_APPLIER, wrong_gateway, killed,
                   "10.0.0.5/24", true, old_settings},
+        Trial_Row{"netplan_ctrl_c_in_window", Manager::NETPLAN, Scene::WINDOW_CTRL_C, wrong_gateway_and_name,
+                  130, "10.0.0.5/24", true,
+                  "the trial is left to the daemon, which keeps the change or rolls it back "
+                  "when its window ends; --hostname node-7 was not done"},
         Trial_Row{"netplan_second_set", Manager::NETPLAN, Scene::SECOND_SET, wrong_gateway, 3, "10.0.0.5/24",
                   true, "a settings trial is open on eth0 and ends in"},
         Trial_Row{"netplan_second_set_without_window", Manager::NETPLAN, Scene::SECOND_SET, wrong_gateway, 3,
