@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <sstream>
+#include <utility>
 
 #include "file_replace.h"
 #include "guards.h"
@@ -62,6 +63,47 @@ void send_Probe(const struct in_addr& gateway, const std::string& source)
     to.sin_addr = gateway;
     const char byte = 0;
     (void)sendto(sock.get(), &byte, 1, MSG_DONTWAIT, reinterpret_cast<struct sockaddr*>(&to), sizeof(to));
+}
+
+// One message of a route socket's answer: its fixed part and its attributes, by type.
+struct Netlink_Message {
+    std::string body;
+    std::vector<std::pair<uint16_t, std::string>> attributes;
+};
+
+// Every message of `type` in `answer` whose fixed part holds `body_size` bytes, in order. A message
+// cut short, or one claiming more than was read, ends the walk there; a bad attribute ends its message's.
+std::vector<Netlink_Message> get_Netlink_Messages(const std::string& answer, uint16_t type, size_t body_size)
+{
+    std::vector<Netlink_Message> messages;
+    size_t at = 0;
+    while (answer.size() - at >= sizeof(struct nlmsghdr)) {
+        struct nlmsghdr header;
+        memcpy(&header, answer.data() + at, sizeof(header));
+        if (header.nlmsg_len < sizeof(header) || header.nlmsg_len > answer.size() - at)
+            break;
+        size_t end = at + header.nlmsg_len;
+        size_t body = at + NLMSG_HDRLEN;
+        at += std::min(static_cast<size_t>(NLMSG_ALIGN(header.nlmsg_len)), answer.size() - at);
+        if (header.nlmsg_type != type || end - body < body_size)
+            continue;
+        Netlink_Message message;
+        message.body = answer.substr(body, body_size);
+        // Attributes follow the fixed part, each aligned to four bytes.
+        for (size_t attr = body + NLMSG_ALIGN(body_size);
+             end > attr && end - attr >= sizeof(struct rtattr);) {
+            struct rtattr header_attr;
+            memcpy(&header_attr, answer.data() + attr, sizeof(header_attr));
+            if (header_attr.rta_len < sizeof(header_attr) || header_attr.rta_len > end - attr)
+                break;
+            message.attributes.emplace_back(
+                header_attr.rta_type,
+                answer.substr(attr + RTA_LENGTH(0), header_attr.rta_len - RTA_LENGTH(0)));
+            attr += std::min(static_cast<size_t>(RTA_ALIGN(header_attr.rta_len)), end - attr);
+        }
+        messages.push_back(message);
+    }
+    return messages;
 }
 
 // The kernel's whole answer to one dump request on a route socket; "" when it cannot be asked.
@@ -160,34 +202,15 @@ Gateway_Answer get_Gateway_Answer(const std::string& interface_name, const std::
 
 uint16_t get_Netlink_Neighbour_State(const std::string& answer, unsigned int index, uint32_t address)
 {
-    size_t at = 0;
-    while (answer.size() - at >= sizeof(struct nlmsghdr)) {
-        struct nlmsghdr header;
-        memcpy(&header, answer.data() + at, sizeof(header));
-        if (header.nlmsg_len < sizeof(header) || header.nlmsg_len > answer.size() - at)
-            break;
-        size_t end = at + header.nlmsg_len;
-        size_t body = at + NLMSG_HDRLEN;
-        at += std::min(static_cast<size_t>(NLMSG_ALIGN(header.nlmsg_len)), answer.size() - at);
-        if (header.nlmsg_type != RTM_NEWNEIGH || end - body < sizeof(struct ndmsg))
-            continue;
+    for (const Netlink_Message& found : get_Netlink_Messages(answer, RTM_NEWNEIGH, sizeof(struct ndmsg))) {
         struct ndmsg message;
-        memcpy(&message, answer.data() + body, sizeof(message));
+        memcpy(&message, found.body.data(), sizeof(message));
         if (message.ndm_family != AF_INET || static_cast<unsigned int>(message.ndm_ifindex) != index)
             continue;
-        for (size_t attr = body + NLMSG_ALIGN(sizeof(message)); end - attr >= sizeof(struct rtattr);) {
-            struct rtattr header_attr;
-            memcpy(&header_attr, answer.data() + attr, sizeof(header_attr));
-            if (header_attr.rta_len < sizeof(header_attr) || header_attr.rta_len > end - attr)
-                break;
-            uint32_t destination = 0;
-            if (header_attr.rta_type == NDA_DST && header_attr.rta_len == RTA_LENGTH(4)) {
-                memcpy(&destination, answer.data() + attr + RTA_LENGTH(0), 4);
-                if (destination == address)
-                    return message.ndm_state;
-            }
-            attr += std::min(static_cast<size_t>(RTA_ALIGN(header_attr.rta_len)), end - attr);
-        }
+        for (const auto& attribute : found.attributes)
+            if (attribute.first == NDA_DST && attribute.second.size() == 4 &&
+                memcmp(attribute.second.data(), &address, 4) == 0)
+                return message.ndm_state;
     }
     return 0;
 }
@@ -204,37 +227,22 @@ std::string get_Neighbour_Pin(uint16_t state)
 std::vector<Interface_Address> get_Netlink_Addresses(const std::string& answer, unsigned int index)
 {
     std::vector<Interface_Address> held;
-    size_t at = 0;
-    while (answer.size() - at >= sizeof(struct nlmsghdr)) {
-        struct nlmsghdr header;
-        memcpy(&header, answer.data() + at, sizeof(header));
-        if (header.nlmsg_len < sizeof(header) || header.nlmsg_len > answer.size() - at)
-            break;
-        size_t end = at + header.nlmsg_len;
-        size_t body = at + NLMSG_HDRLEN;
-        at += std::min(static_cast<size_t>(NLMSG_ALIGN(header.nlmsg_len)), answer.size() - at);
-        if (header.nlmsg_type != RTM_NEWADDR || end - body < sizeof(struct ifaddrmsg))
-            continue;
+    for (const Netlink_Message& found : get_Netlink_Messages(answer, RTM_NEWADDR, sizeof(struct ifaddrmsg))) {
         struct ifaddrmsg message;
-        memcpy(&message, answer.data() + body, sizeof(message));
+        memcpy(&message, found.body.data(), sizeof(message));
         if (message.ifa_family != AF_INET || message.ifa_index != index)
             continue;
         uint32_t flags = message.ifa_flags;
         std::string local, address;
-        // Attributes follow the message, each aligned to four bytes.
-        for (size_t attr = body + NLMSG_ALIGN(sizeof(message)); end - attr >= sizeof(struct rtattr);) {
-            struct rtattr header_attr;
-            memcpy(&header_attr, answer.data() + attr, sizeof(header_attr));
-            if (header_attr.rta_len < sizeof(header_attr) || header_attr.rta_len > end - attr)
-                break;
-            std::string value = answer.substr(attr + RTA_LENGTH(0), header_attr.rta_len - RTA_LENGTH(0));
-            if (header_attr.rta_type == IFA_LOCAL && value.size() == 4)
-                local = value;
-            else if (header_attr.rta_type == IFA_ADDRESS && value.size() == 4)
-                address = value;
-            else if (header_attr.rta_type == IFA_FLAGS && value.size() == 4)
-                memcpy(&flags, value.data(), 4);
-            attr += std::min(static_cast<size_t>(RTA_ALIGN(header_attr.rta_len)), end - attr);
+        for (const auto& attribute : found.attributes) {
+            if (attribute.second.size() != 4)
+                continue;
+            if (attribute.first == IFA_LOCAL)
+                local = attribute.second;
+            else if (attribute.first == IFA_ADDRESS)
+                address = attribute.second;
+            else if (attribute.first == IFA_FLAGS)
+                memcpy(&flags, attribute.second.data(), 4);
         }
         const std::string& bytes = local.empty() ? address : local;
         if (bytes.empty())
