@@ -263,4 +263,15 @@ TEST_F(Safety, NetworkManagerStaticWithoutGatewayClearsTheProfilesGateway)
               get_Command_Calls());
 }
 
+// A profile NetworkManager holds only in memory has no file: its trial names it by UUID, never a path.
+TEST_F(Safety, AProfileHeldInMemoryIsRecordedByItsUuid)
+{
+    set_Tool_Answer("systemctl", "is-active NetworkManager", "active\n");
+    set_Nmcli_Profile(profile_uuid, "", true);
+    Trial_Record plan = Network_Test_Access::trial_Plan();
+    EXPECT_EQ(Network::MANAGER_TYPE::NETWORK_MANAGER, plan.manager);
+    EXPECT_EQ(profile_uuid, plan.profile_uuid);
+    EXPECT_TRUE(plan.files.empty()) << plan.files.front().path;
+}
+
 } // namespace

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "network.h"
+#include "settings_trial.h"
 
 // The tests' way to the Network class's private probes and staged record.
 struct Network_Test_Access {
@@ -27,6 +28,8 @@ struct Network_Test_Access {
     static Network::Config& staged() { return Network::config; }
     static Network::Config& live() { return Network::default_network_info; }
     static bool update_netplan() { return Network::update_netplan_Config(Network::get_Owner()); }
+    // What a change's trial would record of the owner found now.
+    static Trial_Record trial_Plan() { return Network::get_Trial_Plan(Network::get_Owner()); }
 };
 
 // One setting as get_Config reads it; MODE as "0" (DHCP) or "1" (static).
