@@ -144,7 +144,30 @@ std::string get_Netlink_Dump(const void* request, size_t length)
     return answer;
 }
 
-// The state of the gateway's neighbour entry now, read from the kernel (SIOCGARP cannot tell a pin).
+// The entry's state as the ARP ioctl tells it: a permanent entry, or any entry on an interface that
+// does no ARP (which the kernel keeps as noarp); it cannot tell a noarp entry on an ARP interface.
+uint16_t get_Arp_Ioctl_State(const std::string& interface_name, uint32_t address)
+{
+    Descriptor sock(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    if (sock.get() < 0)
+        return 0;
+    struct ifreq flags;
+    memset(&flags, 0, sizeof(flags));
+    strncpy(flags.ifr_name, interface_name.c_str(), sizeof(flags.ifr_name) - 1);
+    if (ioctl(sock.get(), SIOCGIFFLAGS, &flags) == 0 && (flags.ifr_flags & IFF_NOARP) != 0)
+        return NUD_NOARP;
+    struct in_addr in;
+    in.s_addr = address;
+    struct arpreq request = make_Neighbour_Request(interface_name, in);
+    if (ioctl(sock.get(), SIOCGARP, &request) != 0)
+        return 0;
+    return (request.arp_flags & ATF_PERM) != 0  ? NUD_PERMANENT
+           : (request.arp_flags & ATF_COM) != 0 ? NUD_REACHABLE
+                                                : 0;
+}
+
+// The state of the gateway's neighbour entry now, from the kernel's neighbour table; where the
+// route socket carries no neighbour messages (an emulator's), from the ARP ioctl.
 uint16_t get_Neighbour_State(const std::string& interface_name, uint32_t address)
 {
     unsigned int index = if_nametoindex(interface_name.c_str());
@@ -159,7 +182,10 @@ uint16_t get_Neighbour_State(const std::string& interface_name, uint32_t address
     request.header.nlmsg_type = RTM_GETNEIGH;
     request.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
     request.message.ndm_family = AF_INET;
-    return get_Netlink_Neighbour_State(get_Netlink_Dump(&request, sizeof(request)), index, address);
+    std::string dump = get_Netlink_Dump(&request, sizeof(request));
+    if (dump.empty())
+        return get_Arp_Ioctl_State(interface_name, address);
+    return get_Netlink_Neighbour_State(dump, index, address);
 }
 
 } // namespace
