@@ -9,6 +9,7 @@
 
 #include <memory>
 
+#include "change_plan.h"
 #include "extra_command_handling.h"
 #include "file_replace.h"
 #include "log.h"
@@ -93,13 +94,11 @@ std::string get_Record_Text(const Network::Config& record, uint8_t type)
     return "";
 }
 
-// A trial's commands end in time: a rollback must not wait on a hung tool.
-const unsigned int trial_command_timeout_seconds = 90;
-
 // Runs one command of an apply; a failure is the one ERROR line of the apply.
 bool get_Apply_Done(const std::string& command, std::string* failure)
 {
-    if (set_Change_Command(command.c_str(), failure, get_Trial_Open() ? trial_command_timeout_seconds : 0))
+    // A trial's commands end in time: a rollback must not wait on a hung tool.
+    if (set_Change_Command(command.c_str(), failure, get_Trial_Open() ? change_command_timeout_seconds : 0))
         return true;
     LOG_ERROR_AS("set_Config_Apply", "the apply did not take effect: %s", failure->c_str());
     return false;
@@ -324,17 +323,14 @@ bool Network::get_Config_Applied()
             return false;
         }
     }
-    std::string apply;
     switch (manager) {
     case MANAGER_TYPE::IFUPDOWN:
-        apply = "systemctl restart networking.service";
         break;
     case MANAGER_TYPE::NETPLAN:
         if (!update_netplan_Config(owner)) {
             set_Trial_Closed(true);
             return false;
         }
-        apply = "netplan apply";
         break;
     case MANAGER_TYPE::NETWORK_MANAGER: {
         std::string failure;
@@ -344,19 +340,22 @@ bool Network::get_Config_Applied()
             set_Trial_Closed(true);
             return false;
         }
-        // Reapply only takes the active profile; an inactive one is brought up on the interface.
-        apply = owner.active ? "nmcli device reapply " + get_Shell_Word(config.target_interface)
-                             : "nmcli con up uuid " + get_Shell_Word(owner.entry) + " ifname " +
-                                   get_Shell_Word(config.target_interface);
         break;
     }
     case MANAGER_TYPE::UNKNOWN:
         set_Trial_Closed(false);
         return false;
     }
+    Apply_Target target;
+    target.manager = manager;
+    target.interface_name = config.target_interface;
+    target.profile_uuid = owner.entry;
+    target.profile_active = owner.active;
     set_Trial_Applying(record);
     std::string failure;
-    bool done = get_Apply_Done(apply, &failure);
+    bool done = true;
+    for (const std::string& command : get_Apply_Commands(target))
+        done = done && get_Apply_Done(command, &failure);
     lock.reset();
     Trial_End end = get_Trial_Outcome(done, failure);
     return done && end != Trial_End::ROLLED_BACK && end != Trial_End::FAILED && end != Trial_End::INCOMPLETE;

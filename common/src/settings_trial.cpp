@@ -16,6 +16,7 @@
 #include <atomic>
 #include <thread>
 
+#include "change_plan.h"
 #include "extra_command_handling.h"
 #include "file_replace.h"
 #include "gateway_check.h"
@@ -31,8 +32,6 @@ const char* const record_path = "/var/lib/lumerion-hostd/trial";
 const char* const lock_directory = "/run/lumerion-hostd";
 const char* const settings_lock_path = "/run/lumerion-hostd/settings.lock";
 const char* const trial_lock_path = "/run/lumerion-hostd/trial.lock";
-// A manager's apply (a DHCP client waiting for its lease included) gets this long.
-const unsigned int command_timeout_seconds = 90;
 // How long the gateway before the change, and the old one after a rollback, may take to answer.
 const unsigned int old_gateway_probe_ms = 3000;
 const unsigned int rollback_probe_ms = 10000;
@@ -234,32 +233,18 @@ bool set_Files_Restored(const Trial_Record& record, std::string* error)
     return true;
 }
 
-// The commands that make the manager take its files again.
-std::vector<std::string> get_Apply_Commands(const Trial_Record& record)
+// The commands that make the manager take the restored files.
+std::vector<std::string> get_Restore_Commands(const Trial_Record& record)
 {
-    std::vector<std::string> commands;
-    const std::string interface_word = get_Shell_Word(record.interface_name);
-    switch (record.manager) {
-    case Network::MANAGER_TYPE::IFUPDOWN:
-        commands.push_back("systemctl restart networking.service");
-        break;
-    case Network::MANAGER_TYPE::NETPLAN:
-        commands.push_back("netplan apply");
-        break;
-    case Network::MANAGER_TYPE::NETWORK_MANAGER:
-        // NetworkManager reapplies what it holds in memory: the restored keyfile is loaded first.
-        for (const Trial_File& file : record.files)
-            if (file.existed)
-                commands.push_back("nmcli con load " + get_Shell_Word(file.path));
-        commands.push_back(record.profile_active
-                               ? "nmcli device reapply " + interface_word
-                               : "nmcli con up uuid " + get_Shell_Word(record.profile_uuid) + " ifname " +
-                                     interface_word);
-        break;
-    case Network::MANAGER_TYPE::UNKNOWN:
-        break;
-    }
-    return commands;
+    Apply_Target target;
+    target.manager = record.manager;
+    target.interface_name = record.interface_name;
+    target.profile_uuid = record.profile_uuid;
+    target.profile_active = record.profile_active;
+    for (const Trial_File& file : record.files)
+        if (file.existed)
+            target.reloaded_files.push_back(file.path);
+    return get_Apply_Commands(target);
 }
 
 // Whether the interface holds its address from before the change again, waiting a while for the manager.
@@ -294,8 +279,9 @@ Trial_End set_Rolled_Back(const Trial_Record& record, const std::string& reason)
             LOG_ERROR_AS("set_Trial_Rollback", "%s", last_line.c_str());
             return Trial_End::FAILED;
         }
-        for (const std::string& command : get_Apply_Commands(record))
-            if (failure.empty() && !set_Change_Command(command.c_str(), &failure, command_timeout_seconds))
+        for (const std::string& command : get_Restore_Commands(record))
+            if (failure.empty() &&
+                !set_Change_Command(command.c_str(), &failure, change_command_timeout_seconds))
                 break;
     }
     std::string line = reason + ": " + record.interface_name + " rolled back to " + get_Target_Text(record);
