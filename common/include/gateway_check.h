@@ -26,6 +26,11 @@ Gateway_Answer get_Gateway_Answer(const std::string& interface_name, const std::
 // neighbour dump (RTM_NEWNEIGH messages); 0 when there is none.
 uint16_t get_Netlink_Neighbour_State(const std::string& answer, unsigned int index, uint32_t address);
 
+// The same from the text of /proc/net/arp, which tells a permanent entry
+// (flag ATF_PERM) from a learned one, but not a noarp one.
+uint16_t get_Arp_Table_Neighbour_State(const std::string& table, const std::string& interface_name,
+                                       uint32_t address);
+
 // Why a neighbour entry in `state` cannot be probed ("" when it can).
 std::string get_Neighbour_Pin(uint16_t state);
 

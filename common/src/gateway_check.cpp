@@ -11,6 +11,7 @@
 #include <net/if_arp.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -144,30 +145,24 @@ std::string get_Netlink_Dump(const void* request, size_t length)
     return answer;
 }
 
-// The entry's state as the ARP ioctl tells it: a permanent entry, or any entry on an interface that
-// does no ARP (which the kernel keeps as noarp); it cannot tell a noarp entry on an ARP interface.
-uint16_t get_Arp_Ioctl_State(const std::string& interface_name, uint32_t address)
+// The entry's state as the kernel's ARP table and the interface's flags tell it: a permanent entry,
+// or any entry on an interface that does no ARP (which the kernel keeps as noarp).
+uint16_t get_Arp_Table_State(const std::string& interface_name, uint32_t address)
 {
     Descriptor sock(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-    if (sock.get() < 0)
-        return 0;
     struct ifreq flags;
     memset(&flags, 0, sizeof(flags));
     strncpy(flags.ifr_name, interface_name.c_str(), sizeof(flags.ifr_name) - 1);
-    if (ioctl(sock.get(), SIOCGIFFLAGS, &flags) == 0 && (flags.ifr_flags & IFF_NOARP) != 0)
+    if (sock.get() >= 0 && ioctl(sock.get(), SIOCGIFFLAGS, &flags) == 0 && (flags.ifr_flags & IFF_NOARP) != 0)
         return NUD_NOARP;
-    struct in_addr in;
-    in.s_addr = address;
-    struct arpreq request = make_Neighbour_Request(interface_name, in);
-    if (ioctl(sock.get(), SIOCGARP, &request) != 0)
+    std::string table;
+    if (!get_Table_Text("/proc/net/arp", max_table_bytes, &table))
         return 0;
-    return (request.arp_flags & ATF_PERM) != 0  ? NUD_PERMANENT
-           : (request.arp_flags & ATF_COM) != 0 ? NUD_REACHABLE
-                                                : 0;
+    return get_Arp_Table_Neighbour_State(table, interface_name, address);
 }
 
 // The state of the gateway's neighbour entry now, from the kernel's neighbour table; where the
-// route socket carries no neighbour messages (an emulator's), from the ARP ioctl.
+// route socket carries no neighbour messages (an emulator's), from /proc/net/arp.
 uint16_t get_Neighbour_State(const std::string& interface_name, uint32_t address)
 {
     unsigned int index = if_nametoindex(interface_name.c_str());
@@ -184,7 +179,7 @@ uint16_t get_Neighbour_State(const std::string& interface_name, uint32_t address
     request.message.ndm_family = AF_INET;
     std::string dump = get_Netlink_Dump(&request, sizeof(request));
     if (dump.empty())
-        return get_Arp_Ioctl_State(interface_name, address);
+        return get_Arp_Table_State(interface_name, address);
     return get_Netlink_Neighbour_State(dump, index, address);
 }
 
@@ -237,6 +232,27 @@ uint16_t get_Netlink_Neighbour_State(const std::string& answer, unsigned int ind
             if (attribute.first == NDA_DST && attribute.second.size() == 4 &&
                 memcmp(attribute.second.data(), &address, 4) == 0)
                 return message.ndm_state;
+    }
+    return 0;
+}
+
+uint16_t get_Arp_Table_Neighbour_State(const std::string& table, const std::string& interface_name,
+                                       uint32_t address)
+{
+    std::istringstream in(table);
+    std::string line;
+    std::getline(in, line);
+    while (std::getline(in, line)) {
+        std::istringstream words(line);
+        std::string ip, type, flags, hardware, mask, device;
+        struct in_addr entry;
+        if (!(words >> ip >> type >> flags >> hardware >> mask >> device) || device != interface_name ||
+            inet_pton(AF_INET, ip.c_str(), &entry) != 1 || entry.s_addr != address)
+            continue;
+        unsigned long value = strtoul(flags.c_str(), nullptr, 16);
+        return (value & ATF_PERM) != 0  ? NUD_PERMANENT
+               : (value & ATF_COM) != 0 ? NUD_REACHABLE
+                                        : NUD_INCOMPLETE;
     }
     return 0;
 }

@@ -53,6 +53,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::string pin = get_Neighbour_Pin(get_Netlink_Neighbour_State(text, 3, 0x0100000a));
     if (!pin.empty() && pin != "permanent" && pin != "noarp")
         abort();
+    if (get_Neighbour_Pin(get_Arp_Table_Neighbour_State(text, "eth0", 0x0100000a)) == "noarp")
+        abort();
     get_Default_Gateway(text, "eth0");
     // A record that reads back is stored again as the same text.
     Trial_Record record;

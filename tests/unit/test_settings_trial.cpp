@@ -275,6 +275,28 @@ TEST(GatewayCheck, PinnedNeighbourEntriesAreNotProbed)
     };
     for (const auto& row : rows)
         EXPECT_EQ(row.pin, get_Neighbour_Pin(get_Netlink_Neighbour_State(row.dump, 3, wanted))) << row.name;
+    // Where the route socket has no neighbour messages (an emulator), /proc/net/arp tells a permanent entry.
+    const std::string header =
+        "IP address       HW type     Flags       HW address            Mask     Device\n";
+    const struct {
+        const char* name;
+        std::string table;
+        const char* pin;
+    } tables[] = {
+        {"permanent",
+         header + "10.0.0.1         0x1         0x6         02:00:00:00:00:01     *        eth0\n",
+         "permanent"},
+        {"learned", header + "10.0.0.1         0x1         0x2         02:00:00:00:00:01     *        eth0\n",
+         ""},
+        {"pinned elsewhere",
+         header + "10.0.0.1         0x1         0x6         02:00:00:00:00:01     *        eth1\n", ""},
+        {"lookalike",
+         header + "10.0.0.10        0x1         0x6         02:00:00:00:00:01     *        eth0\n", ""},
+        {"header alone", header, ""},
+    };
+    for (const auto& row : tables)
+        EXPECT_EQ(row.pin, get_Neighbour_Pin(get_Arp_Table_Neighbour_State(row.table, "eth0", wanted)))
+            << row.name;
 }
 
 TEST(TrialStep, DefaultGatewayIsEth0sLowestMetric)
