@@ -22,7 +22,12 @@ struct Trial_File {
     unsigned int uid = 0;
     unsigned int gid = 0;
     std::string bytes;
+    // What the change left in it ("" until it wrote): an undo leaves a file that holds neither.
+    std::string written_hash;
 };
+
+// A file's contents as an undo compares them: a hash of its bytes, or "absent".
+std::string get_Content_Hash(bool exists, const std::string& bytes);
 
 struct Trial_Record {
     Network::MANAGER_TYPE manager = Network::MANAGER_TYPE::UNKNOWN;
@@ -33,7 +38,8 @@ struct Trial_Record {
     std::string old_address; // "A/N" before the change; "" for none
     std::string old_gateway; // "" for none
     Gateway_Answer old_gateway_answer = Gateway_Answer::SILENT;
-    bool applied = false; // the manager's apply was started; until then only files were written
+    bool applied = false;      // the manager may hold the change; until then only files were written
+    bool rolling_back = false; // the undo began: whoever finds the record finishes it, never judges it
     bool new_dhcp = false;
     std::string new_address; // static: the address the interface must hold
     std::string new_gateway; // static: the gateway that must answer; "" for none
@@ -96,6 +102,9 @@ void set_Trial_Watcher(void (*progress)(const std::string& waiting_for, unsigned
 // `refusal` when another trial is open, its record is damaged, a file that
 // exists cannot be read, or the record cannot be saved.
 bool set_Trial_Begin(const Trial_Record& record, std::string* refusal);
+// The change has written its files: records what each holds now, so that an
+// undo leaves a file someone else wrote since.
+void set_Trial_Written();
 // The apply is about to run: records what the change must reach, and starts the window.
 void set_Trial_Applying(const Network::Config& staged);
 // After the apply: waits for the check (or rolls back at once when `apply_done`

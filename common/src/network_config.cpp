@@ -226,7 +226,9 @@ uint8_t Network::set_Config(CONFIG_TYPE type, const char* str)
             if (!get_File_Content(owner.file, &stanza_before.text))
                 stanza_before.path.clear();
         }
-        return set_ifupdown_Config(type, owner.file.c_str(), str);
+        uint8_t result = set_ifupdown_Config(type, owner.file.c_str(), str);
+        set_Trial_Written();
+        return result;
     }
     case MANAGER_TYPE::NETPLAN:
     case MANAGER_TYPE::NETWORK_MANAGER:
@@ -331,13 +333,19 @@ bool Network::get_Config_Applied()
             set_Trial_Closed(true);
             return false;
         }
+        set_Trial_Written();
         break;
     case MANAGER_TYPE::NETWORK_MANAGER: {
+        // NetworkManager holds the modified profile in memory at once: the record says so first.
+        set_Trial_Applying(record);
         std::string failure;
-        if (!get_Apply_Done(
-                get_Network_Manager_Modify_Command(config, owner.entry, get_Network_Manager_Current(owner)),
-                &failure)) {
-            set_Trial_Closed(true);
+        bool modified = get_Apply_Done(
+            get_Network_Manager_Modify_Command(config, owner.entry, get_Network_Manager_Current(owner)),
+            &failure);
+        set_Trial_Written();
+        if (!modified) {
+            lock.reset();
+            (void)get_Trial_Outcome(false, failure);
             return false;
         }
         break;

@@ -213,16 +213,27 @@ bool get_Saved_Files(const std::vector<Trial_File>& planned, std::vector<Trial_F
     return true;
 }
 
-// Every saved file as it stood; false with `error` at the first that cannot be put back.
-bool set_Files_Restored(const Trial_Record& record, std::string* error)
+// Every saved file as it stood; false with `error` at the first that cannot be put back. A file
+// that holds neither what it held before nor what the change wrote was written since by someone
+// else: it is left as it is, with one ERROR line, and named in `left`.
+bool set_Files_Restored(const Trial_Record& record, std::string* left, std::string* error)
 {
     for (const Trial_File& file : record.files) {
-        // A file the change never got to write needs nothing, even where it could not be written.
         Trial_File now;
         std::string unread;
-        if (get_Saved_File(file.path, &now, &unread) && now.existed == file.existed &&
-            now.bytes == file.bytes && now.mode == file.mode && now.uid == file.uid && now.gid == file.gid)
+        bool readable = get_Saved_File(file.path, &now, &unread);
+        // A file the change never got to write needs nothing, even where it could not be written.
+        if (readable && now.existed == file.existed && now.bytes == file.bytes && now.mode == file.mode &&
+            now.uid == file.uid && now.gid == file.gid)
             continue;
+        if (!file.written_hash.empty() &&
+            (!readable || get_Content_Hash(now.existed, now.bytes) != file.written_hash)) {
+            LOG_ERROR_AS("set_Trial_Rollback",
+                         "%s was changed since the change wrote it: it is left as it is",
+                         get_Log_Text(file.path).c_str());
+            *left += (left->empty() ? "" : ", ") + get_Log_Text(file.path);
+            continue;
+        }
         int rc = file.existed ? set_File_Restore(file.path, file.bytes, file.mode, file.uid, file.gid)
                               : (unlink(file.path.c_str()) == 0 || errno == ENOENT ? 0 : errno);
         if (rc != 0) {
@@ -270,10 +281,18 @@ bool get_Old_Address_Back(const Trial_Record& record)
 Trial_End set_Rolled_Back(const Trial_Record& record, const std::string& reason)
 {
     std::string failure;
+    std::string left;
     {
         Settings_Lock lock;
         std::string error;
-        if (!set_Files_Restored(record, &error)) {
+        // From here on the record says so: an undo cut short is finished, never judged as a live change.
+        if (!record.rolling_back) {
+            Trial_Record undoing = record;
+            undoing.rolling_back = true;
+            if (!set_Stored_Record(undoing, &error))
+                LOG_ERROR_AS("set_Trial_Rollback", "%s", error.c_str());
+        }
+        if (!set_Files_Restored(record, &left, &error)) {
             last_line =
                 reason + ": the rollback failed: " + error + "; the trial record stays at " + record_path;
             LOG_ERROR_AS("set_Trial_Rollback", "%s", last_line.c_str());
@@ -285,6 +304,8 @@ Trial_End set_Rolled_Back(const Trial_Record& record, const std::string& reason)
                 break;
     }
     std::string line = reason + ": " + record.interface_name + " rolled back to " + get_Target_Text(record);
+    if (!left.empty())
+        line += " (but for " + left + ", which was changed since and is left as it is)";
     Trial_End end = Trial_End::ROLLED_BACK;
     std::string why;
     if (!failure.empty()) {
@@ -367,10 +388,13 @@ bool get_Change_Holds(const Trial_Record& record, unsigned int probe_ms, Trial_S
 // The trial of a record whose applier is gone: one look, then keep or roll back.
 Trial_End get_Finished(const Trial_Record& record)
 {
+    if (record.rolling_back)
+        return set_Rolled_Back(record, "a rollback of " + record.interface_name + " was cut short");
     if (!record.applied) {
         std::string error;
+        std::string left;
         Settings_Lock lock;
-        if (!set_Files_Restored(record, &error)) {
+        if (!set_Files_Restored(record, &left, &error)) {
             LOG_ERROR_AS("update_Trial_Watch", "a change to %s that was never applied was left: %s",
                          record.interface_name.c_str(), error.c_str());
             return Trial_End::FAILED;
@@ -501,7 +525,7 @@ bool set_Trial_Begin(const Trial_Record& record, std::string* refusal)
     if (state == Record_State::OPEN) {
         // An applier that is gone left it: it is judged at its deadline, by this process if that has come.
         bool rebased = set_Rebased(&found, boot_id);
-        if (rebased || (found.applied && get_Boot_Ns() < found.deadline_ns)) {
+        if (!found.rolling_back && (rebased || (found.applied && get_Boot_Ns() < found.deadline_ns))) {
             *refusal = get_Open_Refusal(&found);
             return false;
         }
@@ -538,6 +562,21 @@ bool set_Trial_Begin(const Trial_Record& record, std::string* refusal)
     last_line.clear();
     last_end = Trial_End::NONE;
     return true;
+}
+
+void set_Trial_Written()
+{
+    if (!trial_open)
+        return;
+    for (Trial_File& file : open_record.files) {
+        Trial_File now;
+        std::string unread;
+        file.written_hash =
+            get_Saved_File(file.path, &now, &unread) ? get_Content_Hash(now.existed, now.bytes) : "";
+    }
+    std::string error;
+    if (!set_Stored_Record(open_record, &error))
+        LOG_ERROR_AS("set_Trial_Written", "%s", error.c_str());
 }
 
 void set_Trial_Applying(const Network::Config& staged)
@@ -618,7 +657,8 @@ void set_Trial_Closed(bool restore)
     if (!trial_open)
         return;
     std::string error;
-    if (restore && !set_Files_Restored(open_record, &error)) {
+    std::string left;
+    if (restore && !set_Files_Restored(open_record, &left, &error)) {
         LOG_ERROR_AS("set_Trial_Closed", "%s: the trial record stays at %s", error.c_str(), record_path);
     } else {
         set_Stored_Record_Removed();
@@ -642,6 +682,8 @@ std::string get_Trial_Summary()
     }
     std::string text =
         record.interface_name + " to " + (record.applied ? get_Change_Text(record) : "a change");
+    if (record.rolling_back)
+        return text + ": its rollback was cut short; the daemon or the next change finishes it";
     if (record.window_seconds == 0)
         return text + ", made without a check: in progress";
     text += ", rolled back to " + get_Target_Text(record) + " unless it holds";
@@ -670,8 +712,9 @@ void update_Trial_Watch()
         return;
     Trial_Record record;
     Record_State state = get_Stored_Record(&record, &error);
-    if (state != Record_State::OPEN || set_Rebased(&record, get_Boot_Id()) ||
-        (record.applied && get_Boot_Ns() < record.deadline_ns)) {
+    if (state != Record_State::OPEN ||
+        (!record.rolling_back &&
+         (set_Rebased(&record, get_Boot_Id()) || (record.applied && get_Boot_Ns() < record.deadline_ns)))) {
         if (state == Record_State::DAMAGED)
             set_Damage_Reported(info, error);
         return;

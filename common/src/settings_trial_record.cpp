@@ -16,8 +16,9 @@
 namespace {
 
 const char* const record_heading = "lumerion-hostd settings trial";
-// Version 2 adds "unchecked" for a pinned gateway; version 1 records, left by
-// the version before an upgrade, are read as they are.
+// Version 2 adds "unchecked" for a pinned gateway, the phase (in place of
+// "applied") and each file's hash after the change wrote it; version 1
+// records, left by the version before an upgrade, are read as they are.
 const unsigned int record_version = 2;
 const unsigned int oldest_record_version = 1;
 const char* const manager_word[] = {"unknown", "netplan", "ifupdown", "network_manager"};
@@ -86,7 +87,29 @@ bool get_Token_Plain(const std::string& word)
            word.find_first_not_of("0123456789abcdefABCDEF.:/-") == std::string::npos;
 }
 
+// A stored hash: "-" (none yet), "absent", or sixteen hex digits.
+bool get_Hash_Word(const std::string& word)
+{
+    return word == "-" || word == "absent" ||
+           (word.size() == 16 && word.find_first_not_of("0123456789abcdef") == std::string::npos);
+}
+
 } // namespace
+
+std::string get_Content_Hash(bool exists, const std::string& bytes)
+{
+    if (!exists)
+        return "absent";
+    // FNV-1a: a file changed by another writer is told from the change's own, not guarded against forgery.
+    uint64_t hash = 14695981039346656037ULL;
+    for (unsigned char byte : bytes) {
+        hash ^= byte;
+        hash *= 1099511628211ULL;
+    }
+    char text[17];
+    (void)snprintf(text, sizeof(text), "%016llx", static_cast<unsigned long long>(hash));
+    return text;
+}
 
 const size_t max_trial_text_size =
     4096 + max_trial_files * (2 * (max_path_bytes + max_config_file_size) + file_line_overhead);
@@ -102,7 +125,11 @@ std::string get_Trial_Text(const Trial_Record& record)
         << (record.profile_active ? "active" : "inactive") << "\n";
     out << "before " << get_Word(record.old_address) << " " << get_Word(record.old_gateway) << " "
         << answer_word[static_cast<uint8_t>(record.old_gateway_answer) % 3] << "\n";
-    out << "applied " << (record.applied ? "yes" : "no") << "\n";
+    out << "phase "
+        << (record.rolling_back ? "rolling-back"
+            : record.applied    ? "applying"
+                                : "writing")
+        << "\n";
     out << "change " << (record.new_dhcp ? "dhcp" : "static") << " " << get_Word(record.new_address) << " "
         << get_Word(record.new_gateway) << "\n";
     out << "boot " << record.boot_id << "\n";
@@ -111,12 +138,13 @@ std::string get_Trial_Text(const Trial_Record& record)
     for (const Trial_File& file : record.files) {
         out << "file " << get_Hex_Text(file.path);
         if (!file.existed) {
-            out << " absent\n";
+            out << " absent " << get_Word(file.written_hash) << "\n";
             continue;
         }
         char mode[8];
         (void)snprintf(mode, sizeof(mode), "%04o", file.mode & 07777);
-        out << " " << mode << " " << file.uid << " " << file.gid << " " << get_Hex_Text(file.bytes) << "\n";
+        out << " " << mode << " " << file.uid << " " << file.gid << " " << get_Hex_Text(file.bytes) << " "
+            << get_Word(file.written_hash) << "\n";
     }
     out << "end\n";
     return out.str();
@@ -176,8 +204,12 @@ bool get_Trial_Record(const std::string& text, Trial_Record* record, std::string
             parsed.old_gateway = get_Value(w[2]);
             parsed.old_gateway_answer = static_cast<Gateway_Answer>(
                 std::find(std::begin(answer_word), std::end(answer_word), w[3]) - std::begin(answer_word));
-        } else if (key == "applied" && w.size() == 2 && (w[1] == "yes" || w[1] == "no")) {
+        } else if (key == "applied" && version == 1 && w.size() == 2 && (w[1] == "yes" || w[1] == "no")) {
             parsed.applied = w[1] == "yes";
+        } else if (key == "phase" && version >= 2 && w.size() == 2 &&
+                   (w[1] == "writing" || w[1] == "applying" || w[1] == "rolling-back")) {
+            parsed.applied = w[1] != "writing";
+            parsed.rolling_back = w[1] == "rolling-back";
         } else if (key == "change" && w.size() == 4 && (w[1] == "dhcp" || w[1] == "static") &&
                    get_Token_Plain(w[2]) && get_Token_Plain(w[3])) {
             parsed.new_dhcp = w[1] == "dhcp";
@@ -190,14 +222,19 @@ bool get_Trial_Record(const std::string& text, Trial_Record* record, std::string
             parsed.deadline_ns = static_cast<long long>(number);
         } else if (key == "window" && w.size() == 2 && get_Unsigned(w[1], 10, &number) && number <= 86400) {
             parsed.window_seconds = static_cast<unsigned int>(number);
-        } else if (key == "file" && (w.size() == 3 || w.size() == 6)) {
+        } else if (key == "file" &&
+                   (w.size() == (version >= 2 ? 4u : 3u) || w.size() == (version >= 2 ? 7u : 6u))) {
             Trial_File file;
             if (!get_Hex_Bytes(w[1], &file.path) || file.path.empty() || file.path.size() > max_path_bytes ||
                 file.path[0] != '/' || file.path.find('\0') != std::string::npos)
                 return fail("a file line with a bad path");
-            if (w.size() == 3 && w[2] != "absent")
+            if (w.size() <= 4 && w[2] != "absent")
                 return fail("a malformed file line");
-            if (w.size() == 6) {
+            if (version >= 2 && !get_Hash_Word(w.back()))
+                return fail("a file line with a bad hash");
+            if (version >= 2)
+                file.written_hash = get_Value(w.back());
+            if (w.size() >= 6) {
                 unsigned long long mode = 0, uid = 0, gid = 0;
                 if (!get_Unsigned(w[2], 8, &mode) || mode > 07777 || !get_Unsigned(w[3], 10, &uid) ||
                     !get_Unsigned(w[4], 10, &gid) || uid > 0xFFFFFFFFULL || gid > 0xFFFFFFFFULL ||
@@ -215,8 +252,8 @@ bool get_Trial_Record(const std::string& text, Trial_Record* record, std::string
     }
     if (!ended)
         return fail("no end line: it was cut short");
-    for (const char* needed : {"version", "manager", "interface", "profile", "before", "applied", "change",
-                               "boot", "deadline", "window"})
+    for (const char* needed : {"version", "manager", "interface", "profile", "before",
+                               version == 1 ? "applied" : "phase", "change", "boot", "deadline", "window"})
         if (std::find(keys.begin(), keys.end(), needed) == keys.end())
             return fail(std::string("no \"") + needed + "\" line");
     if (version < 2 && parsed.old_gateway_answer == Gateway_Answer::UNCHECKED)

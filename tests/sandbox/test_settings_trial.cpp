@@ -47,6 +47,9 @@ enum class Scene {
     INTERRUPTED,      // Ctrl-C reaches the CLI once the stanza holds the new address, before --apply
     ROLLBACK_FAILS,   // the manager's apply fails for the old settings, so the rollback cannot finish
     TERMINAL,         // the CLI's standard error is a terminal: it counts down on one line
+    HAND_EDIT,        // the netplan file is edited by hand during the window
+    DAEMON_KILLED,    // the daemon is killed (SIGTERM, SIGKILL) mid-rollback, the new gateway comes up, it
+                      // restarts
 };
 
 struct Trial_Row {
@@ -158,8 +161,8 @@ std::vector<std::string> get_Change(const Trial_Row& row, unsigned int seconds)
 int kill_Applier_Mid_Window(const Trial_Row& row, unsigned int seconds, int signal = SIGKILL)
 {
     pid_t pid = start_Netcfg(get_Change(row, seconds), get_Sandbox_Dir() + "/killed.err");
-    bool applied =
-        wait_For([] { return read_File(record).find("applied yes") != std::string::npos; }, generous_seconds);
+    bool applied = wait_For([] { return read_File(record).find("phase applying") != std::string::npos; },
+                            generous_seconds);
     kill(pid, signal);
     int status = wait_Exit(pid);
     return applied ? status : -1;
@@ -244,6 +247,42 @@ TEST_P(SettingsTrial, ChangeHoldsOrIsUndone)
         EXPECT_EQ(last + 8, said.find("\r\n", last + 8)) << said.substr(last);
         break;
     }
+    case Scene::HAND_EDIT: {
+        const std::string file = "/etc/netplan/00-installer-config.yaml";
+        pid_t pid = start_Netcfg(get_Change(row, 6), get_Sandbox_Dir() + "/edited.err");
+        ASSERT_TRUE(wait_For([] { return read_File(record).find("phase applying") != std::string::npos; },
+                             generous_seconds));
+        write_File(file, read_File(file) + "# edited by hand\n");
+        status = wait_Exit(pid);
+        said = read_File(get_Sandbox_Dir() + "/edited.err");
+        EXPECT_NE(std::string::npos, read_File(file).find("# edited by hand")) << read_File(file);
+        break;
+    }
+    case Scene::DAEMON_KILLED: {
+        // The rollback's "netplan apply" (for the old gateway) hangs until /run/no-hang exists.
+        const std::string apply = get_Sandbox_Dir() + "/answers/netplan/apply.run";
+        write_File(apply, "grep -q 'via: 10.0.0.1$' /etc/netplan/*.yaml && [ ! -e /run/no-hang ] && "
+                          "touch /run/rollback-started && exec sleep 600\n" +
+                              read_File(apply));
+        ASSERT_TRUE(daemon.start(LUMERION_HOSTD_PATH));
+        status = kill_Applier_Mid_Window(row, 4);
+        ASSERT_TRUE(wait_For([] { return access("/run/rollback-started", F_OK) == 0; }, generous_seconds));
+        kill(daemon.get_Pid(), SIGTERM);
+        if (daemon.wait_Exit(5) < 0)
+            kill(daemon.get_Pid(), SIGKILL);
+        daemon.wait_Exit(generous_seconds);
+        // The new gateway answers now: a record judged as a live change would keep it.
+        ASSERT_EQ(0, run_Shell("pkill -x sleep; touch /run/no-hang && ip -n gw addr add 10.0.0.99/24 dev "
+                               "eth0-peer"));
+        Daemon_Process again;
+        ASSERT_TRUE(again.start(LUMERION_HOSTD_PATH));
+        EXPECT_TRUE(wait_For([] { return access(record.c_str(), F_OK) != 0; }, generous_seconds))
+            << again.err();
+        said = again.out() + again.err();
+        EXPECT_NE(std::string::npos,
+                  run_Process({"/bin/sh", "-c", "ip route show default"}).out.find("via 10.0.0.1 "));
+        break;
+    }
     case Scene::INTERRUPTED: {
         // Each value's owner lookup asks whether NetworkManager runs: the one after the address was
         // written sends Ctrl-C, so that it arrives between two values, before --apply.
@@ -282,7 +321,7 @@ TEST_P(SettingsTrial, ChangeHoldsOrIsUndone)
     case Scene::SECOND_SET: {
         // A window long enough that the second change meets it open, however loaded the machine.
         pid_t first = start_Netcfg(get_Change(row, 20), get_Sandbox_Dir() + "/first.err");
-        ASSERT_TRUE(wait_For([] { return read_File(record).find("applied yes") != std::string::npos; },
+        ASSERT_TRUE(wait_For([] { return read_File(record).find("phase applying") != std::string::npos; },
                              generous_seconds));
         Process_Result second = netcfg({"set", "--dns1", "9.9.9.9", "--apply", "--check-seconds",
                                         std::to_string(row.window < 0 ? 2 : row.window)});
@@ -374,6 +413,14 @@ INSTANTIATE_TEST_SUITE_P(
                   good_change, 1, "10.0.0.5/24", true, "is damaged or of another version", 0},
         Trial_Row{"netplan_wrong_gateway_on_a_terminal", Manager::NETPLAN, Scene::TERMINAL, wrong_gateway, 3,
                   "10.0.0.5/24", true, old_settings},
+        Trial_Row{
+            "netplan_hand_edit_in_window", Manager::NETPLAN, Scene::HAND_EDIT, wrong_gateway, 3,
+            "10.0.0.5/24", false,
+            "eth0 rolled back to 10.0.0.5/24 via 10.0.0.1 (but for /etc/netplan/00-installer-config.yaml, "
+            "which was changed since and is left as it is)"},
+        Trial_Row{"netplan_daemon_killed_in_rollback", Manager::NETPLAN, Scene::DAEMON_KILLED, wrong_gateway,
+                  killed, "10.0.0.5/24", true,
+                  "a rollback of eth0 was cut short: eth0 rolled back to 10.0.0.5/24 via 10.0.0.1"},
         Trial_Row{"netplan_rollback_fails", Manager::NETPLAN, Scene::ROLLBACK_FAILS, wrong_gateway, 4,
                   "10.0.0.5/24", true,
                   "lumerion-netcfg: the rollback failed: eth0 may be off its old settings"},

@@ -34,6 +34,7 @@ Trial_Record get_Sample()
     keyfile.uid = 0;
     keyfile.gid = 4;
     keyfile.bytes = std::string("[connection]\nid=Wired\n\0\xff\r", 25);
+    keyfile.written_hash = get_Content_Hash(true, "[connection]\nid=Wired\n");
     Trial_File created;
     created.path = "/etc/netplan/90-new.yaml";
     record.files = {keyfile, created};
@@ -61,6 +62,21 @@ TEST(TrialRecord, EveryFieldSurvivesTheRoundTrip)
     EXPECT_EQ(sample.files[0].path, back.files[0].path);
     EXPECT_FALSE(back.files[1].existed);
     EXPECT_EQ(Network::MANAGER_TYPE::NETWORK_MANAGER, back.manager);
+    EXPECT_EQ("f3079b18c51c56a4", back.files[0].written_hash);
+    EXPECT_EQ("cbf29ce484222325", get_Content_Hash(true, ""));
+    EXPECT_EQ("absent", get_Content_Hash(false, ""));
+    // An undo cut short reads back as one: it is finished, never judged.
+    Trial_Record undoing = sample;
+    undoing.rolling_back = true;
+    ASSERT_TRUE(get_Trial_Record(get_Trial_Text(undoing), &back, &error)) << error;
+    EXPECT_TRUE(back.rolling_back && back.applied);
+}
+
+// A record as the version before this one wrote it.
+std::string get_Version_1()
+{
+    std::ifstream in(std::string(LUMERION_SOURCE_DIR) + "/tests/fixtures/trial/version1");
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
 // A record that was cut, edited or written by another version is refused whole.
@@ -69,7 +85,7 @@ TEST(TrialRecord, DamageIsRefusedWhole)
     const std::string good = get_Trial_Text(get_Sample());
     std::string many_files;
     for (size_t i = 0; i < max_trial_files - 1; ++i)
-        many_files += "file 2f absent\n";
+        many_files += "file 2f absent -\n";
     auto replaced = [&good](const std::string& from, const std::string& to) {
         std::string text = good;
         return text.replace(text.find(from), from.size(), to);
@@ -87,11 +103,13 @@ TEST(TrialRecord, DamageIsRefusedWhole)
         {"relative path", replaced("file 2f", "file 61"), "bad path"},
         {"mode out of range", replaced("0600 0 4", "17777 0 4"), "malformed file line"},
         {"key twice", replaced("window 60\n", "window 60\nwindow 60\n"), "\"window\" twice"},
-        {"line missing", replaced("applied yes\n", ""), "no \"applied\" line"},
+        {"line missing", replaced("phase applying\n", ""), "no \"phase\" line"},
+        {"a version 1 line", replaced("phase applying", "applied yes"), "malformed \"applied\" line"},
+        {"bad hash", replaced("absent -", "absent 12345"), "a file line with a bad hash"},
         {"text after end", good + "file 2f absent\n", "text after its end"},
         {"shell in a value", replaced("before 10.0.0.5/24", "before $(reboot)"), "malformed \"before\" line"},
         {"unchecked before its version",
-         replaced("version 2", "version 1").replace(good.find("answered"), 8, "unchecked"),
+         get_Version_1().replace(get_Version_1().find("answered"), 8, "unchecked"),
          "\"unchecked\" in a version 1 record"},
         {"too many files", replaced("end\n", many_files + "end\n"), "more than 8 files"},
     };
@@ -106,8 +124,7 @@ TEST(TrialRecord, DamageIsRefusedWhole)
 // The record a version before this one left, as it wrote it, is read and finished after an upgrade.
 TEST(TrialRecord, TheVersionBeforeIsStillRead)
 {
-    std::ifstream in(std::string(LUMERION_SOURCE_DIR) + "/tests/fixtures/trial/version1");
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string text = get_Version_1();
     Trial_Record back;
     std::string error;
     ASSERT_TRUE(get_Trial_Record(text, &back, &error)) << error;
