@@ -109,7 +109,7 @@ void set_Trial_Written();
 void set_Trial_Applying(const Network::Config& staged);
 // After the apply: waits for the check (or rolls back at once when `apply_done`
 // is false) and closes the trial.
-Trial_End get_Trial_Outcome(bool apply_done, const std::string& apply_failure);
+Trial_End set_Trial_Ended(bool apply_done, const std::string& apply_failure);
 // Closes a trial that applied nothing: the files are kept, or put back when
 // `restore` (without an apply, as nothing live was changed).
 void set_Trial_Closed(bool restore);
@@ -129,6 +129,42 @@ std::string get_Trial_Summary();
 void update_Trial_Watch();
 // Waits for a finish in progress (at the daemon's exit).
 void set_Trial_Watch_Stop();
+
+// Between the trial's own source files: the stored record and its lock
+// (settings_trial.cpp), the undo and finish from a record alone
+// (settings_trial_undo.cpp), and the daemon's watch (settings_trial_watch.cpp).
+extern const char* const trial_record_path;
+const long long ns_per_second = 1000000000LL;
+// The boot-time clock, which deadlines are on, and this boot's id.
+long long get_Boot_Ns();
+std::string get_Boot_Id();
+// "A/N via G", what a rollback goes back to.
+std::string get_Target_Text(const Trial_Record& record);
+// Takes the trial lock without waiting: the descriptor, or -1 when it is held elsewhere (or, with
+// `error`, cannot be opened).
+int get_Trial_Lock(std::string* error);
+// UNREADABLE: this process may not read it (a CLI run without root); it says nothing of the record.
+enum class Record_State : uint8_t { NONE, OPEN, DAMAGED, UNREADABLE };
+Record_State get_Stored_Record(Trial_Record* record, std::string* error);
+bool set_Stored_Record(const Trial_Record& record, std::string* error);
+void set_Stored_Record_Removed();
+std::string get_Damage_Refusal(const std::string& error);
+// A file as it stands; false with `error` when it exists but cannot be read whole.
+bool get_Saved_File(const std::string& path, Trial_File* file, std::string* error);
+// Puts the saved files back; one that was changed since the change wrote it is left, and named in `left`.
+bool set_Files_Restored(const Trial_Record& record, std::string* left, std::string* error);
+// Puts the files back and has the manager take them; `said` gets the one ERROR line.
+Trial_End set_Rolled_Back(const Trial_Record& record, const std::string& reason, std::string* said);
+// The window ended at `step`: keeps the change or rolls it back.
+Trial_End set_Window_Ended(const Trial_Record& record, const Trial_Step& step, std::string* said);
+// One look at eth0, probing the gateway for at most `probe_ms`: whether the change holds.
+bool get_Change_Holds(const Trial_Record& record, unsigned int probe_ms, Trial_Step* step, std::string* said);
+// Whether a trial that ended so leaves its record (a wait given up, or files not put back).
+bool get_Record_Stays(Trial_End end);
+// Finishes a record whose applier is gone, and removes it unless it must stay.
+Trial_End set_Record_Finished(const Trial_Record& record, std::string* said);
+// A record from an earlier boot gets one window from now; true when it was one.
+bool set_Rebased(Trial_Record* record, const std::string& boot_id);
 
 // One writer at a time on eth0's settings: the daemon and every CLI take it
 // around each write, apply and rollback; reads never wait for it.

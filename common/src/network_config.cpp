@@ -345,7 +345,7 @@ bool Network::get_Config_Applied()
         set_Trial_Written();
         if (!modified) {
             lock.reset();
-            (void)get_Trial_Outcome(false, failure);
+            (void)set_Trial_Ended(false, failure);
             return false;
         }
         break;
@@ -365,6 +365,6 @@ bool Network::get_Config_Applied()
     for (const std::string& command : get_Apply_Commands(target))
         done = done && get_Apply_Done(command, &failure);
     lock.reset();
-    Trial_End end = get_Trial_Outcome(done, failure);
+    Trial_End end = set_Trial_Ended(done, failure);
     return done && end != Trial_End::ROLLED_BACK && end != Trial_End::FAILED && end != Trial_End::INCOMPLETE;
 }

@@ -1,6 +1,6 @@
-// The trial around a settings change: the saved record, the check of the
-// address and gateway after the apply, the rollback, and the daemon's watch
-// that finishes a trial its applier left behind.
+// This process's settings trial: the stored record and its locks, the trial
+// opened before a change's first write, the wait for the change to hold after
+// its apply, and the one line on an open trial for "lumerion-netcfg show".
 #include "settings_trial.h"
 
 #include <errno.h>
@@ -13,31 +13,21 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
-#include <thread>
 
-#include "change_plan.h"
-#include "extra_command_handling.h"
 #include "file_replace.h"
 #include "gateway_check.h"
 #include "guards.h"
 #include "log.h"
-#include "monotonic_clock.h"
 
 namespace {
 
 const char* const __log_tag = "Settings_Trial";
 const char* const state_directory = "/var/lib/lumerion-hostd";
-const char* const record_path = "/var/lib/lumerion-hostd/trial";
 const char* const lock_directory = "/run/lumerion-hostd";
 const char* const settings_lock_path = "/run/lumerion-hostd/settings.lock";
 const char* const trial_lock_path = "/run/lumerion-hostd/trial.lock";
-// How long the gateway before the change, and the old one after a rollback, may take to answer.
+// How long the gateway before the change may take to answer.
 const unsigned int old_gateway_probe_ms = 3000;
-const unsigned int rollback_probe_ms = 10000;
-// One look by whoever finishes an expired trial.
-const unsigned int finish_probe_ms = 1000;
-const long long ns_per_second = 1000000000LL;
 
 unsigned int trial_window = 60;
 void (*watch_progress)(const std::string&, unsigned int) = nullptr;
@@ -50,10 +40,9 @@ Trial_Record open_record;
 std::string last_line;
 Trial_End last_end = Trial_End::NONE;
 
-// The daemon's finisher.
-std::thread finisher;
-std::atomic<bool> finisher_done{true};
-struct stat reported_damage = {};
+} // namespace
+
+const char* const trial_record_path = "/var/lib/lumerion-hostd/trial";
 
 long long get_Boot_Ns()
 {
@@ -71,24 +60,11 @@ std::string get_Boot_Id()
     return text.empty() ? "unknown" : text;
 }
 
-unsigned int get_Seconds_Left(const Trial_Record& record)
-{
-    long long left = record.deadline_ns - get_Boot_Ns();
-    return left <= 0 ? 0 : static_cast<unsigned int>((left + ns_per_second - 1) / ns_per_second);
-}
-
 std::string get_Target_Text(const Trial_Record& record)
 {
     if (record.old_address.empty())
         return "its settings before the change";
     return record.old_address + (record.old_gateway.empty() ? "" : " via " + record.old_gateway);
-}
-
-std::string get_Change_Text(const Trial_Record& record)
-{
-    if (record.new_dhcp)
-        return "DHCP";
-    return record.new_address + (record.new_gateway.empty() ? "" : " via " + record.new_gateway);
 }
 
 // Opens and takes the trial lock without waiting: the descriptor, or -1 when it is held elsewhere.
@@ -108,22 +84,19 @@ int get_Trial_Lock(std::string* error)
     return fd;
 }
 
-// UNREADABLE: this process may not read it (a CLI run without root); it says nothing of the record.
-enum class Record_State : uint8_t { NONE, OPEN, DAMAGED, UNREADABLE };
-
 Record_State get_Stored_Record(Trial_Record* record, std::string* error)
 {
     struct stat info;
-    if (lstat(record_path, &info) != 0) {
-        *error = std::string("cannot read ") + record_path + ": " + strerror(errno);
+    if (lstat(trial_record_path, &info) != 0) {
+        *error = std::string("cannot read ") + trial_record_path + ": " + strerror(errno);
         return errno == ENOENT ? Record_State::NONE : Record_State::UNREADABLE;
     }
     std::string text;
-    if (access(record_path, R_OK) != 0) {
-        *error = std::string("cannot read ") + record_path + ": " + strerror(errno);
+    if (access(trial_record_path, R_OK) != 0) {
+        *error = std::string("cannot read ") + trial_record_path + ": " + strerror(errno);
         return Record_State::UNREADABLE;
     }
-    if (!get_File_Content(record_path, &text, error, max_trial_text_size))
+    if (!get_File_Content(trial_record_path, &text, error, max_trial_text_size))
         return Record_State::DAMAGED;
     return get_Trial_Record(text, record, error) ? Record_State::OPEN : Record_State::DAMAGED;
 }
@@ -136,9 +109,9 @@ bool set_Stored_Record(const Trial_Record& record, std::string* error)
     }
     // Saved files can hold secrets (a keyfile's keys): only root reads the directory.
     (void)chmod(state_directory, 0700);
-    int rc = set_File_Replace(record_path, get_Trial_Text(record), 0600);
+    int rc = set_File_Replace(trial_record_path, get_Trial_Text(record), 0600);
     if (rc != 0) {
-        *error = std::string("cannot save ") + record_path + ": " + strerror(rc);
+        *error = std::string("cannot save ") + trial_record_path + ": " + strerror(rc);
         return false;
     }
     return true;
@@ -146,16 +119,31 @@ bool set_Stored_Record(const Trial_Record& record, std::string* error)
 
 void set_Stored_Record_Removed()
 {
-    if (unlink(record_path) != 0 && errno != ENOENT)
-        LOG_ERROR_AS("set_Trial_Closed", "cannot remove %s: %s", record_path, strerror(errno));
+    if (unlink(trial_record_path) != 0 && errno != ENOENT)
+        LOG_ERROR_AS("set_Trial_Closed", "cannot remove %s: %s", trial_record_path, strerror(errno));
 }
 
 std::string get_Damage_Refusal(const std::string& error)
 {
-    return std::string("the settings trial record ") + record_path + " is damaged or of another version (" +
-           get_Log_Text(error) +
-           "): no change is made until a person checks eth0's settings and removes it (rm " + record_path +
-           ")";
+    return std::string("the settings trial record ") + trial_record_path +
+           " is damaged or of another version (" + get_Log_Text(error) +
+           "): no change is made until a person checks eth0's settings and removes it (rm " +
+           trial_record_path + ")";
+}
+
+namespace {
+
+unsigned int get_Seconds_Left(const Trial_Record& record)
+{
+    long long left = record.deadline_ns - get_Boot_Ns();
+    return left <= 0 ? 0 : static_cast<unsigned int>((left + ns_per_second - 1) / ns_per_second);
+}
+
+std::string get_Change_Text(const Trial_Record& record)
+{
+    if (record.new_dhcp)
+        return "DHCP";
+    return record.new_address + (record.new_gateway.empty() ? "" : " via " + record.new_gateway);
 }
 
 std::string get_Open_Refusal(const Trial_Record* record)
@@ -164,33 +152,6 @@ std::string get_Open_Refusal(const Trial_Record* record)
         return "another change to eth0 is in progress: try again when it has ended";
     return "a settings trial is open on eth0 and ends in " + std::to_string(get_Seconds_Left(*record)) +
            " s: try again after it (lumerion-netcfg show prints it)";
-}
-
-// A file as it stands, to be put back byte for byte; false with `error` when it exists but cannot
-// be read whole (a FIFO, a link to nothing, a file over the size limit, an I/O error).
-bool get_Saved_File(const std::string& path, Trial_File* file, std::string* error)
-{
-    file->path = path;
-    file->existed = false;
-    file->bytes.clear();
-    struct stat info;
-    struct stat link;
-    if (stat(path.c_str(), &info) != 0) {
-        if (errno == ENOENT && lstat(path.c_str(), &link) != 0)
-            return true;
-        *error = "cannot read " + get_Log_Text(path) + ": " + strerror(errno) + ": nothing is changed";
-        return false;
-    }
-    std::string why;
-    if (!get_File_Content(path, &file->bytes, &why)) {
-        *error = "cannot read " + get_Log_Text(path) + ": " + why + ": nothing is changed";
-        return false;
-    }
-    file->existed = true;
-    file->mode = info.st_mode & 07777;
-    file->uid = info.st_uid;
-    file->gid = info.st_gid;
-    return true;
 }
 
 // The files of a plan as they stand; false with `error` at the first that cannot be saved.
@@ -211,247 +172,6 @@ bool get_Saved_Files(const std::vector<Trial_File>& planned, std::vector<Trial_F
         saved->push_back(now);
     }
     return true;
-}
-
-// Every saved file as it stood; false with `error` at the first that cannot be put back. A file
-// that holds neither what it held before nor what the change wrote was written since by someone
-// else: it is left as it is, with one ERROR line, and named in `left`.
-bool set_Files_Restored(const Trial_Record& record, std::string* left, std::string* error)
-{
-    for (const Trial_File& file : record.files) {
-        Trial_File now;
-        std::string unread;
-        bool readable = get_Saved_File(file.path, &now, &unread);
-        // A file the change never got to write needs nothing, even where it could not be written.
-        if (readable && now.existed == file.existed && now.bytes == file.bytes && now.mode == file.mode &&
-            now.uid == file.uid && now.gid == file.gid)
-            continue;
-        if (!file.written_hash.empty() &&
-            (!readable || get_Content_Hash(now.existed, now.bytes) != file.written_hash)) {
-            LOG_ERROR_AS("set_Trial_Rollback",
-                         "%s was changed since the change wrote it: it is left as it is",
-                         get_Log_Text(file.path).c_str());
-            *left += (left->empty() ? "" : ", ") + get_Log_Text(file.path);
-            continue;
-        }
-        int rc = file.existed ? set_File_Restore(file.path, file.bytes, file.mode, file.uid, file.gid)
-                              : (unlink(file.path.c_str()) == 0 || errno == ENOENT ? 0 : errno);
-        if (rc != 0) {
-            *error = "cannot restore " + get_Log_Text(file.path) + ": " + strerror(rc);
-            return false;
-        }
-    }
-    return true;
-}
-
-// The commands that make the manager take the restored files.
-std::vector<std::string> get_Restore_Commands(const Trial_Record& record)
-{
-    Apply_Target target;
-    target.manager = record.manager;
-    target.interface_name = record.interface_name;
-    target.profile_uuid = record.profile_uuid;
-    target.profile_active = record.profile_active;
-    for (const Trial_File& file : record.files)
-        if (file.existed)
-            target.reloaded_files.push_back(file.path);
-    return get_Apply_Commands(target);
-}
-
-// Whether the interface holds its address from before the change again, waiting a while for the manager.
-bool get_Old_Address_Back(const Trial_Record& record)
-{
-    if (record.old_address.empty())
-        return true;
-    long deadline = get_Monotonic_Ms() + rollback_probe_ms;
-    for (;;) {
-        std::vector<Interface_Address> held = get_Interface_Addresses(record.interface_name);
-        if (std::any_of(held.begin(), held.end(), [&record](const Interface_Address& address) {
-                return address.cidr == record.old_address;
-            }))
-            return true;
-        if (get_Monotonic_Ms() >= deadline)
-            return false;
-        (void)poll(nullptr, 0, 100);
-    }
-}
-
-// Puts the files back, applies them and checks the old address and gateway; one ERROR line says what
-// happened.
-Trial_End set_Rolled_Back(const Trial_Record& record, const std::string& reason)
-{
-    std::string failure;
-    std::string left;
-    {
-        Settings_Lock lock;
-        std::string error;
-        // From here on the record says so: an undo cut short is finished, never judged as a live change.
-        if (!record.rolling_back) {
-            Trial_Record undoing = record;
-            undoing.rolling_back = true;
-            if (!set_Stored_Record(undoing, &error))
-                LOG_ERROR_AS("set_Trial_Rollback", "%s", error.c_str());
-        }
-        if (!set_Files_Restored(record, &left, &error)) {
-            last_line =
-                reason + ": the rollback failed: " + error + "; the trial record stays at " + record_path;
-            LOG_ERROR_AS("set_Trial_Rollback", "%s", last_line.c_str());
-            return Trial_End::FAILED;
-        }
-        for (const std::string& command : get_Restore_Commands(record))
-            if (failure.empty() &&
-                !set_Change_Command(command.c_str(), &failure, change_command_timeout_seconds))
-                break;
-    }
-    std::string line = reason + ": " + record.interface_name + " rolled back to " + get_Target_Text(record);
-    if (!left.empty())
-        line += " (but for " + left + ", which was changed since and is left as it is)";
-    Trial_End end = Trial_End::ROLLED_BACK;
-    std::string why;
-    if (!failure.empty()) {
-        line += "; but " + failure;
-        end = Trial_End::INCOMPLETE;
-    } else if (!get_Old_Address_Back(record)) {
-        line += "; but " + record.interface_name + " does not hold " + record.old_address + " yet";
-        end = Trial_End::INCOMPLETE;
-    } else if (!record.old_gateway.empty()) {
-        switch (get_Gateway_Answer(record.interface_name, record.old_gateway, "", rollback_probe_ms, &why)) {
-        case Gateway_Answer::ANSWERED:
-            break;
-        case Gateway_Answer::SILENT:
-            line += "; the old gateway " + record.old_gateway + " does not answer yet";
-            break;
-        case Gateway_Answer::UNCHECKED:
-            line += "; the old gateway " + record.old_gateway + " could not be checked (" + why + ")";
-            break;
-        }
-    }
-    last_line = line;
-    LOG_ERROR_AS("set_Trial_Rollback", "%s", line.c_str());
-    return end;
-}
-
-// The end of a window that did not see the change hold.
-Trial_End get_Window_End(const Trial_Record& record, const Trial_Step& step)
-{
-    if (!step.kept.empty()) {
-        last_line = step.kept;
-        LOG_INFO("%s", last_line.c_str());
-        return Trial_End::KEPT;
-    }
-    std::string reason = step.failure + " within " + std::to_string(record.window_seconds) + " s";
-    // Only a gateway that was there and silent shows the old settings did not work either;
-    // settings without one (an address on the link), or whose gateway could not be checked,
-    // are put back like any other.
-    if (!record.old_gateway.empty() && record.old_gateway_answer == Gateway_Answer::SILENT) {
-        last_line = reason + "; the change is kept: the gateway before it did not answer either";
-        LOG_INFO("%s", last_line.c_str());
-        return Trial_End::KEPT;
-    }
-    return set_Rolled_Back(record, reason);
-}
-
-// One look at the interface, probing the gateway for at most `probe_ms`; true when the change holds,
-// with why in `last_line` and one INFO line.
-bool get_Change_Holds(const Trial_Record& record, unsigned int probe_ms, Trial_Step* step)
-{
-    *step = get_Trial_Step(record, get_Interface_Addresses(record.interface_name),
-                           get_Live_Default_Gateway(record.interface_name));
-    const std::string held =
-        record.interface_name + " holds " + (record.new_dhcp ? "the lease " : "") + step->source;
-    const std::string gateway = (record.new_dhcp ? "its router " : "gateway ") + step->gateway;
-    std::string why;
-    switch (step->kind) {
-    case Trial_Step::KIND::WAIT:
-        return false;
-    case Trial_Step::KIND::KEEP:
-        last_line = held + " and has no gateway to check: the change is kept";
-        break;
-    case Trial_Step::KIND::PROBE:
-        switch (get_Gateway_Answer(record.interface_name, step->gateway, step->source, probe_ms, &why)) {
-        case Gateway_Answer::SILENT:
-            return false;
-        case Gateway_Answer::ANSWERED:
-            last_line = held + " and " + gateway + " answers: the change is kept";
-            break;
-        case Gateway_Answer::UNCHECKED:
-            last_line = held + "; " + gateway + " could not be checked (" + why +
-                        "), so the address alone decides: the change is kept";
-            break;
-        }
-        break;
-    }
-    LOG_INFO("%s", last_line.c_str());
-    return true;
-}
-
-// The trial of a record whose applier is gone: one look, then keep or roll back.
-Trial_End get_Finished(const Trial_Record& record)
-{
-    if (record.rolling_back)
-        return set_Rolled_Back(record, "a rollback of " + record.interface_name + " was cut short");
-    if (!record.applied) {
-        std::string error;
-        std::string left;
-        Settings_Lock lock;
-        if (!set_Files_Restored(record, &left, &error)) {
-            LOG_ERROR_AS("update_Trial_Watch", "a change to %s that was never applied was left: %s",
-                         record.interface_name.c_str(), error.c_str());
-            return Trial_End::FAILED;
-        }
-        LOG_INFO("a change to %s that was never applied was left: its files are put back",
-                 record.interface_name.c_str());
-        return Trial_End::KEPT;
-    }
-    // A change made without a window is kept as it was applied.
-    if (record.window_seconds == 0)
-        return Trial_End::KEPT;
-    Trial_Step step;
-    if (get_Change_Holds(record, finish_probe_ms, &step))
-        return Trial_End::KEPT;
-    return get_Window_End(record, step);
-}
-
-// Whether a trial that ended so leaves its record: a wait given up, or files that could not be put back.
-bool get_Record_Stays(Trial_End end)
-{
-    return end == Trial_End::LEFT || end == Trial_End::FAILED;
-}
-
-// Finishes a record found with its lock free; the record goes unless its files could not be put back.
-Trial_End get_Record_Finished(const Trial_Record& record)
-{
-    Trial_End end = get_Finished(record);
-    if (!get_Record_Stays(end))
-        set_Stored_Record_Removed();
-    return end;
-}
-
-// A record from an earlier boot gets one full window from now, so that the link and DHCP can come up.
-bool set_Rebased(Trial_Record* record, const std::string& boot_id)
-{
-    if (record->boot_id == boot_id)
-        return false;
-    record->boot_id = boot_id;
-    // The boot brought up whatever the files held.
-    record->applied = true;
-    record->deadline_ns = get_Boot_Ns() + static_cast<long long>(record->window_seconds) * ns_per_second;
-    std::string error;
-    if (!set_Stored_Record(*record, &error))
-        LOG_ERROR_AS("update_Trial_Watch", "%s", error.c_str());
-    LOG_INFO("a settings trial on %s from an earlier boot is judged in %u s", record->interface_name.c_str(),
-             record->window_seconds);
-    return true;
-}
-
-// A damaged record is named once: it stays until a person removes it.
-void set_Damage_Reported(const struct stat& info, const std::string& error)
-{
-    if (info.st_ino == reported_damage.st_ino && info.st_mtim.tv_sec == reported_damage.st_mtim.tv_sec &&
-        info.st_mtim.tv_nsec == reported_damage.st_mtim.tv_nsec)
-        return;
-    reported_damage = info;
-    LOG_ERROR_AS("update_Trial_Watch", "%s", get_Damage_Refusal(error).c_str());
 }
 
 void release_Trial_Lock()
@@ -529,7 +249,7 @@ bool set_Trial_Begin(const Trial_Record& record, std::string* refusal)
             *refusal = get_Open_Refusal(&found);
             return false;
         }
-        Trial_End earlier = get_Record_Finished(found);
+        Trial_End earlier = set_Record_Finished(found, &last_line);
         if (earlier == Trial_End::FAILED || earlier == Trial_End::INCOMPLETE) {
             // The host may be off its old settings: this process says so as a failed rollback.
             last_end = earlier;
@@ -597,7 +317,7 @@ void set_Trial_Applying(const Network::Config& staged)
 namespace {
 
 // The applier's wait for the change to hold, a look at least every second until the window ends.
-Trial_End get_Window_Watched()
+Trial_End set_Window_Watched()
 {
     // The window restarts after the apply: a slow apply does not eat into it.
     open_record.deadline_ns =
@@ -619,10 +339,10 @@ Trial_End get_Window_Watched()
         unsigned int left = get_Seconds_Left(open_record);
         long long left_ns = open_record.deadline_ns - get_Boot_Ns();
         unsigned int probe_ms = static_cast<unsigned int>(std::max(0LL, std::min(1000LL, left_ns / 1000000)));
-        bool holds = get_Change_Holds(open_record, probe_ms, &step);
+        bool holds = get_Change_Holds(open_record, probe_ms, &step, &last_line);
         if (holds || left_ns <= 0) {
             end_Wait();
-            return holds ? Trial_End::KEPT : get_Window_End(open_record, step);
+            return holds ? Trial_End::KEPT : set_Window_Ended(open_record, step, &last_line);
         }
         if (watch_progress != nullptr)
             watch_progress(step.waiting_for, left);
@@ -633,7 +353,7 @@ Trial_End get_Window_Watched()
 
 } // namespace
 
-Trial_End get_Trial_Outcome(bool apply_done, const std::string& apply_failure)
+Trial_End set_Trial_Ended(bool apply_done, const std::string& apply_failure)
 {
     if (!trial_open)
         return Trial_End::NONE;
@@ -642,9 +362,9 @@ Trial_End get_Trial_Outcome(bool apply_done, const std::string& apply_failure)
     if (open_record.window_seconds == 0)
         end = Trial_End::KEPT;
     else if (!apply_done)
-        end = set_Rolled_Back(open_record, "the apply failed (" + apply_failure + ")");
+        end = set_Rolled_Back(open_record, "the apply failed (" + apply_failure + ")", &last_line);
     else
-        end = get_Window_Watched();
+        end = set_Window_Watched();
     if (!get_Record_Stays(end))
         set_Stored_Record_Removed();
     release_Trial_Lock();
@@ -659,7 +379,8 @@ void set_Trial_Closed(bool restore)
     std::string error;
     std::string left;
     if (restore && !set_Files_Restored(open_record, &left, &error)) {
-        LOG_ERROR_AS("set_Trial_Closed", "%s: the trial record stays at %s", error.c_str(), record_path);
+        LOG_ERROR_AS("set_Trial_Closed", "%s: the trial record stays at %s", error.c_str(),
+                     trial_record_path);
     } else {
         set_Stored_Record_Removed();
     }
@@ -695,43 +416,6 @@ std::string get_Trial_Summary()
     if (left == 0)
         return text + "; its window has ended: the daemon or the next change finishes it";
     return text + "; ends in " + std::to_string(left) + " s";
-}
-
-void update_Trial_Watch()
-{
-    if (!finisher_done.load())
-        return;
-    if (finisher.joinable())
-        finisher.join();
-    struct stat info;
-    if (stat(record_path, &info) != 0)
-        return;
-    std::string error;
-    Descriptor lock(get_Trial_Lock(&error));
-    if (lock.get() < 0)
-        return;
-    Trial_Record record;
-    Record_State state = get_Stored_Record(&record, &error);
-    if (state != Record_State::OPEN ||
-        (!record.rolling_back &&
-         (set_Rebased(&record, get_Boot_Id()) || (record.applied && get_Boot_Ns() < record.deadline_ns)))) {
-        if (state == Record_State::DAMAGED)
-            set_Damage_Reported(info, error);
-        return;
-    }
-    // A rollback waits on the manager's commands: the main loop goes on meanwhile.
-    finisher_done.store(false);
-    finisher = std::thread([record, fd = lock.take()]() {
-        (void)get_Record_Finished(record);
-        close(fd);
-        finisher_done.store(true);
-    });
-}
-
-void set_Trial_Watch_Stop()
-{
-    if (finisher.joinable())
-        finisher.join();
 }
 
 Settings_Lock::Settings_Lock()

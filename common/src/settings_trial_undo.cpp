@@ -1,0 +1,291 @@
+// Undoing and finishing a settings trial from its record alone: the saved
+// files put back, the manager's commands run again, one look at eth0 that
+// keeps or rolls back a change whose applier is gone.
+#include "settings_trial.h"
+
+#include <errno.h>
+#include <poll.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "change_plan.h"
+#include "extra_command_handling.h"
+#include "file_replace.h"
+#include "gateway_check.h"
+#include "log.h"
+#include "monotonic_clock.h"
+
+namespace {
+
+const char* const __log_tag = "Settings_Trial";
+// How long the old address, and the old gateway after a rollback, may take to come back.
+const unsigned int rollback_probe_ms = 10000;
+// One look by whoever finishes an expired trial.
+const unsigned int finish_probe_ms = 1000;
+
+} // namespace
+
+// A file as it stands, to be put back byte for byte; false with `error` when it exists but cannot
+// be read whole (a FIFO, a link to nothing, a file over the size limit, an I/O error).
+bool get_Saved_File(const std::string& path, Trial_File* file, std::string* error)
+{
+    file->path = path;
+    file->existed = false;
+    file->bytes.clear();
+    struct stat info;
+    struct stat link;
+    if (stat(path.c_str(), &info) != 0) {
+        if (errno == ENOENT && lstat(path.c_str(), &link) != 0)
+            return true;
+        *error = "cannot read " + get_Log_Text(path) + ": " + strerror(errno) + ": nothing is changed";
+        return false;
+    }
+    std::string why;
+    if (!get_File_Content(path, &file->bytes, &why)) {
+        *error = "cannot read " + get_Log_Text(path) + ": " + why + ": nothing is changed";
+        return false;
+    }
+    file->existed = true;
+    file->mode = info.st_mode & 07777;
+    file->uid = info.st_uid;
+    file->gid = info.st_gid;
+    return true;
+}
+
+// Every saved file as it stood; false with `error` at the first that cannot be put back. A file
+// that holds neither what it held before nor what the change wrote was written since by someone
+// else: it is left as it is, with one ERROR line, and named in `left`.
+bool set_Files_Restored(const Trial_Record& record, std::string* left, std::string* error)
+{
+    for (const Trial_File& file : record.files) {
+        Trial_File now;
+        std::string unread;
+        bool readable = get_Saved_File(file.path, &now, &unread);
+        // A file the change never got to write needs nothing, even where it could not be written.
+        if (readable && now.existed == file.existed && now.bytes == file.bytes && now.mode == file.mode &&
+            now.uid == file.uid && now.gid == file.gid)
+            continue;
+        if (!file.written_hash.empty() &&
+            (!readable || get_Content_Hash(now.existed, now.bytes) != file.written_hash)) {
+            LOG_ERROR_AS("set_Trial_Rollback",
+                         "%s was changed since the change wrote it: it is left as it is",
+                         get_Log_Text(file.path).c_str());
+            *left += (left->empty() ? "" : ", ") + get_Log_Text(file.path);
+            continue;
+        }
+        int rc = file.existed ? set_File_Restore(file.path, file.bytes, file.mode, file.uid, file.gid)
+                              : (unlink(file.path.c_str()) == 0 || errno == ENOENT ? 0 : errno);
+        if (rc != 0) {
+            *error = "cannot restore " + get_Log_Text(file.path) + ": " + strerror(rc);
+            return false;
+        }
+    }
+    return true;
+}
+
+namespace {
+
+// The commands that make the manager take the restored files.
+std::vector<std::string> get_Restore_Commands(const Trial_Record& record)
+{
+    Apply_Target target;
+    target.manager = record.manager;
+    target.interface_name = record.interface_name;
+    target.profile_uuid = record.profile_uuid;
+    target.profile_active = record.profile_active;
+    for (const Trial_File& file : record.files)
+        if (file.existed)
+            target.reloaded_files.push_back(file.path);
+    return get_Apply_Commands(target);
+}
+
+// Whether the interface holds its address from before the change again, waiting a while for the manager.
+bool get_Old_Address_Back(const Trial_Record& record)
+{
+    if (record.old_address.empty())
+        return true;
+    long deadline = get_Monotonic_Ms() + rollback_probe_ms;
+    for (;;) {
+        std::vector<Interface_Address> held = get_Interface_Addresses(record.interface_name);
+        if (std::any_of(held.begin(), held.end(), [&record](const Interface_Address& address) {
+                return address.cidr == record.old_address;
+            }))
+            return true;
+        if (get_Monotonic_Ms() >= deadline)
+            return false;
+        (void)poll(nullptr, 0, 100);
+    }
+}
+
+} // namespace
+
+// Puts the files back, applies them and checks the old address and gateway; one ERROR line says what
+// happened.
+Trial_End set_Rolled_Back(const Trial_Record& record, const std::string& reason, std::string* said)
+{
+    std::string failure;
+    std::string left;
+    {
+        Settings_Lock lock;
+        std::string error;
+        // From here on the record says so: an undo cut short is finished, never judged as a live change.
+        if (!record.rolling_back) {
+            Trial_Record undoing = record;
+            undoing.rolling_back = true;
+            if (!set_Stored_Record(undoing, &error))
+                LOG_ERROR_AS("set_Trial_Rollback", "%s", error.c_str());
+        }
+        if (!set_Files_Restored(record, &left, &error)) {
+            *said = reason + ": the rollback failed: " + error + "; the trial record stays at " +
+                    trial_record_path;
+            LOG_ERROR_AS("set_Trial_Rollback", "%s", said->c_str());
+            return Trial_End::FAILED;
+        }
+        for (const std::string& command : get_Restore_Commands(record))
+            if (failure.empty() &&
+                !set_Change_Command(command.c_str(), &failure, change_command_timeout_seconds))
+                break;
+    }
+    std::string line = reason + ": " + record.interface_name + " rolled back to " + get_Target_Text(record);
+    if (!left.empty())
+        line += " (but for " + left + ", which was changed since and is left as it is)";
+    Trial_End end = Trial_End::ROLLED_BACK;
+    std::string why;
+    if (!failure.empty()) {
+        line += "; but " + failure;
+        end = Trial_End::INCOMPLETE;
+    } else if (!get_Old_Address_Back(record)) {
+        line += "; but " + record.interface_name + " does not hold " + record.old_address + " yet";
+        end = Trial_End::INCOMPLETE;
+    } else if (!record.old_gateway.empty()) {
+        switch (get_Gateway_Answer(record.interface_name, record.old_gateway, "", rollback_probe_ms, &why)) {
+        case Gateway_Answer::ANSWERED:
+            break;
+        case Gateway_Answer::SILENT:
+            line += "; the old gateway " + record.old_gateway + " does not answer yet";
+            break;
+        case Gateway_Answer::UNCHECKED:
+            line += "; the old gateway " + record.old_gateway + " could not be checked (" + why + ")";
+            break;
+        }
+    }
+    *said = line;
+    LOG_ERROR_AS("set_Trial_Rollback", "%s", line.c_str());
+    return end;
+}
+
+// The end of a window that did not see the change hold.
+Trial_End set_Window_Ended(const Trial_Record& record, const Trial_Step& step, std::string* said)
+{
+    if (!step.kept.empty()) {
+        *said = step.kept;
+        LOG_INFO("%s", said->c_str());
+        return Trial_End::KEPT;
+    }
+    std::string reason = step.failure + " within " + std::to_string(record.window_seconds) + " s";
+    // Only a gateway that was there and silent shows the old settings did not work either;
+    // settings without one (an address on the link), or whose gateway could not be checked,
+    // are put back like any other.
+    if (!record.old_gateway.empty() && record.old_gateway_answer == Gateway_Answer::SILENT) {
+        *said = reason + "; the change is kept: the gateway before it did not answer either";
+        LOG_INFO("%s", said->c_str());
+        return Trial_End::KEPT;
+    }
+    return set_Rolled_Back(record, reason, said);
+}
+
+// One look at the interface, probing the gateway for at most `probe_ms`; true when the change holds,
+// with why in `said` and one INFO line.
+bool get_Change_Holds(const Trial_Record& record, unsigned int probe_ms, Trial_Step* step, std::string* said)
+{
+    *step = get_Trial_Step(record, get_Interface_Addresses(record.interface_name),
+                           get_Live_Default_Gateway(record.interface_name));
+    const std::string held =
+        record.interface_name + " holds " + (record.new_dhcp ? "the lease " : "") + step->source;
+    const std::string gateway = (record.new_dhcp ? "its router " : "gateway ") + step->gateway;
+    std::string why;
+    switch (step->kind) {
+    case Trial_Step::KIND::WAIT:
+        return false;
+    case Trial_Step::KIND::KEEP:
+        *said = held + " and has no gateway to check: the change is kept";
+        break;
+    case Trial_Step::KIND::PROBE:
+        switch (get_Gateway_Answer(record.interface_name, step->gateway, step->source, probe_ms, &why)) {
+        case Gateway_Answer::SILENT:
+            return false;
+        case Gateway_Answer::ANSWERED:
+            *said = held + " and " + gateway + " answers: the change is kept";
+            break;
+        case Gateway_Answer::UNCHECKED:
+            *said = held + "; " + gateway + " could not be checked (" + why +
+                    "), so the address alone decides: the change is kept";
+            break;
+        }
+        break;
+    }
+    LOG_INFO("%s", said->c_str());
+    return true;
+}
+
+// The trial of a record whose applier is gone: one look, then keep or roll back.
+Trial_End set_Left_Trial_Finished(const Trial_Record& record, std::string* said)
+{
+    if (record.rolling_back)
+        return set_Rolled_Back(record, "a rollback of " + record.interface_name + " was cut short", said);
+    if (!record.applied) {
+        std::string error;
+        std::string left;
+        Settings_Lock lock;
+        if (!set_Files_Restored(record, &left, &error)) {
+            LOG_ERROR_AS("update_Trial_Watch", "a change to %s that was never applied was left: %s",
+                         record.interface_name.c_str(), error.c_str());
+            return Trial_End::FAILED;
+        }
+        LOG_INFO("a change to %s that was never applied was left: its files are put back",
+                 record.interface_name.c_str());
+        return Trial_End::KEPT;
+    }
+    // A change made without a window is kept as it was applied.
+    if (record.window_seconds == 0)
+        return Trial_End::KEPT;
+    Trial_Step step;
+    if (get_Change_Holds(record, finish_probe_ms, &step, said))
+        return Trial_End::KEPT;
+    return set_Window_Ended(record, step, said);
+}
+
+// Whether a trial that ended so leaves its record: a wait given up, or files that could not be put back.
+bool get_Record_Stays(Trial_End end)
+{
+    return end == Trial_End::LEFT || end == Trial_End::FAILED;
+}
+
+// Finishes a record found with its lock free; the record goes unless its files could not be put back.
+Trial_End set_Record_Finished(const Trial_Record& record, std::string* said)
+{
+    Trial_End end = set_Left_Trial_Finished(record, said);
+    if (!get_Record_Stays(end))
+        set_Stored_Record_Removed();
+    return end;
+}
+
+// A record from an earlier boot gets one full window from now, so that the link and DHCP can come up.
+bool set_Rebased(Trial_Record* record, const std::string& boot_id)
+{
+    if (record->boot_id == boot_id)
+        return false;
+    record->boot_id = boot_id;
+    // The boot brought up whatever the files held.
+    record->applied = true;
+    record->deadline_ns = get_Boot_Ns() + static_cast<long long>(record->window_seconds) * ns_per_second;
+    std::string error;
+    if (!set_Stored_Record(*record, &error))
+        LOG_ERROR_AS("update_Trial_Watch", "%s", error.c_str());
+    LOG_INFO("a settings trial on %s from an earlier boot is judged in %u s", record->interface_name.c_str(),
+             record->window_seconds);
+    return true;
+}
