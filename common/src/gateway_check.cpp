@@ -107,11 +107,20 @@ std::vector<Netlink_Message> get_Netlink_Messages(const std::string& answer, uin
     return messages;
 }
 
-// The kernel's whole answer to one dump request on a route socket; "" when it cannot be asked.
-std::string get_Netlink_Dump(const void* request, size_t length)
+// The kernel's whole answer to a dump of every IPv4 object of `type` (RTM_GETADDR, RTM_GETNEIGH), whose
+// request's fixed part is `body_size` bytes with the family first; "" when it cannot be asked.
+std::string get_Netlink_Dump(uint16_t type, size_t body_size)
 {
+    struct nlmsghdr header;
+    memset(&header, 0, sizeof(header));
+    header.nlmsg_len = static_cast<uint32_t>(NLMSG_HDRLEN + body_size);
+    header.nlmsg_type = type;
+    header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
+    std::string request(reinterpret_cast<const char*>(&header), sizeof(header));
+    request.resize(NLMSG_HDRLEN + body_size, '\0');
+    request[NLMSG_HDRLEN] = static_cast<char>(AF_INET);
     Descriptor sock(socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE));
-    if (sock.get() < 0 || send(sock.get(), request, length, 0) < 0)
+    if (sock.get() < 0 || send(sock.get(), request.data(), request.size(), 0) < 0)
         return "";
     std::string answer;
     // The dump ends with NLMSG_DONE; the kernel's answer for one host is small.
@@ -168,16 +177,7 @@ uint16_t get_Neighbour_State(const std::string& interface_name, uint32_t address
     unsigned int index = if_nametoindex(interface_name.c_str());
     if (index == 0)
         return 0;
-    struct {
-        struct nlmsghdr header;
-        struct ndmsg message;
-    } request;
-    memset(&request, 0, sizeof(request));
-    request.header.nlmsg_len = sizeof(request);
-    request.header.nlmsg_type = RTM_GETNEIGH;
-    request.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
-    request.message.ndm_family = AF_INET;
-    std::string dump = get_Netlink_Dump(&request, sizeof(request));
+    std::string dump = get_Netlink_Dump(RTM_GETNEIGH, sizeof(struct ndmsg));
     if (dump.empty())
         return get_Arp_Table_State(interface_name, address);
     return get_Netlink_Neighbour_State(dump, index, address);
@@ -304,16 +304,7 @@ std::vector<Interface_Address> get_Interface_Addresses(const std::string& interf
     unsigned int index = if_nametoindex(interface_name.c_str());
     if (index == 0)
         return {};
-    struct {
-        struct nlmsghdr header;
-        struct ifaddrmsg message;
-    } request;
-    memset(&request, 0, sizeof(request));
-    request.header.nlmsg_len = sizeof(request);
-    request.header.nlmsg_type = RTM_GETADDR;
-    request.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
-    request.message.ifa_family = AF_INET;
-    return get_Netlink_Addresses(get_Netlink_Dump(&request, sizeof(request)), index);
+    return get_Netlink_Addresses(get_Netlink_Dump(RTM_GETADDR, sizeof(struct ifaddrmsg)), index);
 }
 
 std::string get_Default_Gateway(const std::string& table, const std::string& interface_name)
