@@ -1,3 +1,4 @@
+#include <poll.h>
 #include <signal.h>
 #include <stdio.h>
 #include <unistd.h>
@@ -12,6 +13,7 @@
 #include "service_notify.h"
 #include "service_status.h"
 #include "settings_trial.h"
+#include "stop_signal.h"
 
 namespace {
 
@@ -45,6 +47,9 @@ int main(int, char**)
     init_Service_Notify();
     // A write to a closed pipe must fail with EPIPE, not end the daemon.
     (void)signal(SIGPIPE, SIG_IGN);
+    // A stop ends the loop between two passes; a settings rollback in progress stops before its next step.
+    if (!init_Stop_Signal())
+        LOG_ERROR("cannot take SIGTERM: a stop ends the daemon at once");
     // Line buffering keeps journal lines whole; without it the daemon still runs.
     (void)setvbuf(stdout, nullptr, _IOLBF, 0);
     (void)setvbuf(stderr, nullptr, _IOLBF, 0);
@@ -73,6 +78,14 @@ int main(int, char**)
     update_Service_State(true);
 
     for (;;) {
+        if (get_Stop_Requested()) {
+            (void)set_Service_Notify("STOPPING=1");
+            set_Trial_Watch_Stop();
+            // The transmit thread may be inside a bus write that never returns: it is not waited for.
+            (void)fflush(stdout);
+            (void)fflush(stderr);
+            _exit(0);
+        }
         if (get_I2C_BMC_Bus_Lost()) {
             // The ended thread is joined: its last work is over before the queues go.
             set_I2C_BMC_Packet_Thread_Stop();
@@ -86,6 +99,7 @@ int main(int, char**)
         // A change whose applier is gone is finished here once its window has ended.
         update_Trial_Watch();
         update_Service_State(reported);
-        sleep(loop_period_sec);
+        struct pollfd stop = {get_Stop_Signal_Descriptor(), POLLIN, 0};
+        (void)poll(&stop, stop.fd >= 0 ? 1 : 0, static_cast<int>(loop_period_sec * 1000));
     }
 }

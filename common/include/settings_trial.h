@@ -159,6 +159,8 @@ Trial_End set_Rolled_Back(const Trial_Record& record, const std::string& reason,
 Trial_End set_Window_Ended(const Trial_Record& record, const Trial_Step& step, std::string* said);
 // One look at eth0, probing the gateway for at most `probe_ms`: whether the change holds.
 bool get_Change_Holds(const Trial_Record& record, unsigned int probe_ms, Trial_Step* step, std::string* said);
+// The daemon stops: an undo in progress stops before its next step, and its record stays for the next start.
+void set_Undo_Stopped();
 // Whether a trial that ended so leaves its record (a wait given up, or files not put back).
 bool get_Record_Stays(Trial_End end);
 // Finishes a record whose applier is gone, and removes it unless it must stay.

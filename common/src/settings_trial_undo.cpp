@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 
 #include "change_plan.h"
 #include "extra_command_handling.h"
@@ -25,6 +26,16 @@ const char* const __log_tag = "Settings_Trial";
 const unsigned int rollback_probe_ms = 10000;
 // One look by whoever finishes an expired trial.
 const unsigned int finish_probe_ms = 1000;
+// Set when the daemon stops: an undo in progress stops before its next step.
+std::atomic<bool> undo_stopped{false};
+
+// The line of an undo that stops for the daemon's stop; its record says so and stays.
+Trial_End set_Undo_Left(const std::string& reason, std::string* said)
+{
+    *said = reason + ": the rollback stops here, as the daemon stops; its next start finishes it";
+    LOG_ERROR_AS("set_Trial_Rollback", "%s", said->c_str());
+    return Trial_End::LEFT;
+}
 
 } // namespace
 
@@ -138,16 +149,20 @@ Trial_End set_Rolled_Back(const Trial_Record& record, const std::string& reason,
             if (!set_Stored_Record(undoing, &error))
                 LOG_ERROR_AS("set_Trial_Rollback", "%s", error.c_str());
         }
+        if (undo_stopped.load())
+            return set_Undo_Left(reason, said);
         if (!set_Files_Restored(record, &left, &error)) {
             *said = reason + ": the rollback failed: " + error + "; the trial record stays at " +
                     trial_record_path;
             LOG_ERROR_AS("set_Trial_Rollback", "%s", said->c_str());
             return Trial_End::FAILED;
         }
-        for (const std::string& command : get_Restore_Commands(record))
-            if (failure.empty() &&
-                !set_Change_Command(command.c_str(), &failure, change_command_timeout_seconds))
+        for (const std::string& command : get_Restore_Commands(record)) {
+            if (undo_stopped.load())
+                return set_Undo_Left(reason, said);
+            if (!set_Change_Command(command.c_str(), &failure, change_command_timeout_seconds))
                 break;
+        }
     }
     std::string line = reason + ": " + record.interface_name + " rolled back to " + get_Target_Text(record);
     if (!left.empty())
@@ -259,6 +274,11 @@ Trial_End set_Left_Trial_Finished(const Trial_Record& record, std::string* said)
 }
 
 // Whether a trial that ended so leaves its record: a wait given up, or files that could not be put back.
+void set_Undo_Stopped()
+{
+    undo_stopped.store(true);
+}
+
 bool get_Record_Stays(Trial_End end)
 {
     return end == Trial_End::LEFT || end == Trial_End::FAILED;

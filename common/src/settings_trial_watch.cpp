@@ -66,6 +66,7 @@ void update_Trial_Watch()
 
 void set_Trial_Watch_Stop()
 {
+    set_Undo_Stopped();
     if (finisher.joinable())
         finisher.join();
 }

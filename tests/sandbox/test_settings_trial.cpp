@@ -278,6 +278,9 @@ TEST_P(SettingsTrial, ChangeHoldsOrIsUndone)
         ASSERT_TRUE(again.start(LUMERION_HOSTD_PATH));
         EXPECT_TRUE(wait_For([] { return access(record.c_str(), F_OK) != 0; }, generous_seconds))
             << again.err();
+        // A stop between passes ends the daemon cleanly.
+        kill(again.get_Pid(), SIGTERM);
+        EXPECT_EQ(0, again.wait_Exit(generous_seconds));
         said = again.out() + again.err();
         EXPECT_NE(std::string::npos,
                   run_Process({"/bin/sh", "-c", "ip route show default"}).out.find("via 10.0.0.1 "));
