@@ -37,6 +37,7 @@ enum class Scene {
     OLD_GATEWAY_DEAD, // the gateway stopped answering before the change
     KILLED_APPLIER,   // the CLI is killed mid-window; the running daemon finishes the trial
     WINDOW_CTRL_C,    // Ctrl-C reaches the CLI mid-window: it leaves the trial to the running daemon
+    KILLED_MODIFIED,  // the CLI is killed once NetworkManager wrote the modified profile; the daemon finishes
     EARLIER_BOOT,     // the trial's record is from an earlier boot when the daemon starts
     SECOND_SET,       // a second change (with the row's window) is tried while the trial is open
     DAMAGED_RECORD,   // a damaged record stands where the trial's would go
@@ -286,6 +287,22 @@ TEST_P(SettingsTrial, ChangeHoldsOrIsUndone)
                   run_Process({"/bin/sh", "-c", "ip route show default"}).out.find("via 10.0.0.1 "));
         break;
     }
+    case Scene::KILLED_MODIFIED: {
+        const std::string keyfile = "/etc/NetworkManager/system-connections/Wired connection 1.nmconnection";
+        ASSERT_TRUE(daemon.start(LUMERION_HOSTD_PATH));
+        pid_t pid = start_Netcfg(get_Change(row, 4), get_Sandbox_Dir() + "/killed.err");
+        ASSERT_TRUE(wait_For([&keyfile] { return read_File(keyfile).find("10.0.0.99") != std::string::npos; },
+                             generous_seconds));
+        kill(pid, SIGKILL);
+        status = wait_Exit(pid);
+        EXPECT_TRUE(wait_For([] { return access(record.c_str(), F_OK) != 0; }, generous_seconds))
+            << daemon.err();
+        said = daemon.out() + daemon.err();
+        // NetworkManager's profile in memory, not only the file, holds the settings from before.
+        EXPECT_EQ("10.0.0.1\n",
+                  nm->nmcli("-g ipv4.gateway con show uuid 3c3f4e2a-6f0e-4d55-9a11-0b6d1c0e7a01"));
+        break;
+    }
     case Scene::INTERRUPTED: {
         // Each value's owner lookup asks whether NetworkManager runs: the one after the address was
         // written sends Ctrl-C, so that it arrives between two values, before --apply.
@@ -433,6 +450,8 @@ INSTANTIATE_TEST_SUITE_P(
                   1, "10.0.0.5/24", true,
                   "cannot read /etc/NetworkManager/system-connections/Wired connection 1.nmconnection: not a "
                   "regular file: nothing is changed"},
+        Trial_Row{"network_manager_killed_after_modify", Manager::NETWORK_MANAGER, Scene::KILLED_MODIFIED,
+                  wrong_gateway, killed, "10.0.0.5/24", true, old_settings},
         Trial_Row{"network_manager_wrong_gateway", Manager::NETWORK_MANAGER, Scene::PLAIN, wrong_gateway, 3,
                   "10.0.0.5/24", true, old_settings},
         Trial_Row{"network_manager_unserved_subnet", Manager::NETWORK_MANAGER, Scene::PLAIN, unserved_subnet,
