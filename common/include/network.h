@@ -177,7 +177,7 @@ private:
     static Trial_Record get_Trial_Plan(const Owner& owner);
     // The static record the stanza holds, as an apply checks it.
     static Config get_ifupdown_Record(const std::string& path);
-    // Puts the stanza back as it was before the first value of this change.
+    // Ends the change in progress: what it wrote (on ifupdown, the stanza) is put back from its record.
     static void set_Stanza_Restored();
     // The profile NetworkManager uses or would use for the interface, from nmcli.
     static Nm_Choice get_Network_Manager_Profile(const Interface_Facts& facts);
@@ -191,12 +191,6 @@ private:
 
     static bool get_File_Readable(const std::string& path, char* buffer, unsigned int buffer_length);
 
-    // The stanza file as it was before the first value of the change in progress.
-    struct Stanza_Copy {
-        std::string path; // empty when no value was written yet
-        std::string text;
-    };
-    static Stanza_Copy stanza_before;
     // The settings the change in progress gave (bit 1 << CONFIG_TYPE); only they are written.
     static uint8_t staged_mask;
     static MANAGER_TYPE selected_manager;

@@ -221,11 +221,6 @@ uint8_t Network::set_Config(CONFIG_TYPE type, const char* str)
             return 1;
         }
         Settings_Lock lock;
-        if (stanza_before.path.empty()) {
-            stanza_before.path = owner.file;
-            if (!get_File_Content(owner.file, &stanza_before.text))
-                stanza_before.path.clear();
-        }
         uint8_t result = set_ifupdown_Config(type, owner.file.c_str(), str);
         set_Trial_Written();
         return result;
@@ -262,7 +257,6 @@ bool Network::set_Config_Apply()
 {
     bool applied = get_Config_Applied();
     // The next value starts a new change.
-    stanza_before = Stanza_Copy();
     staged_mask = 0;
     return applied;
 }
