@@ -82,8 +82,8 @@ int main(int, char**)
             (void)set_Service_Notify("STOPPING=1");
             set_Trial_Watch_Stop();
             // The transmit thread may be inside a bus write that never returns: it is not waited for.
-            (void)fflush(stdout);
-            (void)fflush(stderr);
+            // Every open stream (the log file's too) is written out before _exit skips the rest.
+            (void)fflush(nullptr);
             _exit(0);
         }
         if (get_I2C_BMC_Bus_Lost()) {

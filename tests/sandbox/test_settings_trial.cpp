@@ -237,8 +237,9 @@ TEST_P(SettingsTrial, ChangeHoldsOrIsUndone)
         for (const std::string& arg : get_Change(row, 4))
             command += " " + arg;
         // A terminal of the sandbox's own: a private devpts instance over the overlay's empty /dev/pts.
-        ASSERT_EQ(0, run_Shell("mount -t devpts -o newinstance,ptmxmode=0666 devpts /dev/pts && "
-                               "mount --bind /dev/pts/ptmx /dev/ptmx"));
+        ASSERT_EQ(
+            0, run_Shell("mount -t devpts -o newinstance,ptmxmode=0666 devpts /dev/pts && "
+                         "{ [ -e /dev/ptmx ] || : > /dev/ptmx; } && mount --bind /dev/pts/ptmx /dev/ptmx"));
         Process_Result r = run_Process({"/usr/bin/script", "-qec", command + " 2>&1", "/dev/null"});
         status = r.exit_status;
         said = r.out;
