@@ -5,10 +5,12 @@
 #include <vector>
 
 #include "network.h"
+#include "settings_trial.h"
 
-// What a settings change runs on the host, as pure functions of what is
-// known about eth0's owner: the same commands apply a change and put one
-// back, so that each manager's commands are written once.
+// A settings change as a plan: the files it writes or removes and the
+// commands it runs, in order, and what eth0 must hold afterwards. Plans are
+// pure functions of what is known about eth0's owner; one executor runs them
+// (change_executor.h), and an undo is the plan a trial record gives back.
 
 // Every command a change runs gets this long (a DHCP client waiting for its lease included).
 const unsigned int change_command_timeout_seconds = 90;
@@ -25,5 +27,76 @@ struct Apply_Target {
 
 // The command lines that make the manager take its files now, in order.
 std::vector<std::string> get_Apply_Commands(const Apply_Target& target);
+
+// One step of a plan.
+struct Plan_Step {
+    enum class KIND : uint8_t {
+        WRITE,  // `path` gets `bytes`
+        REMOVE, // `path` goes
+        RUN,    // `command` runs; the first one is where the manager may start to hold the change
+    } kind = KIND::RUN;
+    std::string path;
+    std::string bytes;
+    unsigned int mode = 0600; // WRITE: a new file's mode; an existing file keeps its own
+    std::string command;
+    // A file step runs only while the file holds what the plan was made from, or for an undo what
+    // the change wrote (get_Content_Hash; "" for any): someone else's write is never written over.
+    std::string guard_hash;
+    // An undo's file step: the file gets exactly this mode and owner; one that holds its bytes is let be.
+    bool restore = false;
+    bool existed = false; // restore: the file was there before the change
+    unsigned int uid = 0;
+    unsigned int gid = 0;
+};
+
+// The record's word for a step: "write <path>", "remove <path>", "run <command>".
+std::string get_Step_Action(const Plan_Step& step);
+
+struct Change_Plan {
+    Apply_Target target;
+    std::vector<Plan_Step> steps;
+    Network::Config expected; // what eth0 must hold once applied
+    bool checked = true;      // false: a change of its own with no window (a default file at start-up)
+    std::string refusal;      // why the change may not be made; "" when it may
+    // Files a command may rewrite (NetworkManager's keyfile): recorded, and hashed after each command.
+    std::vector<std::string> watched_files;
+    std::string origin = "set_Config_Apply"; // the function its log lines are said as
+};
+
+// What a change is planned from, all read before the plan is made.
+struct Plan_Input {
+    Apply_Target target;
+    std::string file;            // netplan: the file the edit goes to
+    std::string file_text;       // netplan: that file's text now, or as a default step writes it first
+    std::string profile_file;    // NetworkManager: the profile's keyfile ("" for one held in memory)
+    std::string netplan_entry;   // netplan: the key of eth0's definition
+    std::string profile_current; // NetworkManager: the "ipv4.method,ipv4.addresses" answer
+    Network::Config settings;    // the settings after the change: the host's, with what was staged
+    // The owner's own files first: a leftover's removal and a bare host's default file.
+    std::vector<Plan_Step> owner_steps;
+};
+
+// The plan of an apply; `refusal` is set when the settings may not be written
+// (a static record without a usable address, one that would cut the host off,
+// or a document that cannot be edited).
+Change_Plan get_Change_Plan(const Plan_Input& input);
+
+// The steps that give a bare host its default file: the file, and for
+// NetworkManager the reload that makes it a profile.
+std::vector<Plan_Step> get_Default_Steps(Network::MANAGER_TYPE manager, const std::string& path,
+                                         const std::string& text);
+// The step that removes this daemon's leftover default.
+std::vector<Plan_Step> get_Leftover_Steps(const std::string& path);
+// The owner's own files as a change of their own, with no window (at start-up).
+Change_Plan get_Owner_Files_Plan(Network::MANAGER_TYPE manager, const std::string& interface_name,
+                                 const std::vector<Plan_Step>& steps, const std::string& origin);
+// One file step of a change: `path` from `before` (what the plan was made from) to `after`.
+Plan_Step get_File_Step(const std::string& path, const std::string& before, const std::string& after,
+                        unsigned int mode);
+
+// The undo of a change from its record alone: each file put back (guarded by
+// the hash of what the change wrote), then, once the manager may hold the
+// change, its commands again so that it takes the old files.
+Change_Plan get_Undo_Plan(const Trial_Record& record);
 
 #endif

@@ -45,22 +45,25 @@ std::string get_Log_Text(const std::string& text);
 // threads never interleave. Each logging unit defines `__log_tag`; FMT holds
 // the message and its own trailing blanks. Arguments are only evaluated when
 // the gate is open. A line that cannot be written has nowhere to be reported.
-#define LOG_INFO(FMT, ...)                                                                                   \
+// The _AS forms are for lines that must name a function other than the one writing them.
+#define LOG_INFO_AS(FUNC, FMT, ...)                                                                          \
     do {                                                                                                     \
         if (get_Info_Log_Status())                                                                           \
-            (void)fprintf(get_stdout(), "%s[INFO]\t[%s] %s: " FMT "\n", get_Log_Start(6), __log_tag,         \
-                          __func__, ##__VA_ARGS__);                                                          \
+            (void)fprintf(get_stdout(), "%s[INFO]\t[%s] %s: " FMT "\n", get_Log_Start(6), __log_tag, FUNC,   \
+                          ##__VA_ARGS__);                                                                    \
     } while (0)
 
-#define LOG_DEBUG(FMT, ...)                                                                                  \
+#define LOG_INFO(FMT, ...) LOG_INFO_AS(__func__, FMT, ##__VA_ARGS__)
+
+#define LOG_DEBUG_AS(FUNC, FMT, ...)                                                                         \
     do {                                                                                                     \
         if (get_Debug_Log_Status())                                                                          \
             (void)fprintf(get_stdout(), "%s[DEBUG]\t[%s] %s: " FMT "%s\n", get_Log_Start(7), __log_tag,      \
-                          __func__, ##__VA_ARGS__, get_Log_End(7));                                          \
+                          FUNC, ##__VA_ARGS__, get_Log_End(7));                                              \
     } while (0)
 
-// LOG_ERROR_AS is for lines that must name a function other than the one
-// writing them.
+#define LOG_DEBUG(FMT, ...) LOG_DEBUG_AS(__func__, FMT, ##__VA_ARGS__)
+
 #define LOG_ERROR_AS(FUNC, FMT, ...)                                                                         \
     do {                                                                                                     \
         if (get_Error_Log_Status())                                                                          \

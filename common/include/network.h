@@ -10,7 +10,8 @@
 #include "netplan_reader.h"
 #include "network_parse.h"
 
-struct Trial_Record;
+struct Plan_Step;
+struct Plan_Input;
 
 // Where netplan keeps an interface's configuration, as the owner lookup found it.
 struct Netplan_Owner {
@@ -83,8 +84,13 @@ public:
     // "XX:XX:XX:XX:XX:XX" of the selected interface; zeros when unknown.
     static std::string get_Interface_MAC_Address();
 
-    // Selects the interface and reloads the six staged settings from its manager.
+    // Selects the interface and reloads the six staged settings from its
+    // manager. The daemon's start-up: it first removes this daemon's harmful
+    // leftover and writes a bare host's default file, each a change of its own.
     static void set_Interface_Name(const char* name);
+    // The same selection without writing anything (a tool that only reads, or
+    // stages a change whose apply writes what the owner needs).
+    static void set_Interface_Selected(const char* name);
     static const char* get_Interface_Name();
     // Whether the selected interface exists on the host.
     static bool get_Interface_Exist();
@@ -124,6 +130,8 @@ private:
         Netplan_Owner netplan;
     };
 
+    // The selection behind both: with `owner_files`, the leftover and the default are written first.
+    static void set_Interface_Chosen(const char* name, bool owner_files);
     // Whether each manager's file for the selected interface is readable;
     // on success its path is copied into `buffer` (fixed-length copy).
     static bool get_netplan_Config_Exist(char* buffer, unsigned int buffer_length);
@@ -145,6 +153,12 @@ private:
     // (so the caller does not look it up again). False, with one ERROR line,
     // when the interface does not exist or the default cannot be written.
     static bool update_Owner_Files(Owner* found = nullptr);
+    // The owner an apply goes to, and the steps it takes first (the leftover's
+    // removal, a bare host's netplan default); writes only NetworkManager's
+    // default, as a change of its own. False with one ERROR line.
+    static bool get_Change_Owner(Owner* found, std::vector<Plan_Step>* steps);
+    // What an apply is planned from: the owner's files and answers, read now.
+    static bool get_Plan_Input(const Owner& owner, const std::vector<Plan_Step>& steps, Plan_Input* input);
     static bool init_netplan_Config();
     static bool init_Network_Manager_Config();
 
@@ -157,15 +171,17 @@ private:
                                        unsigned int buffer_length);
     static uint8_t get_Network_Manager_Config(CONFIG_TYPE type, const Owner& owner, char* buffer,
                                               unsigned int buffer_length);
-    static uint8_t set_ifupdown_Config(CONFIG_TYPE type, const char* path, const char* str);
+    // Writes one setting into the stanza as a step of the change; 1 with `refusal` when the trial refused it.
+    static uint8_t set_ifupdown_Config(CONFIG_TYPE type, const char* path, const char* str,
+                                       std::string* refusal);
     // One setting into the staged record; MODE takes `dhcp`, the others `text`.
     // The setting is then one this change gives.
     static void set_Staged_Setting(CONFIG_TYPE type, const std::string& text, bool dhcp);
     // The six settings as the owner holds them now; a setting that cannot be read keeps `before`'s.
     static Config get_Loaded_Record(const Owner& owner, const Config& before);
-    // Rewrites the netplan file from the staged record once netplan's own
-    // parser accepts the result; false, with one ERROR line, when it did not.
-    static bool update_netplan_Config(const Owner& owner);
+    // Whether netplan's own parser accepts the netplan file a plan writes; false, with one ERROR line, when
+    // not.
+    static bool get_netplan_Plan_Accepted(const std::vector<Plan_Step>& steps, const Owner& owner);
     // netplan's verdict on `text` as the new `file`, read with every other
     // netplan file of the host; false with netplan's first error line.
     static bool get_netplan_Accepted(const std::string& file, const std::string& text, std::string* error);
@@ -173,8 +189,6 @@ private:
     static std::string get_Network_Manager_Current(const Owner& owner);
     // The apply behind set_Config_Apply, which then forgets the change.
     static bool get_Config_Applied();
-    // What the change's trial saves: the manager, the profile and the file the change rewrites.
-    static Trial_Record get_Trial_Plan(const Owner& owner);
     // The static record the stanza holds, as an apply checks it.
     static Config get_ifupdown_Record(const std::string& path);
     // Ends the change in progress: what it wrote (on ifupdown, the stanza) is put back from its record.

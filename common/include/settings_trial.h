@@ -29,12 +29,19 @@ struct Trial_File {
 // A file's contents as an undo compares them: a hash of its bytes, or "absent".
 std::string get_Content_Hash(bool exists, const std::string& bytes);
 
+// One step of the change as the record marks it: started before it runs, done once it has.
+struct Trial_Mark {
+    enum class STATE : uint8_t { PENDING, STARTED, DONE } state = STATE::PENDING;
+    std::string action; // "write <path>", "remove <path>", "run <command>"
+};
+
 struct Trial_Record {
     Network::MANAGER_TYPE manager = Network::MANAGER_TYPE::UNKNOWN;
     std::string interface_name;
     std::string profile_uuid;    // NetworkManager: the profile the change edits
     bool profile_active = false; // NetworkManager: it was active before the change
     std::vector<Trial_File> files;
+    std::vector<Trial_Mark> steps;
     std::string old_address; // "A/N" before the change; "" for none
     std::string old_gateway; // "" for none
     Gateway_Answer old_gateway_answer = Gateway_Answer::SILENT;
@@ -51,6 +58,9 @@ struct Trial_Record {
 // The most files one change records, and the largest stored record that can
 // hold that many files of the largest size a change accepts for editing.
 const size_t max_trial_files = 8;
+// The most steps one change records, and the longest action (a path or a command line) of one.
+const size_t max_trial_steps = 32;
+const size_t max_trial_action_bytes = 8192;
 extern const size_t max_trial_text_size;
 
 // The record as stored, and back. False with `error` for a text that is
@@ -96,20 +106,27 @@ unsigned int get_Trial_Window();
 void set_Trial_Watcher(void (*progress)(const std::string& waiting_for, unsigned int seconds_left),
                        bool (*stop)());
 
-// Opens this process's trial before the first write of a change (when it is
-// open, adds the files it does not hold yet); `record` gives the manager,
-// interface, profile and the files, whose contents are read here. False with
-// `refusal` when another trial is open, its record is damaged, a file that
-// exists cannot be read, or the record cannot be saved.
-bool set_Trial_Begin(const Trial_Record& record, std::string* refusal);
-// The change has written its files: records what each holds now, so that an
-// undo leaves a file someone else wrote since.
-void set_Trial_Written();
+// Opens this process's trial before the first step of a change (when it is
+// open, adds the files and steps it does not hold yet; `first_step` gets the
+// index of the first added step); `record` gives the manager, interface,
+// profile, window, the files (whose contents are read here) and the steps.
+// False with `refusal` when another trial is open, its record is damaged, a
+// file that exists cannot be read, or the record cannot be saved.
+bool set_Trial_Begin(const Trial_Record& record, std::string* refusal, size_t* first_step = nullptr);
+// Marks step `index` started (and those before it done) with the hash of what
+// it leaves in `path` ("" for none), and saves the record: false with `error`
+// when it cannot be saved, and then the step must not run.
+bool set_Trial_Step_Started(size_t index, const std::string& path, const std::string& hash,
+                            std::string* error);
+// A command may have rewritten `paths`: records what each holds now, so that
+// an undo leaves a file someone else wrote since (saved with the next mark).
+void set_Trial_Written(const std::vector<std::string>& paths);
 // The apply is about to run: records what the change must reach, and starts the window.
 void set_Trial_Applying(const Network::Config& staged);
 // After the apply: waits for the check (or rolls back at once when `apply_done`
-// is false) and closes the trial.
-Trial_End set_Trial_Ended(bool apply_done, const std::string& apply_failure);
+// is false) and closes the trial. Without a window a failed apply is kept as
+// it is, unless `undo_failure`.
+Trial_End set_Trial_Ended(bool apply_done, const std::string& apply_failure, bool undo_failure = false);
 // Closes a trial that applied nothing: the files are kept, or put back when
 // `restore` (without an apply, as nothing live was changed).
 void set_Trial_Closed(bool restore);
@@ -161,6 +178,7 @@ Trial_End set_Window_Ended(const Trial_Record& record, const Trial_Step& step, s
 bool get_Change_Holds(const Trial_Record& record, unsigned int probe_ms, Trial_Step* step, std::string* said);
 // The daemon stops: an undo in progress stops before its next step, and its record stays for the next start.
 void set_Undo_Stopped();
+bool get_Undo_Stopped();
 // Whether a trial that ended so leaves its record (a wait given up, or files not put back).
 bool get_Record_Stays(Trial_End end);
 // Finishes a record whose applier is gone, and removes it unless it must stay.

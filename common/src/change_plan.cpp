@@ -1,8 +1,44 @@
-// What a settings change runs on the host: each manager's commands, for an
-// apply and for a rollback alike.
+// What a settings change does on the host, as pure functions: each manager's
+// commands, an apply's plan, a bare host's default, and the undo a trial
+// record gives back.
 #include "change_plan.h"
 
+#include <algorithm>
+
 #include "extra_command_handling.h"
+#include "network_parse.h"
+
+namespace {
+
+Plan_Step get_Run_Step(const std::string& command)
+{
+    Plan_Step step;
+    step.kind = Plan_Step::KIND::RUN;
+    step.command = command;
+    return step;
+}
+
+void append_Commands(std::vector<Plan_Step>* steps, const std::vector<std::string>& commands)
+{
+    for (const std::string& command : commands)
+        steps->push_back(get_Run_Step(command));
+}
+
+// Why a static record may not be written ("" when it may, or for DHCP).
+std::string get_Record_Refusal(const Network::Config& record)
+{
+    if (record.ip4_dhcp)
+        return "";
+    std::string missing =
+        get_Static_Record_Missing(record.ip4_address, record.ip4_subnetmask, record.ip4_gateway);
+    if (!missing.empty())
+        return "refused to apply: static settings need " + missing;
+    std::string fault =
+        get_Static_Record_Fault(record.ip4_address, record.ip4_subnetmask, record.ip4_gateway);
+    return fault.empty() ? "" : "refused to apply: " + fault;
+}
+
+} // namespace
 
 std::vector<std::string> get_Apply_Commands(const Apply_Target& target)
 {
@@ -29,4 +65,147 @@ std::vector<std::string> get_Apply_Commands(const Apply_Target& target)
         break;
     }
     return commands;
+}
+
+std::string get_Step_Action(const Plan_Step& step)
+{
+    switch (step.kind) {
+    case Plan_Step::KIND::WRITE:
+        return "write " + step.path;
+    case Plan_Step::KIND::REMOVE:
+        return "remove " + step.path;
+    case Plan_Step::KIND::RUN:
+        break;
+    }
+    return "run " + step.command;
+}
+
+Change_Plan get_Change_Plan(const Plan_Input& input)
+{
+    Change_Plan plan;
+    plan.target = input.target;
+    plan.expected = input.settings;
+    plan.expected.target_interface = input.target.interface_name;
+    plan.refusal = get_Record_Refusal(input.settings);
+    if (!plan.refusal.empty())
+        return plan;
+    plan.steps = input.owner_steps;
+    switch (input.target.manager) {
+    case Network::MANAGER_TYPE::NETPLAN: {
+        // The entry is netplan's definition, whose key may differ from the interface's name.
+        Network::Config entry = input.settings;
+        entry.target_interface = input.netplan_entry;
+        std::string reason;
+        std::string text;
+        if (!get_netplan_Update_Text(input.file_text, entry, &text, &reason)) {
+            plan.refusal = "Config File Load Error: " + reason;
+            plan.steps.clear();
+            return plan;
+        }
+        plan.steps.push_back(get_File_Step(input.file, input.file_text, text, 0600));
+        break;
+    }
+    case Network::MANAGER_TYPE::NETWORK_MANAGER:
+        // A profile held in memory has no file: the record names it by its UUID alone.
+        if (!input.profile_file.empty() && input.profile_file[0] == '/')
+            plan.watched_files.push_back(input.profile_file);
+        // NetworkManager holds the modified profile in memory at once: the modify is the first command.
+        plan.steps.push_back(get_Run_Step(get_Network_Manager_Modify_Command(
+            input.settings, input.target.profile_uuid, input.profile_current)));
+        break;
+    case Network::MANAGER_TYPE::IFUPDOWN:
+        // The stanza holds its values already: they were written as they were given.
+        break;
+    case Network::MANAGER_TYPE::UNKNOWN:
+        plan.refusal = "refused to apply: no manager owns " + input.target.interface_name;
+        plan.steps.clear();
+        return plan;
+    }
+    append_Commands(&plan.steps, get_Apply_Commands(input.target));
+    return plan;
+}
+
+std::vector<Plan_Step> get_Default_Steps(Network::MANAGER_TYPE manager, const std::string& path,
+                                         const std::string& text)
+{
+    std::vector<Plan_Step> steps;
+    Plan_Step write;
+    write.kind = Plan_Step::KIND::WRITE;
+    write.path = path;
+    write.bytes = text;
+    // netplan warns about a file others can read; a keyfile may hold secrets.
+    write.mode = 0600;
+    steps.push_back(write);
+    if (manager == Network::MANAGER_TYPE::NETWORK_MANAGER)
+        steps.push_back(get_Run_Step("nmcli con reload"));
+    return steps;
+}
+
+std::vector<Plan_Step> get_Leftover_Steps(const std::string& path)
+{
+    Plan_Step remove;
+    remove.kind = Plan_Step::KIND::REMOVE;
+    remove.path = path;
+    return {remove};
+}
+
+Change_Plan get_Owner_Files_Plan(Network::MANAGER_TYPE manager, const std::string& interface_name,
+                                 const std::vector<Plan_Step>& steps, const std::string& origin)
+{
+    Change_Plan plan;
+    plan.target.manager = manager;
+    plan.target.interface_name = interface_name;
+    plan.steps = steps;
+    plan.checked = false;
+    plan.origin = origin;
+    // A default leaves the interface to DHCP.
+    plan.expected.target_interface = interface_name;
+    plan.expected.ip4_dhcp = true;
+    return plan;
+}
+
+Plan_Step get_File_Step(const std::string& path, const std::string& before, const std::string& after,
+                        unsigned int mode)
+{
+    Plan_Step step;
+    step.kind = Plan_Step::KIND::WRITE;
+    step.path = path;
+    step.bytes = after;
+    step.mode = mode;
+    step.guard_hash = get_Content_Hash(true, before);
+    return step;
+}
+
+Change_Plan get_Undo_Plan(const Trial_Record& record)
+{
+    Change_Plan plan;
+    plan.target.manager = record.manager;
+    plan.target.interface_name = record.interface_name;
+    plan.target.profile_uuid = record.profile_uuid;
+    plan.target.profile_active = record.profile_active;
+    plan.checked = false;
+    for (const Trial_File& file : record.files) {
+        Plan_Step step;
+        step.kind = file.existed ? Plan_Step::KIND::WRITE : Plan_Step::KIND::REMOVE;
+        step.path = file.path;
+        step.bytes = file.bytes;
+        step.mode = file.mode;
+        step.restore = true;
+        step.existed = file.existed;
+        step.uid = file.uid;
+        step.gid = file.gid;
+        step.guard_hash = file.written_hash;
+        plan.steps.push_back(step);
+        if (file.existed)
+            plan.target.reloaded_files.push_back(file.path);
+    }
+    // Until the manager may hold the change, putting the files back is the whole undo.
+    if (!record.applied)
+        return plan;
+    // A default keyfile of a bare host names no profile: a reload forgets it.
+    if (record.manager == Network::MANAGER_TYPE::NETWORK_MANAGER && record.profile_uuid.empty())
+        plan.steps.push_back(get_Run_Step("nmcli con reload"));
+    else
+        append_Commands(&plan.steps, get_Apply_Commands(plan.target));
+    return plan;
 }

@@ -9,7 +9,7 @@
 
 #include <memory>
 
-#include "change_plan.h"
+#include "change_executor.h"
 #include "extra_command_handling.h"
 #include "file_replace.h"
 #include "log.h"
@@ -94,46 +94,48 @@ std::string get_Record_Text(const Network::Config& record, uint8_t type)
     return "";
 }
 
-// Runs one command of an apply; a failure is the one ERROR line of the apply.
-bool get_Apply_Done(const std::string& command, std::string* failure)
-{
-    // A trial's commands end in time: a rollback must not wait on a hung tool.
-    if (set_Change_Command(command.c_str(), failure, get_Trial_Open() ? change_command_timeout_seconds : 0))
-        return true;
-    LOG_ERROR_AS("set_Config_Apply", "the apply did not take effect: %s", failure->c_str());
-    return false;
-}
-
 } // namespace
 
 void Network::set_Interface_Name(const char* name)
 {
+    set_Interface_Chosen(name, true);
+}
+
+void Network::set_Interface_Selected(const char* name)
+{
+    set_Interface_Chosen(name, false);
+}
+
+void Network::set_Interface_Chosen(const char* name, bool owner_files)
+{
     std::string requested = name != nullptr ? name : "";
     // The name becomes part of file paths and command lines.
     if (!requested.empty() && !get_Interface_Name_Valid(requested)) {
-        LOG_ERROR("refused interface name: not a valid interface name");
+        LOG_ERROR_AS("set_Interface_Name", "refused interface name: not a valid interface name");
         return;
     }
     config.target_interface = requested;
     // One lookup for all six settings: each asks the managers' tools again.
     Owner owner;
-    if (!update_Owner_Files(&owner))
+    if (owner_files && !update_Owner_Files(&owner))
         return;
-    LOG_INFO("Interface: %s, Manager Type: %s", config.target_interface.c_str(),
-             MANAGER_TYPE_STRING[static_cast<uint8_t>(owner.manager)]);
+    if (!owner_files)
+        owner = get_Owner();
+    LOG_INFO_AS("set_Interface_Name", "Interface: %s, Manager Type: %s", config.target_interface.c_str(),
+                MANAGER_TYPE_STRING[static_cast<uint8_t>(owner.manager)]);
     selected_manager = owner.manager;
     // A refused profile or stanza is named once, not once per setting.
     if (!owner.error.empty() && owner.manager != MANAGER_TYPE::NETPLAN) {
-        LOG_ERROR("%s", get_Log_Text(owner.error).c_str());
+        LOG_ERROR_AS("set_Interface_Name", "%s", get_Log_Text(owner.error).c_str());
         return;
     }
     staged_mask = 0;
     config = get_Loaded_Record(owner, config);
     // The values come from the manager's files and tools.
-    LOG_DEBUG("DHCP: %d, IP: %s, Subnetmask: %s, Gateway: %s, DNS1: %s, DNS2: %s", config.ip4_dhcp ? 1 : 0,
-              get_Log_Text(config.ip4_address).c_str(), get_Log_Text(config.ip4_subnetmask).c_str(),
-              get_Log_Text(config.ip4_gateway).c_str(), get_Log_Text(config.dns1).c_str(),
-              get_Log_Text(config.dns2).c_str());
+    LOG_DEBUG_AS("set_Interface_Name", "DHCP: %d, IP: %s, Subnetmask: %s, Gateway: %s, DNS1: %s, DNS2: %s",
+                 config.ip4_dhcp ? 1 : 0, get_Log_Text(config.ip4_address).c_str(),
+                 get_Log_Text(config.ip4_subnetmask).c_str(), get_Log_Text(config.ip4_gateway).c_str(),
+                 get_Log_Text(config.dns1).c_str(), get_Log_Text(config.dns2).c_str());
 }
 
 void Network::set_Staged_Setting(CONFIG_TYPE type, const std::string& text, bool dhcp)
@@ -203,9 +205,8 @@ uint8_t Network::set_Config(CONFIG_TYPE type, const char* str)
                   get_Log_Text(config.target_interface).c_str());
         return 1;
     }
-    Owner owner;
-    if (!update_Owner_Files(&owner))
-        return 1;
+    // Staging writes nothing: what the owner needs (a bare host's default file) is a step of the apply.
+    Owner owner = get_Owner();
     if (!owner.error.empty() && owner.manager != MANAGER_TYPE::NETPLAN) {
         LOG_ERROR("refused %s: %s", config_type_name[static_cast<uint8_t>(type)],
                   get_Log_Text(owner.error).c_str());
@@ -213,44 +214,20 @@ uint8_t Network::set_Config(CONFIG_TYPE type, const char* str)
     }
     switch (owner.manager) {
     case MANAGER_TYPE::IFUPDOWN: {
-        // The stanza is written at once: the change's trial opens before its first write.
         std::string refusal;
-        if (!set_Trial_Begin(get_Trial_Plan(owner), &refusal)) {
+        uint8_t result = set_ifupdown_Config(type, owner.file.c_str(), str, &refusal);
+        if (!refusal.empty())
             LOG_ERROR("refused %s: %s", config_type_name[static_cast<uint8_t>(type)],
                       get_Log_Text(refusal).c_str());
-            return 1;
-        }
-        Settings_Lock lock;
-        uint8_t result = set_ifupdown_Config(type, owner.file.c_str(), str);
-        set_Trial_Written();
         return result;
     }
     case MANAGER_TYPE::NETPLAN:
     case MANAGER_TYPE::NETWORK_MANAGER:
+    case MANAGER_TYPE::UNKNOWN:
         set_Staged_Setting(type, str, str[0] == 0);
         return 0;
-    case MANAGER_TYPE::UNKNOWN:
-        break;
     }
     return 1;
-}
-
-Trial_Record Network::get_Trial_Plan(const Owner& owner)
-{
-    Trial_Record plan;
-    plan.manager = owner.manager;
-    plan.interface_name = config.target_interface;
-    if (owner.manager == MANAGER_TYPE::NETWORK_MANAGER) {
-        plan.profile_uuid = owner.entry;
-        plan.profile_active = owner.active;
-    }
-    // A profile held in memory has no file: the record names it by its UUID alone.
-    if (!owner.file.empty() && owner.file[0] == '/') {
-        Trial_File file;
-        file.path = owner.file;
-        plan.files.push_back(file);
-    }
-    return plan;
 }
 
 bool Network::set_Config_Apply()
@@ -261,6 +238,56 @@ bool Network::set_Config_Apply()
     return applied;
 }
 
+bool Network::get_Plan_Input(const Owner& owner, const std::vector<Plan_Step>& steps, Plan_Input* input)
+{
+    input->target.manager = owner.manager;
+    input->target.interface_name = config.target_interface;
+    input->owner_steps = steps;
+    input->settings = config;
+    switch (owner.manager) {
+    case MANAGER_TYPE::NETPLAN: {
+        if (!owner.error.empty()) {
+            LOG_ERROR_AS("set_Config_Apply", "Config File Load Error: %s", get_Log_Text(owner.error).c_str());
+            return false;
+        }
+        if (!owner.netplan.refusal.empty()) {
+            LOG_ERROR_AS("set_Config_Apply", "refused to apply: %s",
+                         get_Log_Text(owner.netplan.refusal).c_str());
+            return false;
+        }
+        input->file = owner.file;
+        input->netplan_entry = owner.entry;
+        // A default the plan writes first is what the edit starts from.
+        auto fresh = std::find_if(steps.rbegin(), steps.rend(), [&owner](const Plan_Step& step) {
+            return step.kind == Plan_Step::KIND::WRITE && step.path == owner.file;
+        });
+        std::string reason;
+        if (fresh != steps.rend()) {
+            input->file_text = fresh->bytes;
+        } else if (!get_File_Content(owner.file, &input->file_text, &reason)) {
+            LOG_ERROR_AS("set_Config_Apply", "Config File Load Error: %s: %s", owner.file.c_str(),
+                         reason.c_str());
+            return false;
+        }
+        return true;
+    }
+    case MANAGER_TYPE::NETWORK_MANAGER:
+        input->target.profile_uuid = owner.entry;
+        input->target.profile_active = owner.active;
+        input->profile_file = owner.file;
+        input->profile_current = get_Network_Manager_Current(owner);
+        return true;
+    case MANAGER_TYPE::IFUPDOWN:
+        // The stanza holds the values given so far: they are what the apply must reach.
+        input->settings = get_ifupdown_Record(owner.file);
+        input->settings.target_interface = config.target_interface;
+        return true;
+    case MANAGER_TYPE::UNKNOWN:
+        break;
+    }
+    return true;
+}
+
 bool Network::get_Config_Applied()
 {
     if (!get_Interface_Exist()) {
@@ -269,23 +296,16 @@ bool Network::get_Config_Applied()
         return false;
     }
     Owner owner;
-    if (!update_Owner_Files(&owner))
+    std::vector<Plan_Step> owner_steps;
+    if (!get_Change_Owner(&owner, &owner_steps))
         return false;
     MANAGER_TYPE manager = owner.manager;
     if (!owner.error.empty() && manager != MANAGER_TYPE::NETPLAN) {
         LOG_ERROR_AS("set_Config_Apply", "refused to apply: %s", get_Log_Text(owner.error).c_str());
         return false;
     }
-    std::string refusal;
-    if (!set_Trial_Begin(get_Trial_Plan(owner), &refusal)) {
-        LOG_ERROR_AS("set_Config_Apply", "refused to apply: %s", get_Log_Text(refusal).c_str());
-        return false;
-    }
-    // The lock is let go before the trial's window: a rollback takes it again.
-    std::unique_ptr<Settings_Lock> lock(new Settings_Lock());
-    // Only what this change gave is written: the rest is what the host holds now,
-    // read under the lock, so a change made meanwhile by another writer is kept.
-    // A netplan file that cannot be read is the edit's to report, once.
+    // Only what this change gave is written: the rest is what the host holds now, so a change made
+    // meanwhile by another writer is kept. A netplan file that cannot be read is the edit's to report, once.
     bool readable =
         manager == MANAGER_TYPE::NETWORK_MANAGER ||
         (manager == MANAGER_TYPE::NETPLAN && owner.error.empty() && get_netplan_Entry_Readable(owner));
@@ -297,68 +317,21 @@ bool Network::get_Config_Applied()
                 set_Record_Setting(&config, static_cast<CONFIG_TYPE>(t), get_Record_Text(staged, t),
                                    staged.ip4_dhcp);
     }
-    // A static record that names no usable address, or one that would cut the
-    // host off, is refused: nothing is written and nothing applied.
-    Config record = config;
-    if (manager == MANAGER_TYPE::IFUPDOWN)
-        record = get_ifupdown_Record(owner.file);
-    if (manager != MANAGER_TYPE::UNKNOWN && !record.ip4_dhcp) {
-        std::string missing =
-            get_Static_Record_Missing(record.ip4_address, record.ip4_subnetmask, record.ip4_gateway);
-        std::string fault =
-            missing.empty()
-                ? get_Static_Record_Fault(record.ip4_address, record.ip4_subnetmask, record.ip4_gateway)
-                : "";
-        if (!missing.empty() || !fault.empty()) {
-            if (!missing.empty())
-                LOG_ERROR_AS("set_Config_Apply", "refused to apply: static settings need %s",
-                             missing.c_str());
-            else
-                LOG_ERROR_AS("set_Config_Apply", "refused to apply: %s", fault.c_str());
-            set_Stanza_Restored();
-            return false;
-        }
-    }
-    switch (manager) {
-    case MANAGER_TYPE::IFUPDOWN:
-        break;
-    case MANAGER_TYPE::NETPLAN:
-        if (!update_netplan_Config(owner)) {
-            set_Trial_Closed(true);
-            return false;
-        }
-        set_Trial_Written();
-        break;
-    case MANAGER_TYPE::NETWORK_MANAGER: {
-        // NetworkManager holds the modified profile in memory at once: the record says so first.
-        set_Trial_Applying(record);
-        std::string failure;
-        bool modified = get_Apply_Done(
-            get_Network_Manager_Modify_Command(config, owner.entry, get_Network_Manager_Current(owner)),
-            &failure);
-        set_Trial_Written();
-        if (!modified) {
-            lock.reset();
-            (void)set_Trial_Ended(false, failure);
-            return false;
-        }
-        break;
-    }
-    case MANAGER_TYPE::UNKNOWN:
-        set_Trial_Closed(false);
+    Plan_Input input;
+    if (!get_Plan_Input(owner, owner_steps, &input))
         return false;
+    Change_Plan plan = get_Change_Plan(input);
+    std::string refusal = plan.refusal;
+    if (refusal.empty() && manager == MANAGER_TYPE::NETPLAN && !get_netplan_Plan_Accepted(plan.steps, owner))
+        return false;
+    if (refusal.empty() && set_Plan_Run(plan, &refusal))
+        return true;
+    if (!plan.refusal.empty()) {
+        LOG_ERROR_AS("set_Config_Apply", "%s", get_Log_Text(refusal).c_str());
+        // A refused apply ends the change: what it wrote to the stanza is put back.
+        set_Stanza_Restored();
+    } else if (!refusal.empty()) {
+        LOG_ERROR_AS("set_Config_Apply", "refused to apply: %s", get_Log_Text(refusal).c_str());
     }
-    Apply_Target target;
-    target.manager = manager;
-    target.interface_name = config.target_interface;
-    target.profile_uuid = owner.entry;
-    target.profile_active = owner.active;
-    set_Trial_Applying(record);
-    std::string failure;
-    bool done = true;
-    for (const std::string& command : get_Apply_Commands(target))
-        done = done && get_Apply_Done(command, &failure);
-    lock.reset();
-    Trial_End end = set_Trial_Ended(done, failure);
-    return done && end != Trial_End::ROLLED_BACK && end != Trial_End::FAILED && end != Trial_End::INCOMPLETE;
+    return false;
 }

@@ -2,6 +2,7 @@
 #include <string.h>
 #include <sys/stat.h>
 
+#include "change_executor.h"
 #include "extra_command_handling.h"
 #include "file_replace.h"
 #include "log.h"
@@ -41,14 +42,22 @@ Network::MANAGER_TYPE Network::get_Manager_Type(char* buffer, unsigned int buffe
 
 bool Network::init_netplan_Config()
 {
-    if (get_Dangling_Link(netplan_config_path) ||
-        set_File_Replace(netplan_config_path, get_netplan_Default_Text(config.target_interface),
-                         netplan_file_mode) != 0) {
-        LOG_ERROR("Generate Failed");
-        return false;
+    std::string refusal;
+    if (!get_Dangling_Link(netplan_config_path) &&
+        set_Plan_Run(
+            get_Owner_Files_Plan(MANAGER_TYPE::NETPLAN, config.target_interface,
+                                 get_Default_Steps(MANAGER_TYPE::NETPLAN, netplan_config_path,
+                                                   get_netplan_Default_Text(config.target_interface)),
+                                 "init_netplan_Config"),
+            &refusal)) {
+        LOG_INFO("Generated: %s", netplan_config_path);
+        return true;
     }
-    LOG_INFO("Generated: %s", netplan_config_path);
-    return true;
+    if (refusal.empty())
+        LOG_ERROR("Generate Failed");
+    else
+        LOG_ERROR("Generate Failed: %s", get_Log_Text(refusal).c_str());
+    return false;
 }
 
 bool Network::init_Network_Manager_Config()
@@ -56,16 +65,105 @@ bool Network::init_Network_Manager_Config()
     std::string path = get_Network_Manager_Config_Path();
     std::string content =
         std::string(nmcli_config_prefix) + config.target_interface + "\n" + nmcli_config_postfix;
-    if (path.empty() || get_Dangling_Link(path) || set_File_Replace(path, content, keyfile_mode) != 0) {
+    std::string refusal;
+    if (!path.empty() && !get_Dangling_Link(path) &&
+        set_Plan_Run(get_Owner_Files_Plan(MANAGER_TYPE::NETWORK_MANAGER, config.target_interface,
+                                          get_Default_Steps(MANAGER_TYPE::NETWORK_MANAGER, path, content),
+                                          "init_Network_Manager_Config"),
+                     &refusal)) {
+        LOG_INFO("Generated: %s", path.c_str());
+        LOG_INFO("Config Reloaded");
+        return true;
+    }
+    // The file was written, but NetworkManager did not take it: it was taken back.
+    if (get_Trial_End() == Trial_End::ROLLED_BACK || get_Trial_End() == Trial_End::INCOMPLETE)
+        LOG_ERROR("NetworkManager did not load %s: it is removed again", path.c_str());
+    else if (refusal.empty())
         LOG_ERROR("Generate Failed");
+    else
+        LOG_ERROR("Generate Failed: %s", get_Log_Text(refusal).c_str());
+    return false;
+}
+
+bool Network::update_Owner_Files(Owner* found)
+{
+    Owner owner = get_Owner();
+    if (!owner.present) {
+        LOG_ERROR("%s does not exist: the settings path needs an interface named %s, no file is written",
+                  get_Log_Text(config.target_interface).c_str(),
+                  get_Log_Text(config.target_interface).c_str());
         return false;
     }
-    LOG_INFO("Generated: %s", path.c_str());
-    std::string failure;
-    if (!set_Change_Command("nmcli con reload", &failure)) {
-        LOG_ERROR("NetworkManager did not load %s: %s", path.c_str(), failure.c_str());
+    std::string refusal;
+    if (!owner.netplan.leftover.empty()) {
+        if (set_Plan_Run(get_Owner_Files_Plan(MANAGER_TYPE::NETPLAN, config.target_interface,
+                                              get_Leftover_Steps(owner.netplan.leftover),
+                                              "update_Owner_Files"),
+                         &refusal)) {
+            LOG_INFO("Removed %s: its DHCP default was merged into %s's definition in %s",
+                     owner.netplan.leftover.c_str(), config.target_interface.c_str(), owner.file.c_str());
+            owner = get_Owner();
+        } else if (!refusal.empty()) {
+            LOG_ERROR("%s is left: %s", owner.netplan.leftover.c_str(), get_Log_Text(refusal).c_str());
+        }
+    }
+    if (owner.manager == MANAGER_TYPE::UNKNOWN) {
+        // Several managers define the interface: writing a default would make one more.
+        if (!owner.error.empty()) {
+            LOG_ERROR("%s", get_Log_Text(owner.error).c_str());
+            return false;
+        }
+        bool written =
+            get_Network_Manager_Service_Status() ? init_Network_Manager_Config() : init_netplan_Config();
+        if (!written)
+            return false;
+        // The default just written is the owner now.
+        owner = get_Owner();
+    }
+    if (found != nullptr)
+        *found = owner;
+    return true;
+}
+
+bool Network::get_Change_Owner(Owner* found, std::vector<Plan_Step>* steps)
+{
+    Owner owner = get_Owner();
+    if (!owner.present) {
+        LOG_ERROR_AS("set_Config_Apply", "refused to apply: %s does not exist",
+                     get_Log_Text(config.target_interface).c_str());
         return false;
     }
-    LOG_INFO("Config Reloaded");
+    if (!owner.netplan.leftover.empty()) {
+        std::vector<Plan_Step> leftover = get_Leftover_Steps(owner.netplan.leftover);
+        steps->insert(steps->end(), leftover.begin(), leftover.end());
+    }
+    if (owner.manager == MANAGER_TYPE::UNKNOWN) {
+        if (!owner.error.empty()) {
+            LOG_ERROR_AS("set_Config_Apply", "refused to apply: %s", get_Log_Text(owner.error).c_str());
+            return false;
+        }
+        if (get_Network_Manager_Service_Status()) {
+            // A profile is changed by its UUID, which NetworkManager gives it when it loads the file: the
+            // default is a change of its own, made first.
+            if (!init_Network_Manager_Config())
+                return false;
+            owner = get_Owner();
+        } else {
+            if (get_Dangling_Link(netplan_config_path)) {
+                LOG_ERROR_AS("set_Config_Apply", "refused to apply: %s is a link to nothing",
+                             netplan_config_path);
+                return false;
+            }
+            std::vector<Plan_Step> fresh =
+                get_Default_Steps(MANAGER_TYPE::NETPLAN, netplan_config_path,
+                                  get_netplan_Default_Text(config.target_interface));
+            steps->insert(steps->end(), fresh.begin(), fresh.end());
+            owner.manager = MANAGER_TYPE::NETPLAN;
+            owner.file = netplan_config_path;
+            owner.entry = config.target_interface;
+            owner.document = fresh.front().bytes;
+        }
+    }
+    *found = owner;
     return true;
 }

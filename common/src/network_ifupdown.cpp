@@ -12,6 +12,7 @@
 #include <system_error>
 
 #include "config_file_handling.h"
+#include "change_executor.h"
 #include "file_replace.h"
 #include "log.h"
 #include "network.h"
@@ -239,7 +240,8 @@ uint8_t Network::get_ifupdown_Config(CONFIG_TYPE type, const char* path, char* b
     return 0;
 }
 
-uint8_t Network::set_ifupdown_Config(CONFIG_TYPE type, const char* path, const char* str)
+uint8_t Network::set_ifupdown_Config(CONFIG_TYPE type, const char* path, const char* str,
+                                     std::string* refusal)
 {
     std::string content;
     std::string reason;
@@ -255,12 +257,13 @@ uint8_t Network::set_ifupdown_Config(CONFIG_TYPE type, const char* path, const c
     }
     if (text == content)
         return 0;
-    int rc = set_File_Replace(path, text, stanza_file_mode);
-    if (rc != 0) {
-        LOG_ERROR_AS("set_Config", "cannot replace %s: %s", path, strerror(rc));
-        return 1;
-    }
-    return 0;
+    // The stanza is written at once, as a step of the change's trial, which stays open for its apply.
+    Change_Plan plan;
+    plan.target.manager = MANAGER_TYPE::IFUPDOWN;
+    plan.target.interface_name = config.target_interface;
+    plan.steps.push_back(get_File_Step(path, content, text, stanza_file_mode));
+    plan.origin = "set_Config";
+    return set_Plan_Written(plan, refusal) ? 0 : 1;
 }
 
 Network::Config Network::get_ifupdown_Record(const std::string& path)

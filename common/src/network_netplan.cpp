@@ -12,6 +12,7 @@
 
 #include <yaml-cpp/yaml.h>
 
+#include "change_plan.h"
 #include "file_replace.h"
 #include "network_parse.h"
 #include "log.h"
@@ -446,46 +447,20 @@ bool get_netplan_Update_Text(const std::string& document_text, const Network::Co
     return true;
 }
 
-bool Network::update_netplan_Config(const Owner& owner)
+bool Network::get_netplan_Plan_Accepted(const std::vector<Plan_Step>& steps, const Owner& owner)
 {
-    if (owner.manager != MANAGER_TYPE::NETPLAN) {
-        LOG_ERROR("netplan no longer owns %s", config.target_interface.c_str());
-        return false;
-    }
-    if (!owner.error.empty()) {
-        LOG_ERROR("Config File Load Error: %s", get_Log_Text(owner.error).c_str());
-        return false;
-    }
-    if (!owner.netplan.refusal.empty()) {
-        LOG_ERROR("refused to apply: %s", get_Log_Text(owner.netplan.refusal).c_str());
-        return false;
-    }
-    const std::string& file = owner.file;
-    std::string old_text;
-    std::string new_text;
+    // Only the last text the plan leaves in the file counts: a default it writes first is edited after.
+    auto last = std::find_if(steps.rbegin(), steps.rend(), [&owner](const Plan_Step& step) {
+        return step.kind == Plan_Step::KIND::WRITE && step.path == owner.file;
+    });
+    if (last == steps.rend())
+        return true;
     std::string reason;
-    if (!get_File_Content(file, &old_text, &reason)) {
-        LOG_ERROR("Config File Load Error: %s: %s", file.c_str(), reason.c_str());
-        return false;
-    }
-    // The entry is netplan's definition, whose key may differ from the interface's name.
-    Config staged = config;
-    staged.target_interface = owner.entry;
-    if (!get_netplan_Update_Text(old_text, staged, &new_text, &reason)) {
-        LOG_ERROR("Config File Load Error: %s", get_Log_Text(reason).c_str());
-        return false;
-    }
-    if (!get_netplan_Accepted(file, new_text, &reason)) {
-        LOG_ERROR("netplan refuses the new settings, %s left as it was: %s", file.c_str(),
-                  get_Log_Text(reason).c_str());
-        return false;
-    }
-    int rc = set_File_Replace(file, new_text, netplan_file_mode);
-    if (rc != 0) {
-        LOG_ERROR("cannot replace %s: %s", file.c_str(), strerror(rc));
-        return false;
-    }
-    return true;
+    if (get_netplan_Accepted(last->path, last->bytes, &reason))
+        return true;
+    LOG_ERROR_AS("set_Config_Apply", "netplan refuses the new settings, %s left as it was: %s",
+                 last->path.c_str(), get_Log_Text(reason).c_str());
+    return false;
 }
 
 bool Network::get_netplan_Accepted(const std::string& file, const std::string& text, std::string* error)

@@ -441,36 +441,3 @@ Network::Owner Network::get_Owner()
     }
     return found[static_cast<size_t>(chosen)];
 }
-
-bool Network::update_Owner_Files(Owner* found)
-{
-    Owner owner = get_Owner();
-    if (!owner.present) {
-        LOG_ERROR("%s does not exist: the settings path needs an interface named %s, no file is written",
-                  get_Log_Text(config.target_interface).c_str(),
-                  get_Log_Text(config.target_interface).c_str());
-        return false;
-    }
-    if (!owner.netplan.leftover.empty() && remove(owner.netplan.leftover.c_str()) == 0) {
-        LOG_INFO("Removed %s: its DHCP default was merged into %s's definition in %s",
-                 owner.netplan.leftover.c_str(), config.target_interface.c_str(), owner.file.c_str());
-        owner = get_Owner();
-    }
-    if (owner.manager == MANAGER_TYPE::UNKNOWN) {
-        // Several managers define the interface: writing a default would make one more.
-        if (!owner.error.empty()) {
-            LOG_ERROR("%s", get_Log_Text(owner.error).c_str());
-            return false;
-        }
-        bool written =
-            get_Network_Manager_Service_Status() ? init_Network_Manager_Config() : init_netplan_Config();
-        if (!written)
-            return false;
-        // The default just written is the owner now.
-        if (found != nullptr)
-            owner = get_Owner();
-    }
-    if (found != nullptr)
-        *found = owner;
-    return true;
-}

@@ -174,6 +174,24 @@ bool get_Saved_Files(const std::vector<Trial_File>& planned, std::vector<Trial_F
     return true;
 }
 
+// The steps of a plan appended to the record's, within the record's bounds.
+bool get_Steps_Added(const std::vector<Trial_Mark>& planned, std::vector<Trial_Mark>* marked,
+                     std::string* error)
+{
+    if (marked->size() + planned.size() > max_trial_steps) {
+        *error = "a change may take at most " + std::to_string(max_trial_steps) + " steps";
+        return false;
+    }
+    for (const Trial_Mark& step : planned) {
+        if (step.action.size() > max_trial_action_bytes || step.action.find('\n') != std::string::npos) {
+            *error = "a step of the change is too long to record: nothing is changed";
+            return false;
+        }
+        marked->push_back(step);
+    }
+    return true;
+}
+
 void release_Trial_Lock()
 {
     if (trial_lock_fd >= 0)
@@ -215,16 +233,22 @@ std::string get_Trial_Line()
     return last_line;
 }
 
-bool set_Trial_Begin(const Trial_Record& record, std::string* refusal)
+bool set_Trial_Begin(const Trial_Record& record, std::string* refusal, size_t* first_step)
 {
+    if (first_step != nullptr)
+        *first_step = trial_open ? open_record.steps.size() : 0;
     if (trial_open) {
         // A later step of the same change may rewrite one more file.
         size_t held = open_record.files.size();
-        if (!get_Saved_Files(record.files, &open_record.files, refusal)) {
+        size_t marked = open_record.steps.size();
+        if (!get_Saved_Files(record.files, &open_record.files, refusal) ||
+            !get_Steps_Added(record.steps, &open_record.steps, refusal)) {
             open_record.files.resize(held);
+            open_record.steps.resize(marked);
             return false;
         }
-        return open_record.files.size() == held || set_Stored_Record(open_record, refusal);
+        return (open_record.files.size() == held && open_record.steps.size() == marked) ||
+               set_Stored_Record(open_record, refusal);
     }
     std::string error;
     int fd = get_Trial_Lock(&error);
@@ -259,7 +283,9 @@ bool set_Trial_Begin(const Trial_Record& record, std::string* refusal)
     }
     Trial_Record opening = record;
     opening.files.clear();
-    if (!get_Saved_Files(record.files, &opening.files, refusal))
+    opening.steps.clear();
+    if (!get_Saved_Files(record.files, &opening.files, refusal) ||
+        !get_Steps_Added(record.steps, &opening.steps, refusal))
         return false;
     std::vector<Interface_Address> addresses = get_Interface_Addresses(record.interface_name);
     opening.old_address = addresses.empty() ? "" : addresses.front().cidr;
@@ -267,13 +293,12 @@ bool set_Trial_Begin(const Trial_Record& record, std::string* refusal)
     opening.old_gateway_answer = Gateway_Answer::SILENT;
     // Without a window nothing is judged: the gateway before the change need not be asked.
     std::string why;
-    if (!opening.old_gateway.empty() && trial_window > 0)
+    if (!opening.old_gateway.empty() && opening.window_seconds > 0)
         opening.old_gateway_answer =
             get_Gateway_Answer(record.interface_name, opening.old_gateway, "", old_gateway_probe_ms, &why);
     opening.applied = false;
     opening.boot_id = boot_id;
-    opening.window_seconds = trial_window;
-    opening.deadline_ns = get_Boot_Ns() + static_cast<long long>(trial_window) * ns_per_second;
+    opening.deadline_ns = get_Boot_Ns() + static_cast<long long>(opening.window_seconds) * ns_per_second;
     if (!set_Stored_Record(opening, refusal))
         return false;
     open_record = opening;
@@ -284,19 +309,34 @@ bool set_Trial_Begin(const Trial_Record& record, std::string* refusal)
     return true;
 }
 
-void set_Trial_Written()
+bool set_Trial_Step_Started(size_t index, const std::string& path, const std::string& hash,
+                            std::string* error)
+{
+    if (!trial_open || index >= open_record.steps.size()) {
+        *error = "no step " + std::to_string(index) + " in the open trial";
+        return false;
+    }
+    for (size_t i = 0; i < index; ++i)
+        open_record.steps[i].state = Trial_Mark::STATE::DONE;
+    open_record.steps[index].state = Trial_Mark::STATE::STARTED;
+    for (Trial_File& file : open_record.files)
+        if (!path.empty() && file.path == path)
+            file.written_hash = hash;
+    return set_Stored_Record(open_record, error);
+}
+
+void set_Trial_Written(const std::vector<std::string>& paths)
 {
     if (!trial_open)
         return;
     for (Trial_File& file : open_record.files) {
+        if (std::find(paths.begin(), paths.end(), file.path) == paths.end())
+            continue;
         Trial_File now;
         std::string unread;
         file.written_hash =
             get_Saved_File(file.path, &now, &unread) ? get_Content_Hash(now.existed, now.bytes) : "";
     }
-    std::string error;
-    if (!set_Stored_Record(open_record, &error))
-        LOG_ERROR_AS("set_Trial_Written", "%s", error.c_str());
 }
 
 void set_Trial_Applying(const Network::Config& staged)
@@ -353,13 +393,14 @@ Trial_End set_Window_Watched()
 
 } // namespace
 
-Trial_End set_Trial_Ended(bool apply_done, const std::string& apply_failure)
+Trial_End set_Trial_Ended(bool apply_done, const std::string& apply_failure, bool undo_failure)
 {
     if (!trial_open)
         return Trial_End::NONE;
     Trial_End end = Trial_End::KEPT;
-    // Without a window the change stands as applied, whatever the apply said.
-    if (open_record.window_seconds == 0)
+    // Without a window a change stands as applied, whatever the apply said, unless its caller undoes a
+    // failure.
+    if (open_record.window_seconds == 0 && (apply_done || !undo_failure))
         end = Trial_End::KEPT;
     else if (!apply_done)
         end = set_Rolled_Back(open_record, "the apply failed (" + apply_failure + ")", &last_line);

@@ -17,13 +17,17 @@ namespace {
 
 const char* const record_heading = "lumerion-hostd settings trial";
 // Version 2 adds "unchecked" for a pinned gateway, the phase (in place of
-// "applied") and each file's hash after the change wrote it; version 1
-// records, left by the version before an upgrade, are read as they are.
-const unsigned int record_version = 2;
+// "applied") and each file's hash after the change wrote it; version 3 the
+// change's steps with their marks. Older records, left by the version before
+// an upgrade, are read as they are.
+const unsigned int record_version = 3;
 const unsigned int oldest_record_version = 1;
 const char* const manager_word[] = {"unknown", "netplan", "ifupdown", "network_manager"};
 // Indexed by Gateway_Answer.
 const char* const answer_word[] = {"answered", "silent", "unchecked"};
+// Indexed by Trial_Mark::STATE.
+const char* const mark_word[] = {"pending", "started", "done"};
+
 // A file line's fixed part: the key, the mode, owner and group, the blanks.
 const size_t file_line_overhead = 64;
 const size_t max_path_bytes = 4096;
@@ -112,7 +116,8 @@ std::string get_Content_Hash(bool exists, const std::string& bytes)
 }
 
 const size_t max_trial_text_size =
-    4096 + max_trial_files * (2 * (max_path_bytes + max_config_file_size) + file_line_overhead);
+    4096 + max_trial_files * (2 * (max_path_bytes + max_config_file_size) + file_line_overhead) +
+    max_trial_steps * (2 * max_trial_action_bytes + file_line_overhead);
 
 std::string get_Trial_Text(const Trial_Record& record)
 {
@@ -146,6 +151,9 @@ std::string get_Trial_Text(const Trial_Record& record)
         out << " " << mode << " " << file.uid << " " << file.gid << " " << get_Hex_Text(file.bytes) << " "
             << get_Word(file.written_hash) << "\n";
     }
+    for (const Trial_Mark& step : record.steps)
+        out << "step " << mark_word[static_cast<uint8_t>(step.state) % 3] << " " << get_Hex_Text(step.action)
+            << "\n";
     out << "end\n";
     return out.str();
 }
@@ -179,7 +187,7 @@ bool get_Trial_Record(const std::string& text, Trial_Record* record, std::string
             ended = true;
             continue;
         }
-        if (key != "file" && std::find(keys.begin(), keys.end(), key) != keys.end())
+        if (key != "file" && key != "step" && std::find(keys.begin(), keys.end(), key) != keys.end())
             return fail("\"" + key + "\" twice");
         keys.push_back(key);
         if (key == "version" && w.size() == 2) {
@@ -246,6 +254,16 @@ bool get_Trial_Record(const std::string& text, Trial_Record* record, std::string
                 file.gid = static_cast<unsigned int>(gid);
             }
             parsed.files.push_back(file);
+        } else if (key == "step" && version >= 3 && w.size() == 3 &&
+                   std::find(std::begin(mark_word), std::end(mark_word), w[1]) != std::end(mark_word)) {
+            Trial_Mark step;
+            step.state = static_cast<Trial_Mark::STATE>(
+                std::find(std::begin(mark_word), std::end(mark_word), w[1]) - std::begin(mark_word));
+            if (!get_Hex_Bytes(w[2], &step.action) || step.action.empty() ||
+                step.action.size() > max_trial_action_bytes ||
+                step.action.find_first_of(std::string("\n\0", 2)) != std::string::npos)
+                return fail("a step line with a bad action");
+            parsed.steps.push_back(step);
         } else {
             return fail("a malformed \"" + get_Log_Text(key) + "\" line");
         }
@@ -260,6 +278,8 @@ bool get_Trial_Record(const std::string& text, Trial_Record* record, std::string
         return fail("\"unchecked\" in a version 1 record");
     if (parsed.files.size() > max_trial_files)
         return fail("more than " + std::to_string(max_trial_files) + " files");
+    if (parsed.steps.size() > max_trial_steps)
+        return fail("more than " + std::to_string(max_trial_steps) + " steps");
     *record = parsed;
     return true;
 }

@@ -12,7 +12,7 @@
 #include <algorithm>
 #include <atomic>
 
-#include "change_plan.h"
+#include "change_executor.h"
 #include "extra_command_handling.h"
 #include "file_replace.h"
 #include "gateway_check.h"
@@ -66,52 +66,31 @@ bool get_Saved_File(const std::string& path, Trial_File* file, std::string* erro
     return true;
 }
 
-// Every saved file as it stood; false with `error` at the first that cannot be put back. A file
-// that holds neither what it held before nor what the change wrote was written since by someone
-// else: it is left as it is, with one ERROR line, and named in `left`.
+// Every saved file as it stood, without the manager's commands; false with `error` at the first that
+// cannot be put back.
 bool set_Files_Restored(const Trial_Record& record, std::string* left, std::string* error)
 {
-    for (const Trial_File& file : record.files) {
-        Trial_File now;
-        std::string unread;
-        bool readable = get_Saved_File(file.path, &now, &unread);
-        // A file the change never got to write needs nothing, even where it could not be written.
-        if (readable && now.existed == file.existed && now.bytes == file.bytes && now.mode == file.mode &&
-            now.uid == file.uid && now.gid == file.gid)
-            continue;
-        if (!file.written_hash.empty() &&
-            (!readable || get_Content_Hash(now.existed, now.bytes) != file.written_hash)) {
-            LOG_ERROR_AS("set_Trial_Rollback",
-                         "%s was changed since the change wrote it: it is left as it is",
-                         get_Log_Text(file.path).c_str());
-            *left += (left->empty() ? "" : ", ") + get_Log_Text(file.path);
-            continue;
-        }
-        int rc = file.existed ? set_File_Restore(file.path, file.bytes, file.mode, file.uid, file.gid)
-                              : (unlink(file.path.c_str()) == 0 || errno == ENOENT ? 0 : errno);
-        if (rc != 0) {
-            *error = "cannot restore " + get_Log_Text(file.path) + ": " + strerror(rc);
-            return false;
-        }
+    Trial_Record unapplied = record;
+    unapplied.applied = false;
+    std::string failure;
+    switch (set_Undo_Run(get_Undo_Plan(unapplied), left, error, &failure)) {
+    case Undo_Result::DONE:
+        return true;
+    case Undo_Result::FILE_FAILED:
+        return false;
+    case Undo_Result::STOPPED:
+        break;
     }
-    return true;
+    *error = "the daemon stops before the files are put back";
+    return false;
+}
+
+bool get_Undo_Stopped()
+{
+    return undo_stopped.load();
 }
 
 namespace {
-
-// The commands that make the manager take the restored files.
-std::vector<std::string> get_Restore_Commands(const Trial_Record& record)
-{
-    Apply_Target target;
-    target.manager = record.manager;
-    target.interface_name = record.interface_name;
-    target.profile_uuid = record.profile_uuid;
-    target.profile_active = record.profile_active;
-    for (const Trial_File& file : record.files)
-        if (file.existed)
-            target.reloaded_files.push_back(file.path);
-    return get_Apply_Commands(target);
-}
 
 // Whether the interface holds its address from before the change again, waiting a while for the manager.
 bool get_Old_Address_Back(const Trial_Record& record)
@@ -149,19 +128,16 @@ Trial_End set_Rolled_Back(const Trial_Record& record, const std::string& reason,
             if (!set_Stored_Record(undoing, &error))
                 LOG_ERROR_AS("set_Trial_Rollback", "%s", error.c_str());
         }
-        if (undo_stopped.load())
+        switch (set_Undo_Run(get_Undo_Plan(record), &left, &error, &failure)) {
+        case Undo_Result::DONE:
+            break;
+        case Undo_Result::STOPPED:
             return set_Undo_Left(reason, said);
-        if (!set_Files_Restored(record, &left, &error)) {
+        case Undo_Result::FILE_FAILED:
             *said = reason + ": the rollback failed: " + error + "; the trial record stays at " +
                     trial_record_path;
             LOG_ERROR_AS("set_Trial_Rollback", "%s", said->c_str());
             return Trial_End::FAILED;
-        }
-        for (const std::string& command : get_Restore_Commands(record)) {
-            if (undo_stopped.load())
-                return set_Undo_Left(reason, said);
-            if (!set_Change_Command(command.c_str(), &failure, change_command_timeout_seconds))
-                break;
         }
     }
     std::string line = reason + ": " + record.interface_name + " rolled back to " + get_Target_Text(record);

@@ -184,32 +184,30 @@ INSTANTIATE_TEST_SUITE_P(
                 {},
                 false,
                 no_fit},
-        Refusal{
-            "netplan_refuses_the_directory",
-            "netplan",
-            default_document,
-            {"/etc/netplan/00-lab.yaml", "network:\n  ethernets:\n    eth0:\n      addresses: [lab]\n"},
-            {"10.0.0.5", "255.255.255.0"},
-            false,
-            // A file netplan refuses says nothing of who owns eth0: nothing is edited.
-            "update_netplan_Config: Config File Load Error: /etc/netplan/00-lab.yaml:4:18: Error in network "
-            "definition: address 'lab' is missing /prefixlength"},
+        Refusal{"netplan_refuses_the_directory",
+                "netplan",
+                default_document,
+                {"/etc/netplan/00-lab.yaml", "network:\n  ethernets:\n    eth0:\n      addresses: [lab]\n"},
+                {"10.0.0.5", "255.255.255.0"},
+                false,
+                // A file netplan refuses says nothing of who owns eth0: nothing is edited.
+                "set_Config_Apply: Config File Load Error: /etc/netplan/00-lab.yaml:4:18: Error in network "
+                "definition: address 'lab' is missing /prefixlength"},
         Refusal{"netplan_file_cannot_be_replaced",
                 "netplan",
                 default_document,
                 {},
                 {"10.0.0.5", "255.255.255.0"},
                 true,
-                "update_netplan_Config: cannot replace /etc/netplan/01-netcfg.yaml: Read-only file system"},
-        Refusal{
-            "netplan_file_does_not_load",
-            "netplan",
-            "network: {\n",
-            {},
-            {"10.0.0.5", "255.255.255.0"},
-            false,
-            "update_netplan_Config: Config File Load Error: yaml-cpp: error at line 2, column 1: end of map "
-            "flow not found"}),
+                "set_Config_Apply: cannot replace /etc/netplan/01-netcfg.yaml: Read-only file system"},
+        Refusal{"netplan_file_does_not_load",
+                "netplan",
+                "network: {\n",
+                {},
+                {"10.0.0.5", "255.255.255.0"},
+                false,
+                "set_Config_Apply: Config File Load Error: yaml-cpp: error at line 2, column 1: end of map "
+                "flow not found"}),
     [](const ::testing::TestParamInfo<Refusal>& info) { return std::string(info.param.name); });
 
 // Without a live address the refresh holds placeholders (mask 255.255.255.255):
@@ -268,10 +266,10 @@ TEST_F(Safety, AProfileHeldInMemoryIsRecordedByItsUuid)
 {
     set_Tool_Answer("systemctl", "is-active NetworkManager", "active\n");
     set_Nmcli_Profile(profile_uuid, "", true);
-    Trial_Record plan = Network_Test_Access::trial_Plan();
-    EXPECT_EQ(Network::MANAGER_TYPE::NETWORK_MANAGER, plan.manager);
-    EXPECT_EQ(profile_uuid, plan.profile_uuid);
-    EXPECT_TRUE(plan.files.empty()) << plan.files.front().path;
+    Change_Plan plan = Network_Test_Access::plan();
+    EXPECT_EQ(Network::MANAGER_TYPE::NETWORK_MANAGER, plan.target.manager);
+    EXPECT_EQ(profile_uuid, plan.target.profile_uuid);
+    EXPECT_TRUE(plan.watched_files.empty()) << plan.watched_files.front();
 }
 
 } // namespace

@@ -429,7 +429,7 @@ INSTANTIATE_TEST_SUITE_P(
         Trial_Row{"netplan_second_set_without_window", Manager::NETPLAN, Scene::SECOND_SET, wrong_gateway, 3,
                   "10.0.0.5/24", true, "a settings trial is open on eth0 and ends in", 0},
         Trial_Row{"netplan_damaged_record", Manager::NETPLAN, Scene::DAMAGED_RECORD, good_change, 1,
-                  "10.0.0.5/24", true, "is damaged or of another version (format version 9, not 1 to 2)"},
+                  "10.0.0.5/24", true, "is damaged or of another version (format version 9, not 1 to 3)"},
         Trial_Row{"netplan_damaged_record_without_window", Manager::NETPLAN, Scene::DAMAGED_RECORD,
                   good_change, 1, "10.0.0.5/24", true, "is damaged or of another version", 0},
         Trial_Row{"netplan_wrong_gateway_on_a_terminal", Manager::NETPLAN, Scene::TERMINAL, wrong_gateway, 3,

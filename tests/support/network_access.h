@@ -6,6 +6,7 @@
 #include <regex>
 #include <string>
 
+#include "change_plan.h"
 #include "network.h"
 #include "settings_trial.h"
 
@@ -27,9 +28,26 @@ struct Network_Test_Access {
     static bool ipv4_Match(const std::string& text) { return std::regex_match(text, Network::ipv4_regex); }
     static Network::Config& staged() { return Network::config; }
     static Network::Config& live() { return Network::default_network_info; }
-    static bool update_netplan() { return Network::update_netplan_Config(Network::get_Owner()); }
-    // What a change's trial would record of the owner found now.
-    static Trial_Record trial_Plan() { return Network::get_Trial_Plan(Network::get_Owner()); }
+    // The staged record written as a change of its own, without a window (netplan apply is a stand-in).
+    static bool update_netplan()
+    {
+        Network::staged_mask = 0x3f;
+        unsigned int window = get_Trial_Window();
+        set_Trial_Window(0);
+        bool applied = Network::set_Config_Apply();
+        set_Trial_Window(window);
+        return applied;
+    }
+    // The plan an apply would run for the owner found now.
+    static Change_Plan plan()
+    {
+        Network::Owner owner;
+        std::vector<Plan_Step> steps;
+        Plan_Input input;
+        if (!Network::get_Change_Owner(&owner, &steps) || !Network::get_Plan_Input(owner, steps, &input))
+            return Change_Plan();
+        return get_Change_Plan(input);
+    }
 };
 
 // One setting as get_Config reads it; MODE as "0" (DHCP) or "1" (static).

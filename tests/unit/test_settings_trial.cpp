@@ -97,7 +97,7 @@ TEST(TrialRecord, DamageIsRefusedWhole)
     } rows[] = {
         {"empty", "", "not a trial record"},
         {"cut short", good.substr(0, good.find("end\n")), "no end line"},
-        {"other version", replaced("version 2", "version 3"), "format version 3, not 1 to 2"},
+        {"other version", replaced("version 3", "version 4"), "format version 4, not 1 to 3"},
         {"unknown manager", replaced("manager network_manager", "manager systemd"), "unknown manager"},
         {"odd hex", replaced("absent", "0600 0 0 abc"), "malformed file line"},
         {"relative path", replaced("file 2f", "file 61"), "bad path"},

@@ -199,7 +199,7 @@ int run_Set(const std::vector<std::string>& args)
     sigemptyset(&deferred.sa_mask);
     sigaction(SIGINT, &deferred, nullptr);
     sigaction(SIGTERM, &deferred, nullptr);
-    Network::set_Interface_Name(interface_name);
+    Network::set_Interface_Selected(interface_name);
     bool apply = false;
     bool settings = false;
     for (const Item& item : items) {

@@ -1,0 +1,36 @@
+#ifndef LUMERION_CHANGE_EXECUTOR_H
+#define LUMERION_CHANGE_EXECUTOR_H
+
+#include <string>
+
+#include "change_plan.h"
+
+// The one executor of settings changes. It takes the trial lock and saves the
+// trial record before the first step the host can see, marks each step in the
+// record before it runs it (with the hash of the file it is about to write),
+// then waits for the window and keeps the change or undoes it. An undo is the
+// plan the record gives back, run by the same steps.
+
+// Runs `plan` as one change. True when it took effect and is kept. False with
+// `refusal` when it was refused before its first step (nothing changed);
+// otherwise its ERROR lines, get_Trial_End() and get_Trial_Line() say how it ended.
+bool set_Plan_Run(const Change_Plan& plan, std::string* refusal);
+
+// Runs a plan of file steps only into this process's trial, opening it, and
+// leaves the trial open for the apply that follows (a stanza value written as
+// it is given). False with `refusal`, or with one ERROR line when a step
+// failed (the files are then as they were).
+bool set_Plan_Written(const Change_Plan& plan, std::string* refusal);
+
+enum class Undo_Result : uint8_t {
+    DONE,        // every file step ran or was let be; `failure` names a command that failed
+    FILE_FAILED, // a file could not be put back (`error`); nothing after it ran
+    STOPPED,     // the daemon stops: nothing after the last step ran
+};
+// Runs an undo plan: a file changed since the change wrote it is left as it
+// is, with one ERROR line, and named in `left`; the commands stop at the
+// first that fails.
+Undo_Result set_Undo_Run(const Change_Plan& undo, std::string* left, std::string* error,
+                         std::string* failure);
+
+#endif

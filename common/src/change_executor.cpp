@@ -1,0 +1,196 @@
+// The one executor of settings changes: a plan's steps run in order, each
+// marked in the trial record before it runs; an undo runs the plan the record
+// gives back.
+#include "change_executor.h"
+
+#include <errno.h>
+#include <string.h>
+#include <unistd.h>
+
+#include "extra_command_handling.h"
+#include "file_replace.h"
+#include "log.h"
+
+namespace {
+
+// A change's lines are the network model's; an undo's are the trial's.
+const char* const __log_tag = "Network";
+
+// The record a plan's trial opens with: its files as they stand, its steps pending.
+Trial_Record get_Plan_Record(const Change_Plan& plan)
+{
+    Trial_Record record;
+    record.manager = plan.target.manager;
+    record.interface_name = plan.target.interface_name;
+    record.profile_uuid = plan.target.profile_uuid;
+    record.profile_active = plan.target.profile_active;
+    record.window_seconds = plan.checked ? get_Trial_Window() : 0;
+    auto add_File = [&record](const std::string& path) {
+        for (const Trial_File& held : record.files)
+            if (held.path == path)
+                return;
+        Trial_File file;
+        file.path = path;
+        record.files.push_back(file);
+    };
+    for (const Plan_Step& step : plan.steps) {
+        if (step.kind != Plan_Step::KIND::RUN)
+            add_File(step.path);
+        Trial_Mark mark;
+        mark.action = get_Step_Action(step);
+        record.steps.push_back(mark);
+    }
+    for (const std::string& path : plan.watched_files)
+        add_File(path);
+    return record;
+}
+
+// The hash of what a file holds now ("" when it cannot be read).
+std::string get_Held_Hash(const std::string& path, Trial_File* now)
+{
+    std::string unread;
+    return get_Saved_File(path, now, &unread) ? get_Content_Hash(now->existed, now->bytes) : "";
+}
+
+// One step of a change; false with `failure`.
+bool set_Step_Done(const Plan_Step& step, std::string* failure)
+{
+    Trial_File now;
+    if (step.kind != Plan_Step::KIND::RUN && !step.guard_hash.empty() &&
+        get_Held_Hash(step.path, &now) != step.guard_hash) {
+        *failure = get_Log_Text(step.path) + " was changed while this change was made: it is left as it is";
+        return false;
+    }
+    int rc = 0;
+    switch (step.kind) {
+    case Plan_Step::KIND::WRITE:
+        rc = set_File_Replace(step.path, step.bytes, step.mode);
+        if (rc != 0)
+            *failure = "cannot replace " + get_Log_Text(step.path) + ": " + strerror(rc);
+        return rc == 0;
+    case Plan_Step::KIND::REMOVE:
+        if (unlink(step.path.c_str()) == 0 || errno == ENOENT)
+            return true;
+        *failure = "cannot remove " + get_Log_Text(step.path) + ": " + strerror(errno);
+        return false;
+    case Plan_Step::KIND::RUN:
+        break;
+    }
+    // A change's commands end in time: a rollback must not wait on a hung tool.
+    if (set_Change_Command(step.command.c_str(), failure, change_command_timeout_seconds))
+        return true;
+    *failure = "the apply did not take effect: " + *failure;
+    return false;
+}
+
+// The plan's steps from `first` in the record on; `applied` is set once a command may have run.
+bool set_Steps_Run(const Change_Plan& plan, size_t first, bool* applied, std::string* failure)
+{
+    for (size_t i = 0; i < plan.steps.size(); ++i) {
+        const Plan_Step& step = plan.steps[i];
+        // From the first command on the manager may hold the change: the record says so first.
+        if (step.kind == Plan_Step::KIND::RUN && !*applied) {
+            set_Trial_Applying(plan.expected);
+            *applied = true;
+        }
+        std::string hash = step.kind == Plan_Step::KIND::WRITE    ? get_Content_Hash(true, step.bytes)
+                           : step.kind == Plan_Step::KIND::REMOVE ? get_Content_Hash(false, "")
+                                                                  : "";
+        if (!set_Trial_Step_Started(first + i, step.kind == Plan_Step::KIND::RUN ? "" : step.path, hash,
+                                    failure) ||
+            !set_Step_Done(step, failure)) {
+            LOG_ERROR_AS(plan.origin.c_str(), "%s", failure->c_str());
+            return false;
+        }
+        if (step.kind == Plan_Step::KIND::RUN)
+            set_Trial_Written(plan.watched_files);
+    }
+    return true;
+}
+
+// Whether an undo's file already holds what it held before the change.
+bool get_Restored_Already(const Plan_Step& step, const Trial_File& now, bool readable)
+{
+    if (!readable || now.existed != step.existed)
+        return false;
+    return !step.existed ||
+           (now.bytes == step.bytes && now.mode == step.mode && now.uid == step.uid && now.gid == step.gid);
+}
+
+} // namespace
+
+bool set_Plan_Run(const Change_Plan& plan, std::string* refusal)
+{
+    if (!plan.refusal.empty()) {
+        *refusal = plan.refusal;
+        return false;
+    }
+    size_t first = 0;
+    if (!set_Trial_Begin(get_Plan_Record(plan), refusal, &first))
+        return false;
+    bool applied = false;
+    std::string failure;
+    bool done = false;
+    {
+        // One writer at a time; it is let go before the window, as a rollback takes it again.
+        Settings_Lock lock;
+        done = set_Steps_Run(plan, first, &applied, &failure);
+    }
+    if (!done && !applied) {
+        // Nothing live was changed: the files are put back without an apply.
+        set_Trial_Closed(true);
+        return false;
+    }
+    Trial_End end = set_Trial_Ended(done, failure, !plan.checked);
+    return done && end != Trial_End::ROLLED_BACK && end != Trial_End::FAILED && end != Trial_End::INCOMPLETE;
+}
+
+bool set_Plan_Written(const Change_Plan& plan, std::string* refusal)
+{
+    if (!plan.refusal.empty()) {
+        *refusal = plan.refusal;
+        return false;
+    }
+    size_t first = 0;
+    if (!set_Trial_Begin(get_Plan_Record(plan), refusal, &first))
+        return false;
+    Settings_Lock lock;
+    bool applied = false;
+    std::string failure;
+    return set_Steps_Run(plan, first, &applied, &failure);
+}
+
+Undo_Result set_Undo_Run(const Change_Plan& undo, std::string* left, std::string* error, std::string* failure)
+{
+    for (const Plan_Step& step : undo.steps) {
+        if (get_Undo_Stopped())
+            return Undo_Result::STOPPED;
+        if (step.kind == Plan_Step::KIND::RUN) {
+            if (!set_Change_Command(step.command.c_str(), failure, change_command_timeout_seconds))
+                return Undo_Result::DONE;
+            continue;
+        }
+        Trial_File now;
+        std::string unread;
+        bool readable = get_Saved_File(step.path, &now, &unread);
+        // A file the change never got to write needs nothing, even where it could not be written.
+        if (get_Restored_Already(step, now, readable))
+            continue;
+        if (!step.guard_hash.empty() &&
+            (!readable || get_Content_Hash(now.existed, now.bytes) != step.guard_hash)) {
+            const char* const __log_tag = "Settings_Trial";
+            LOG_ERROR_AS("set_Trial_Rollback",
+                         "%s was changed since the change wrote it: it is left as it is",
+                         get_Log_Text(step.path).c_str());
+            *left += (left->empty() ? "" : ", ") + get_Log_Text(step.path);
+            continue;
+        }
+        int rc = step.existed ? set_File_Restore(step.path, step.bytes, step.mode, step.uid, step.gid)
+                              : (unlink(step.path.c_str()) == 0 || errno == ENOENT ? 0 : errno);
+        if (rc != 0) {
+            *error = "cannot restore " + get_Log_Text(step.path) + ": " + strerror(rc);
+            return Undo_Result::FILE_FAILED;
+        }
+    }
+    return Undo_Result::DONE;
+}
