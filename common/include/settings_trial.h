@@ -147,14 +147,16 @@ void update_Trial_Watch();
 // Waits for a finish in progress (at the daemon's exit).
 void set_Trial_Watch_Stop();
 
-// Between the trial's own source files: the stored record and its lock
-// (settings_trial.cpp), the undo and finish from a record alone
+// Between the trial's own source files: the stored record and its locks
+// (settings_trial_store.cpp), the undo and finish from a record alone
 // (settings_trial_undo.cpp), and the daemon's watch (settings_trial_watch.cpp).
 extern const char* const trial_record_path;
 const long long ns_per_second = 1000000000LL;
 // The boot-time clock, which deadlines are on, and this boot's id.
 long long get_Boot_Ns();
 std::string get_Boot_Id();
+// Whole seconds until the record's deadline; 0 once it has passed.
+unsigned int get_Seconds_Left(const Trial_Record& record);
 // "A/N via G", what a rollback goes back to.
 std::string get_Target_Text(const Trial_Record& record);
 // Takes the trial lock without waiting: the descriptor, or -1 when it is held elsewhere (or, with

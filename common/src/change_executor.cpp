@@ -77,10 +77,7 @@ bool set_Step_Done(const Plan_Step& step, std::string* failure)
         break;
     }
     // A change's commands end in time: a rollback must not wait on a hung tool.
-    if (set_Change_Command(step.command.c_str(), failure, change_command_timeout_seconds))
-        return true;
-    *failure = "the apply did not take effect: " + *failure;
-    return false;
+    return set_Change_Command(step.command.c_str(), failure, change_command_timeout_seconds);
 }
 
 // The plan's steps from `first` in the record on; `applied` is set once a command may have run.
@@ -97,9 +94,14 @@ bool set_Steps_Run(const Change_Plan& plan, size_t first, bool* applied, std::st
                            : step.kind == Plan_Step::KIND::REMOVE ? get_Content_Hash(false, "")
                                                                   : "";
         if (!set_Trial_Step_Started(first + i, step.kind == Plan_Step::KIND::RUN ? "" : step.path, hash,
-                                    failure) ||
-            !set_Step_Done(step, failure)) {
-            LOG_ERROR_AS(plan.origin.c_str(), "%s", failure->c_str());
+                                    failure)) {
+            LOG_ERROR_AS(plan.origin.c_str(), "%s: nothing more is done", failure->c_str());
+            return false;
+        }
+        if (!set_Step_Done(step, failure)) {
+            LOG_ERROR_AS(plan.origin.c_str(), "%s%s",
+                         step.kind == Plan_Step::KIND::RUN ? "the apply did not take effect: " : "",
+                         failure->c_str());
             return false;
         }
         if (step.kind == Plan_Step::KIND::RUN)

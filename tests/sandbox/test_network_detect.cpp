@@ -2,7 +2,9 @@
 // fake systemctl and nmcli, and the real netplan generator as the judge.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <string.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -211,6 +213,53 @@ INSTANTIATE_TEST_SUITE_P(Answers, DetectKeyfile,
                          [](const ::testing::TestParamInfo<ServiceCase>& info) {
                              return std::string(info.param.name);
                          });
+
+// A default file is a change of its own, under the trial's lock and record: one that another change
+// holds off, or that NetworkManager does not take, is not left behind.
+TEST_F(Detect, ADefaultIsRecordedAndUndone)
+{
+    const char* const record = "/var/lib/lumerion-hostd/trial";
+    const struct {
+        const char* name;
+        const char* service;
+        bool reload_fails;
+        bool lock_held;
+        const char* line;
+        int reloads;
+    } rows[] = {
+        {"NetworkManager does not take the keyfile", "active\n", true, false,
+         "init_Network_Manager_Config: NetworkManager did not load "
+         "/etc/NetworkManager/system-connections/eth0.nmconnection: it is removed again",
+         2},
+        {"another change holds the lock", "inactive\n", false, true,
+         "init_netplan_Config: Generate Failed: another change to eth0 is in progress", 0},
+        {"written and kept", "inactive\n", false, false,
+         "init_netplan_Config: Generated: /etc/netplan/01-netcfg.yaml", 0},
+    };
+    for (const auto& row : rows) {
+        SetUp();
+        set_Tool_Answer("systemctl", "is-active NetworkManager", row.service);
+        if (row.reload_fails)
+            set_Tool_Answer("nmcli", "con reload", "", 1);
+        fs::create_directories("/run/lumerion-hostd");
+        int held = open("/run/lumerion-hostd/trial.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        ASSERT_LE(0, held);
+        if (row.lock_held) {
+            ASSERT_EQ(0, flock(held, LOCK_EX | LOCK_NB));
+        }
+        Log_Capture log;
+        Access::prepare(nullptr, 0);
+        close(held);
+        EXPECT_NE(std::string::npos, log.text().find(row.line)) << row.name << ": " << log.text();
+        EXPECT_EQ(std::string(row.line).find("Generated") != std::string::npos, fs::exists(netplan_file))
+            << row.name;
+        EXPECT_FALSE(fs::exists(keyfile)) << row.name;
+        EXPECT_FALSE(fs::exists(record)) << row.name;
+        std::vector<std::string> calls = get_Tool_Calls();
+        EXPECT_EQ(row.reloads, std::count(calls.begin(), calls.end(), "nmcli con reload")) << row.name;
+        set_Tool_Answer("nmcli", "con reload", "", 0);
+    }
+}
 
 struct ProfileCase {
     const char* name;

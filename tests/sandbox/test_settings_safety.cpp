@@ -17,6 +17,7 @@
 #include "parser_judges.h"
 #include "sandbox.h"
 #include "settings_tables.h"
+#include "settings_trial.h"
 
 namespace {
 
@@ -92,6 +93,37 @@ TEST_F(Safety, StanzaWriteOfTheSameValueKeepsTheFile)
     struct stat second;
     ASSERT_EQ(0, stat(stanza_file.c_str(), &second));
     EXPECT_EQ(first.st_ino, second.st_ino);
+}
+
+// On a bare host a change's first step is the default file: staging writes nothing, and an apply
+// that fails takes the default back with the edit.
+TEST_F(Safety, ADefaultWrittenForAChangeIsUndoneWithIt)
+{
+    const struct {
+        const char* name;
+        int apply_status;
+        bool kept;
+    } rows[] = {{"applied", 0, true}, {"the apply fails", 1, false}};
+    for (const auto& row : rows) {
+        fs::remove(netplan_file);
+        set_Tool_Answer("netplan", "apply", "", row.apply_status);
+        Network::set_Interface_Selected("eth0");
+        EXPECT_EQ(0, Network::set_Config(Type::MODE, "\x01")) << row.name;
+        EXPECT_EQ(0, Network::set_Config(Type::IP_ADDRESS, "10.0.0.5")) << row.name;
+        EXPECT_EQ(0, Network::set_Config(Type::SUBNETMASK, "255.255.255.0")) << row.name;
+        EXPECT_FALSE(fs::exists(netplan_file)) << row.name << ": staging wrote the default";
+        set_Trial_Window(row.kept ? 0 : 1);
+        clear_Tool_Calls();
+        EXPECT_EQ(row.kept, Network::set_Config_Apply()) << row.name;
+        set_Trial_Window(60);
+        EXPECT_EQ(row.kept, fs::exists(netplan_file)) << row.name;
+        if (row.kept) {
+            EXPECT_NE(std::string::npos, read_File(netplan_file).find("- 10.0.0.5/24")) << row.name;
+        }
+        EXPECT_FALSE(fs::exists("/var/lib/lumerion-hostd/trial")) << row.name;
+        EXPECT_EQ(row.kept ? 1u : 2u, get_Command_Calls().size()) << row.name;
+    }
+    set_Tool_Answer("netplan", "apply", "", 0);
 }
 
 TEST_F(Safety, GatewayOfTheDaemonsOwnFileSurvivesAnotherChange)

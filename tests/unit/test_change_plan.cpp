@@ -1,4 +1,5 @@
-// What a change runs on the host, per manager: one golden row each.
+// What a change runs on the host, per manager and kind of change, and the
+// undo a trial record gives back: one golden row each.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -10,6 +11,11 @@ namespace {
 
 using Manager = Network::MANAGER_TYPE;
 
+const char* const uuid = "3c3f4e2a-6f0e-4d55-9a11-0b6d1c0e7a01";
+const char* const netplan_path = "/etc/netplan/01-netcfg.yaml";
+const char* const keyfile = "/etc/NetworkManager/system-connections/eth0.nmconnection";
+const char* const document = "network:\n  version: 2\n  ethernets:\n    eth0:\n      dhcp4: true\n";
+
 std::string get_Joined(const std::vector<std::string>& commands)
 {
     std::string text;
@@ -18,9 +24,83 @@ std::string get_Joined(const std::vector<std::string>& commands)
     return text;
 }
 
+// A plan as text: each step on its line, a file's new text indented under it.
+std::string get_Plan_Text(const Change_Plan& plan)
+{
+    if (!plan.refusal.empty())
+        return "refused: " + plan.refusal + "\n";
+    std::string text;
+    for (const Plan_Step& step : plan.steps) {
+        text += get_Step_Action(step);
+        if (step.kind != Plan_Step::KIND::RUN && !step.guard_hash.empty())
+            text += step.guard_hash == get_Content_Hash(false, "") ? " (while absent)" : " (while unchanged)";
+        if (step.restore && step.existed) {
+            char mode[32];
+            (void)snprintf(mode, sizeof(mode), " as %04o %u:%u", step.mode, step.uid, step.gid);
+            text += mode;
+        }
+        text += "\n";
+        if (step.kind == Plan_Step::KIND::WRITE && !step.restore)
+            for (size_t at = 0; at < step.bytes.size();) {
+                size_t end = step.bytes.find('\n', at);
+                end = end == std::string::npos ? step.bytes.size() : end + 1;
+                text += "  | " + step.bytes.substr(at, end - at);
+                at = end;
+            }
+    }
+    for (const std::string& path : plan.watched_files)
+        text += "watch " + path + "\n";
+    return text;
+}
+
+Network::Config get_Static(const char* dns1 = "9.9.9.9")
+{
+    Network::Config settings;
+    settings.target_interface = "eth0";
+    settings.ip4_dhcp = false;
+    settings.ip4_address = "192.168.1.10";
+    settings.ip4_subnetmask = "255.255.255.0";
+    settings.ip4_gateway = "192.168.1.1";
+    settings.dns1 = dns1;
+    return settings;
+}
+
+Network::Config get_Dhcp(const char* dns1 = "")
+{
+    Network::Config settings;
+    settings.target_interface = "eth0";
+    settings.ip4_dhcp = true;
+    settings.dns1 = dns1;
+    return settings;
+}
+
+Plan_Input get_Input(Manager manager, const Network::Config& settings)
+{
+    Plan_Input input;
+    input.target.manager = manager;
+    input.target.interface_name = "eth0";
+    input.settings = settings;
+    switch (manager) {
+    case Manager::NETPLAN:
+        input.file = netplan_path;
+        input.file_text = document;
+        input.netplan_entry = "eth0";
+        break;
+    case Manager::NETWORK_MANAGER:
+        input.target.profile_uuid = uuid;
+        input.target.profile_active = true;
+        input.profile_file = keyfile;
+        input.profile_current = "ipv4.method:auto\nipv4.addresses:\n";
+        break;
+    case Manager::IFUPDOWN:
+    case Manager::UNKNOWN:
+        break;
+    }
+    return input;
+}
+
 TEST(ChangePlan, EachManagersApplyCommands)
 {
-    const std::string uuid = "3c3f4e2a-6f0e-4d55-9a11-0b6d1c0e7a01";
     const struct {
         const char* name;
         Apply_Target target;
@@ -45,6 +125,169 @@ TEST(ChangePlan, EachManagersApplyCommands)
     };
     for (const auto& row : rows)
         EXPECT_EQ(row.commands, get_Joined(get_Apply_Commands(row.target))) << row.name;
+}
+
+TEST(ChangePlan, EachManagerAndKindOfChange)
+{
+    Plan_Input fresh = get_Input(Manager::NETPLAN, get_Static());
+    fresh.owner_steps = get_Default_Steps(Manager::NETPLAN, netplan_path, document);
+    Plan_Input leftover = get_Input(Manager::NETPLAN, get_Dhcp());
+    leftover.owner_steps = get_Leftover_Steps("/etc/netplan/01-netcfg.yaml.old");
+    leftover.file = "/etc/netplan/50-cloud-init.yaml";
+    Plan_Input in_memory = get_Input(Manager::NETWORK_MANAGER, get_Dhcp("1.1.1.1"));
+    in_memory.profile_file = "profile " + std::string(uuid);
+    in_memory.target.profile_active = false;
+    Network::Config no_mask = get_Static();
+    no_mask.ip4_subnetmask = "";
+    Plan_Input not_yaml = get_Input(Manager::NETPLAN, get_Static());
+    not_yaml.file_text = "network: {\n";
+    const struct {
+        const char* name;
+        Plan_Input input;
+        const char* plan;
+    } rows[] = {
+        {"netplan static", get_Input(Manager::NETPLAN, get_Static()),
+         "write /etc/netplan/01-netcfg.yaml (while unchanged)\n"
+         "  | network:\n"
+         "  |   version: 2\n"
+         "  |   ethernets:\n"
+         "  |     eth0:\n"
+         "  |       dhcp4: false\n"
+         "  |       addresses:\n"
+         "  |         - 192.168.1.10/24\n"
+         "  |       routes:\n"
+         "  |         - to: default\n"
+         "  |           via: 192.168.1.1\n"
+         "  |       nameservers:\n"
+         "  |         addresses:\n"
+         "  |           - 9.9.9.9\n"
+         "run netplan apply\n"},
+        {"netplan DHCP", get_Input(Manager::NETPLAN, get_Dhcp()),
+         "write /etc/netplan/01-netcfg.yaml (while unchanged)\n"
+         "  | network:\n"
+         "  |   version: 2\n"
+         "  |   ethernets:\n"
+         "  |     eth0:\n"
+         "  |       dhcp4: true\n"
+         "run netplan apply\n"},
+        {"netplan DNS only", get_Input(Manager::NETPLAN, get_Dhcp("9.9.9.9")),
+         "write /etc/netplan/01-netcfg.yaml (while unchanged)\n"
+         "  | network:\n"
+         "  |   version: 2\n"
+         "  |   ethernets:\n"
+         "  |     eth0:\n"
+         "  |       dhcp4: true\n"
+         "  |       nameservers:\n"
+         "  |         addresses:\n"
+         "  |           - 9.9.9.9\n"
+         "run netplan apply\n"},
+        // A bare host's default is the change's first step; the edit is made on it.
+        {"netplan default file", fresh,
+         "write /etc/netplan/01-netcfg.yaml\n"
+         "  | network:\n"
+         "  |   version: 2\n"
+         "  |   ethernets:\n"
+         "  |     eth0:\n"
+         "  |       dhcp4: true\n"
+         "write /etc/netplan/01-netcfg.yaml (while unchanged)\n"
+         "  | network:\n"
+         "  |   version: 2\n"
+         "  |   ethernets:\n"
+         "  |     eth0:\n"
+         "  |       dhcp4: false\n"
+         "  |       addresses:\n"
+         "  |         - 192.168.1.10/24\n"
+         "  |       routes:\n"
+         "  |         - to: default\n"
+         "  |           via: 192.168.1.1\n"
+         "  |       nameservers:\n"
+         "  |         addresses:\n"
+         "  |           - 9.9.9.9\n"
+         "run netplan apply\n"},
+        {"netplan leftover removal", leftover,
+         "remove /etc/netplan/01-netcfg.yaml.old\n"
+         "write /etc/netplan/50-cloud-init.yaml (while unchanged)\n"
+         "  | network:\n"
+         "  |   version: 2\n"
+         "  |   ethernets:\n"
+         "  |     eth0:\n"
+         "  |       dhcp4: true\n"
+         "run netplan apply\n"},
+        // The stanza holds the values already: the apply is the restart alone.
+        {"ifupdown static", get_Input(Manager::IFUPDOWN, get_Static()),
+         "run systemctl restart networking.service\n"},
+        {"ifupdown DHCP", get_Input(Manager::IFUPDOWN, get_Dhcp()),
+         "run systemctl restart networking.service\n"},
+        {"NetworkManager static", get_Input(Manager::NETWORK_MANAGER, get_Static()),
+         "run nmcli con mod uuid 3c3f4e2a-6f0e-4d55-9a11-0b6d1c0e7a01 ipv4.method manual ipv4.addresses "
+         "'192.168.1.10/24' ipv4.gateway '192.168.1.1' ipv4.dns '9.9.9.9,'\n"
+         "run nmcli device reapply eth0\n"
+         "watch /etc/NetworkManager/system-connections/eth0.nmconnection\n"},
+        {"NetworkManager DHCP and DNS, in memory", in_memory,
+         "run nmcli con mod uuid 3c3f4e2a-6f0e-4d55-9a11-0b6d1c0e7a01 ipv4.method auto ipv4.addresses '' "
+         "ipv4.gateway '' ipv4.dns '1.1.1.1,'\n"
+         "run nmcli con up uuid 3c3f4e2a-6f0e-4d55-9a11-0b6d1c0e7a01 ifname eth0\n"},
+        {"static without a mask", get_Input(Manager::NETPLAN, no_mask),
+         "refused: refused to apply: static settings need a subnet mask with a prefix of 1 to 32\n"},
+        {"netplan file that does not load", not_yaml,
+         "refused: Config File Load Error: yaml-cpp: error at line 2, column 1: end of map flow not found\n"},
+        {"no manager", get_Input(Manager::UNKNOWN, get_Dhcp()),
+         "refused: refused to apply: no manager owns eth0\n"},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(row.plan, get_Plan_Text(get_Change_Plan(row.input))) << row.name;
+}
+
+TEST(ChangePlan, TheUndoARecordGivesBack)
+{
+    Trial_File edited;
+    edited.path = netplan_path;
+    edited.existed = true;
+    edited.mode = 0640;
+    edited.uid = 0;
+    edited.gid = 4;
+    edited.bytes = document;
+    edited.written_hash = "0123456789abcdef";
+    Trial_File created;
+    created.path = keyfile;
+    created.written_hash = "fedcba9876543210";
+    Trial_Record netplan;
+    netplan.manager = Manager::NETPLAN;
+    netplan.interface_name = "eth0";
+    netplan.files = {edited};
+    netplan.applied = true;
+    Trial_Record written_only = netplan;
+    written_only.applied = false;
+    Trial_Record profile = netplan;
+    profile.manager = Manager::NETWORK_MANAGER;
+    profile.profile_uuid = uuid;
+    profile.profile_active = true;
+    profile.files = {created, edited};
+    Trial_Record nm_default = profile;
+    nm_default.profile_uuid.clear();
+    nm_default.files = {created};
+    const struct {
+        const char* name;
+        Trial_Record record;
+        const char* plan;
+    } rows[] = {
+        {"netplan, applied", netplan,
+         "write /etc/netplan/01-netcfg.yaml (while unchanged) as 0640 0:4\nrun netplan apply\n"},
+        // Until a command ran, the files are the whole undo.
+        {"netplan, written only", written_only,
+         "write /etc/netplan/01-netcfg.yaml (while unchanged) as 0640 0:4\n"},
+        // A file the change created goes; a restored keyfile is loaded before the reapply.
+        {"NetworkManager", profile,
+         "remove /etc/NetworkManager/system-connections/eth0.nmconnection (while unchanged)\n"
+         "write /etc/netplan/01-netcfg.yaml (while unchanged) as 0640 0:4\n"
+         "run nmcli con load /etc/netplan/01-netcfg.yaml\n"
+         "run nmcli device reapply eth0\n"},
+        {"NetworkManager default file", nm_default,
+         "remove /etc/NetworkManager/system-connections/eth0.nmconnection (while unchanged)\n"
+         "run nmcli con reload\n"},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(row.plan, get_Plan_Text(get_Undo_Plan(row.record))) << row.name;
 }
 
 } // namespace

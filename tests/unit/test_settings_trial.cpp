@@ -47,6 +47,16 @@ Trial_Record get_Sample()
     record.boot_id = "0f6e1b2a-1111-4222-8333-944455556666";
     record.deadline_ns = 123456789012LL;
     record.window_seconds = 60;
+    Trial_Mark written;
+    written.state = Trial_Mark::STATE::DONE;
+    written.action = "write /etc/netplan/90-new.yaml";
+    Trial_Mark modify;
+    modify.state = Trial_Mark::STATE::STARTED;
+    modify.action =
+        "run nmcli con mod uuid 3c3f4e2a-6f0e-4d55-9a11-0b6d1c0e7a01 ipv4.addresses '10.0.0.9/24'";
+    Trial_Mark reapply;
+    reapply.action = "run nmcli device reapply eth0";
+    record.steps = {written, modify, reapply};
     return record;
 }
 
@@ -62,6 +72,10 @@ TEST(TrialRecord, EveryFieldSurvivesTheRoundTrip)
     EXPECT_EQ(sample.files[0].path, back.files[0].path);
     EXPECT_FALSE(back.files[1].existed);
     EXPECT_EQ(Network::MANAGER_TYPE::NETWORK_MANAGER, back.manager);
+    ASSERT_EQ(3u, back.steps.size());
+    EXPECT_EQ(sample.steps[1].action, back.steps[1].action);
+    EXPECT_EQ(Trial_Mark::STATE::STARTED, back.steps[1].state);
+    EXPECT_EQ(Trial_Mark::STATE::PENDING, back.steps[2].state);
     EXPECT_EQ("f3079b18c51c56a4", back.files[0].written_hash);
     EXPECT_EQ("cbf29ce484222325", get_Content_Hash(true, ""));
     EXPECT_EQ("absent", get_Content_Hash(false, ""));
@@ -72,11 +86,16 @@ TEST(TrialRecord, EveryFieldSurvivesTheRoundTrip)
     EXPECT_TRUE(back.rolling_back && back.applied);
 }
 
-// A record as the version before this one wrote it.
+// A record as an earlier version wrote it.
+std::string get_Fixture(const char* name)
+{
+    std::ifstream in(std::string(LUMERION_SOURCE_DIR) + "/tests/fixtures/trial/" + name);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
 std::string get_Version_1()
 {
-    std::ifstream in(std::string(LUMERION_SOURCE_DIR) + "/tests/fixtures/trial/version1");
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return get_Fixture("version1");
 }
 
 // A record that was cut, edited or written by another version is refused whole.
@@ -86,6 +105,9 @@ TEST(TrialRecord, DamageIsRefusedWhole)
     std::string many_files;
     for (size_t i = 0; i < max_trial_files - 1; ++i)
         many_files += "file 2f absent -\n";
+    std::string many_steps;
+    for (size_t i = 0; i < max_trial_steps - 2; ++i)
+        many_steps += "step pending 72756e\n";
     auto replaced = [&good](const std::string& from, const std::string& to) {
         std::string text = good;
         return text.replace(text.find(from), from.size(), to);
@@ -112,6 +134,13 @@ TEST(TrialRecord, DamageIsRefusedWhole)
          get_Version_1().replace(get_Version_1().find("answered"), 8, "unchecked"),
          "\"unchecked\" in a version 1 record"},
         {"too many files", replaced("end\n", many_files + "end\n"), "more than 8 files"},
+        {"too many steps", replaced("end\n", many_steps + "end\n"), "more than 32 steps"},
+        {"unknown mark", replaced("step done", "step skipped"), "malformed \"step\" line"},
+        {"a line break in an action", replaced("end\n", "step pending 72750a6e\nend\n"),
+         "a step line with a bad action"},
+        {"steps before their version",
+         get_Fixture("version2").replace(get_Fixture("version2").find("end\n"), 4, "step done 72756e\nend\n"),
+         "malformed \"step\" line"},
     };
     for (const auto& row : rows) {
         Trial_Record back;
@@ -136,6 +165,13 @@ TEST(TrialRecord, TheVersionBeforeIsStillRead)
     // Saved again (a reboot rebases it), it is this version's record.
     Trial_Record again;
     EXPECT_TRUE(get_Trial_Record(get_Trial_Text(back), &again, &error)) << error;
+    // The version before this one: its rollback cut short, its file hashes and an unchecked gateway.
+    ASSERT_TRUE(get_Trial_Record(get_Fixture("version2"), &back, &error)) << error;
+    EXPECT_TRUE(back.rolling_back);
+    EXPECT_EQ(Gateway_Answer::UNCHECKED, back.old_gateway_answer);
+    ASSERT_EQ(1u, back.files.size());
+    EXPECT_EQ("0123456789abcdef", back.files[0].written_hash);
+    EXPECT_TRUE(back.steps.empty());
 }
 
 // The largest change a trial accepts is still readable once stored: every file at its size limit, hex-coded.
