@@ -154,8 +154,9 @@ private:
     // when the interface does not exist or the default cannot be written.
     static bool update_Owner_Files(Owner* found = nullptr);
     // The owner an apply goes to, and the steps it takes first (the leftover's
-    // removal, a bare host's netplan default); writes only NetworkManager's
-    // default, as a change of its own. False with one ERROR line.
+    // removal, a bare host's netplan default); only reads. UNKNOWN without an
+    // error: a bare host whose NetworkManager runs needs its default first.
+    // False with one ERROR line.
     static bool get_Change_Owner(Owner* found, std::vector<Plan_Step>* steps);
     // What an apply is planned from: the owner's files and answers, read now.
     static bool get_Plan_Input(const Owner& owner, const std::vector<Plan_Step>& steps, Plan_Input* input);
@@ -188,7 +189,7 @@ private:
     // The profile's "ipv4.method,ipv4.addresses" answer, which a change keeps addresses from.
     static std::string get_Network_Manager_Current(const Owner& owner);
     // The apply behind set_Config_Apply, which then forgets the change.
-    static bool get_Config_Applied();
+    static bool set_Change_Applied();
     // The static record the stanza holds, as an apply checks it.
     static Config get_ifupdown_Record(const std::string& path);
     // Ends the change in progress: what it wrote (on ifupdown, the stanza) is put back from its record.

@@ -106,36 +106,56 @@ unsigned int get_Trial_Window();
 void set_Trial_Watcher(void (*progress)(const std::string& waiting_for, unsigned int seconds_left),
                        bool (*stop)());
 
-// Opens this process's trial before the first step of a change (when it is
-// open, adds the files and steps it does not hold yet; `first_step` gets the
-// index of the first added step); `record` gives the manager, interface,
-// profile, window, the files (whose contents are read here) and the steps.
-// False with `refusal` when another trial is open, its record is damaged, a
-// file that exists cannot be read, or the record cannot be saved.
-bool set_Trial_Begin(const Trial_Record& record, std::string* refusal, size_t* first_step = nullptr);
-// Marks step `index` started (and those before it done) with the hash of what
-// it leaves in `path` ("" for none), and saves the record: false with `error`
-// when it cannot be saved, and then the step must not run.
-bool set_Trial_Step_Started(size_t index, const std::string& path, const std::string& hash,
-                            std::string* error);
-// A command may have rewritten `paths`: records what each holds now, so that
-// an undo leaves a file someone else wrote since (saved with the next mark).
-void set_Trial_Written(const std::vector<std::string>& paths);
-// The apply is about to run: records what the change must reach, and starts the window.
-void set_Trial_Applying(const Network::Config& staged);
-// After the apply: waits for the check (or rolls back at once when `apply_done`
-// is false) and closes the trial. Without a window a failed apply is kept as
-// it is, unless `undo_failure`.
-Trial_End set_Trial_Ended(bool apply_done, const std::string& apply_failure, bool undo_failure = false);
-// Closes a trial that applied nothing: the files are kept, or put back when
-// `restore` (without an apply, as nothing live was changed).
-void set_Trial_Closed(bool restore);
-// How this process's last trial ended.
-Trial_End get_Trial_End();
-// What the last trial's end said: why the change was kept or rolled back, or how the rollback failed.
-std::string get_Trial_Line();
-// Whether this process has a trial open.
-bool get_Trial_Open();
+// One change's trial in this process: its lock, its record and how it ended.
+// The executor owns the one the process runs (change_executor.h).
+class Trial {
+public:
+    Trial() = default;
+    Trial(const Trial&) = delete;
+    Trial& operator=(const Trial&) = delete;
+
+    // Opens the trial before the first step of a change (when it is open, adds
+    // the files and steps it does not hold yet; `first_step` gets the index of
+    // the first added step); `record` gives the manager, interface, profile,
+    // window, the files (whose contents are read here) and the steps. False
+    // with `refusal` when another trial is open, its record is damaged, a file
+    // that exists cannot be read, or the record cannot be saved.
+    bool set_Begin(const Trial_Record& record, std::string* refusal, size_t* first_step);
+    // Marks step `index` started (and those before it done) with the hash of
+    // what it leaves in `path` ("" for none), and saves the record: false with
+    // `error` when it cannot be saved, and then the step must not run.
+    bool set_Step_Started(size_t index, const std::string& path, const std::string& hash, std::string* error);
+    // A command may have rewritten `paths`: records what each holds now, so that
+    // an undo leaves a file someone else wrote since (saved with the next mark).
+    void set_Written(const std::vector<std::string>& paths);
+    // The first command is about to run: records what the change must reach, and starts the window.
+    void set_Applying(const Network::Config& expected);
+    // After the last step: waits for the check (or rolls back at once when
+    // `apply_done` is false) and closes the trial. Without a window a failed
+    // apply is kept as it is, unless `undo_failure`.
+    Trial_End set_Ended(bool apply_done, const std::string& apply_failure, bool undo_failure);
+    // Closes a trial that applied nothing: the files are kept, or put back when
+    // `restore` (without an apply, as nothing live was changed).
+    void set_Closed(bool restore);
+    // The daemon stops mid-change: the record stays as it tells the truth, for its next start.
+    void set_Left();
+
+    bool get_Open() const { return open; }
+    // How the last trial ended, and what its end said: why the change was kept
+    // or rolled back, or how the rollback failed.
+    Trial_End get_End() const { return end; }
+    const std::string& get_Line() const { return line; }
+
+private:
+    Trial_End set_Window_Watched();
+    void set_Lock_Released();
+
+    bool open = false;
+    int lock_fd = -1;
+    Trial_Record record;
+    std::string line;
+    Trial_End end = Trial_End::NONE;
+};
 
 // One line on the open trial for "lumerion-netcfg show"; "" when none is open.
 // Reads only, and never waits for the lock.
@@ -161,7 +181,7 @@ unsigned int get_Seconds_Left(const Trial_Record& record);
 std::string get_Target_Text(const Trial_Record& record);
 // Takes the trial lock without waiting: the descriptor, or -1 when it is held elsewhere (or, with
 // `error`, cannot be opened).
-int get_Trial_Lock(std::string* error);
+int set_Trial_Lock_Taken(std::string* error);
 // UNREADABLE: this process may not read it (a CLI run without root); it says nothing of the record.
 enum class Record_State : uint8_t { NONE, OPEN, DAMAGED, UNREADABLE };
 Record_State get_Stored_Record(Trial_Record* record, std::string* error);
@@ -178,9 +198,6 @@ Trial_End set_Rolled_Back(const Trial_Record& record, const std::string& reason,
 Trial_End set_Window_Ended(const Trial_Record& record, const Trial_Step& step, std::string* said);
 // One look at eth0, probing the gateway for at most `probe_ms`: whether the change holds.
 bool get_Change_Holds(const Trial_Record& record, unsigned int probe_ms, Trial_Step* step, std::string* said);
-// The daemon stops: an undo in progress stops before its next step, and its record stays for the next start.
-void set_Undo_Stopped();
-bool get_Undo_Stopped();
 // Whether a trial that ended so leaves its record (a wait given up, or files not put back).
 bool get_Record_Stays(Trial_End end);
 // Finishes a record whose applier is gone, and removes it unless it must stay.

@@ -7,6 +7,8 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <atomic>
+
 #include "extra_command_handling.h"
 #include "file_replace.h"
 #include "log.h"
@@ -15,6 +17,11 @@ namespace {
 
 // A change's lines are the network model's; an undo's are the trial's.
 const char* const __log_tag = "Network";
+
+// The trial of the change this process runs.
+Trial change_trial;
+// Set when the daemon stops: no step starts after it.
+std::atomic<bool> changes_stopped{false};
 
 // The record a plan's trial opens with: its files as they stand, its steps pending.
 Trial_Record get_Plan_Record(const Change_Plan& plan)
@@ -52,21 +59,17 @@ std::string get_Held_Hash(const std::string& path, Trial_File* now)
     return get_Saved_File(path, now, &unread) ? get_Content_Hash(now->existed, now->bytes) : "";
 }
 
-// One step of a change; false with `failure`.
+// One step of a change or of an undo, its guard checked by the caller; false with `failure`.
 bool set_Step_Done(const Plan_Step& step, std::string* failure)
 {
-    Trial_File now;
-    if (step.kind != Plan_Step::KIND::RUN && !step.guard_hash.empty() &&
-        get_Held_Hash(step.path, &now) != step.guard_hash) {
-        *failure = get_Log_Text(step.path) + " was changed while this change was made: it is left as it is";
-        return false;
-    }
     int rc = 0;
     switch (step.kind) {
     case Plan_Step::KIND::WRITE:
-        rc = set_File_Replace(step.path, step.bytes, step.mode);
+        rc = step.restore ? set_File_Restore(step.path, step.bytes, step.mode, step.uid, step.gid)
+                          : set_File_Replace(step.path, step.bytes, step.mode);
         if (rc != 0)
-            *failure = "cannot replace " + get_Log_Text(step.path) + ": " + strerror(rc);
+            *failure = std::string(step.restore ? "cannot restore " : "cannot replace ") +
+                       get_Log_Text(step.path) + ": " + strerror(rc);
         return rc == 0;
     case Plan_Step::KIND::REMOVE:
         if (unlink(step.path.c_str()) == 0 || errno == ENOENT)
@@ -87,14 +90,27 @@ bool set_Steps_Run(const Change_Plan& plan, size_t first, bool* applied, std::st
         const Plan_Step& step = plan.steps[i];
         // From the first command on the manager may hold the change: the record says so first.
         if (step.kind == Plan_Step::KIND::RUN && !*applied) {
-            set_Trial_Applying(plan.expected);
+            change_trial.set_Applying(plan.expected);
             *applied = true;
         }
         std::string hash = step.kind == Plan_Step::KIND::WRITE    ? get_Content_Hash(true, step.bytes)
                            : step.kind == Plan_Step::KIND::REMOVE ? get_Content_Hash(false, "")
                                                                   : "";
-        if (!set_Trial_Step_Started(first + i, step.kind == Plan_Step::KIND::RUN ? "" : step.path, hash,
-                                    failure)) {
+        // After the daemon's stop no step starts: the record says how far the change went.
+        if (changes_stopped.load()) {
+            *failure = "the daemon stops";
+            return false;
+        }
+        Trial_File now;
+        if (step.kind != Plan_Step::KIND::RUN && !step.guard_hash.empty() &&
+            get_Held_Hash(step.path, &now) != step.guard_hash) {
+            *failure =
+                get_Log_Text(step.path) + " was changed while this change was made: it is left as it is";
+            LOG_ERROR_AS(plan.origin.c_str(), "%s", failure->c_str());
+            return false;
+        }
+        if (!change_trial.set_Step_Started(first + i, step.kind == Plan_Step::KIND::RUN ? "" : step.path,
+                                           hash, failure)) {
             LOG_ERROR_AS(plan.origin.c_str(), "%s: nothing more is done", failure->c_str());
             return false;
         }
@@ -105,7 +121,7 @@ bool set_Steps_Run(const Change_Plan& plan, size_t first, bool* applied, std::st
             return false;
         }
         if (step.kind == Plan_Step::KIND::RUN)
-            set_Trial_Written(plan.watched_files);
+            change_trial.set_Written(plan.watched_files);
     }
     return true;
 }
@@ -128,7 +144,7 @@ bool set_Plan_Run(const Change_Plan& plan, std::string* refusal)
         return false;
     }
     size_t first = 0;
-    if (!set_Trial_Begin(get_Plan_Record(plan), refusal, &first))
+    if (!change_trial.set_Begin(get_Plan_Record(plan), refusal, &first))
         return false;
     bool applied = false;
     std::string failure;
@@ -138,12 +154,16 @@ bool set_Plan_Run(const Change_Plan& plan, std::string* refusal)
         Settings_Lock lock;
         done = set_Steps_Run(plan, first, &applied, &failure);
     }
-    if (!done && !applied) {
-        // Nothing live was changed: the files are put back without an apply.
-        set_Trial_Closed(true);
+    if (!done && changes_stopped.load()) {
+        change_trial.set_Left();
         return false;
     }
-    Trial_End end = set_Trial_Ended(done, failure, !plan.checked);
+    if (!done && !applied) {
+        // Nothing live was changed: the files are put back without an apply.
+        change_trial.set_Closed(true);
+        return false;
+    }
+    Trial_End end = change_trial.set_Ended(done, failure, !plan.checked);
     return done && end != Trial_End::ROLLED_BACK && end != Trial_End::FAILED && end != Trial_End::INCOMPLETE;
 }
 
@@ -154,7 +174,7 @@ bool set_Plan_Written(const Change_Plan& plan, std::string* refusal)
         return false;
     }
     size_t first = 0;
-    if (!set_Trial_Begin(get_Plan_Record(plan), refusal, &first))
+    if (!change_trial.set_Begin(get_Plan_Record(plan), refusal, &first))
         return false;
     Settings_Lock lock;
     bool applied = false;
@@ -162,13 +182,43 @@ bool set_Plan_Written(const Change_Plan& plan, std::string* refusal)
     return set_Steps_Run(plan, first, &applied, &failure);
 }
 
+void set_Trial_Closed(bool restore)
+{
+    change_trial.set_Closed(restore);
+}
+
+Trial_End get_Trial_End()
+{
+    return change_trial.get_End();
+}
+
+std::string get_Trial_Line()
+{
+    return change_trial.get_Line();
+}
+
+bool get_Trial_Open()
+{
+    return change_trial.get_Open();
+}
+
+void set_Changes_Stopped()
+{
+    changes_stopped.store(true);
+}
+
+bool get_Changes_Stopped()
+{
+    return changes_stopped.load();
+}
+
 Undo_Result set_Undo_Run(const Change_Plan& undo, std::string* left, std::string* error, std::string* failure)
 {
     for (const Plan_Step& step : undo.steps) {
-        if (get_Undo_Stopped())
+        if (changes_stopped.load())
             return Undo_Result::STOPPED;
         if (step.kind == Plan_Step::KIND::RUN) {
-            if (!set_Change_Command(step.command.c_str(), failure, change_command_timeout_seconds))
+            if (!set_Step_Done(step, failure))
                 return Undo_Result::DONE;
             continue;
         }
@@ -187,12 +237,8 @@ Undo_Result set_Undo_Run(const Change_Plan& undo, std::string* left, std::string
             *left += (left->empty() ? "" : ", ") + get_Log_Text(step.path);
             continue;
         }
-        int rc = step.existed ? set_File_Restore(step.path, step.bytes, step.mode, step.uid, step.gid)
-                              : (unlink(step.path.c_str()) == 0 || errno == ENOENT ? 0 : errno);
-        if (rc != 0) {
-            *error = "cannot restore " + get_Log_Text(step.path) + ": " + strerror(rc);
+        if (!set_Step_Done(step, error))
             return Undo_Result::FILE_FAILED;
-        }
     }
     return Undo_Result::DONE;
 }

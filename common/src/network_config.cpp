@@ -232,7 +232,7 @@ uint8_t Network::set_Config(CONFIG_TYPE type, const char* str)
 
 bool Network::set_Config_Apply()
 {
-    bool applied = get_Config_Applied();
+    bool applied = set_Change_Applied();
     // The next value starts a new change.
     staged_mask = 0;
     return applied;
@@ -288,7 +288,7 @@ bool Network::get_Plan_Input(const Owner& owner, const std::vector<Plan_Step>& s
     return true;
 }
 
-bool Network::get_Config_Applied()
+bool Network::set_Change_Applied()
 {
     if (!get_Interface_Exist()) {
         LOG_ERROR_AS("set_Config_Apply", "refused to apply: %s does not exist",
@@ -299,6 +299,15 @@ bool Network::get_Config_Applied()
     std::vector<Plan_Step> owner_steps;
     if (!get_Change_Owner(&owner, &owner_steps))
         return false;
+    // A profile is changed by the UUID NetworkManager gives it when it loads the file: a bare host's
+    // default keyfile is a change of its own, made first.
+    if (owner.manager == MANAGER_TYPE::UNKNOWN && owner.error.empty()) {
+        if (!init_Network_Manager_Config())
+            return false;
+        owner_steps.clear();
+        if (!get_Change_Owner(&owner, &owner_steps))
+            return false;
+    }
     MANAGER_TYPE manager = owner.manager;
     if (!owner.error.empty() && manager != MANAGER_TYPE::NETPLAN) {
         LOG_ERROR_AS("set_Config_Apply", "refused to apply: %s", get_Log_Text(owner.error).c_str());

@@ -142,27 +142,23 @@ bool Network::get_Change_Owner(Owner* found, std::vector<Plan_Step>* steps)
             LOG_ERROR_AS("set_Config_Apply", "refused to apply: %s", get_Log_Text(owner.error).c_str());
             return false;
         }
+        // NetworkManager's default is a change of its own, made before (set_Change_Applied).
         if (get_Network_Manager_Service_Status()) {
-            // A profile is changed by its UUID, which NetworkManager gives it when it loads the file: the
-            // default is a change of its own, made first.
-            if (!init_Network_Manager_Config())
-                return false;
-            owner = get_Owner();
-        } else {
-            if (get_Dangling_Link(netplan_config_path)) {
-                LOG_ERROR_AS("set_Config_Apply", "refused to apply: %s is a link to nothing",
-                             netplan_config_path);
-                return false;
-            }
-            std::vector<Plan_Step> fresh =
-                get_Default_Steps(MANAGER_TYPE::NETPLAN, netplan_config_path,
-                                  get_netplan_Default_Text(config.target_interface));
-            steps->insert(steps->end(), fresh.begin(), fresh.end());
-            owner.manager = MANAGER_TYPE::NETPLAN;
-            owner.file = netplan_config_path;
-            owner.entry = config.target_interface;
-            owner.document = fresh.front().bytes;
+            *found = owner;
+            return true;
         }
+        if (get_Dangling_Link(netplan_config_path)) {
+            LOG_ERROR_AS("set_Config_Apply", "refused to apply: %s is a link to nothing",
+                         netplan_config_path);
+            return false;
+        }
+        std::vector<Plan_Step> fresh = get_Default_Steps(MANAGER_TYPE::NETPLAN, netplan_config_path,
+                                                         get_netplan_Default_Text(config.target_interface));
+        steps->insert(steps->end(), fresh.begin(), fresh.end());
+        owner.manager = MANAGER_TYPE::NETPLAN;
+        owner.file = netplan_config_path;
+        owner.entry = config.target_interface;
+        owner.document = fresh.front().bytes;
     }
     *found = owner;
     return true;

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 
+#include "change_executor.h"
 #include "file_replace.h"
 #include "gateway_check.h"
 #include "guards.h"
@@ -21,13 +22,6 @@ const unsigned int old_gateway_probe_ms = 3000;
 unsigned int trial_window = 60;
 void (*watch_progress)(const std::string&, unsigned int) = nullptr;
 bool (*watch_stop)() = nullptr;
-
-// This process's own trial.
-bool trial_open = false;
-int trial_lock_fd = -1;
-Trial_Record open_record;
-std::string last_line;
-Trial_End last_end = Trial_End::NONE;
 
 std::string get_Open_Refusal(const Trial_Record* record)
 {
@@ -75,14 +69,6 @@ bool get_Steps_Added(const std::vector<Trial_Mark>& planned, std::vector<Trial_M
     return true;
 }
 
-void release_Trial_Lock()
-{
-    if (trial_lock_fd >= 0)
-        close(trial_lock_fd);
-    trial_lock_fd = -1;
-    trial_open = false;
-}
-
 } // namespace
 
 void set_Trial_Window(unsigned int seconds)
@@ -101,40 +87,25 @@ void set_Trial_Watcher(void (*progress)(const std::string&, unsigned int), bool 
     watch_stop = stop;
 }
 
-bool get_Trial_Open()
-{
-    return trial_open;
-}
-
-Trial_End get_Trial_End()
-{
-    return last_end;
-}
-
-std::string get_Trial_Line()
-{
-    return last_line;
-}
-
-bool set_Trial_Begin(const Trial_Record& record, std::string* refusal, size_t* first_step)
+bool Trial::set_Begin(const Trial_Record& opened, std::string* refusal, size_t* first_step)
 {
     if (first_step != nullptr)
-        *first_step = trial_open ? open_record.steps.size() : 0;
-    if (trial_open) {
+        *first_step = open ? record.steps.size() : 0;
+    if (open) {
         // A later step of the same change may rewrite one more file.
-        size_t held = open_record.files.size();
-        size_t marked = open_record.steps.size();
-        if (!get_Saved_Files(record.files, &open_record.files, refusal) ||
-            !get_Steps_Added(record.steps, &open_record.steps, refusal)) {
-            open_record.files.resize(held);
-            open_record.steps.resize(marked);
+        size_t held = record.files.size();
+        size_t marked = record.steps.size();
+        if (!get_Saved_Files(opened.files, &record.files, refusal) ||
+            !get_Steps_Added(opened.steps, &record.steps, refusal)) {
+            record.files.resize(held);
+            record.steps.resize(marked);
             return false;
         }
-        return (open_record.files.size() == held && open_record.steps.size() == marked) ||
-               set_Stored_Record(open_record, refusal);
+        return (record.files.size() == held && record.steps.size() == marked) ||
+               set_Stored_Record(record, refusal);
     }
     std::string error;
-    int fd = get_Trial_Lock(&error);
+    int fd = set_Trial_Lock_Taken(&error);
     Trial_Record found;
     std::string damage;
     Record_State state = get_Stored_Record(&found, &damage);
@@ -156,63 +127,63 @@ bool set_Trial_Begin(const Trial_Record& record, std::string* refusal, size_t* f
             *refusal = get_Open_Refusal(&found);
             return false;
         }
-        Trial_End earlier = set_Record_Finished(found, &last_line);
+        Trial_End earlier = set_Record_Finished(found, &line);
         if (earlier == Trial_End::FAILED || earlier == Trial_End::INCOMPLETE) {
             // The host may be off its old settings: this process says so as a failed rollback.
-            last_end = earlier;
-            *refusal = "the earlier trial could not be rolled back: " + last_line;
+            end = earlier;
+            *refusal = "the earlier trial could not be rolled back: " + line;
             return false;
         }
     }
-    Trial_Record opening = record;
+    Trial_Record opening = opened;
     opening.files.clear();
     opening.steps.clear();
-    if (!get_Saved_Files(record.files, &opening.files, refusal) ||
-        !get_Steps_Added(record.steps, &opening.steps, refusal))
+    if (!get_Saved_Files(opened.files, &opening.files, refusal) ||
+        !get_Steps_Added(opened.steps, &opening.steps, refusal))
         return false;
-    std::vector<Interface_Address> addresses = get_Interface_Addresses(record.interface_name);
+    std::vector<Interface_Address> addresses = get_Interface_Addresses(opened.interface_name);
     opening.old_address = addresses.empty() ? "" : addresses.front().cidr;
-    opening.old_gateway = get_Live_Default_Gateway(record.interface_name);
+    opening.old_gateway = get_Live_Default_Gateway(opened.interface_name);
     opening.old_gateway_answer = Gateway_Answer::SILENT;
     // Without a window nothing is judged: the gateway before the change need not be asked.
     std::string why;
     if (!opening.old_gateway.empty() && opening.window_seconds > 0)
         opening.old_gateway_answer =
-            get_Gateway_Answer(record.interface_name, opening.old_gateway, "", old_gateway_probe_ms, &why);
+            get_Gateway_Answer(opened.interface_name, opening.old_gateway, "", old_gateway_probe_ms, &why);
     opening.applied = false;
     opening.boot_id = boot_id;
     opening.deadline_ns = get_Boot_Ns() + static_cast<long long>(opening.window_seconds) * ns_per_second;
     if (!set_Stored_Record(opening, refusal))
         return false;
-    open_record = opening;
-    trial_lock_fd = claim.take();
-    trial_open = true;
-    last_line.clear();
-    last_end = Trial_End::NONE;
+    record = opening;
+    lock_fd = claim.take();
+    open = true;
+    line.clear();
+    end = Trial_End::NONE;
     return true;
 }
 
-bool set_Trial_Step_Started(size_t index, const std::string& path, const std::string& hash,
-                            std::string* error)
+bool Trial::set_Step_Started(size_t index, const std::string& path, const std::string& hash,
+                             std::string* error)
 {
-    if (!trial_open || index >= open_record.steps.size()) {
+    if (!open || index >= record.steps.size()) {
         *error = "no step " + std::to_string(index) + " in the open trial";
         return false;
     }
     for (size_t i = 0; i < index; ++i)
-        open_record.steps[i].state = Trial_Mark::STATE::DONE;
-    open_record.steps[index].state = Trial_Mark::STATE::STARTED;
-    for (Trial_File& file : open_record.files)
+        record.steps[i].state = Trial_Mark::STATE::DONE;
+    record.steps[index].state = Trial_Mark::STATE::STARTED;
+    for (Trial_File& file : record.files)
         if (!path.empty() && file.path == path)
             file.written_hash = hash;
-    return set_Stored_Record(open_record, error);
+    return set_Stored_Record(record, error);
 }
 
-void set_Trial_Written(const std::vector<std::string>& paths)
+void Trial::set_Written(const std::vector<std::string>& paths)
 {
-    if (!trial_open)
+    if (!open)
         return;
-    for (Trial_File& file : open_record.files) {
+    for (Trial_File& file : record.files) {
         if (std::find(paths.begin(), paths.end(), file.path) == paths.end())
             continue;
         Trial_File now;
@@ -222,31 +193,27 @@ void set_Trial_Written(const std::vector<std::string>& paths)
     }
 }
 
-void set_Trial_Applying(const Network::Config& staged)
+void Trial::set_Applying(const Network::Config& staged)
 {
-    if (!trial_open)
+    if (!open)
         return;
-    open_record.applied = true;
-    open_record.new_dhcp = staged.ip4_dhcp;
-    open_record.new_address = staged.ip4_dhcp ? "" : staged.ip4_address;
-    open_record.new_gateway = staged.ip4_dhcp || staged.ip4_gateway == "0.0.0.0" ? "" : staged.ip4_gateway;
-    open_record.deadline_ns =
-        get_Boot_Ns() + static_cast<long long>(open_record.window_seconds) * ns_per_second;
+    record.applied = true;
+    record.new_dhcp = staged.ip4_dhcp;
+    record.new_address = staged.ip4_dhcp ? "" : staged.ip4_address;
+    record.new_gateway = staged.ip4_dhcp || staged.ip4_gateway == "0.0.0.0" ? "" : staged.ip4_gateway;
+    record.deadline_ns = get_Boot_Ns() + static_cast<long long>(record.window_seconds) * ns_per_second;
     std::string error;
-    if (!set_Stored_Record(open_record, &error))
+    if (!set_Stored_Record(record, &error))
         LOG_ERROR_AS("set_Config_Apply", "%s: a killed change is not rolled back", error.c_str());
 }
 
-namespace {
-
 // The applier's wait for the change to hold, a look at least every second until the window ends.
-Trial_End set_Window_Watched()
+Trial_End Trial::set_Window_Watched()
 {
     // The window restarts after the apply: a slow apply does not eat into it.
-    open_record.deadline_ns =
-        get_Boot_Ns() + static_cast<long long>(open_record.window_seconds) * ns_per_second;
+    record.deadline_ns = get_Boot_Ns() + static_cast<long long>(record.window_seconds) * ns_per_second;
     std::string error;
-    if (!set_Stored_Record(open_record, &error))
+    if (!set_Stored_Record(record, &error))
         LOG_ERROR_AS("set_Config_Apply", "%s", error.c_str());
     Trial_Step step;
     auto end_Wait = [] {
@@ -254,18 +221,18 @@ Trial_End set_Window_Watched()
             watch_progress("", 0);
     };
     for (;;) {
-        // Ctrl-C stops the wait before the next look: nothing new starts after it.
-        if (watch_stop != nullptr && watch_stop()) {
+        // Ctrl-C, or the daemon's stop, ends the wait before the next look: nothing new starts after it.
+        if ((watch_stop != nullptr && watch_stop()) || get_Changes_Stopped()) {
             end_Wait();
             return Trial_End::LEFT;
         }
-        unsigned int left = get_Seconds_Left(open_record);
-        long long left_ns = open_record.deadline_ns - get_Boot_Ns();
+        unsigned int left = get_Seconds_Left(record);
+        long long left_ns = record.deadline_ns - get_Boot_Ns();
         unsigned int probe_ms = static_cast<unsigned int>(std::max(0LL, std::min(1000LL, left_ns / 1000000)));
-        bool holds = get_Change_Holds(open_record, probe_ms, &step, &last_line);
+        bool holds = get_Change_Holds(record, probe_ms, &step, &line);
         if (holds || left_ns <= 0) {
             end_Wait();
-            return holds ? Trial_End::KEPT : set_Window_Ended(open_record, step, &last_line);
+            return holds ? Trial_End::KEPT : set_Window_Ended(record, step, &line);
         }
         if (watch_progress != nullptr)
             watch_progress(step.waiting_for, left);
@@ -274,39 +241,55 @@ Trial_End set_Window_Watched()
     }
 }
 
-} // namespace
-
-Trial_End set_Trial_Ended(bool apply_done, const std::string& apply_failure, bool undo_failure)
+Trial_End Trial::set_Ended(bool apply_done, const std::string& apply_failure, bool undo_failure)
 {
-    if (!trial_open)
+    if (!open)
         return Trial_End::NONE;
-    Trial_End end = Trial_End::KEPT;
+    Trial_End ended = Trial_End::KEPT;
     // Without a window a change stands as applied, whatever the apply said, unless its caller undoes a
     // failure.
-    if (open_record.window_seconds == 0 && (apply_done || !undo_failure))
-        end = Trial_End::KEPT;
+    if (record.window_seconds == 0 && (apply_done || !undo_failure))
+        ended = Trial_End::KEPT;
     else if (!apply_done)
-        end = set_Rolled_Back(open_record, "the apply failed (" + apply_failure + ")", &last_line);
+        ended = set_Rolled_Back(record, "the apply failed (" + apply_failure + ")", &line);
     else
-        end = set_Window_Watched();
-    if (!get_Record_Stays(end))
+        ended = set_Window_Watched();
+    if (!get_Record_Stays(ended))
         set_Stored_Record_Removed();
-    release_Trial_Lock();
-    last_end = end;
-    return end;
+    set_Lock_Released();
+    end = ended;
+    return ended;
 }
 
-void set_Trial_Closed(bool restore)
+void Trial::set_Closed(bool restore)
 {
-    if (!trial_open)
+    if (!open)
         return;
     std::string error;
     std::string left;
-    if (restore && !set_Files_Restored(open_record, &left, &error)) {
+    if (restore && !set_Files_Restored(record, &left, &error)) {
         LOG_ERROR_AS("set_Trial_Closed", "%s: the trial record stays at %s", error.c_str(),
                      trial_record_path);
     } else {
         set_Stored_Record_Removed();
     }
-    release_Trial_Lock();
+    set_Lock_Released();
+}
+
+void Trial::set_Left()
+{
+    if (!open)
+        return;
+    line = record.interface_name + "'s change stops here, as the daemon stops; its next start finishes it";
+    LOG_ERROR_AS("set_Config_Apply", "%s", line.c_str());
+    set_Lock_Released();
+    end = Trial_End::LEFT;
+}
+
+void Trial::set_Lock_Released()
+{
+    if (lock_fd >= 0)
+        close(lock_fd);
+    lock_fd = -1;
+    open = false;
 }

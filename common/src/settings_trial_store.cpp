@@ -55,7 +55,7 @@ std::string get_Target_Text(const Trial_Record& record)
 }
 
 // Opens and takes the trial lock without waiting: the descriptor, or -1 when it is held elsewhere.
-int get_Trial_Lock(std::string* error)
+int set_Trial_Lock_Taken(std::string* error)
 {
     (void)mkdir(lock_directory, 0755);
     int fd = open(trial_lock_path, O_RDWR | O_CREAT | O_CLOEXEC, 0600);

@@ -26,8 +26,6 @@ const char* const __log_tag = "Settings_Trial";
 const unsigned int rollback_probe_ms = 10000;
 // One look by whoever finishes an expired trial.
 const unsigned int finish_probe_ms = 1000;
-// Set when the daemon stops: an undo in progress stops before its next step.
-std::atomic<bool> undo_stopped{false};
 
 // The line of an undo that stops for the daemon's stop; its record says so and stays.
 Trial_End set_Undo_Left(const std::string& reason, std::string* said)
@@ -83,11 +81,6 @@ bool set_Files_Restored(const Trial_Record& record, std::string* left, std::stri
     }
     *error = "the daemon stops before the files are put back";
     return false;
-}
-
-bool get_Undo_Stopped()
-{
-    return undo_stopped.load();
 }
 
 namespace {
@@ -250,11 +243,6 @@ Trial_End set_Left_Trial_Finished(const Trial_Record& record, std::string* said)
 }
 
 // Whether a trial that ended so leaves its record: a wait given up, or files that could not be put back.
-void set_Undo_Stopped()
-{
-    undo_stopped.store(true);
-}
-
 bool get_Record_Stays(Trial_End end)
 {
     return end == Trial_End::LEFT || end == Trial_End::FAILED;

@@ -8,6 +8,7 @@
 #include <string>
 #include <thread>
 
+#include "change_executor.h"
 #include "guards.h"
 #include "log.h"
 
@@ -42,7 +43,7 @@ void update_Trial_Watch()
     if (stat(trial_record_path, &info) != 0)
         return;
     std::string error;
-    Descriptor lock(get_Trial_Lock(&error));
+    Descriptor lock(set_Trial_Lock_Taken(&error));
     if (lock.get() < 0)
         return;
     Trial_Record record;
@@ -66,7 +67,7 @@ void update_Trial_Watch()
 
 void set_Trial_Watch_Stop()
 {
-    set_Undo_Stopped();
+    set_Changes_Stopped();
     if (finisher.joinable())
         finisher.join();
 }

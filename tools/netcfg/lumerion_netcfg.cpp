@@ -16,6 +16,7 @@
 #include "I2C_BMC_packet_thread.h"
 #include "log.h"
 #include "network.h"
+#include "change_executor.h"
 #include "settings_trial.h"
 
 namespace {
