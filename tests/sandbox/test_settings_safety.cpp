@@ -17,6 +17,7 @@
 #include "parser_judges.h"
 #include "sandbox.h"
 #include "settings_tables.h"
+#include "change_executor.h"
 #include "settings_trial.h"
 
 namespace {
@@ -241,6 +242,37 @@ INSTANTIATE_TEST_SUITE_P(
                 "set_Config_Apply: Config File Load Error: yaml-cpp: error at line 2, column 1: end of map "
                 "flow not found"}),
     [](const ::testing::TestParamInfo<Refusal>& info) { return std::string(info.param.name); });
+
+// After the daemon's stop no step of a change starts: the change leaves its record, which says that
+// nothing was written yet, and the next change finishes it first.
+TEST_F(Safety, AfterTheStopNoStepStarts)
+{
+    write_File(netplan_file, default_document);
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            Network::set_Interface_Name("eth0");
+            (void)Network::set_Config(Type::DNS1, "9.9.9.9");
+            set_Changes_Stopped();
+            _exit(Network::set_Config_Apply() ? 1 : 0);
+        },
+        ::testing::ExitedWithCode(0), "change stops here, as the daemon stops");
+    EXPECT_EQ(default_document, read_File(netplan_file));
+    Trial_Record left;
+    std::string error;
+    ASSERT_EQ(Record_State::OPEN, get_Stored_Record(&left, &error)) << error;
+    EXPECT_FALSE(left.applied);
+    ASSERT_EQ(2u, left.steps.size());
+    EXPECT_EQ(Trial_Mark::STATE::PENDING, left.steps[0].state);
+    EXPECT_EQ("run netplan apply", left.steps[1].action);
+    Network::set_Interface_Name("eth0");
+    EXPECT_EQ(0, Network::set_Config(Type::DNS1, "9.9.9.9"));
+    set_Trial_Window(0);
+    EXPECT_TRUE(Network::set_Config_Apply());
+    set_Trial_Window(60);
+    EXPECT_NE(std::string::npos, read_File(netplan_file).find("- 9.9.9.9")) << read_File(netplan_file);
+    EXPECT_FALSE(fs::exists("/var/lib/lumerion-hostd/trial"));
+}
 
 // Without a live address the refresh holds placeholders (mask 255.255.255.255):
 // they are no settings, so static with an address alone stays incomplete.
