@@ -10,6 +10,9 @@
 
 namespace {
 
+// NetworkManager reads its keyfile directories again: a new default becomes a profile, a removed one goes.
+const char* const keyfile_reload_command = "nmcli con reload";
+
 Plan_Step get_Run_Step(const std::string& command)
 {
     Plan_Step step;
@@ -137,7 +140,7 @@ std::vector<Plan_Step> get_Default_Steps(Network::MANAGER_TYPE manager, const st
     write.mode = 0600;
     steps.push_back(write);
     if (manager == Network::MANAGER_TYPE::NETWORK_MANAGER)
-        steps.push_back(get_Run_Step("nmcli con reload"));
+        steps.push_back(get_Run_Step(keyfile_reload_command));
     return steps;
 }
 
@@ -204,7 +207,7 @@ Change_Plan get_Undo_Plan(const Trial_Record& record)
         return plan;
     // A default keyfile of a bare host names no profile: a reload forgets it.
     if (record.manager == Network::MANAGER_TYPE::NETWORK_MANAGER && record.profile_uuid.empty())
-        plan.steps.push_back(get_Run_Step("nmcli con reload"));
+        plan.steps.push_back(get_Run_Step(keyfile_reload_command));
     else
         append_Commands(&plan.steps, get_Apply_Commands(plan.target));
     return plan;
