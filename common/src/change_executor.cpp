@@ -137,8 +137,13 @@ bool get_Restored_Already(const Plan_Step& step, const Trial_File& now, bool rea
 
 } // namespace
 
-bool set_Plan_Run(const Change_Plan& plan, std::string* refusal)
+namespace {
+
+// The plan's steps under the trial (opened, or added to the open one) and the settings lock; false
+// with `refusal` when refused before its first step, else with `failure` when a step failed.
+bool set_Plan_Steps_Run(const Change_Plan& plan, bool* applied, std::string* refusal, std::string* failure)
 {
+    refusal->clear();
     if (!plan.refusal.empty()) {
         *refusal = plan.refusal;
         return false;
@@ -146,14 +151,20 @@ bool set_Plan_Run(const Change_Plan& plan, std::string* refusal)
     size_t first = 0;
     if (!change_trial.set_Begin(get_Plan_Record(plan), refusal, &first))
         return false;
+    // One writer at a time; it is let go before the window, as a rollback takes it again.
+    Settings_Lock lock;
+    return set_Steps_Run(plan, first, applied, failure);
+}
+
+} // namespace
+
+bool set_Plan_Run(const Change_Plan& plan, std::string* refusal)
+{
     bool applied = false;
     std::string failure;
-    bool done = false;
-    {
-        // One writer at a time; it is let go before the window, as a rollback takes it again.
-        Settings_Lock lock;
-        done = set_Steps_Run(plan, first, &applied, &failure);
-    }
+    bool done = set_Plan_Steps_Run(plan, &applied, refusal, &failure);
+    if (!refusal->empty())
+        return false;
     if (!done && changes_stopped.load()) {
         change_trial.set_Left();
         return false;
@@ -169,17 +180,9 @@ bool set_Plan_Run(const Change_Plan& plan, std::string* refusal)
 
 bool set_Plan_Written(const Change_Plan& plan, std::string* refusal)
 {
-    if (!plan.refusal.empty()) {
-        *refusal = plan.refusal;
-        return false;
-    }
-    size_t first = 0;
-    if (!change_trial.set_Begin(get_Plan_Record(plan), refusal, &first))
-        return false;
-    Settings_Lock lock;
     bool applied = false;
     std::string failure;
-    return set_Steps_Run(plan, first, &applied, &failure);
+    return set_Plan_Steps_Run(plan, &applied, refusal, &failure);
 }
 
 void set_Trial_Closed(bool restore)

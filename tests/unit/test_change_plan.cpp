@@ -141,78 +141,47 @@ TEST(ChangePlan, EachManagerAndKindOfChange)
     no_mask.ip4_subnetmask = "";
     Plan_Input not_yaml = get_Input(Manager::NETPLAN, get_Static());
     not_yaml.file_text = "network: {\n";
+    // The static edit, and the DHCP document it starts from.
+    const std::string edit = "write /etc/netplan/01-netcfg.yaml (while unchanged)\n"
+                             "  | network:\n"
+                             "  |   version: 2\n"
+                             "  |   ethernets:\n"
+                             "  |     eth0:\n"
+                             "  |       dhcp4: false\n"
+                             "  |       addresses:\n"
+                             "  |         - 192.168.1.10/24\n"
+                             "  |       routes:\n"
+                             "  |         - to: default\n"
+                             "  |           via: 192.168.1.1\n"
+                             "  |       nameservers:\n"
+                             "  |         addresses:\n"
+                             "  |           - 9.9.9.9\n"
+                             "run netplan apply\n";
+    const std::string dhcp = "  | network:\n"
+                             "  |   version: 2\n"
+                             "  |   ethernets:\n"
+                             "  |     eth0:\n"
+                             "  |       dhcp4: true\n";
     const struct {
         const char* name;
         Plan_Input input;
-        const char* plan;
+        std::string plan;
     } rows[] = {
-        {"netplan static", get_Input(Manager::NETPLAN, get_Static()),
-         "write /etc/netplan/01-netcfg.yaml (while unchanged)\n"
-         "  | network:\n"
-         "  |   version: 2\n"
-         "  |   ethernets:\n"
-         "  |     eth0:\n"
-         "  |       dhcp4: false\n"
-         "  |       addresses:\n"
-         "  |         - 192.168.1.10/24\n"
-         "  |       routes:\n"
-         "  |         - to: default\n"
-         "  |           via: 192.168.1.1\n"
-         "  |       nameservers:\n"
-         "  |         addresses:\n"
-         "  |           - 9.9.9.9\n"
-         "run netplan apply\n"},
+        {"netplan static", get_Input(Manager::NETPLAN, get_Static()), edit},
         {"netplan DHCP", get_Input(Manager::NETPLAN, get_Dhcp()),
-         "write /etc/netplan/01-netcfg.yaml (while unchanged)\n"
-         "  | network:\n"
-         "  |   version: 2\n"
-         "  |   ethernets:\n"
-         "  |     eth0:\n"
-         "  |       dhcp4: true\n"
-         "run netplan apply\n"},
+         "write /etc/netplan/01-netcfg.yaml (while unchanged)\n" + dhcp + "run netplan apply\n"},
         {"netplan DNS only", get_Input(Manager::NETPLAN, get_Dhcp("9.9.9.9")),
-         "write /etc/netplan/01-netcfg.yaml (while unchanged)\n"
-         "  | network:\n"
-         "  |   version: 2\n"
-         "  |   ethernets:\n"
-         "  |     eth0:\n"
-         "  |       dhcp4: true\n"
-         "  |       nameservers:\n"
-         "  |         addresses:\n"
-         "  |           - 9.9.9.9\n"
-         "run netplan apply\n"},
+         "write /etc/netplan/01-netcfg.yaml (while unchanged)\n" + dhcp +
+             "  |       nameservers:\n"
+             "  |         addresses:\n"
+             "  |           - 9.9.9.9\n"
+             "run netplan apply\n"},
         // A bare host's default is the change's first step; the edit is made on it.
-        {"netplan default file", fresh,
-         "write /etc/netplan/01-netcfg.yaml\n"
-         "  | network:\n"
-         "  |   version: 2\n"
-         "  |   ethernets:\n"
-         "  |     eth0:\n"
-         "  |       dhcp4: true\n"
-         "write /etc/netplan/01-netcfg.yaml (while unchanged)\n"
-         "  | network:\n"
-         "  |   version: 2\n"
-         "  |   ethernets:\n"
-         "  |     eth0:\n"
-         "  |       dhcp4: false\n"
-         "  |       addresses:\n"
-         "  |         - 192.168.1.10/24\n"
-         "  |       routes:\n"
-         "  |         - to: default\n"
-         "  |           via: 192.168.1.1\n"
-         "  |       nameservers:\n"
-         "  |         addresses:\n"
-         "  |           - 9.9.9.9\n"
-         "run netplan apply\n"},
+        {"netplan default file", fresh, "write /etc/netplan/01-netcfg.yaml\n" + dhcp + edit},
         {"netplan leftover removal", leftover,
          "remove /etc/netplan/01-netcfg.yaml.old\n"
-         "write /etc/netplan/50-cloud-init.yaml (while unchanged)\n"
-         "  | network:\n"
-         "  |   version: 2\n"
-         "  |   ethernets:\n"
-         "  |     eth0:\n"
-         "  |       dhcp4: true\n"
-         "run netplan apply\n"},
+         "write /etc/netplan/50-cloud-init.yaml (while unchanged)\n" +
+             dhcp + "run netplan apply\n"},
         // The stanza holds the values already: the apply is the restart alone.
         {"ifupdown static", get_Input(Manager::IFUPDOWN, get_Static()),
          "run systemctl restart networking.service\n"},
