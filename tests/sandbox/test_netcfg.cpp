@@ -298,6 +298,14 @@ INSTANTIATE_TEST_SUITE_P(
                    "mode: dhcp\naddress: (none leased)\nnetmask: (none leased)\ngateway: (none leased)\n",
                    "",
                    "ERROR"},
+        // On a bare host staging writes nothing (the default is the apply's first step): the CLI says so.
+        Cli_Output{"bare_host_stages_in_memory",
+                   "rm -f /etc/netplan/*.yaml",
+                   {"set", "--dns1", "9.9.9.9"},
+                   0,
+                   "",
+                   "a host where no manager defines eth0 yet keeps staged settings only until --apply",
+                   "Generated"},
         // A hostname alone stages nothing: no warning about staged settings.
         Cli_Output{"hostname_alone", "true", {"set", "--hostname", "node-7"}, 0, "", "", "staged"},
         Cli_Output{"no_eth0_names_the_option",

@@ -208,12 +208,13 @@ int run_Set(const std::vector<std::string>& args)
         settings = settings || item.subaddress < BMC::SUBADDRESS_NETWORK_CONFIG_APPLY;
     }
     std::string manager = Network::get_Manager_Name();
-    // Staged settings live in this process only: without --apply they would be lost unsaid.
-    if (settings && !apply && (manager == "netplan" || manager == "network manager"))
+    // Staged settings live in this process only: without --apply they would be lost unsaid (on a bare
+    // host too, whose default file is the apply's first step).
+    if (settings && !apply && manager != "ifupdown")
         (void)fprintf(
             stderr,
             "lumerion-netcfg: %s keeps staged settings only until --apply: add --apply to write them\n",
-            manager.c_str());
+            manager == "UNKNOWN" ? "a host where no manager defines eth0 yet" : manager.c_str());
     if (interrupted) {
         (void)fputs("lumerion-netcfg: interrupted: nothing was changed\n", stderr);
         return 130;
