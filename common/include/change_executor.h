@@ -16,21 +16,10 @@
 // otherwise its ERROR lines, get_Trial_End() and get_Trial_Line() say how it ended.
 bool set_Plan_Run(const Change_Plan& plan, std::string* refusal);
 
-// Runs a plan of file steps only into this process's trial, opening it, and
-// leaves the trial open for the apply that follows (a stanza value written as
-// it is given). False with `refusal`, or with one ERROR line when a step
-// failed (the files are then as they were).
-bool set_Plan_Written(const Change_Plan& plan, std::string* refusal);
-
-// Ends the trial of a change that applied nothing: the files are kept, or put
-// back when `restore` (without an apply, as nothing live was changed).
-void set_Trial_Closed(bool restore);
 // How this process's last change ended, and what its end said: why it was
 // kept or rolled back, or how the rollback failed.
 Trial_End get_Trial_End();
 std::string get_Trial_Line();
-// Whether this process has a change open (staged stanza values written, not applied yet).
-bool get_Trial_Open();
 
 // The daemon stops: no step of a change or an undo starts after it; a change
 // in progress leaves its record, which tells how far it went, to the next start.
@@ -38,13 +27,13 @@ void set_Changes_Stopped();
 bool get_Changes_Stopped();
 
 enum class Undo_Result : uint8_t {
-    DONE,        // every file step ran or was let be; `failure` names a command that failed
+    DONE,        // every step ran or was let be; `failure` names the first command that failed
     FILE_FAILED, // a file could not be put back (`error`); nothing after it ran
     STOPPED,     // the daemon stops: nothing after the last step ran
 };
 // Runs an undo plan: a file changed since the change wrote it is left as it
-// is, with one ERROR line, and named in `left`; the commands stop at the
-// first that fails.
+// is, with one ERROR line, and named in `left`; a command that fails does not
+// stop the steps after it.
 Undo_Result set_Undo_Run(const Change_Plan& undo, std::string* left, std::string* error,
                          std::string* failure);
 

@@ -25,7 +25,11 @@ struct Apply_Target {
     std::vector<std::string> reloaded_files;
 };
 
-// The command lines that make the manager take its files now, in order.
+// The command lines that take eth0 down with the files it was brought up
+// with, before they are rewritten (ifupdown keeps no copy of the stanza it
+// brought eth0 up with, so it must go down by it), and those that make the
+// manager take its files now, in order.
+std::vector<std::string> get_Down_Commands(const Apply_Target& target);
 std::vector<std::string> get_Apply_Commands(const Apply_Target& target);
 
 // One step of a plan.
@@ -66,8 +70,9 @@ struct Change_Plan {
 // What a change is planned from, all read before the plan is made.
 struct Plan_Input {
     Apply_Target target;
-    std::string file;            // netplan: the file the edit goes to
-    std::string file_text;       // netplan: that file's text now, or as a default step writes it first
+    std::string file;                         // netplan, ifupdown: the file the edit goes to
+    std::string file_text;                    // its text now (netplan: or as a default step writes it first)
+    std::vector<Network::CONFIG_TYPE> staged; // ifupdown: the settings this change gives, in the order given
     std::string profile_file;    // NetworkManager: the profile's keyfile ("" for one held in memory)
     std::string netplan_entry;   // netplan: the key of eth0's definition
     std::string profile_current; // NetworkManager: the "ipv4.method,ipv4.addresses" answer
@@ -78,7 +83,8 @@ struct Plan_Input {
 
 // The plan of an apply; `refusal` is set when the settings may not be written
 // (a static record without a usable address, one that would cut the host off,
-// or a document that cannot be edited).
+// or a document that cannot be edited). On ifupdown the stanza gets the staged
+// settings alone, and what it then holds is what the apply must reach.
 Change_Plan get_Change_Plan(const Plan_Input& input);
 
 // The steps that give a bare host its default file: the file, and for
@@ -95,8 +101,8 @@ Plan_Step get_File_Step(const std::string& path, const std::string& before, cons
                         unsigned int mode);
 
 // The undo of a change from its record alone: each file put back (guarded by
-// the hash of what the change wrote), then, once the manager may hold the
-// change, its commands again so that it takes the old files.
+// the hash of what the change wrote), and, once the manager may hold the
+// change, its commands around them, as for an apply.
 Change_Plan get_Undo_Plan(const Trial_Record& record);
 
 #endif

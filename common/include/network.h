@@ -102,7 +102,7 @@ public:
     // One setting of the selected interface as text (MODE: first byte, 0 DHCP,
     // 1 static). 0 read; 1 unknown setting, no manager, or unreadable file.
     static uint8_t get_Config(CONFIG_TYPE type, char* buffer, unsigned int buffer_length);
-    // Stages (netplan, NetworkManager) or writes (ifupdown) one setting.
+    // Stages one setting; the apply writes what was staged.
     // 0 done; 1 unknown setting, no manager, or a value that is refused.
     static uint8_t set_Config(CONFIG_TYPE type, const char* str);
     // Writes the staged settings and has the manager apply them; true when
@@ -172,9 +172,6 @@ private:
                                        unsigned int buffer_length);
     static uint8_t get_Network_Manager_Config(CONFIG_TYPE type, const Owner& owner, char* buffer,
                                               unsigned int buffer_length);
-    // Writes one setting into the stanza as a step of the change; 1 with `refusal` when the trial refused it.
-    static uint8_t set_ifupdown_Config(CONFIG_TYPE type, const char* path, const char* str,
-                                       std::string* refusal);
     // One setting into the staged record; MODE takes `dhcp`, the others `text`.
     // The setting is then one this change gives.
     static void set_Staged_Setting(CONFIG_TYPE type, const std::string& text, bool dhcp);
@@ -188,12 +185,9 @@ private:
     static bool get_netplan_Accepted(const std::string& file, const std::string& text, std::string* error);
     // The profile's "ipv4.method,ipv4.addresses" answer, which a change keeps addresses from.
     static std::string get_Network_Manager_Current(const Owner& owner);
-    // The apply behind set_Config_Apply, which then forgets the change.
-    static bool set_Change_Applied();
-    // The static record the stanza holds, as an apply checks it.
-    static Config get_ifupdown_Record(const std::string& path);
-    // Ends the change in progress: what it wrote (on ifupdown, the stanza) is put back from its record.
-    static void set_Stanza_Restored();
+    // The apply behind set_Config_Apply; `started` is set once the change's first step was tried (a
+    // change refused before it keeps what was staged).
+    static bool set_Change_Applied(bool* started);
     // The profile NetworkManager uses or would use for the interface, from nmcli.
     static Nm_Choice get_Network_Manager_Profile(const Interface_Facts& facts);
     // One setting read with an owner already looked up.
@@ -206,8 +200,8 @@ private:
 
     static bool get_File_Readable(const std::string& path, char* buffer, unsigned int buffer_length);
 
-    // The settings the change in progress gave (bit 1 << CONFIG_TYPE); only they are written.
-    static uint8_t staged_mask;
+    // The settings the change in progress gave, in the order given (each once); only they are written.
+    static std::vector<CONFIG_TYPE> staged_types;
     static MANAGER_TYPE selected_manager;
     static Config default_network_info;
     static bool default_network_info_update_flag;

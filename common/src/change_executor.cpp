@@ -7,6 +7,7 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 
 #include "extra_command_handling.h"
@@ -83,8 +84,9 @@ bool set_Step_Done(const Plan_Step& step, std::string* failure)
     return set_Change_Command(step.command.c_str(), failure, change_command_timeout_seconds);
 }
 
-// The plan's steps from `first` in the record on; `applied` is set once a command may have run.
-bool set_Steps_Run(const Change_Plan& plan, size_t first, bool* applied, std::string* failure)
+// The plan's steps, marked from `first` in the record on: how many ran, with `failure` when that is not all.
+// `applied` is set once a command may have run.
+size_t set_Steps_Run(const Change_Plan& plan, size_t first, bool* applied, std::string* failure)
 {
     for (size_t i = 0; i < plan.steps.size(); ++i) {
         const Plan_Step& step = plan.steps[i];
@@ -99,7 +101,7 @@ bool set_Steps_Run(const Change_Plan& plan, size_t first, bool* applied, std::st
         // After the daemon's stop no step starts: the record says how far the change went.
         if (changes_stopped.load()) {
             *failure = "the daemon stops";
-            return false;
+            return i;
         }
         Trial_File now;
         if (step.kind != Plan_Step::KIND::RUN && !step.guard_hash.empty() &&
@@ -107,23 +109,23 @@ bool set_Steps_Run(const Change_Plan& plan, size_t first, bool* applied, std::st
             *failure =
                 get_Log_Text(step.path) + " was changed while this change was made: it is left as it is";
             LOG_ERROR_AS(plan.origin.c_str(), "%s", failure->c_str());
-            return false;
+            return i;
         }
         if (!change_trial.set_Step_Started(first + i, step.kind == Plan_Step::KIND::RUN ? "" : step.path,
                                            hash, failure)) {
             LOG_ERROR_AS(plan.origin.c_str(), "%s: nothing more is done", failure->c_str());
-            return false;
+            return i;
         }
         if (!set_Step_Done(step, failure)) {
             LOG_ERROR_AS(plan.origin.c_str(), "%s%s",
                          step.kind == Plan_Step::KIND::RUN ? "the apply did not take effect: " : "",
                          failure->c_str());
-            return false;
+            return i;
         }
         if (step.kind == Plan_Step::KIND::RUN)
             change_trial.set_Written(plan.watched_files);
     }
-    return true;
+    return plan.steps.size();
 }
 
 // Whether an undo's file already holds what it held before the change.
@@ -137,11 +139,7 @@ bool get_Restored_Already(const Plan_Step& step, const Trial_File& now, bool rea
 
 } // namespace
 
-namespace {
-
-// The plan's steps under the trial (opened, or added to the open one) and the settings lock; false
-// with `refusal` when refused before its first step, else with `failure` when a step failed.
-bool set_Plan_Steps_Run(const Change_Plan& plan, bool* applied, std::string* refusal, std::string* failure)
+bool set_Plan_Run(const Change_Plan& plan, std::string* refusal)
 {
     refusal->clear();
     if (!plan.refusal.empty()) {
@@ -151,20 +149,15 @@ bool set_Plan_Steps_Run(const Change_Plan& plan, bool* applied, std::string* ref
     size_t first = 0;
     if (!change_trial.set_Begin(get_Plan_Record(plan), refusal, &first))
         return false;
-    // One writer at a time; it is let go before the window, as a rollback takes it again.
-    Settings_Lock lock;
-    return set_Steps_Run(plan, first, applied, failure);
-}
-
-} // namespace
-
-bool set_Plan_Run(const Change_Plan& plan, std::string* refusal)
-{
     bool applied = false;
     std::string failure;
-    bool done = set_Plan_Steps_Run(plan, &applied, refusal, &failure);
-    if (!refusal->empty())
-        return false;
+    size_t ran = 0;
+    {
+        // One writer at a time; it is let go before the window, as a rollback takes it again.
+        Settings_Lock lock;
+        ran = set_Steps_Run(plan, first, &applied, &failure);
+    }
+    bool done = ran == plan.steps.size();
     if (!done && changes_stopped.load()) {
         change_trial.set_Left();
         return false;
@@ -174,20 +167,12 @@ bool set_Plan_Run(const Change_Plan& plan, std::string* refusal)
         change_trial.set_Closed(true);
         return false;
     }
-    Trial_End end = change_trial.set_Ended(done, failure, !plan.checked);
+    // A step that failed before every file was written leaves a change half made: it is undone even
+    // without a window (eth0 is brought up again on its files as they were).
+    bool half_made = std::any_of(plan.steps.begin() + static_cast<std::ptrdiff_t>(ran), plan.steps.end(),
+                                 [](const Plan_Step& step) { return step.kind != Plan_Step::KIND::RUN; });
+    Trial_End end = change_trial.set_Ended(done, failure, !plan.checked || half_made);
     return done && end != Trial_End::ROLLED_BACK && end != Trial_End::FAILED && end != Trial_End::INCOMPLETE;
-}
-
-bool set_Plan_Written(const Change_Plan& plan, std::string* refusal)
-{
-    bool applied = false;
-    std::string failure;
-    return set_Plan_Steps_Run(plan, &applied, refusal, &failure);
-}
-
-void set_Trial_Closed(bool restore)
-{
-    change_trial.set_Closed(restore);
 }
 
 Trial_End get_Trial_End()
@@ -198,11 +183,6 @@ Trial_End get_Trial_End()
 std::string get_Trial_Line()
 {
     return change_trial.get_Line();
-}
-
-bool get_Trial_Open()
-{
-    return change_trial.get_Open();
 }
 
 void set_Changes_Stopped()
@@ -221,8 +201,11 @@ Undo_Result set_Undo_Run(const Change_Plan& undo, std::string* left, std::string
         if (changes_stopped.load())
             return Undo_Result::STOPPED;
         if (step.kind == Plan_Step::KIND::RUN) {
-            if (!set_Step_Done(step, failure))
-                return Undo_Result::DONE;
+            // A failed command does not stop the undo: the old files still go back and eth0 is still brought
+            // up.
+            std::string failed;
+            if (!set_Step_Done(step, &failed) && failure->empty())
+                *failure = failed;
             continue;
         }
         Trial_File now;

@@ -43,13 +43,22 @@ std::string get_Record_Refusal(const Network::Config& record)
 
 } // namespace
 
+std::vector<std::string> get_Down_Commands(const Apply_Target& target)
+{
+    // Through systemd, as Debian's networking service runs ifdown: a DHCP client is never this process's
+    // child.
+    if (target.manager == Network::MANAGER_TYPE::IFUPDOWN)
+        return {"systemctl stop networking.service"};
+    return {};
+}
+
 std::vector<std::string> get_Apply_Commands(const Apply_Target& target)
 {
     std::vector<std::string> commands;
     const std::string interface_word = get_Shell_Word(target.interface_name);
     switch (target.manager) {
     case Network::MANAGER_TYPE::IFUPDOWN:
-        commands.push_back("systemctl restart networking.service");
+        commands.push_back("systemctl start networking.service");
         break;
     case Network::MANAGER_TYPE::NETPLAN:
         commands.push_back("netplan apply");
@@ -83,47 +92,88 @@ std::string get_Step_Action(const Plan_Step& step)
     return "run " + step.command;
 }
 
+namespace {
+
+// The stanza with the staged settings written into it, and what it then holds; false with `reason`.
+bool get_Stanza_Edit(const Plan_Input& input, std::string* text, Network::Config* holds, std::string* reason)
+{
+    using Type = Network::CONFIG_TYPE;
+    const std::string& name = input.target.interface_name;
+    const Network::Config& given = input.settings;
+    *text = input.file_text;
+    // In the order they were given, as the stanza's keys were written when values went in at once.
+    for (Type type : input.staged) {
+        const std::string values[] = {std::string(1, given.ip4_dhcp ? '\0' : '\1'),
+                                      given.ip4_address,
+                                      given.ip4_gateway,
+                                      given.ip4_subnetmask,
+                                      given.dns1,
+                                      given.dns2};
+        std::string edited;
+        if (!get_ifupdown_Update_Text(*text, name, type, values[static_cast<uint8_t>(type)], &edited, reason))
+            return false;
+        *text = edited;
+    }
+    *holds = given;
+    holds->ip4_dhcp = get_ifupdown_Setting(*text, name, Type::MODE) == "0";
+    holds->ip4_address = get_ifupdown_Setting(*text, name, Type::IP_ADDRESS);
+    holds->ip4_subnetmask = get_ifupdown_Setting(*text, name, Type::SUBNETMASK);
+    holds->ip4_gateway = get_ifupdown_Setting(*text, name, Type::GATEWAY);
+    return true;
+}
+
+} // namespace
+
 Change_Plan get_Change_Plan(const Plan_Input& input)
 {
     Change_Plan plan;
     plan.target = input.target;
     plan.expected = input.settings;
-    plan.expected.target_interface = input.target.interface_name;
-    plan.refusal = get_Record_Refusal(input.settings);
-    if (!plan.refusal.empty())
-        return plan;
-    plan.steps = input.owner_steps;
+    std::vector<Plan_Step> edits;
+    std::string reason;
+    std::string text;
     switch (input.target.manager) {
     case Network::MANAGER_TYPE::NETPLAN: {
         // The entry is netplan's definition, whose key may differ from the interface's name.
         Network::Config entry = input.settings;
         entry.target_interface = input.netplan_entry;
-        std::string reason;
-        std::string text;
-        if (!get_netplan_Update_Text(input.file_text, entry, &text, &reason)) {
+        if (!get_netplan_Update_Text(input.file_text, entry, &text, &reason))
             plan.refusal = "Config File Load Error: " + reason;
-            plan.steps.clear();
-            return plan;
-        }
-        plan.steps.push_back(get_File_Step(input.file, input.file_text, text, 0600));
+        else
+            edits.push_back(get_File_Step(input.file, input.file_text, text, 0600));
         break;
     }
+    case Network::MANAGER_TYPE::IFUPDOWN:
+        if (!get_Stanza_Edit(input, &text, &plan.expected, &reason))
+            plan.refusal = "refused to apply: " + input.file + " left as it was: " + reason;
+        else if (text != input.file_text)
+            // The stanza file exists when ifupdown owns eth0: it keeps its own mode.
+            edits.push_back(get_File_Step(input.file, input.file_text, text, 0644));
+        break;
     case Network::MANAGER_TYPE::NETWORK_MANAGER:
         // A profile held in memory has no file: the record names it by its UUID alone.
         if (!input.profile_file.empty() && input.profile_file[0] == '/')
             plan.watched_files.push_back(input.profile_file);
         // NetworkManager holds the modified profile in memory at once: the modify is the first command.
-        plan.steps.push_back(get_Run_Step(get_Network_Manager_Modify_Command(
+        edits.push_back(get_Run_Step(get_Network_Manager_Modify_Command(
             input.settings, input.target.profile_uuid, input.profile_current)));
-        break;
-    case Network::MANAGER_TYPE::IFUPDOWN:
-        // The stanza holds its values already: they were written as they were given.
         break;
     case Network::MANAGER_TYPE::UNKNOWN:
         plan.refusal = "refused to apply: no manager owns " + input.target.interface_name;
-        plan.steps.clear();
+        break;
+    }
+    plan.expected.target_interface = input.target.interface_name;
+    // A static record that names no usable address, or one that would cut the host off, is refused first.
+    std::string unusable = get_Record_Refusal(plan.expected);
+    if (!unusable.empty())
+        plan.refusal = unusable;
+    if (!plan.refusal.empty()) {
+        plan.watched_files.clear();
         return plan;
     }
+    plan.steps = input.owner_steps;
+    append_Commands(&plan.steps, get_Down_Commands(input.target));
+    plan.steps.insert(plan.steps.end(), edits.begin(), edits.end());
     append_Commands(&plan.steps, get_Apply_Commands(input.target));
     return plan;
 }
@@ -206,9 +256,15 @@ Change_Plan get_Undo_Plan(const Trial_Record& record)
     if (!record.applied)
         return plan;
     // A default keyfile of a bare host names no profile: a reload forgets it.
-    if (record.manager == Network::MANAGER_TYPE::NETWORK_MANAGER && record.profile_uuid.empty())
+    if (record.manager == Network::MANAGER_TYPE::NETWORK_MANAGER && record.profile_uuid.empty()) {
         plan.steps.push_back(get_Run_Step(keyfile_reload_command));
-    else
-        append_Commands(&plan.steps, get_Apply_Commands(plan.target));
+        return plan;
+    }
+    // eth0 goes down by the files the change left, before the old ones are back.
+    std::vector<Plan_Step> files = plan.steps;
+    plan.steps.clear();
+    append_Commands(&plan.steps, get_Down_Commands(plan.target));
+    plan.steps.insert(plan.steps.end(), files.begin(), files.end());
+    append_Commands(&plan.steps, get_Apply_Commands(plan.target));
     return plan;
 }

@@ -17,7 +17,7 @@ const int service_answer_length = 32;
 const char* const Network::MANAGER_TYPE_STRING[4] = {"UNKNOWN", "netplan", "ifupdown", "network manager"};
 
 Network::MANAGER_TYPE Network::selected_manager = Network::MANAGER_TYPE::UNKNOWN;
-uint8_t Network::staged_mask = 0;
+std::vector<Network::CONFIG_TYPE> Network::staged_types;
 Network::Config Network::default_network_info;
 bool Network::default_network_info_update_flag = false;
 Network::Config Network::config = [] {

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "change_executor.h"
@@ -129,7 +130,7 @@ void Network::set_Interface_Chosen(const char* name, bool owner_files)
         LOG_ERROR_AS("set_Interface_Name", "%s", get_Log_Text(owner.error).c_str());
         return;
     }
-    staged_mask = 0;
+    staged_types.clear();
     config = get_Loaded_Record(owner, config);
     // The values come from the manager's files and tools.
     LOG_DEBUG_AS("set_Interface_Name", "DHCP: %d, IP: %s, Subnetmask: %s, Gateway: %s, DNS1: %s, DNS2: %s",
@@ -141,7 +142,8 @@ void Network::set_Interface_Chosen(const char* name, bool owner_files)
 void Network::set_Staged_Setting(CONFIG_TYPE type, const std::string& text, bool dhcp)
 {
     set_Record_Setting(&config, type, text, dhcp);
-    staged_mask = static_cast<uint8_t>(staged_mask | (1u << static_cast<uint8_t>(type)));
+    if (std::find(staged_types.begin(), staged_types.end(), type) == staged_types.end())
+        staged_types.push_back(type);
 }
 
 Network::Config Network::get_Loaded_Record(const Owner& owner, const Config& before)
@@ -196,8 +198,6 @@ uint8_t Network::set_Config(CONFIG_TYPE type, const char* str)
     if (!refusal.empty()) {
         LOG_ERROR("refused %s: %s", config_type_name[static_cast<uint8_t>(type)],
                   get_Log_Text(refusal).c_str());
-        // A refused value ends the change: what it wrote to the stanza is put back.
-        set_Stanza_Restored();
         return 1;
     }
     if (!get_Interface_Exist()) {
@@ -205,36 +205,26 @@ uint8_t Network::set_Config(CONFIG_TYPE type, const char* str)
                   get_Log_Text(config.target_interface).c_str());
         return 1;
     }
-    // Staging writes nothing: what the owner needs (a bare host's default file) is a step of the apply.
+    // Staging writes nothing, whoever owns eth0: the apply writes what was staged, and what the owner
+    // needs first (a bare host's default file).
     Owner owner = get_Owner();
     if (!owner.error.empty() && owner.manager != MANAGER_TYPE::NETPLAN) {
         LOG_ERROR("refused %s: %s", config_type_name[static_cast<uint8_t>(type)],
                   get_Log_Text(owner.error).c_str());
         return 1;
     }
-    switch (owner.manager) {
-    case MANAGER_TYPE::IFUPDOWN: {
-        std::string refusal;
-        uint8_t result = set_ifupdown_Config(type, owner.file.c_str(), str, &refusal);
-        if (!refusal.empty())
-            LOG_ERROR("refused %s: %s", config_type_name[static_cast<uint8_t>(type)],
-                      get_Log_Text(refusal).c_str());
-        return result;
-    }
-    case MANAGER_TYPE::NETPLAN:
-    case MANAGER_TYPE::NETWORK_MANAGER:
-    case MANAGER_TYPE::UNKNOWN:
-        set_Staged_Setting(type, str, str[0] == 0);
-        return 0;
-    }
-    return 1;
+    set_Staged_Setting(type, str, str[0] == 0);
+    return 0;
 }
 
 bool Network::set_Config_Apply()
 {
-    bool applied = set_Change_Applied();
-    // The next value starts a new change.
-    staged_mask = 0;
+    bool started = false;
+    bool applied = set_Change_Applied(&started);
+    // A change that was refused before its first step keeps what was staged; after one that ran, the next
+    // value starts a new change.
+    if (started)
+        staged_types.clear();
     return applied;
 }
 
@@ -277,18 +267,24 @@ bool Network::get_Plan_Input(const Owner& owner, const std::vector<Plan_Step>& s
         input->profile_file = owner.file;
         input->profile_current = get_Network_Manager_Current(owner);
         return true;
-    case MANAGER_TYPE::IFUPDOWN:
-        // The stanza holds the values given so far: they are what the apply must reach.
-        input->settings = get_ifupdown_Record(owner.file);
-        input->settings.target_interface = config.target_interface;
+    case MANAGER_TYPE::IFUPDOWN: {
+        std::string reason;
+        if (!get_File_Content(owner.file, &input->file_text, &reason)) {
+            LOG_ERROR_AS("set_Config_Apply", "cannot read %s: %s", owner.file.c_str(), reason.c_str());
+            return false;
+        }
+        input->file = owner.file;
+        // Only the settings this change gives go into the stanza.
+        input->staged = staged_types;
         return true;
+    }
     case MANAGER_TYPE::UNKNOWN:
         break;
     }
     return true;
 }
 
-bool Network::set_Change_Applied()
+bool Network::set_Change_Applied(bool* started)
 {
     if (!get_Interface_Exist()) {
         LOG_ERROR_AS("set_Config_Apply", "refused to apply: %s does not exist",
@@ -321,10 +317,9 @@ bool Network::set_Change_Applied()
     if (readable) {
         Config staged = config;
         config = get_Loaded_Record(owner, config);
-        for (uint8_t t = 0; t <= max_config_type; ++t)
-            if ((staged_mask & (1u << t)) != 0)
-                set_Record_Setting(&config, static_cast<CONFIG_TYPE>(t), get_Record_Text(staged, t),
-                                   staged.ip4_dhcp);
+        for (CONFIG_TYPE type : staged_types)
+            set_Record_Setting(&config, type, get_Record_Text(staged, static_cast<uint8_t>(type)),
+                               staged.ip4_dhcp);
     }
     Plan_Input input;
     if (!get_Plan_Input(owner, owner_steps, &input))
@@ -333,14 +328,15 @@ bool Network::set_Change_Applied()
     std::string refusal = plan.refusal;
     if (refusal.empty() && manager == MANAGER_TYPE::NETPLAN && !get_netplan_Plan_Accepted(plan.steps, owner))
         return false;
-    if (refusal.empty() && set_Plan_Run(plan, &refusal))
-        return true;
-    if (!plan.refusal.empty()) {
-        LOG_ERROR_AS("set_Config_Apply", "%s", get_Log_Text(refusal).c_str());
-        // A refused apply ends the change: what it wrote to the stanza is put back.
-        set_Stanza_Restored();
-    } else if (!refusal.empty()) {
-        LOG_ERROR_AS("set_Config_Apply", "refused to apply: %s", get_Log_Text(refusal).c_str());
+    if (refusal.empty()) {
+        bool kept = set_Plan_Run(plan, &refusal);
+        *started = refusal.empty();
+        if (kept)
+            return true;
     }
+    if (!plan.refusal.empty())
+        LOG_ERROR_AS("set_Config_Apply", "%s", get_Log_Text(refusal).c_str());
+    else if (!refusal.empty())
+        LOG_ERROR_AS("set_Config_Apply", "refused to apply: %s", get_Log_Text(refusal).c_str());
     return false;
 }

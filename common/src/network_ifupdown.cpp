@@ -12,7 +12,6 @@
 #include <system_error>
 
 #include "config_file_handling.h"
-#include "change_executor.h"
 #include "file_replace.h"
 #include "log.h"
 #include "network.h"
@@ -27,8 +26,6 @@ const char* const __log_tag = "Network";
 const char* const interfaces_file = "/etc/network/interfaces";
 // Deeper than any layout ifupdown itself would read; a loop of source lines ends here.
 const int max_source_depth = 8;
-// The stanza file always exists when ifupdown is chosen; this is only the mode rule's fallback.
-const mode_t stanza_file_mode = 0644;
 
 // The stanza key of a setting; empty for settings the stanza does not hold.
 std::string get_Stanza_Key(Network::CONFIG_TYPE type)
@@ -238,49 +235,4 @@ uint8_t Network::get_ifupdown_Config(CONFIG_TYPE type, const char* path, char* b
     else if (!get_Stanza_Key(type).empty())
         set_Fixed_Length_Copy(buffer, buffer_length, value);
     return 0;
-}
-
-uint8_t Network::set_ifupdown_Config(CONFIG_TYPE type, const char* path, const char* str,
-                                     std::string* refusal)
-{
-    std::string content;
-    std::string reason;
-    if (!get_File_Content(path, &content, &reason)) {
-        LOG_ERROR_AS("set_Config", "cannot read %s: %s", path, reason.c_str());
-        return 1;
-    }
-    std::string text;
-    std::string value = type == CONFIG_TYPE::MODE ? std::string(1, str[0]) : std::string(str);
-    if (!get_ifupdown_Update_Text(content, config.target_interface, type, value, &text, &reason)) {
-        LOG_ERROR_AS("set_Config", "%s left as it was: %s", path, reason.c_str());
-        return 1;
-    }
-    if (text == content)
-        return 0;
-    // The stanza is written at once, as a step of the change's trial, which stays open for its apply.
-    Change_Plan plan;
-    plan.target.manager = MANAGER_TYPE::IFUPDOWN;
-    plan.target.interface_name = config.target_interface;
-    plan.steps.push_back(get_File_Step(path, content, text, stanza_file_mode));
-    plan.origin = "set_Config";
-    return set_Plan_Written(plan, refusal) ? 0 : 1;
-}
-
-Network::Config Network::get_ifupdown_Record(const std::string& path)
-{
-    Config record;
-    std::string content;
-    if (!get_File_Content(path, &content))
-        return record;
-    record.ip4_dhcp = get_ifupdown_Setting(content, config.target_interface, CONFIG_TYPE::MODE) == "0";
-    record.ip4_address = get_ifupdown_Setting(content, config.target_interface, CONFIG_TYPE::IP_ADDRESS);
-    record.ip4_subnetmask = get_ifupdown_Setting(content, config.target_interface, CONFIG_TYPE::SUBNETMASK);
-    record.ip4_gateway = get_ifupdown_Setting(content, config.target_interface, CONFIG_TYPE::GATEWAY);
-    return record;
-}
-
-void Network::set_Stanza_Restored()
-{
-    // The trial saved the stanza before the change's first value: one undo for every way a change ends.
-    set_Trial_Closed(true);
 }

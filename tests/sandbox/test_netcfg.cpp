@@ -84,7 +84,7 @@ INSTANTIATE_TEST_SUITE_P(
              "ifupdown",
              static_change,
              0,
-             {"systemctl restart networking.service"},
+             {"systemctl stop networking.service", "systemctl start networking.service"},
              "iface eth0 inet static\n    address 192.168.1.10\n"},
         Case{"network_manager_static",
              "nm",
@@ -135,6 +135,9 @@ struct Tool_Fault {
     const char* signal; // "" to exit 1 with a message instead
     const char* error;  // the ERROR line from its message on
     std::vector<std::string> calls;
+    bool written = true; // the file holds what was asked: the failure came after the write
+    int error_lines = 1; // the failure's, and a rollback's when it came before the write
+    int exit_status = 1; // 4: the rollback's own command failed too
 };
 
 class ToolFault : public ::testing::TestWithParam<Tool_Fault> {};
@@ -148,14 +151,15 @@ TEST_P(ToolFault, FailsTheChange)
     set_Tool_Failure(f.tool, f.tool_args, 1, "Error: it went wrong\nsecond line\n", f.signal);
     clear_Tool_Calls();
     Process_Result r = netcfg(f.args);
-    EXPECT_EQ(1, r.exit_status) << r.err;
+    EXPECT_EQ(f.exit_status, r.exit_status) << r.err;
     EXPECT_EQ(f.calls, get_Command_Calls());
     std::string err = r.out + r.err;
     EXPECT_NE(std::string::npos, err.find(f.error)) << err;
-    EXPECT_EQ(1, std::count(err.begin(), err.end(), '\033') / 2) << err;
-    // What was written before the failed command stays: it holds what was asked.
+    EXPECT_EQ(f.error_lines, std::count(err.begin(), err.end(), '\033') / 2) << err;
+    // What was written before the failed command stays: it holds what was asked. A failure before the
+    // write is undone, even without a window: eth0 is brought up again on the file as it was.
     if (std::string(f.manager) != "nm" && f.args[1] == "--static") {
-        EXPECT_NE(std::string::npos, read_File(file).find("192.168.1.10")) << read_File(file);
+        EXPECT_EQ(f.written, read_File(file).find("192.168.1.10") != std::string::npos) << read_File(file);
     }
 }
 
@@ -179,10 +183,22 @@ INSTANTIATE_TEST_SUITE_P(
                    "ifupdown",
                    static_change,
                    "systemctl",
-                   "restart",
+                   "start",
                    "TERM",
-                   "\"systemctl restart networking.service\" was killed by signal 15: Error: it went wrong",
-                   {"systemctl restart networking.service"}},
+                   "\"systemctl start networking.service\" was killed by signal 15: Error: it went wrong",
+                   {"systemctl stop networking.service", "systemctl start networking.service"}},
+        Tool_Fault{"networking_stop_fails",
+                   "ifupdown",
+                   static_change,
+                   "systemctl",
+                   "stop",
+                   "",
+                   "\"systemctl stop networking.service\" exited with status 1: Error: it went wrong",
+                   {"systemctl stop networking.service", "systemctl stop networking.service",
+                    "systemctl start networking.service"},
+                   false,
+                   2,
+                   4},
         Tool_Fault{"nmcli_modify",
                    "nm",
                    static_change,

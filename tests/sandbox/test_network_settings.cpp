@@ -132,7 +132,11 @@ TEST_F(Settings, IfupdownModeRoundTripKeepsTheStaticValues)
     EXPECT_EQ("192.168.1.1", read_Setting(Type::GATEWAY));
     EXPECT_EQ("", read_Setting(Type::DNS1));
 
+    // A staged value is written at the apply, and the reads give the file's values until then.
     EXPECT_EQ(0, Network::set_Config(Type::MODE, ""));
+    EXPECT_EQ(static_stanza, read_File(stanza_file));
+    EXPECT_EQ("1", read_Setting(Type::MODE));
+    EXPECT_TRUE(Network::set_Config_Apply());
     EXPECT_EQ(
         "auto eth0\niface eth0 inet dhcp\n    hwaddress ether 02:00:00:00:00:01\n    #address 192.168.1.10\n"
         "    #netmask 255.255.255.0\n    #gateway 192.168.1.1\n",
@@ -142,33 +146,60 @@ TEST_F(Settings, IfupdownModeRoundTripKeepsTheStaticValues)
     EXPECT_EQ("", read_Setting(Type::IP_ADDRESS));
 
     EXPECT_EQ(0, Network::set_Config(Type::MODE, "\x01"));
+    EXPECT_TRUE(Network::set_Config_Apply());
     EXPECT_EQ(static_stanza, read_File(stanza_file));
     EXPECT_EQ(
         "hwaddress: 02:00:00:00:00:01\naddress: 192.168.1.10\nnetmask: 255.255.255.0\ngateway: 192.168.1.1\n"
         "broadcast: 192.168.1.255\n",
         get_Ifquery_Options(stanza_file));
-    EXPECT_TRUE(get_Command_Calls().empty());
+    EXPECT_EQ(4u, get_Command_Calls().size());
 }
 
-TEST_F(Settings, IfupdownWritesAtOnce)
+// A refused apply keeps what was staged: the next apply writes it with what came since, and a change
+// begins anew after an apply that wrote.
+TEST_F(Settings, IfupdownStagedValuesOutliveARefusal)
+{
+    write_File(stanza_file, "auto eth0\niface eth0 inet dhcp\n");
+    select("");
+    EXPECT_EQ(0, Network::set_Config(Type::MODE, "\x01"));
+    EXPECT_EQ(0, Network::set_Config(Type::IP_ADDRESS, "10.0.0.6"));
+    Log_Capture log;
+    EXPECT_FALSE(Network::set_Config_Apply());
+    EXPECT_NE(std::string::npos, log.text().find("static settings need a subnet mask")) << log.text();
+    EXPECT_EQ("auto eth0\niface eth0 inet dhcp\n", read_File(stanza_file));
+    EXPECT_TRUE(get_Command_Calls().empty());
+    EXPECT_EQ(0, Network::set_Config(Type::SUBNETMASK, "255.255.255.0"));
+    EXPECT_TRUE(Network::set_Config_Apply());
+    EXPECT_EQ("auto eth0\niface eth0 inet static\n    address 10.0.0.6\n    netmask 255.255.255.0\n",
+              read_File(stanza_file));
+    EXPECT_EQ(0, Network::set_Config(Type::GATEWAY, "10.0.0.1"));
+    EXPECT_TRUE(Network::set_Config_Apply());
+    EXPECT_EQ("auto eth0\niface eth0 inet static\n    address 10.0.0.6\n    netmask 255.255.255.0\n"
+              "    gateway 10.0.0.1\n",
+              read_File(stanza_file));
+}
+
+TEST_F(Settings, IfupdownWritesAtTheApply)
 {
     write_File(stanza_file,
                "iface eth0 inet static\n    hwaddress ether 02:00:00:00:00:01\n    #address 10.0.0.5\n"
                "    netmask 255.255.0.0\n");
     select("");
+    std::string before = read_File(stanza_file);
     EXPECT_EQ(0, Network::set_Config(Type::IP_ADDRESS, "10.0.0.6"));
     EXPECT_EQ(0, Network::set_Config(Type::GATEWAY, "10.0.0.1"));
-    std::string before_dns = read_File(stanza_file);
     EXPECT_EQ(0, Network::set_Config(Type::DNS1, "9.9.9.9"));
-    EXPECT_EQ(before_dns, read_File(stanza_file));
+    EXPECT_EQ(before, read_File(stanza_file));
+    EXPECT_TRUE(Network::set_Config_Apply());
     EXPECT_EQ("iface eth0 inet static\n    hwaddress ether 02:00:00:00:00:01\n    address 10.0.0.6\n"
               "    netmask 255.255.0.0\n    gateway 10.0.0.1\n",
               read_File(stanza_file));
     EXPECT_EQ("hwaddress: 02:00:00:00:00:01\naddress: 10.0.0.6\nnetmask: 255.255.0.0\ngateway: 10.0.0.1\n"
               "broadcast: 10.0.255.255\n",
               get_Ifquery_Options(stanza_file));
-    EXPECT_TRUE(Network::set_Config_Apply());
-    EXPECT_EQ(std::vector<std::string>{"systemctl restart networking.service"}, get_Command_Calls());
+    const std::vector<std::string> restart = {"systemctl stop networking.service",
+                                              "systemctl start networking.service"};
+    EXPECT_EQ(restart, get_Command_Calls());
 }
 
 struct NmRead {
@@ -255,7 +286,8 @@ TEST_F(Settings, IfupdownHostThroughTheHandler)
     select("");
     send_Static_Sequence("node-8");
     EXPECT_EQ(
-        (std::vector<std::string>{"systemctl restart networking.service", "hostnamectl set-hostname node-8"}),
+        (std::vector<std::string>{"systemctl stop networking.service", "systemctl start networking.service",
+                                  "hostnamectl set-hostname node-8"}),
         get_Command_Calls());
     EXPECT_EQ(
         "auto eth0\niface eth0 inet static\n    hwaddress ether 02:00:00:00:00:01\n    address 192.168.1.10\n"
@@ -267,7 +299,9 @@ TEST_F(Settings, IfupdownHostThroughTheHandler)
         get_Ifquery_Options(stanza_file));
     clear_Tool_Calls();
     send_Dhcp_Sequence();
-    EXPECT_EQ(std::vector<std::string>{"systemctl restart networking.service"}, get_Command_Calls());
+    const std::vector<std::string> restart = {"systemctl stop networking.service",
+                                              "systemctl start networking.service"};
+    EXPECT_EQ(restart, get_Command_Calls());
     EXPECT_EQ(
         "auto eth0\niface eth0 inet dhcp\n    hwaddress ether 02:00:00:00:00:01\n    #address 192.168.1.10\n"
         "    #netmask 255.255.255.0\n    #gateway 192.168.1.1\n",

@@ -77,6 +77,7 @@ TEST_F(Safety, EveryStanzaRowThroughTheDaemonIsReadByIfquery)
             EXPECT_EQ(row.reads[k], read_Setting(types[k])) << row.name << " read " << k;
         for (const auto& write : row.writes)
             EXPECT_EQ(0, Network::set_Config(write.first, write.second.c_str())) << row.name;
+        EXPECT_TRUE(Network::set_Config_Apply()) << row.name;
         EXPECT_EQ(row.after, read_File(stanza_file)) << row.name;
         EXPECT_EQ(row.parsed, get_Address_Options(stanza_file)) << row.name;
     }
@@ -91,6 +92,7 @@ TEST_F(Safety, StanzaWriteOfTheSameValueKeepsTheFile)
     ASSERT_EQ(0, stat(stanza_file.c_str(), &first));
     EXPECT_EQ(0, Network::set_Config(Type::IP_ADDRESS, "10.0.0.5"));
     EXPECT_EQ(0, Network::set_Config(Type::MODE, "\x01"));
+    (void)Network::set_Config_Apply();
     struct stat second;
     ASSERT_EQ(0, stat(stanza_file.c_str(), &second));
     EXPECT_EQ(first.st_ino, second.st_ino);
@@ -113,10 +115,11 @@ TEST_F(Safety, ADefaultWrittenForAChangeIsUndoneWithIt)
         EXPECT_EQ(0, Network::set_Config(Type::IP_ADDRESS, "10.0.0.5")) << row.name;
         EXPECT_EQ(0, Network::set_Config(Type::SUBNETMASK, "255.255.255.0")) << row.name;
         EXPECT_FALSE(fs::exists(netplan_file)) << row.name << ": staging wrote the default";
+        unsigned int window = get_Trial_Window();
         set_Trial_Window(row.kept ? 0 : 1);
         clear_Tool_Calls();
         EXPECT_EQ(row.kept, Network::set_Config_Apply()) << row.name;
-        set_Trial_Window(60);
+        set_Trial_Window(window);
         EXPECT_EQ(row.kept, fs::exists(netplan_file)) << row.name;
         if (row.kept) {
             EXPECT_NE(std::string::npos, read_File(netplan_file).find("- 10.0.0.5/24")) << row.name;
@@ -267,9 +270,7 @@ TEST_F(Safety, AfterTheStopNoStepStarts)
     EXPECT_EQ("run netplan apply", left.steps[1].action);
     Network::set_Interface_Name("eth0");
     EXPECT_EQ(0, Network::set_Config(Type::DNS1, "9.9.9.9"));
-    set_Trial_Window(0);
     EXPECT_TRUE(Network::set_Config_Apply());
-    set_Trial_Window(60);
     EXPECT_NE(std::string::npos, read_File(netplan_file).find("- 9.9.9.9")) << read_File(netplan_file);
     EXPECT_FALSE(fs::exists("/var/lib/lumerion-hostd/trial"));
 }

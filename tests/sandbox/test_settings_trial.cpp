@@ -51,6 +51,7 @@ enum class Scene {
     HAND_EDIT,        // the netplan file is edited by hand during the window
     DAEMON_KILLED,    // the daemon is killed (SIGTERM, SIGKILL) mid-rollback, the new gateway comes up, it
                       // restarts
+    LEASED,           // eth0's stanza is DHCP and eth0 holds its lease (10.0.0.100) before the change
 };
 
 struct Trial_Row {
@@ -63,6 +64,7 @@ struct Trial_Row {
     bool files_restored;             // the manager's files are byte for byte as before
     const char* said;                // in what the CLI (or the daemon) said
     int window = -1;                 // the window of the change the scene is about; -1: the scene's own
+    int dhcp_client = -1;            // 1: a DHCP client for eth0 runs at the end, 0: none does, -1: not asked
 };
 
 const std::vector<std::string> good_change = {"--static",      "--address", "10.0.0.9", "--netmask",
@@ -72,6 +74,8 @@ const std::vector<std::string> wrong_gateway_and_name = {"--gateway", "10.0.0.99
 const std::vector<std::string> unserved_subnet = {"--static",      "--address", "192.168.77.9", "--netmask",
                                                   "255.255.255.0", "--gateway", "192.168.77.1"};
 const std::vector<std::string> dhcp_change = {"--dhcp"};
+const std::vector<std::string> static_wrong_gateway = {"--static",      "--address", "10.0.0.9", "--netmask",
+                                                       "255.255.255.0", "--gateway", "10.0.0.99"};
 const char* const kept_good = "eth0 holds 10.0.0.9 and gateway 10.0.0.1 answers: the change is kept";
 const char* const kept_lease =
     "eth0 holds the lease 10.0.0.100 and its router 10.0.0.1 answers: the change is kept";
@@ -87,6 +91,12 @@ std::string get_Dhcp_Server(const std::string& options)
            "--bind-interfaces --dhcp-range=10.0.0.100,10.0.0.100,1h --dhcp-leasefile=/run/gw.leases "
            "--pid-file=/run/gw-dnsmasq.pid " +
            options;
+}
+
+// Whether a DHCP client for eth0 runs.
+bool get_Dhcp_Client_Running()
+{
+    return run_Process({"/bin/sh", "-c", "pgrep -f 'dhclient.* eth0$'"}).exit_status == 0;
 }
 
 // The MAC address of the gateway's side of the link.
@@ -185,12 +195,21 @@ TEST_P(SettingsTrial, ChangeHoldsOrIsUndone)
     case Scene::PINNED_GATEWAY:
     case Scene::PINNED_NO_ARP:
     case Scene::FIFO_FILE:
+    case Scene::LEASED:
     case Scene::ROLLBACK_FAILS: {
         if (row.scene == Scene::OLD_GATEWAY_DEAD) {
             ASSERT_EQ(0, run_Shell("ip -n gw addr flush dev eth0-peer"));
         }
-        if (row.scene == Scene::DHCP_SERVER) {
+        if (row.scene == Scene::DHCP_SERVER || row.scene == Scene::LEASED) {
             ASSERT_EQ(0, run_Shell(get_Dhcp_Server("--dhcp-option=option:router,10.0.0.1")));
+        }
+        if (row.scene == Scene::LEASED) {
+            ASSERT_EQ(
+                0, run_Shell("ifdown eth0 && sed -i -e 's/inet static/inet dhcp/' -e '/address\\|gateway/d' "
+                             "/etc/network/interfaces && ifup eth0"));
+            ASSERT_TRUE(wait_For([] { return get_Eth0_Addresses() == "10.0.0.100/24"; }, generous_seconds))
+                << get_Eth0_Addresses();
+            ASSERT_TRUE(get_Dhcp_Client_Running());
         }
         if (row.scene == Scene::DHCP_NO_ROUTER) {
             // An option 3 without a value: dnsmasq offers no router at all.
@@ -305,11 +324,11 @@ TEST_P(SettingsTrial, ChangeHoldsOrIsUndone)
         break;
     }
     case Scene::INTERRUPTED: {
-        // Each value's owner lookup asks whether NetworkManager runs: the one after the address was
-        // written sends Ctrl-C, so that it arrives between two values, before --apply.
-        write_File(
-            get_Sandbox_Dir() + "/answers/systemctl/is-active NetworkManager.run",
-            "grep -q 'address 10.0.0.9' /etc/network/interfaces && pkill -INT -x lumerion-netcfg\nexit 3\n");
+        // Each owner lookup asks whether NetworkManager runs: the selection's, the manager's name, then one
+        // per value. The netmask's sends Ctrl-C, so that it arrives between two values, before --apply.
+        write_File(get_Sandbox_Dir() + "/answers/systemctl/is-active NetworkManager.run",
+                   "n=$(( $(cat /run/lookups 2>/dev/null || echo 0) + 1 )); echo $n > /run/lookups\n"
+                   "[ $n -eq 5 ] && pkill -INT -x lumerion-netcfg\nexit 3\n");
         clear_Tool_Calls();
         Process_Result r = netcfg(get_Change(row, 60));
         status = r.exit_status;
@@ -369,6 +388,9 @@ TEST_P(SettingsTrial, ChangeHoldsOrIsUndone)
     EXPECT_TRUE(wait_For([&row] { return get_Eth0_Addresses() == row.address_after; }, generous_seconds))
         << get_Eth0_Addresses();
     EXPECT_EQ(row.files_restored, before == get_Tree_Snapshot(config_trees));
+    if (row.dhcp_client >= 0) {
+        EXPECT_EQ(row.dhcp_client == 1, get_Dhcp_Client_Running());
+    }
     if (row.scene != Scene::DAMAGED_RECORD) {
         EXPECT_NE(0, access(record.c_str(), F_OK)) << read_File(record);
     }
@@ -386,10 +408,18 @@ INSTANTIATE_TEST_SUITE_P(
             "gateway 10.0.0.99 did not answer within 4 s: eth0 rolled back to 10.0.0.5/24 via 10.0.0.1"},
         Trial_Row{"ifupdown_unserved_subnet", Manager::IFUPDOWN, Scene::PLAIN, unserved_subnet, 3,
                   "10.0.0.5/24", true, "gateway 192.168.77.1 did not answer within 4 s"},
+        // From static to DHCP eth0 holds only its lease; rolled back, only its address and no DHCP client.
         Trial_Row{"ifupdown_dhcp_without_server", Manager::IFUPDOWN, Scene::PLAIN, dhcp_change, 3,
-                  "10.0.0.5/24", true, old_settings},
+                  "10.0.0.5/24", true, old_settings, -1, 0},
         Trial_Row{"ifupdown_dhcp_lease", Manager::IFUPDOWN, Scene::DHCP_SERVER, dhcp_change, 0,
-                  "10.0.0.100/24", false, kept_lease},
+                  "10.0.0.100/24", false, kept_lease, -1, 1},
+        // From DHCP to static no DHCP client for eth0 remains to take the address away when its lease ends;
+        // rolled back, eth0 holds its lease again.
+        Trial_Row{"ifupdown_lease_to_static", Manager::IFUPDOWN, Scene::LEASED, good_change, 0, "10.0.0.9/24",
+                  false, kept_good, -1, 0},
+        Trial_Row{"ifupdown_lease_to_static_rolled_back", Manager::IFUPDOWN, Scene::LEASED,
+                  static_wrong_gateway, 3, "10.0.0.100/24", true,
+                  "eth0 rolled back to 10.0.0.100/24 via 10.0.0.1", -1, 1},
         Trial_Row{"ifupdown_dhcp_no_router", Manager::IFUPDOWN, Scene::DHCP_NO_ROUTER, dhcp_change, 0,
                   "10.0.0.100/24", false,
                   "eth0 holds the lease 10.0.0.100/24, which offers no router: the change is kept"},

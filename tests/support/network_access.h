@@ -31,7 +31,9 @@ struct Network_Test_Access {
     // The staged record written as a change of its own, without a window (netplan apply is a stand-in).
     static bool update_netplan()
     {
-        Network::staged_mask = 0x3f;
+        using Type = Network::CONFIG_TYPE;
+        Network::staged_types = {Type::MODE,       Type::IP_ADDRESS, Type::GATEWAY,
+                                 Type::SUBNETMASK, Type::DNS1,       Type::DNS2};
         unsigned int window = get_Trial_Window();
         set_Trial_Window(0);
         bool applied = Network::set_Config_Apply();

@@ -16,10 +16,16 @@ for a in $(sed -n 's/^Address=//p' "$f"); do ip addr add "$a" dev eth0 || exit 1
 for g in $(sed -n 's/^Gateway=//p' "$f"); do ip route replace default via "$g" dev eth0 || exit 1; done
 )";
 
-// The networking service's restart as it acts on eth0, with the real ifdown and ifup.
-const char* const networking_restart_stand_in = R"(ifdown --force eth0 >/dev/null 2>&1
-ip addr flush dev eth0
-exec ifup eth0
+// Debian 12's networking.service, its ExecStop and ExecStopPost, then its ExecStart lines, with the
+// real ifdown and ifup: nothing more.
+const char* const networking_stop_stand_in = R"(/sbin/ifdown -a --read-environment --exclude=lo
+status=$?
+/usr/bin/touch /run/network/restart-hotplug
+exit $status
+)";
+const char* const networking_start_stand_in = R"(/sbin/ifup -a --read-environment || exit $?
+/bin/sh -c 'if [ -f /run/network/restart-hotplug ]; then /sbin/ifup -a --read-environment --allow=hotplug; fi'
+exit 0
 )";
 
 bool run_Step(const std::string& command, std::string* why)
@@ -59,8 +65,10 @@ bool set_Trial_Scene(Trial_Manager manager, std::unique_ptr<Nm_Instance>* nm, st
             return false;
         // A DHCP client that gives up soon, so that a server that is not there fails the apply.
         write_File("/etc/dhcp/dhclient.conf", "timeout 5;\nretry 1;\n");
-        set_Tool_Answer("systemctl", "restart networking.service", "");
-        write_File(answers + "systemctl/restart networking.service.run", networking_restart_stand_in);
+        set_Tool_Answer("systemctl", "stop networking.service", "");
+        write_File(answers + "systemctl/stop networking.service.run", networking_stop_stand_in);
+        set_Tool_Answer("systemctl", "start networking.service", "");
+        write_File(answers + "systemctl/start networking.service.run", networking_start_stand_in);
         set_Tool_Answer("systemctl", "is-active NetworkManager", "inactive\n", 3);
         if (!run_Step("ifup eth0", why))
             return false;

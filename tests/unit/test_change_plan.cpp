@@ -93,6 +93,17 @@ Plan_Input get_Input(Manager manager, const Network::Config& settings)
         input.profile_current = "ipv4.method:auto\nipv4.addresses:\n";
         break;
     case Manager::IFUPDOWN:
+        // Static goes onto a DHCP stanza, DHCP onto a static one.
+        input.file = "/etc/network/interfaces";
+        input.file_text = settings.ip4_dhcp ? "auto eth0\niface eth0 inet static\n    address 10.0.0.5/24\n"
+                                              "    gateway 10.0.0.1\n"
+                                            : "auto eth0\niface eth0 inet dhcp\n";
+        input.staged = {Network::CONFIG_TYPE::MODE};
+        if (!settings.ip4_dhcp)
+            input.staged.insert(input.staged.end(),
+                                {Network::CONFIG_TYPE::IP_ADDRESS, Network::CONFIG_TYPE::SUBNETMASK,
+                                 Network::CONFIG_TYPE::GATEWAY, Network::CONFIG_TYPE::DNS1});
+        break;
     case Manager::UNKNOWN:
         break;
     }
@@ -106,7 +117,7 @@ TEST(ChangePlan, EachManagersApplyCommands)
         Apply_Target target;
         const char* commands;
     } rows[] = {
-        {"ifupdown", {Manager::IFUPDOWN, "eth0", "", false, {}}, "systemctl restart networking.service\n"},
+        {"ifupdown", {Manager::IFUPDOWN, "eth0", "", false, {}}, "systemctl start networking.service\n"},
         {"netplan", {Manager::NETPLAN, "eth0", "", false, {}}, "netplan apply\n"},
         {"active profile", {Manager::NETWORK_MANAGER, "eth0", uuid, true, {}}, "nmcli device reapply eth0\n"},
         {"inactive profile",
@@ -139,6 +150,8 @@ TEST(ChangePlan, EachManagerAndKindOfChange)
     in_memory.target.profile_active = false;
     Network::Config no_mask = get_Static();
     no_mask.ip4_subnetmask = "";
+    Plan_Input dns_only = get_Input(Manager::IFUPDOWN, get_Dhcp("9.9.9.9"));
+    dns_only.staged = {Network::CONFIG_TYPE::DNS1};
     Plan_Input not_yaml = get_Input(Manager::NETPLAN, get_Static());
     not_yaml.file_text = "network: {\n";
     // The static edit, and the DHCP document it starts from.
@@ -183,10 +196,27 @@ TEST(ChangePlan, EachManagerAndKindOfChange)
          "write /etc/netplan/50-cloud-init.yaml (while unchanged)\n" +
              dhcp + "run netplan apply\n"},
         // The stanza holds the values already: the apply is the restart alone.
+        // eth0 goes down by the stanza that brought it up, then comes up by the new one.
         {"ifupdown static", get_Input(Manager::IFUPDOWN, get_Static()),
-         "run systemctl restart networking.service\n"},
+         "run systemctl stop networking.service\n"
+         "write /etc/network/interfaces (while unchanged)\n"
+         "  | auto eth0\n"
+         "  | iface eth0 inet static\n"
+         "  |     address 192.168.1.10\n"
+         "  |     netmask 255.255.255.0\n"
+         "  |     gateway 192.168.1.1\n"
+         "run systemctl start networking.service\n"},
         {"ifupdown DHCP", get_Input(Manager::IFUPDOWN, get_Dhcp()),
-         "run systemctl restart networking.service\n"},
+         "run systemctl stop networking.service\n"
+         "write /etc/network/interfaces (while unchanged)\n"
+         "  | auto eth0\n"
+         "  | iface eth0 inet dhcp\n"
+         "  |     #address 10.0.0.5/24\n"
+         "  |     #gateway 10.0.0.1\n"
+         "run systemctl start networking.service\n"},
+        // DNS servers have no place in the stanza: nothing is written, the apply still runs.
+        {"ifupdown DNS only", dns_only,
+         "run systemctl stop networking.service\nrun systemctl start networking.service\n"},
         {"NetworkManager static", get_Input(Manager::NETWORK_MANAGER, get_Static()),
          "run nmcli con mod uuid 3c3f4e2a-6f0e-4d55-9a11-0b6d1c0e7a01 ipv4.method manual ipv4.addresses "
          "'192.168.1.10/24' ipv4.gateway '192.168.1.1' ipv4.dns '9.9.9.9,'\n"
@@ -232,6 +262,9 @@ TEST(ChangePlan, TheUndoARecordGivesBack)
     profile.profile_uuid = uuid;
     profile.profile_active = true;
     profile.files = {created, edited};
+    Trial_Record stanza = netplan;
+    stanza.manager = Manager::IFUPDOWN;
+    stanza.files[0].path = "/etc/network/interfaces";
     Trial_Record nm_default = profile;
     nm_default.profile_uuid.clear();
     nm_default.files = {created};
@@ -251,6 +284,11 @@ TEST(ChangePlan, TheUndoARecordGivesBack)
          "write /etc/netplan/01-netcfg.yaml (while unchanged) as 0640 0:4\n"
          "run nmcli con load /etc/netplan/01-netcfg.yaml\n"
          "run nmcli device reapply eth0\n"},
+        // eth0 goes down by the stanza the change wrote before the old one is back.
+        {"ifupdown", stanza,
+         "run systemctl stop networking.service\n"
+         "write /etc/network/interfaces (while unchanged) as 0640 0:4\n"
+         "run systemctl start networking.service\n"},
         {"NetworkManager default file", nm_default,
          "remove /etc/NetworkManager/system-connections/eth0.nmconnection (while unchanged)\n"
          "run nmcli con reload\n"},

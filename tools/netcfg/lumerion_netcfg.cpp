@@ -208,9 +208,9 @@ int run_Set(const std::vector<std::string>& args)
         settings = settings || item.subaddress < BMC::SUBADDRESS_NETWORK_CONFIG_APPLY;
     }
     std::string manager = Network::get_Manager_Name();
-    // Staged settings live in this process only: without --apply they would be lost unsaid (on a bare
-    // host too, whose default file is the apply's first step).
-    if (settings && !apply && manager != "ifupdown")
+    // Staged settings live in this process only, whoever owns eth0: without --apply they would be lost unsaid
+    // (on a bare host too, whose default file is the apply's first step).
+    if (settings && !apply)
         (void)fprintf(
             stderr,
             "lumerion-netcfg: %s keeps staged settings only until --apply: add --apply to write them\n",
@@ -255,9 +255,6 @@ int run_Set(const std::vector<std::string>& args)
     // An earlier trial whose rollback failed, met by this change, is said the same way.
     if (get_Trial_End() == Trial_End::FAILED || get_Trial_End() == Trial_End::INCOMPLETE)
         status = 4;
-    // Values written to a stanza stay for the next restart, unless Ctrl-C cut the change short before its
-    // apply.
-    set_Trial_Closed(stopped_before != nullptr && !applied);
     end_Countdown();
     // Why the change was kept, or its rollback's line.
     if (!get_Trial_Line().empty())
