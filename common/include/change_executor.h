@@ -2,6 +2,7 @@
 #define LUMERION_CHANGE_EXECUTOR_H
 
 #include <string>
+#include <vector>
 
 #include "change_plan.h"
 
@@ -25,6 +26,9 @@ std::string get_Trial_Line();
 // in progress leaves its record, which tells how far it went, to the next start.
 void set_Changes_Stopped();
 bool get_Changes_Stopped();
+
+// The names in `directory`, sorted (none for one that does not exist); false with `error`.
+bool get_Directory_Names(const std::string& directory, std::vector<std::string>* names, std::string* error);
 
 enum class Undo_Result : uint8_t {
     DONE,        // every step ran or was let be; `failure` names the first command that failed

@@ -21,8 +21,6 @@ struct Apply_Target {
     std::string interface_name;
     std::string profile_uuid;    // NetworkManager: the profile eth0 uses
     bool profile_active = false; // NetworkManager: active on eth0 (reapply), else brought up on it
-    // NetworkManager: keyfiles written behind its back (a rollback's), loaded before the apply.
-    std::vector<std::string> reloaded_files;
 };
 
 // The command lines that take eth0 down with the files it was brought up
@@ -38,11 +36,14 @@ struct Plan_Step {
         WRITE,  // `path` gets `bytes`
         REMOVE, // `path` goes
         RUN,    // `command` runs; the first one is where the manager may start to hold the change
+        PRUNE,  // every file of the directory `path` not in `names` whose profile UUID is `uuid` goes
     } kind = KIND::RUN;
     std::string path;
     std::string bytes;
     unsigned int mode = 0600; // WRITE: a new file's mode; an existing file keeps its own
     std::string command;
+    std::vector<std::string> names; // PRUNE: the directory's names before the change
+    std::string uuid;               // PRUNE
     // A file step runs only while the file holds what the plan was made from, or for an undo what
     // the change wrote (get_Content_Hash; "" for any): someone else's write is never written over.
     std::string guard_hash;
@@ -64,6 +65,9 @@ struct Change_Plan {
     std::string refusal;      // why the change may not be made; "" when it may
     // Files a command may rewrite (NetworkManager's keyfile): recorded, and hashed after each command.
     std::vector<std::string> watched_files;
+    // NetworkManager: where it saves a modified profile, and the names there now (see Trial_Record).
+    std::string keyfile_directory;
+    std::vector<std::string> keyfiles_before;
     std::string origin = "set_Config_Apply"; // the function its log lines are said as
 };
 
@@ -73,10 +77,12 @@ struct Plan_Input {
     std::string file;                         // netplan, ifupdown: the file the edit goes to
     std::string file_text;                    // its text now (netplan: or as a default step writes it first)
     std::vector<Network::CONFIG_TYPE> staged; // ifupdown: the settings this change gives, in the order given
-    std::string profile_file;    // NetworkManager: the profile's keyfile ("" for one held in memory)
-    std::string netplan_entry;   // netplan: the key of eth0's definition
-    std::string profile_current; // NetworkManager: the "ipv4.method,ipv4.addresses" answer
-    Network::Config settings;    // the settings after the change: the host's, with what was staged
+    std::string profile_file;      // NetworkManager: the profile's keyfile ("" for one held in memory)
+    std::string netplan_entry;     // netplan: the key of eth0's definition
+    std::string profile_current;   // NetworkManager: the "ipv4.method,ipv4.addresses" answer
+    std::string keyfile_directory; // NetworkManager: where it saves a modified profile
+    std::vector<std::string> keyfiles_before; // NetworkManager: the names there now
+    Network::Config settings; // the settings after the change: the host's, with what was staged
     // The owner's own files first: a leftover's removal and a bare host's default file.
     std::vector<Plan_Step> owner_steps;
 };
@@ -102,7 +108,13 @@ Plan_Step get_File_Step(const std::string& path, const std::string& before, cons
 
 // The undo of a change from its record alone: each file put back (guarded by
 // the hash of what the change wrote), and, once the manager may hold the
-// change, its commands around them, as for an apply.
+// change, its commands around them, as for an apply. On NetworkManager the
+// keyfiles it wrote for the change go too, and it reads its files again: a
+// profile that lived under /run stays there, and none is left under /etc to
+// bring the change back at the next boot.
 Change_Plan get_Undo_Plan(const Trial_Record& record);
+
+// The profile UUID of a keyfile's text ("" for none).
+std::string get_Keyfile_Uuid(const std::string& text);
 
 #endif

@@ -42,6 +42,10 @@ struct Trial_Record {
     bool profile_active = false; // NetworkManager: it was active before the change
     std::vector<Trial_File> files;
     std::vector<Trial_Mark> steps;
+    // NetworkManager: the directory it saves a modified profile to, and the names there before the change
+    // (a keyfile it writes for the change is told by its name and the profile's UUID).
+    std::string keyfile_directory;
+    std::vector<std::string> keyfiles_before;
     std::string old_address; // "A/N" before the change; "" for none
     std::string old_gateway; // "" for none
     Gateway_Answer old_gateway_answer = Gateway_Answer::SILENT;
@@ -61,6 +65,8 @@ const size_t max_trial_files = 8;
 // The most steps one change records, and the longest action (a path or a command line) of one.
 const size_t max_trial_steps = 32;
 const size_t max_trial_action_bytes = 8192;
+// The most names of the keyfile directory one record holds.
+const size_t max_trial_keyfiles = 256;
 extern const size_t max_trial_text_size;
 
 // The record as stored, and back. False with `error` for a text that is

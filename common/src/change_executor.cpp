@@ -9,6 +9,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <filesystem>
+#include <system_error>
 
 #include "extra_command_handling.h"
 #include "file_replace.h"
@@ -42,7 +44,7 @@ Trial_Record get_Plan_Record(const Change_Plan& plan)
         record.files.push_back(file);
     };
     for (const Plan_Step& step : plan.steps) {
-        if (step.kind != Plan_Step::KIND::RUN)
+        if (step.kind == Plan_Step::KIND::WRITE || step.kind == Plan_Step::KIND::REMOVE)
             add_File(step.path);
         Trial_Mark mark;
         mark.action = get_Step_Action(step);
@@ -50,7 +52,36 @@ Trial_Record get_Plan_Record(const Change_Plan& plan)
     }
     for (const std::string& path : plan.watched_files)
         add_File(path);
+    record.keyfile_directory = plan.keyfile_directory;
+    record.keyfiles_before = plan.keyfiles_before;
     return record;
+}
+
+// Removes the keyfiles NetworkManager wrote for the change: names the directory did not hold before
+// that hold the profile's UUID. False with `failure`.
+bool set_Keyfiles_Pruned(const Plan_Step& step, std::string* failure)
+{
+    const char* const __log_tag = "Settings_Trial";
+    std::vector<std::string> now;
+    if (!get_Directory_Names(step.path, &now, failure))
+        return false;
+    for (const std::string& name : now) {
+        if (std::find(step.names.begin(), step.names.end(), name) != step.names.end())
+            continue;
+        const std::string path = step.path + "/" + name;
+        Trial_File held;
+        std::string unread;
+        if (!get_Saved_File(path, &held, &unread) || !held.existed ||
+            get_Keyfile_Uuid(held.bytes) != step.uuid)
+            continue;
+        if (unlink(path.c_str()) != 0 && errno != ENOENT) {
+            *failure = "cannot remove " + get_Log_Text(path) + ": " + strerror(errno);
+            return false;
+        }
+        LOG_INFO_AS("set_Trial_Rollback", "removed %s: NetworkManager wrote it for the change",
+                    get_Log_Text(path).c_str());
+    }
+    return true;
 }
 
 // The hash of what a file holds now ("" when it cannot be read).
@@ -77,6 +108,8 @@ bool set_Step_Done(const Plan_Step& step, std::string* failure)
             return true;
         *failure = "cannot remove " + get_Log_Text(step.path) + ": " + strerror(errno);
         return false;
+    case Plan_Step::KIND::PRUNE:
+        return set_Keyfiles_Pruned(step, failure);
     case Plan_Step::KIND::RUN:
         break;
     }
@@ -175,6 +208,23 @@ bool set_Plan_Run(const Change_Plan& plan, std::string* refusal)
     return done && end != Trial_End::ROLLED_BACK && end != Trial_End::FAILED && end != Trial_End::INCOMPLETE;
 }
 
+bool get_Directory_Names(const std::string& directory, std::vector<std::string>* names, std::string* error)
+{
+    names->clear();
+    std::error_code code;
+    std::filesystem::directory_iterator entries(directory, code);
+    if (code == std::errc::no_such_file_or_directory)
+        return true;
+    for (; !code && entries != std::filesystem::directory_iterator(); entries.increment(code))
+        names->push_back(entries->path().filename().string());
+    if (code) {
+        *error = "cannot read " + get_Log_Text(directory) + ": " + code.message();
+        return false;
+    }
+    std::sort(names->begin(), names->end());
+    return true;
+}
+
 Trial_End get_Trial_End()
 {
     return change_trial.get_End();
@@ -206,6 +256,11 @@ Undo_Result set_Undo_Run(const Change_Plan& undo, std::string* left, std::string
             std::string failed;
             if (!set_Step_Done(step, &failed) && failure->empty())
                 *failure = failed;
+            continue;
+        }
+        if (step.kind == Plan_Step::KIND::PRUNE) {
+            if (!set_Step_Done(step, error))
+                return Undo_Result::FILE_FAILED;
             continue;
         }
         Trial_File now;

@@ -4,6 +4,7 @@
 #include "change_plan.h"
 
 #include <algorithm>
+#include <sstream>
 
 #include "extra_command_handling.h"
 #include "network_parse.h"
@@ -64,9 +65,6 @@ std::vector<std::string> get_Apply_Commands(const Apply_Target& target)
         commands.push_back("netplan apply");
         break;
     case Network::MANAGER_TYPE::NETWORK_MANAGER:
-        // NetworkManager applies what it holds in memory: a keyfile written behind its back is loaded first.
-        for (const std::string& file : target.reloaded_files)
-            commands.push_back("nmcli con load " + get_Shell_Word(file));
         // Reapply only takes the active profile; an inactive one is brought up on the interface.
         commands.push_back(target.profile_active
                                ? "nmcli device reapply " + interface_word
@@ -86,6 +84,8 @@ std::string get_Step_Action(const Plan_Step& step)
         return "write " + step.path;
     case Plan_Step::KIND::REMOVE:
         return "remove " + step.path;
+    case Plan_Step::KIND::PRUNE:
+        return "prune " + step.path;
     case Plan_Step::KIND::RUN:
         break;
     }
@@ -154,6 +154,8 @@ Change_Plan get_Change_Plan(const Plan_Input& input)
         // A profile held in memory has no file: the record names it by its UUID alone.
         if (!input.profile_file.empty() && input.profile_file[0] == '/')
             plan.watched_files.push_back(input.profile_file);
+        plan.keyfile_directory = input.keyfile_directory;
+        plan.keyfiles_before = input.keyfiles_before;
         // NetworkManager holds the modified profile in memory at once: the modify is the first command.
         edits.push_back(get_Run_Step(get_Network_Manager_Modify_Command(
             input.settings, input.target.profile_uuid, input.profile_current)));
@@ -169,6 +171,7 @@ Change_Plan get_Change_Plan(const Plan_Input& input)
         plan.refusal = unusable;
     if (!plan.refusal.empty()) {
         plan.watched_files.clear();
+        plan.keyfiles_before.clear();
         return plan;
     }
     plan.steps = input.owner_steps;
@@ -237,6 +240,7 @@ Change_Plan get_Undo_Plan(const Trial_Record& record)
     plan.target.profile_uuid = record.profile_uuid;
     plan.target.profile_active = record.profile_active;
     plan.checked = false;
+    std::vector<Plan_Step> files;
     for (const Trial_File& file : record.files) {
         Plan_Step step;
         step.kind = file.existed ? Plan_Step::KIND::WRITE : Plan_Step::KIND::REMOVE;
@@ -248,23 +252,44 @@ Change_Plan get_Undo_Plan(const Trial_Record& record)
         step.uid = file.uid;
         step.gid = file.gid;
         step.guard_hash = file.written_hash;
-        plan.steps.push_back(step);
-        if (file.existed)
-            plan.target.reloaded_files.push_back(file.path);
+        files.push_back(step);
     }
     // Until the manager may hold the change, putting the files back is the whole undo.
-    if (!record.applied)
-        return plan;
-    // A default keyfile of a bare host names no profile: a reload forgets it.
-    if (record.manager == Network::MANAGER_TYPE::NETWORK_MANAGER && record.profile_uuid.empty()) {
-        plan.steps.push_back(get_Run_Step(keyfile_reload_command));
+    if (!record.applied) {
+        plan.steps = files;
         return plan;
     }
+    bool keyfiles = record.manager == Network::MANAGER_TYPE::NETWORK_MANAGER;
     // eth0 goes down by the files the change left, before the old ones are back.
-    std::vector<Plan_Step> files = plan.steps;
-    plan.steps.clear();
     append_Commands(&plan.steps, get_Down_Commands(plan.target));
     plan.steps.insert(plan.steps.end(), files.begin(), files.end());
-    append_Commands(&plan.steps, get_Apply_Commands(plan.target));
+    if (keyfiles && !record.keyfile_directory.empty() && !record.profile_uuid.empty()) {
+        Plan_Step prune;
+        prune.kind = Plan_Step::KIND::PRUNE;
+        prune.path = record.keyfile_directory;
+        prune.names = record.keyfiles_before;
+        prune.uuid = record.profile_uuid;
+        plan.steps.push_back(prune);
+    }
+    // NetworkManager reads its files again; a default keyfile of a bare host names no profile to apply.
+    if (keyfiles)
+        plan.steps.push_back(get_Run_Step(keyfile_reload_command));
+    if (!keyfiles || !record.profile_uuid.empty())
+        append_Commands(&plan.steps, get_Apply_Commands(plan.target));
     return plan;
+}
+
+std::string get_Keyfile_Uuid(const std::string& text)
+{
+    std::istringstream in(text);
+    std::string section;
+    for (std::string line; std::getline(in, line);) {
+        line.erase(0, line.find_first_not_of(" \t"));
+        line.erase(line.find_last_not_of(" \t\r") + 1);
+        if (!line.empty() && line[0] == '[')
+            section = line;
+        else if (section == "[connection]" && line.compare(0, 5, "uuid=") == 0)
+            return line.substr(5);
+    }
+    return "";
 }

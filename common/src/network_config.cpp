@@ -261,12 +261,20 @@ bool Network::get_Plan_Input(const Owner& owner, const std::vector<Plan_Step>& s
         }
         return true;
     }
-    case MANAGER_TYPE::NETWORK_MANAGER:
+    case MANAGER_TYPE::NETWORK_MANAGER: {
         input->target.profile_uuid = owner.entry;
         input->target.profile_active = owner.active;
         input->profile_file = owner.file;
         input->profile_current = get_Network_Manager_Current(owner);
+        // A profile that lives under /run is saved here by the modify: the names before tell its new keyfile.
+        std::string reason;
+        input->keyfile_directory = std::string(nmcli_config_path, strlen(nmcli_config_path) - 1);
+        if (!get_Directory_Names(input->keyfile_directory, &input->keyfiles_before, &reason)) {
+            LOG_ERROR_AS("set_Config_Apply", "refused to apply: %s", reason.c_str());
+            return false;
+        }
         return true;
+    }
     case MANAGER_TYPE::IFUPDOWN: {
         std::string reason;
         if (!get_File_Content(owner.file, &input->file_text, &reason)) {

@@ -135,6 +135,12 @@ bool Trial::set_Begin(const Trial_Record& opened, std::string* refusal, size_t* 
             return false;
         }
     }
+    if (opened.keyfiles_before.size() > max_trial_keyfiles) {
+        *refusal = get_Log_Text(opened.keyfile_directory) + " holds more than " +
+                   std::to_string(max_trial_keyfiles) +
+                   " files: a change could not tell the keyfile it writes";
+        return false;
+    }
     Trial_Record opening = opened;
     opening.files.clear();
     opening.steps.clear();

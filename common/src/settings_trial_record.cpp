@@ -31,6 +31,7 @@ const char* const mark_word[] = {"pending", "started", "done"};
 // A file line's fixed part: the key, the mode, owner and group, the blanks.
 const size_t file_line_overhead = 64;
 const size_t max_path_bytes = 4096;
+const size_t max_keyfile_name_bytes = 255;
 
 std::string get_Hex_Text(const std::string& bytes)
 {
@@ -117,7 +118,8 @@ std::string get_Content_Hash(bool exists, const std::string& bytes)
 
 const size_t max_trial_text_size =
     4096 + max_trial_files * (2 * (max_path_bytes + max_config_file_size) + file_line_overhead) +
-    max_trial_steps * (2 * max_trial_action_bytes + file_line_overhead);
+    max_trial_steps * (2 * max_trial_action_bytes + file_line_overhead) + 2 * max_path_bytes +
+    max_trial_keyfiles * (2 * max_keyfile_name_bytes + 1);
 
 std::string get_Trial_Text(const Trial_Record& record)
 {
@@ -150,6 +152,12 @@ std::string get_Trial_Text(const Trial_Record& record)
         (void)snprintf(mode, sizeof(mode), "%04o", file.mode & 07777);
         out << " " << mode << " " << file.uid << " " << file.gid << " " << get_Hex_Text(file.bytes) << " "
             << get_Word(file.written_hash) << "\n";
+    }
+    if (!record.keyfile_directory.empty()) {
+        out << "keyfiles " << get_Hex_Text(record.keyfile_directory);
+        for (const std::string& name : record.keyfiles_before)
+            out << " " << get_Hex_Text(name);
+        out << "\n";
     }
     for (const Trial_Mark& step : record.steps)
         out << "step " << mark_word[static_cast<uint8_t>(step.state) % 3] << " " << get_Hex_Text(step.action)
@@ -254,6 +262,17 @@ bool get_Trial_Record(const std::string& text, Trial_Record* record, std::string
                 file.gid = static_cast<unsigned int>(gid);
             }
             parsed.files.push_back(file);
+        } else if (key == "keyfiles" && version >= 3 && w.size() >= 2 && w.size() <= max_trial_keyfiles + 2) {
+            if (!get_Hex_Bytes(w[1], &parsed.keyfile_directory) || parsed.keyfile_directory.empty() ||
+                parsed.keyfile_directory[0] != '/' || parsed.keyfile_directory.size() > max_path_bytes)
+                return fail("a keyfiles line with a bad directory");
+            for (size_t k = 2; k < w.size(); ++k) {
+                std::string name;
+                if (!get_Hex_Bytes(w[k], &name) || name.empty() || name.size() > max_keyfile_name_bytes ||
+                    name.find_first_of(std::string("/\0", 2)) != std::string::npos)
+                    return fail("a keyfiles line with a bad name");
+                parsed.keyfiles_before.push_back(name);
+            }
         } else if (key == "step" && version >= 3 && w.size() == 3 &&
                    std::find(std::begin(mark_word), std::end(mark_word), w[1]) != std::end(mark_word)) {
             Trial_Mark step;

@@ -52,6 +52,7 @@ enum class Scene {
     DAEMON_KILLED,    // the daemon is killed (SIGTERM, SIGKILL) mid-rollback, the new gateway comes up, it
                       // restarts
     LEASED,           // eth0's stanza is DHCP and eth0 holds its lease (10.0.0.100) before the change
+    REBOOTED,         // after the change NetworkManager starts again with /run cleared, as after a reboot
 };
 
 struct Trial_Row {
@@ -82,16 +83,6 @@ const char* const kept_lease =
 const char* const kept_pinned =
     "eth0 holds 10.0.0.9; gateway 10.0.0.1 could not be checked (its neighbour "
     "entry on eth0 is permanent), so the address alone decides: the change is kept";
-
-// The gateway's DHCP server: one address, 10.0.0.100, for an hour, plus `options`.
-std::string get_Dhcp_Server(const std::string& options)
-{
-    return "ip netns exec gw dnsmasq --conf-file=/dev/null --user=root --port=0 --no-ping "
-           "--interface=eth0-peer "
-           "--bind-interfaces --dhcp-range=10.0.0.100,10.0.0.100,1h --dhcp-leasefile=/run/gw.leases "
-           "--pid-file=/run/gw-dnsmasq.pid " +
-           options;
-}
 
 // Whether a DHCP client for eth0 runs.
 bool get_Dhcp_Client_Running()
@@ -196,6 +187,7 @@ TEST_P(SettingsTrial, ChangeHoldsOrIsUndone)
     case Scene::PINNED_NO_ARP:
     case Scene::FIFO_FILE:
     case Scene::LEASED:
+    case Scene::REBOOTED:
     case Scene::ROLLBACK_FAILS: {
         if (row.scene == Scene::OLD_GATEWAY_DEAD) {
             ASSERT_EQ(0, run_Shell("ip -n gw addr flush dev eth0-peer"));
@@ -245,6 +237,10 @@ TEST_P(SettingsTrial, ChangeHoldsOrIsUndone)
         Process_Result r = netcfg(get_Change(row, holds ? 60 : 4));
         status = r.exit_status;
         said = r.err;
+        if (row.scene == Scene::REBOOTED) {
+            std::string why;
+            ASSERT_TRUE(nm->restart_Cleared(&why)) << why;
+        }
         if (row.scene == Scene::PINNED_GATEWAY || row.scene == Scene::PINNED_NO_ARP) {
             EXPECT_NE(std::string::npos, get_Gateway_Neighbour().find("PERMANENT"))
                 << get_Gateway_Neighbour();
@@ -487,6 +483,16 @@ INSTANTIATE_TEST_SUITE_P(
                   "10.0.0.5/24", true, old_settings},
         Trial_Row{"network_manager_unserved_subnet", Manager::NETWORK_MANAGER, Scene::PLAIN, unserved_subnet,
                   3, "10.0.0.5/24", true, old_settings},
+        // NetworkManager's own profile under /run: after a rollback and a reboot eth0 is on its lease again,
+        // as no keyfile the change made is left under /etc; after a kept change, it has the new settings.
+        Trial_Row{"network_manager_default_rolled_back_then_reboot", Manager::NETWORK_MANAGER_DEFAULT,
+                  Scene::REBOOTED, static_wrong_gateway, 3, "10.0.0.100/24", true,
+                  "eth0 rolled back to 10.0.0.100/24 via 10.0.0.1"},
+        Trial_Row{"network_manager_default_kept_then_reboot", Manager::NETWORK_MANAGER_DEFAULT,
+                  Scene::REBOOTED, good_change, 0, "10.0.0.9/24", false, kept_good},
+        // A profile another tool made under /run goes back there, with nothing left under /etc.
+        Trial_Row{"network_manager_runtime_profile_rolled_back", Manager::NETWORK_MANAGER_RUNTIME,
+                  Scene::PLAIN, wrong_gateway, 3, "10.0.0.5/24", true, old_settings},
         Trial_Row{"network_manager_dhcp_lease", Manager::NETWORK_MANAGER, Scene::DHCP_SERVER, dhcp_change, 0,
                   "10.0.0.100/24", false, kept_lease},
         Trial_Row{"network_manager_dhcp_without_server", Manager::NETWORK_MANAGER, Scene::PLAIN, dhcp_change,

@@ -28,7 +28,7 @@ const char* const bus_config =
 )";
 
 const char* const nm_config = "[main]\nplugins=keyfile\nauth-polkit=false\ndns=none\nrc-manager=unmanaged\n"
-                              "no-auto-default=*\nhostname-mode=none\n\n"
+                              "hostname-mode=none\n\n"
                               "[keyfile]\nunmanaged-devices=interface-name:eth0-peer\n";
 
 double get_Seconds()
@@ -38,13 +38,16 @@ double get_Seconds()
 
 } // namespace
 
-bool Nm_Instance::start(std::string* why)
+bool Nm_Instance::start(std::string* why, bool automatic_profiles)
 {
     dir = get_Sandbox_Dir() + "/nm";
     std::filesystem::create_directories(dir);
     std::filesystem::create_directories("/run/dbus");
     write_File(dir + "/bus.conf", bus_config);
-    write_File(dir + "/nm.conf", nm_config);
+    std::string config = nm_config;
+    if (!automatic_profiles)
+        config.insert(config.find("hostname-mode"), "no-auto-default=*\n");
+    write_File(dir + "/nm.conf", config);
     // The state directory exists wherever NetworkManager is installed; it is never created on the host.
     if (!std::filesystem::is_directory("/var/lib/NetworkManager")) {
         *why = "/var/lib/NetworkManager is missing: NetworkManager is not installed";
@@ -53,12 +56,32 @@ bool Nm_Instance::start(std::string* why)
     // A read-only /sys tells NetworkManager there is no udev to wait for.
     std::string setup = "mount -t tmpfs nm-state /var/lib/NetworkManager && mount -o remount,ro /sys && "
                         "dbus-daemon --config-file=" +
-                        dir + "/bus.conf --fork --print-pid > " + dir +
-                        "/dbus.pid && "
-                        "(NetworkManager --debug --no-daemon --config=" +
-                        dir + "/nm.conf --pid-file=" + dir + "/nm.pid > " + dir + "/nm.log 2>&1 &)";
+                        dir + "/bus.conf --fork --print-pid > " + dir + "/dbus.pid";
     if (run_Shell(setup) != 0) {
-        *why = "cannot start dbus-daemon and NetworkManager";
+        *why = "cannot start dbus-daemon";
+        return false;
+    }
+    return start_Manager(why);
+}
+
+bool Nm_Instance::restart_Cleared(std::string* why)
+{
+    // The sandbox's own pid namespace: only its NetworkManager is asked to stop.
+    if (run_Shell(
+            "pkill -x NetworkManager; for i in $(seq 1 100); do pgrep -x NetworkManager >/dev/null || break; "
+            "sleep 0.1; done; ! pgrep -x NetworkManager >/dev/null && rm -rf /run/NetworkManager && "
+            "ip addr flush dev eth0") != 0) {
+        *why = "NetworkManager did not stop";
+        return false;
+    }
+    return start_Manager(why);
+}
+
+bool Nm_Instance::start_Manager(std::string* why)
+{
+    if (run_Shell("(NetworkManager --debug --no-daemon --config=" + dir + "/nm.conf --pid-file=" + dir +
+                  "/nm.pid >> " + dir + "/nm.log 2>&1 &)") != 0) {
+        *why = "cannot start NetworkManager";
         return false;
     }
     double deadline = get_Seconds() + 60;

@@ -4,8 +4,9 @@
 #include <string>
 
 // A real NetworkManager on a dbus-daemon of its own inside the sandbox (with
-// nmcli left real): keyfile plugin only, no polkit, no DNS handling, no
-// automatic profiles, eth0's peer unmanaged, its state on a private tmpfs.
+// nmcli left real): keyfile plugin only, no polkit, no DNS handling, eth0's
+// peer unmanaged, its state on a private tmpfs; no automatic profiles unless
+// asked for (Debian's desktop default: "Wired connection 1", held under /run).
 class Nm_Instance {
 public:
     Nm_Instance() = default;
@@ -13,7 +14,9 @@ public:
     Nm_Instance& operator=(const Nm_Instance&) = delete;
     ~Nm_Instance();
     // Starts both and waits until NetworkManager answers; false with the reason.
-    bool start(std::string* why);
+    bool start(std::string* why, bool automatic_profiles = false);
+    // NetworkManager stopped and started again with /run/NetworkManager cleared, as a reboot leaves it.
+    bool restart_Cleared(std::string* why);
     // Waits until "nmcli -t -f DEVICE,STATE device" has a line starting with `line`.
     bool wait_Device(const std::string& line, double seconds);
     // What /usr/bin/nmcli prints for `args` (standard output only).
@@ -21,6 +24,7 @@ public:
     std::string log() const;
 
 private:
+    bool start_Manager(std::string* why);
     std::string dir;
 };
 

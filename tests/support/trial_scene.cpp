@@ -38,6 +38,15 @@ bool run_Step(const std::string& command, std::string* why)
 
 } // namespace
 
+std::string get_Dhcp_Server(const std::string& options)
+{
+    return "ip netns exec gw dnsmasq --conf-file=/dev/null --user=root --port=0 --no-ping "
+           "--interface=eth0-peer "
+           "--bind-interfaces --dhcp-range=10.0.0.100,10.0.0.100,1h --dhcp-leasefile=/run/gw.leases "
+           "--pid-file=/run/gw-dnsmasq.pid " +
+           options;
+}
+
 std::string get_Eth0_Addresses()
 {
     std::string out;
@@ -96,9 +105,42 @@ bool set_Trial_Scene(Trial_Manager manager, std::unique_ptr<Nm_Instance>* nm, st
         }
         set_Tool_Answer("systemctl", "is-active NetworkManager", "active\n");
         break;
+    case Trial_Manager::NETWORK_MANAGER_DEFAULT:
+    case Trial_Manager::NETWORK_MANAGER_RUNTIME: {
+        bool automatic = manager == Trial_Manager::NETWORK_MANAGER_DEFAULT;
+        if (!run_Step("rm -f /etc/NetworkManager/system-connections/*", why) ||
+            (automatic && !run_Step(get_Dhcp_Server("--dhcp-option=option:router,10.0.0.1"), why)))
+            return false;
+        nm->reset(new Nm_Instance());
+        if (!(*nm)->start(why, automatic))
+            return false;
+        if (!automatic &&
+            !run_Step("/usr/bin/nmcli con add type ethernet ifname eth0 con-name lab ipv4.method manual "
+                      "ipv4.addresses 10.0.0.5/24 ipv4.gateway 10.0.0.1 save no >/dev/null && "
+                      "/usr/bin/nmcli con up lab >/dev/null",
+                      why))
+            return false;
+        if (!(*nm)->wait_Device("eth0:connected", 60)) {
+            *why = "eth0 did not connect: " + (*nm)->log();
+            return false;
+        }
+        set_Tool_Answer("systemctl", "is-active NetworkManager", "active\n");
+        break;
     }
-    if (get_Eth0_Addresses() != "10.0.0.5/24") {
-        *why = "eth0 holds " + get_Eth0_Addresses() + ", not 10.0.0.5/24";
+    }
+    const std::string start =
+        manager == Trial_Manager::NETWORK_MANAGER_DEFAULT ? "10.0.0.100/24" : "10.0.0.5/24";
+    for (int i = 0; i < 100 && get_Eth0_Addresses() != start; ++i)
+        run_Shell("sleep 0.1");
+    if (get_Eth0_Addresses() != start) {
+        *why = "eth0 holds " + get_Eth0_Addresses() + ", not " + start;
+        return false;
+    }
+    // The profile lives under /run alone: nothing under /etc holds it.
+    if ((manager == Trial_Manager::NETWORK_MANAGER_DEFAULT ||
+         manager == Trial_Manager::NETWORK_MANAGER_RUNTIME) &&
+        (*nm)->nmcli("-t -f FILENAME con show --active").find("/run/NetworkManager/") == std::string::npos) {
+        *why = "the profile is not held under /run: " + (*nm)->nmcli("-t -f FILENAME con show --active");
         return false;
     }
     return true;

@@ -6,7 +6,13 @@
 
 #include "nm_instance.h"
 
-enum class Trial_Manager { IFUPDOWN, NETPLAN, NETWORK_MANAGER };
+enum class Trial_Manager {
+    IFUPDOWN,
+    NETPLAN,
+    NETWORK_MANAGER,         // a keyfile under /etc
+    NETWORK_MANAGER_DEFAULT, // NetworkManager's own "Wired connection 1" under /run, on a lease (10.0.0.100)
+    NETWORK_MANAGER_RUNTIME, // a profile another tool made under /run ("nmcli con add ... save no")
+};
 
 // Inside the sandbox: eth0's peer moved into a namespace of its own as the
 // gateway 10.0.0.1 (it answers ARP), and `manager` owning eth0 from a stock
@@ -14,6 +20,9 @@ enum class Trial_Manager { IFUPDOWN, NETPLAN, NETWORK_MANAGER };
 // real NetworkManager kept in `nm`, or a stand-in for "netplan apply" that sets
 // what netplan's generator renders). False with `why`.
 bool set_Trial_Scene(Trial_Manager manager, std::unique_ptr<Nm_Instance>* nm, std::string* why);
+
+// The gateway's DHCP server: one address, 10.0.0.100, for an hour, plus `options`.
+std::string get_Dhcp_Server(const std::string& options);
 
 // eth0's IPv4 addresses as "A/N", space separated.
 std::string get_Eth0_Addresses();

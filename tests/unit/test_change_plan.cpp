@@ -39,6 +39,9 @@ std::string get_Plan_Text(const Change_Plan& plan)
             (void)snprintf(mode, sizeof(mode), " as %04o %u:%u", step.mode, step.uid, step.gid);
             text += mode;
         }
+        if (step.kind == Plan_Step::KIND::PRUNE)
+            text +=
+                " of the profile " + step.uuid + ", but for " + std::to_string(step.names.size()) + " names";
         text += "\n";
         if (step.kind == Plan_Step::KIND::WRITE && !step.restore)
             for (size_t at = 0; at < step.bytes.size();) {
@@ -117,22 +120,13 @@ TEST(ChangePlan, EachManagersApplyCommands)
         Apply_Target target;
         const char* commands;
     } rows[] = {
-        {"ifupdown", {Manager::IFUPDOWN, "eth0", "", false, {}}, "systemctl start networking.service\n"},
-        {"netplan", {Manager::NETPLAN, "eth0", "", false, {}}, "netplan apply\n"},
-        {"active profile", {Manager::NETWORK_MANAGER, "eth0", uuid, true, {}}, "nmcli device reapply eth0\n"},
+        {"ifupdown", {Manager::IFUPDOWN, "eth0", "", false}, "systemctl start networking.service\n"},
+        {"netplan", {Manager::NETPLAN, "eth0", "", false}, "netplan apply\n"},
+        {"active profile", {Manager::NETWORK_MANAGER, "eth0", uuid, true}, "nmcli device reapply eth0\n"},
         {"inactive profile",
-         {Manager::NETWORK_MANAGER, "eth0", uuid, false, {}},
+         {Manager::NETWORK_MANAGER, "eth0", uuid, false},
          "nmcli con up uuid 3c3f4e2a-6f0e-4d55-9a11-0b6d1c0e7a01 ifname eth0\n"},
-        // A rollback's keyfile is loaded before the reapply, its name quoted for the shell.
-        {"restored keyfile",
-         {Manager::NETWORK_MANAGER,
-          "eth0",
-          uuid,
-          true,
-          {"/etc/NetworkManager/system-connections/Wired connection 1.nmconnection"}},
-         "nmcli con load '/etc/NetworkManager/system-connections/Wired connection 1.nmconnection'\n"
-         "nmcli device reapply eth0\n"},
-        {"no manager", {Manager::UNKNOWN, "eth0", "", false, {}}, ""},
+        {"no manager", {Manager::UNKNOWN, "eth0", "", false}, ""},
     };
     for (const auto& row : rows)
         EXPECT_EQ(row.commands, get_Joined(get_Apply_Commands(row.target))) << row.name;
@@ -262,6 +256,8 @@ TEST(ChangePlan, TheUndoARecordGivesBack)
     profile.profile_uuid = uuid;
     profile.profile_active = true;
     profile.files = {created, edited};
+    profile.keyfile_directory = "/etc/NetworkManager/system-connections";
+    profile.keyfiles_before = {"eth0.nmconnection"};
     Trial_Record stanza = netplan;
     stanza.manager = Manager::IFUPDOWN;
     stanza.files[0].path = "/etc/network/interfaces";
@@ -278,11 +274,15 @@ TEST(ChangePlan, TheUndoARecordGivesBack)
         // Until a command ran, the files are the whole undo.
         {"netplan, written only", written_only,
          "write /etc/netplan/01-netcfg.yaml (while unchanged) as 0640 0:4\n"},
-        // A file the change created goes; a restored keyfile is loaded before the reapply.
+        // A file the change created goes, and so do the keyfiles NetworkManager wrote for it; it reads its
+        // files again before the reapply.
         {"NetworkManager", profile,
          "remove /etc/NetworkManager/system-connections/eth0.nmconnection (while unchanged)\n"
          "write /etc/netplan/01-netcfg.yaml (while unchanged) as 0640 0:4\n"
-         "run nmcli con load /etc/netplan/01-netcfg.yaml\n"
+         "prune /etc/NetworkManager/system-connections of the profile 3c3f4e2a-6f0e-4d55-9a11-0b6d1c0e7a01, "
+         "but "
+         "for 1 names\n"
+         "run nmcli con reload\n"
          "run nmcli device reapply eth0\n"},
         // eth0 goes down by the stanza the change wrote before the old one is back.
         {"ifupdown", stanza,
@@ -295,6 +295,27 @@ TEST(ChangePlan, TheUndoARecordGivesBack)
     };
     for (const auto& row : rows)
         EXPECT_EQ(row.plan, get_Plan_Text(get_Undo_Plan(row.record))) << row.name;
+}
+
+} // namespace
+
+namespace {
+
+// A keyfile NetworkManager wrote for a change is told by the UUID of its [connection] section alone.
+TEST(ChangePlan, AKeyfilesProfileUuid)
+{
+    const struct {
+        const char* text;
+        const char* uuid;
+    } rows[] = {
+        {"[connection]\nid=Wired connection 1\nuuid=3c3f4e2a-6f0e-4d55-9a11-0b6d1c0e7a01\ntype=ethernet\n",
+         "3c3f4e2a-6f0e-4d55-9a11-0b6d1c0e7a01"},
+        {"  [connection]\r\n uuid=abc \r\n", "abc"},
+        {"[ethernet]\nuuid=abc\n[connection]\nid=x\n", ""},
+        {"", ""},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(row.uuid, get_Keyfile_Uuid(row.text)) << row.text;
 }
 
 } // namespace

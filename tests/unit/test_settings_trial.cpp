@@ -57,6 +57,8 @@ Trial_Record get_Sample()
     Trial_Mark reapply;
     reapply.action = "run nmcli device reapply eth0";
     record.steps = {written, modify, reapply};
+    record.keyfile_directory = "/etc/NetworkManager/system-connections";
+    record.keyfiles_before = {"Wired connection 1.nmconnection", "other.nmconnection"};
     return record;
 }
 
@@ -73,6 +75,8 @@ TEST(TrialRecord, EveryFieldSurvivesTheRoundTrip)
     EXPECT_FALSE(back.files[1].existed);
     EXPECT_EQ(Network::MANAGER_TYPE::NETWORK_MANAGER, back.manager);
     ASSERT_EQ(3u, back.steps.size());
+    EXPECT_EQ(sample.keyfiles_before, back.keyfiles_before);
+    EXPECT_EQ(sample.keyfile_directory, back.keyfile_directory);
     EXPECT_EQ(sample.steps[1].action, back.steps[1].action);
     EXPECT_EQ(Trial_Mark::STATE::STARTED, back.steps[1].state);
     EXPECT_EQ(Trial_Mark::STATE::PENDING, back.steps[2].state);
@@ -136,6 +140,10 @@ TEST(TrialRecord, DamageIsRefusedWhole)
         {"too many files", replaced("end\n", many_files + "end\n"), "more than 8 files"},
         {"too many steps", replaced("end\n", many_steps + "end\n"), "more than 32 steps"},
         {"unknown mark", replaced("step done", "step skipped"), "malformed \"step\" line"},
+        {"a keyfile name with a slash", replaced("keyfiles ", "keyfiles 2f 2e2e2f78 "),
+         "a keyfiles line with a bad name"},
+        {"a relative keyfile directory", replaced("keyfiles 2f", "keyfiles 65"),
+         "a keyfiles line with a bad directory"},
         {"a line break in an action", replaced("end\n", "step pending 72750a6e\nend\n"),
          "a step line with a bad action"},
         {"steps before their version",
