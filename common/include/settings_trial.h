@@ -120,13 +120,12 @@ public:
     Trial(const Trial&) = delete;
     Trial& operator=(const Trial&) = delete;
 
-    // Opens the trial before the first step of a change (when it is open, adds
-    // the files and steps it does not hold yet; `first_step` gets the index of
-    // the first added step); `record` gives the manager, interface, profile,
-    // window, the files (whose contents are read here) and the steps. False
-    // with `refusal` when another trial is open, its record is damaged, a file
-    // that exists cannot be read, or the record cannot be saved.
-    bool set_Begin(const Trial_Record& record, std::string* refusal, size_t* first_step);
+    // Opens the trial before the first step of a change; `record` gives the
+    // manager, interface, profile, window, the files (whose contents are read
+    // here), the steps and NetworkManager's keyfile names. False with `refusal`
+    // when another trial is open, its record is damaged, a file that exists
+    // cannot be read, or the record cannot be saved.
+    bool set_Begin(const Trial_Record& record, std::string* refusal);
     // Marks step `index` started (and those before it done) with the hash of
     // what it leaves in `path` ("" for none), and saves the record: false with
     // `error` when it cannot be saved, and then the step must not run.

@@ -117,9 +117,9 @@ bool set_Step_Done(const Plan_Step& step, std::string* failure)
     return set_Change_Command(step.command.c_str(), failure, change_command_timeout_seconds);
 }
 
-// The plan's steps, marked from `first` in the record on: how many ran, with `failure` when that is not all.
+// The plan's steps, each marked in the record first: how many ran, with `failure` when that is not all.
 // `applied` is set once a command may have run.
-size_t set_Steps_Run(const Change_Plan& plan, size_t first, bool* applied, std::string* failure)
+size_t set_Steps_Run(const Change_Plan& plan, bool* applied, std::string* failure)
 {
     for (size_t i = 0; i < plan.steps.size(); ++i) {
         const Plan_Step& step = plan.steps[i];
@@ -144,8 +144,8 @@ size_t set_Steps_Run(const Change_Plan& plan, size_t first, bool* applied, std::
             LOG_ERROR_AS(plan.origin.c_str(), "%s", failure->c_str());
             return i;
         }
-        if (!change_trial.set_Step_Started(first + i, step.kind == Plan_Step::KIND::RUN ? "" : step.path,
-                                           hash, failure)) {
+        if (!change_trial.set_Step_Started(i, step.kind == Plan_Step::KIND::RUN ? "" : step.path, hash,
+                                           failure)) {
             LOG_ERROR_AS(plan.origin.c_str(), "%s: nothing more is done", failure->c_str());
             return i;
         }
@@ -179,8 +179,7 @@ bool set_Plan_Run(const Change_Plan& plan, std::string* refusal)
         *refusal = plan.refusal;
         return false;
     }
-    size_t first = 0;
-    if (!change_trial.set_Begin(get_Plan_Record(plan), refusal, &first))
+    if (!change_trial.set_Begin(get_Plan_Record(plan), refusal))
         return false;
     bool applied = false;
     std::string failure;
@@ -188,7 +187,7 @@ bool set_Plan_Run(const Change_Plan& plan, std::string* refusal)
     {
         // One writer at a time; it is let go before the window, as a rollback takes it again.
         Settings_Lock lock;
-        ran = set_Steps_Run(plan, first, &applied, &failure);
+        ran = set_Steps_Run(plan, &applied, &failure);
     }
     bool done = ran == plan.steps.size();
     if (!done && changes_stopped.load()) {

@@ -87,22 +87,13 @@ void set_Trial_Watcher(void (*progress)(const std::string&, unsigned int), bool 
     watch_stop = stop;
 }
 
-bool Trial::set_Begin(const Trial_Record& opened, std::string* refusal, size_t* first_step)
+bool Trial::set_Begin(const Trial_Record& opened, std::string* refusal)
 {
-    if (first_step != nullptr)
-        *first_step = open ? record.steps.size() : 0;
+    // One change at a time in a process too: its trial ends before the next begins.
     if (open) {
-        // A later step of the same change may rewrite one more file.
-        size_t held = record.files.size();
-        size_t marked = record.steps.size();
-        if (!get_Saved_Files(opened.files, &record.files, refusal) ||
-            !get_Steps_Added(opened.steps, &record.steps, refusal)) {
-            record.files.resize(held);
-            record.steps.resize(marked);
-            return false;
-        }
-        return (record.files.size() == held && record.steps.size() == marked) ||
-               set_Stored_Record(record, refusal);
+        *refusal =
+            "another change to " + record.interface_name + " is in progress: try again when it has ended";
+        return false;
     }
     std::string error;
     int fd = set_Trial_Lock_Taken(&error);
