@@ -96,6 +96,9 @@ public:
     static bool get_Interface_Exist();
     // The manager that owns the selected interface, as the log names it; only reads.
     static const char* get_Manager_Name();
+    // Why no manager takes the selected interface's settings, nor would take a
+    // default ("" when one does or would); only reads.
+    static std::string get_Unmanaged_Reason();
     // The manager the last selection found (no lookup): what the daemon runs with.
     static const char* get_Selected_Manager_Name();
 
@@ -161,6 +164,9 @@ private:
     // What an apply is planned from: the owner's files and answers, read now.
     static bool get_Plan_Input(const Owner& owner, const std::vector<Plan_Step>& steps, Plan_Input* input);
     static bool init_netplan_Config();
+    // The line for a bare host where no manager could take a default: NetworkManager does not run and
+    // netplan is not installed; "" otherwise.
+    static std::string get_Unmanaged_Text(bool network_manager_running);
     static bool init_Network_Manager_Config();
 
     // The back ends of get_Config, set_Config and set_Config_Apply.

@@ -85,6 +85,27 @@ bool Network::init_Network_Manager_Config()
     return false;
 }
 
+std::string Network::get_Unmanaged_Text(bool network_manager_running)
+{
+    struct stat info;
+    // netplan.io ships /etc/netplan: without it netplan is not installed, and a default there would be read
+    // by none.
+    if (network_manager_running || (stat("/etc/netplan", &info) == 0 && S_ISDIR(info.st_mode)))
+        return "";
+    return config.target_interface + "'s settings are not managed: no manager defines " +
+           config.target_interface +
+           ", NetworkManager is not running and netplan is not installed (no /etc/netplan), so no default "
+           "file is written";
+}
+
+std::string Network::get_Unmanaged_Reason()
+{
+    Owner owner = get_Owner();
+    if (!owner.present || owner.manager != MANAGER_TYPE::UNKNOWN || !owner.error.empty())
+        return "";
+    return get_Unmanaged_Text(get_Network_Manager_Service_Status());
+}
+
 bool Network::update_Owner_Files(Owner* found)
 {
     Owner owner = get_Owner();
@@ -113,9 +134,16 @@ bool Network::update_Owner_Files(Owner* found)
             LOG_ERROR("%s", get_Log_Text(owner.error).c_str());
             return false;
         }
-        bool written =
-            get_Network_Manager_Service_Status() ? init_Network_Manager_Config() : init_netplan_Config();
-        if (!written)
+        bool network_manager = get_Network_Manager_Service_Status();
+        // A host with no manager to take a default gets none: its settings are not this daemon's to start.
+        std::string unmanaged = get_Unmanaged_Text(network_manager);
+        if (!unmanaged.empty()) {
+            LOG_INFO("%s", unmanaged.c_str());
+            if (found != nullptr)
+                *found = owner;
+            return true;
+        }
+        if (!(network_manager ? init_Network_Manager_Config() : init_netplan_Config()))
             return false;
         // The default just written is the owner now.
         owner = get_Owner();
@@ -146,6 +174,11 @@ bool Network::get_Change_Owner(Owner* found, std::vector<Plan_Step>* steps)
         if (get_Network_Manager_Service_Status()) {
             *found = owner;
             return true;
+        }
+        std::string unmanaged = get_Unmanaged_Text(false);
+        if (!unmanaged.empty()) {
+            LOG_ERROR_AS("set_Config_Apply", "refused to apply: %s", unmanaged.c_str());
+            return false;
         }
         if (get_Dangling_Link(netplan_config_path)) {
             LOG_ERROR_AS("set_Config_Apply", "refused to apply: %s is a link to nothing",

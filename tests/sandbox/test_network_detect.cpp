@@ -261,6 +261,31 @@ TEST_F(Detect, ADefaultIsRecordedAndUndone)
     }
 }
 
+// Where no manager could take a default (NetworkManager does not run, netplan is not installed), start-up
+// writes none and says why in one INFO line; show gives the same reason and an apply is refused with it.
+TEST_F(Detect, NoManagerInstalledMeansNoDefault)
+{
+    set_Tool_Answer("systemctl", "is-active NetworkManager", "inactive\n", 3);
+    ASSERT_EQ(0, run_Shell("rm -rf /etc/netplan"));
+    const std::string reason =
+        "eth0's settings are not managed: no manager defines eth0, NetworkManager is not "
+        "running and netplan is not installed (no /etc/netplan), so no default file is "
+        "written";
+    Log_Capture log;
+    EXPECT_EQ(Type::UNKNOWN, Access::prepare(nullptr, 0));
+    EXPECT_EQ("[INFO]\t[Network] update_Owner_Files: " + reason + "\n", log.text());
+    EXPECT_EQ(reason, Network::get_Unmanaged_Reason());
+    EXPECT_EQ(0, Network::set_Config(Network::CONFIG_TYPE::DNS1, "9.9.9.9"));
+    Log_Capture apply;
+    EXPECT_FALSE(Network::set_Config_Apply());
+    EXPECT_NE(std::string::npos, apply.text().find("set_Config_Apply: refused to apply: " + reason));
+    EXPECT_FALSE(fs::exists("/etc/netplan"));
+    EXPECT_TRUE(get_Probes_Only(get_Tool_Calls()));
+    // With netplan installed the same host gets its default, and the reason is gone.
+    ASSERT_EQ(0, run_Shell("mkdir -p /etc/netplan"));
+    EXPECT_EQ("", Network::get_Unmanaged_Reason());
+}
+
 struct ProfileCase {
     const char* name;
     std::string file; // where the profile bound to eth0 is kept

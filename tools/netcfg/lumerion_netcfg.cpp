@@ -312,6 +312,12 @@ int run_Show()
         return 1;
     }
     printf("interface: %s\nmanager: %s\n", Network::get_Interface_Name(), Network::get_Manager_Name());
+    // A host no manager could take: there are no settings to read, and that is no fault.
+    std::string unmanaged = Network::get_Unmanaged_Reason();
+    if (!unmanaged.empty()) {
+        printf("note: %s\n", get_Log_Text(unmanaged).c_str());
+        return 0;
+    }
     std::string trial = get_Trial_Summary();
     if (!trial.empty())
         printf("trial: %s\n", get_Log_Text(trial).c_str());
