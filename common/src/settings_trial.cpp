@@ -207,8 +207,10 @@ void Trial::set_Applying(const Network::Config& staged)
 // The applier's wait for the change to hold, a look at least every second until the window ends.
 Trial_End Trial::set_Window_Watched()
 {
-    // The window restarts after the apply: a slow apply does not eat into it.
+    // The window restarts after the apply: a slow apply does not eat into it. Every step has run.
     record.deadline_ns = get_Boot_Ns() + static_cast<long long>(record.window_seconds) * ns_per_second;
+    for (Trial_Mark& step : record.steps)
+        step.state = Trial_Mark::STATE::DONE;
     std::string error;
     if (!set_Stored_Record(record, &error))
         LOG_ERROR_AS("set_Config_Apply", "%s", error.c_str());

@@ -159,12 +159,19 @@ std::vector<std::string> get_Change(const Trial_Row& row, unsigned int seconds)
     return args;
 }
 
+// Whether the record says the change's window runs: every step of it done.
+bool get_In_Window()
+{
+    std::string text = read_File(record);
+    return text.find("phase applying") != std::string::npos &&
+           text.find("step pending") == std::string::npos && text.find("step started") == std::string::npos;
+}
+
 // The applier sent `signal` once its apply has run, leaving the record for the daemon: its exit status.
 int kill_Applier_Mid_Window(const Trial_Row& row, unsigned int seconds, int signal = SIGKILL)
 {
     pid_t pid = start_Netcfg(get_Change(row, seconds), get_Sandbox_Dir() + "/killed.err");
-    bool applied = wait_For([] { return read_File(record).find("phase applying") != std::string::npos; },
-                            generous_seconds);
+    bool applied = wait_For(get_In_Window, generous_seconds);
     kill(pid, signal);
     int status = wait_Exit(pid);
     return applied ? status : -1;
@@ -267,8 +274,7 @@ TEST_P(SettingsTrial, ChangeHoldsOrIsUndone)
     case Scene::HAND_EDIT: {
         const std::string file = "/etc/netplan/00-installer-config.yaml";
         pid_t pid = start_Netcfg(get_Change(row, 6), get_Sandbox_Dir() + "/edited.err");
-        ASSERT_TRUE(wait_For([] { return read_File(record).find("phase applying") != std::string::npos; },
-                             generous_seconds));
+        ASSERT_TRUE(wait_For(get_In_Window, generous_seconds));
         write_File(file, read_File(file) + "# edited by hand\n");
         status = wait_Exit(pid);
         said = read_File(get_Sandbox_Dir() + "/edited.err");
@@ -357,8 +363,7 @@ TEST_P(SettingsTrial, ChangeHoldsOrIsUndone)
     case Scene::SECOND_SET: {
         // A window long enough that the second change meets it open, however loaded the machine.
         pid_t first = start_Netcfg(get_Change(row, 20), get_Sandbox_Dir() + "/first.err");
-        ASSERT_TRUE(wait_For([] { return read_File(record).find("phase applying") != std::string::npos; },
-                             generous_seconds));
+        ASSERT_TRUE(wait_For(get_In_Window, generous_seconds));
         Process_Result second = netcfg({"set", "--dns1", "9.9.9.9", "--apply", "--check-seconds",
                                         std::to_string(row.window < 0 ? 2 : row.window)});
         EXPECT_EQ(1, second.exit_status) << second.err;
