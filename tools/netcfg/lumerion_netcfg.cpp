@@ -311,9 +311,11 @@ int run_Show()
                       interface_name, interface_name);
         return 1;
     }
-    printf("interface: %s\nmanager: %s\n", Network::get_Interface_Name(), Network::get_Manager_Name());
-    // A host no manager could take: there are no settings to read, and that is no fault.
-    std::string unmanaged = Network::get_Unmanaged_Reason();
+    std::string manager = Network::get_Manager_Name();
+    printf("interface: %s\nmanager: %s\n", Network::get_Interface_Name(), manager.c_str());
+    // A host no manager could take: there are no settings to read, and that is no fault. Only an ownerless
+    // host is asked again.
+    std::string unmanaged = manager == "UNKNOWN" ? Network::get_Unmanaged_Reason() : "";
     if (!unmanaged.empty()) {
         printf("note: %s\n", get_Log_Text(unmanaged).c_str());
         return 0;
