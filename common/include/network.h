@@ -81,6 +81,9 @@ public:
     // Read-and-clear: true once after each change.
     static bool get_Default_IP_Info_Update_Flag();
     static Config get_Default_IP_Info();
+    // The selected interface's own live facts: its first IPv4 address and mask, the main table's default
+    // route through it; "" for each it lacks (what a DHCP server leased it shows here).
+    static Config get_Interface_Live_Info();
     // "XX:XX:XX:XX:XX:XX" of the selected interface; zeros when unknown.
     static std::string get_Interface_MAC_Address();
 
@@ -198,8 +201,9 @@ private:
     static Nm_Choice get_Network_Manager_Profile(const Interface_Facts& facts);
     // One setting read with an owner already looked up.
     static uint8_t get_Config(CONFIG_TYPE type, const Owner& owner, char* buffer, unsigned int buffer_length);
-    // The live values as a read falls back to them: empty for the refresh's
-    // placeholders (no address, or no gateway), so an incomplete record is refused.
+    // The live values as a read falls back to them, the selected interface's own (its first IPv4
+    // address, the main table's default route through it): empty for none, so an incomplete record
+    // is refused.
     static std::string get_Live_Gateway();
     static std::string get_Live_Address();
     static std::string get_Live_Subnetmask();

@@ -1,7 +1,9 @@
+#include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
 
 #include "extra_command_handling.h"
+#include "gateway_check.h"
 #include "log.h"
 #include "network.h"
 #include "text_copy.h"
@@ -38,20 +40,37 @@ const char* Network::get_Interface_Name()
     return config.target_interface.c_str();
 }
 
+// The fallback reads eth0's own facts, never the default-route interface's: another interface's
+// address or gateway is no setting of eth0.
 std::string Network::get_Live_Gateway()
 {
-    return get_Gateway_None(default_network_info.ip4_gateway) ? "" : default_network_info.ip4_gateway;
+    return get_Live_Default_Gateway(config.target_interface);
 }
 
-// Without a live address the mask beside it is the refresh's placeholder, not a setting.
 std::string Network::get_Live_Address()
 {
-    return get_Gateway_None(default_network_info.ip4_address) ? "" : default_network_info.ip4_address;
+    return get_Interface_Live_Info().ip4_address;
 }
 
 std::string Network::get_Live_Subnetmask()
 {
-    return get_Live_Address().empty() ? "" : default_network_info.ip4_subnetmask;
+    return get_Interface_Live_Info().ip4_subnetmask;
+}
+
+Network::Config Network::get_Interface_Live_Info()
+{
+    Config live;
+    live.target_interface = config.target_interface;
+    std::vector<Interface_Address> held = get_Interface_Addresses(config.target_interface);
+    if (!held.empty()) {
+        const std::string& cidr = held.front().cidr;
+        size_t slash = cidr.find('/');
+        live.ip4_address = cidr.substr(0, slash);
+        live.ip4_subnetmask = get_Prefix_Subnetmask_Text(
+            static_cast<unsigned int>(strtoul(cidr.c_str() + slash + 1, nullptr, 10)));
+    }
+    live.ip4_gateway = get_Live_Default_Gateway(config.target_interface);
+    return live;
 }
 
 // A manager's file counts as present when the daemon may read it.

@@ -314,6 +314,15 @@ INSTANTIATE_TEST_SUITE_P(
                    "mode: dhcp\naddress: (none leased)\nnetmask: (none leased)\ngateway: (none leased)\n",
                    "",
                    "ERROR"},
+        // The default route through another interface is not eth0's lease.
+        Cli_Output{"dhcp_route_on_another_interface",
+                   "ip link add eth1 type veth peer name eth1-peer && ip link set eth1 up && "
+                   "ip addr add 10.7.0.5/24 dev eth1 && ip route add default via 10.7.0.1 dev eth1",
+                   {"show"},
+                   0,
+                   "mode: dhcp\naddress: (none leased)\nnetmask: (none leased)\ngateway: (none leased)\n",
+                   "",
+                   "ERROR"},
         // On a bare host staging writes nothing (the default is the apply's first step): the CLI says so.
         Cli_Output{"bare_host_stages_in_memory",
                    "rm -f /etc/netplan/*.yaml",

@@ -51,9 +51,9 @@ protected:
     {
         fs::create_directories("/etc/netplan");
         set_Tool_Answer("systemctl", "is-active NetworkManager", "inactive\n", 3);
-        Access::live().ip4_address = "192.168.9.9";
-        Access::live().ip4_subnetmask = "255.255.0.0";
-        Access::live().ip4_gateway = "192.168.9.1";
+        // eth0's own address and default route are what a read falls back to.
+        ASSERT_EQ(0,
+                  run_Shell("ip addr add 192.168.9.9/16 dev eth0 && ip route add default via 192.168.9.1"));
     }
     static void put(const std::string& text) { write_File(netplan_file, text); }
 };
@@ -110,6 +110,38 @@ TEST_F(Netplan, ReadsEachSettingWithLiveFallbacks)
             EXPECT_EQ(0, r.rc) << c.name << " type " << int(t);
             EXPECT_EQ(c.expected[t], r.text) << c.name << " type " << int(t);
         }
+    }
+}
+
+// The default route on another interface is none of eth0's settings, whatever the host report names.
+TEST_F(Netplan, FallbacksReadEth0OnlyWhenTheDefaultRouteIsElsewhere)
+{
+    ASSERT_EQ(0, run_Shell("ip addr flush dev eth0 && ip link add eth1 type veth peer name eth1-peer && "
+                           "ip link set eth1 up && ip addr add 10.7.0.5/24 dev eth1 && "
+                           "ip route add default via 10.7.0.1 dev eth1"));
+    const struct {
+        const char* name;
+        const char* eth0_address; // "" for none
+        std::string file;
+        std::vector<std::string> expected; // MODE, IP, GATEWAY, MASK
+    } cases[] = {
+        {"dhcp_without_lease", "", default_document, {"0", "", "", ""}},
+        {"dhcp_leased_no_route", "172.20.0.7/20", default_document, {"0", "172.20.0.7", "", "255.255.240.0"}},
+        {"static_without_gateway",
+         "10.0.0.5/24",
+         "network:\n  ethernets:\n    eth0:\n      addresses: [10.0.0.5/24]\n",
+         {"1", "10.0.0.5", "", "255.255.255.0"}},
+    };
+    for (const auto& c : cases) {
+        ASSERT_EQ(0, run_Shell("ip addr flush dev eth0"));
+        if (*c.eth0_address != '\0') {
+            ASSERT_EQ(0, run_Shell(std::string("ip addr add ") + c.eth0_address + " dev eth0"));
+        }
+        put(c.file);
+        // The host report's refresh names eth1's address and gateway.
+        Network::update_Default_IP_Info();
+        for (uint8_t t = 0; t < 4; ++t)
+            EXPECT_EQ(c.expected[t], read_Result(static_cast<Type>(t)).text) << c.name << " type " << int(t);
     }
 }
 

@@ -105,9 +105,9 @@ protected:
     void SetUp() override
     {
         make_Manager_Directories();
-        Access::live().ip4_address = "192.168.9.9";
-        Access::live().ip4_subnetmask = "255.255.0.0";
-        Access::live().ip4_gateway = "192.168.9.1";
+        // eth0's own address and default route are what a read falls back to.
+        ASSERT_EQ(0,
+                  run_Shell("ip addr add 192.168.9.9/16 dev eth0 && ip route add default via 192.168.9.1"));
     }
     void select(const std::string& manager)
     {

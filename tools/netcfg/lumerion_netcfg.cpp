@@ -285,15 +285,13 @@ int run_Set(const std::vector<std::string>& args)
     return status;
 }
 
-// A DHCP setting as the server leased it: the live value of the default route's interface.
-std::string get_Leased_Text(Network::CONFIG_TYPE type)
+// A DHCP setting as the server leased it: the interface's own live value.
+std::string get_Leased_Text(const Network::Config& live, Network::CONFIG_TYPE type)
 {
-    Network::Config live = Network::get_Default_IP_Info();
-    bool none = live.ip4_address.empty() || live.ip4_address == "0.0.0.0";
     std::string value = type == Network::CONFIG_TYPE::IP_ADDRESS   ? live.ip4_address
                         : type == Network::CONFIG_TYPE::SUBNETMASK ? live.ip4_subnetmask
                                                                    : live.ip4_gateway;
-    if (none || value.empty() || value == "0.0.0.0")
+    if (live.ip4_address.empty() || value.empty())
         return "(none leased)";
     return value + " (leased)";
 }
@@ -323,8 +321,8 @@ int run_Show()
     std::string trial = get_Trial_Summary();
     if (!trial.empty())
         printf("trial: %s\n", get_Log_Text(trial).c_str());
-    // On DHCP the address, mask and gateway are what the server leased: the live ones.
-    Network::update_Default_IP_Info();
+    // On DHCP the address, mask and gateway are what the server leased: the interface's live ones.
+    const Network::Config live = Network::get_Interface_Live_Info();
     bool dhcp = false;
     const struct {
         Network::CONFIG_TYPE type;
@@ -352,7 +350,7 @@ int run_Show()
                                setting.type == Network::CONFIG_TYPE::SUBNETMASK ||
                                setting.type == Network::CONFIG_TYPE::GATEWAY);
         if (leased)
-            value = get_Leased_Text(setting.type);
+            value = get_Leased_Text(live, setting.type);
         printf("%s: %s\n", setting.name, get_Log_Text(value).c_str());
     }
     return status;
