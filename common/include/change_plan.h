@@ -79,7 +79,7 @@ struct Plan_Input {
     std::vector<Network::CONFIG_TYPE> staged; // ifupdown: the settings this change gives, in the order given
     std::string profile_file;      // NetworkManager: the profile's keyfile ("" for one held in memory)
     std::string netplan_entry;     // netplan: the key of eth0's definition
-    std::string profile_current;   // NetworkManager: the "ipv4.method,ipv4.addresses" answer
+    std::string profile_current;   // NetworkManager: the "ipv4.method,ipv4.addresses,ipv4.dns" answer
     std::string keyfile_directory; // NetworkManager: where it saves a modified profile
     std::vector<std::string> keyfiles_before; // NetworkManager: the names there now
     Network::Config settings; // the settings after the change: the host's, with what was staged

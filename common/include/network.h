@@ -192,7 +192,7 @@ private:
     // netplan's verdict on `text` as the new `file`, read with every other
     // netplan file of the host; false with netplan's first error line.
     static bool get_netplan_Accepted(const std::string& file, const std::string& text, std::string* error);
-    // The profile's "ipv4.method,ipv4.addresses" answer, which a change keeps addresses from.
+    // The profile's "ipv4.method,ipv4.addresses,ipv4.dns" answer, which a change keeps addresses and servers from.
     static std::string get_Network_Manager_Current(const Owner& owner);
     // The apply behind set_Config_Apply; `started` is set once the change's first step was tried (a
     // change refused before it keeps what was staged).
@@ -244,9 +244,9 @@ std::string get_ifupdown_Setting(const std::string& content, const std::string& 
                                  Network::CONFIG_TYPE type);
 
 // The one "nmcli con mod uuid" command that pushes staged settings into the
-// profile `uuid`, given its "nmcli -t -f ipv4.method,ipv4.addresses" answer:
+// profile `uuid`, given its "nmcli -t -f ipv4.method,ipv4.addresses,ipv4.dns" answer:
 // the first address of a manual profile is the managed one, every other
-// address is kept (values shell-quoted).
+// address is kept, and so is every DNS server after the first two (values shell-quoted).
 std::string get_Network_Manager_Modify_Command(const Network::Config& staged, const std::string& uuid,
                                                const std::string& current);
 

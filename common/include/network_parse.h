@@ -3,6 +3,7 @@
 
 #include <stdint.h>
 #include <string>
+#include <vector>
 
 // Turning the network's host texts (routing table, nmcli answers, staged
 // values) into values: pure functions, no I/O.
@@ -63,6 +64,15 @@ std::string get_Unicast_Refusal(const std::string& address);
 // subnet (so inside no /32); "" when none applies.
 std::string get_Static_Record_Fault(const std::string& address, const std::string& mask,
                                     const std::string& gateway);
+
+// A DNS server list once DNS1 and DNS2 are set: they take the places of the
+// list's first two IPv4 servers in order (an empty value or 0.0.0.0 gives no
+// server); one left over follows the last such place, or leads a list without
+// IPv4 servers. Every other server keeps its place and order.
+std::vector<std::string> get_DNS_List_Merged(const std::vector<std::string>& current, const std::string& dns1,
+                                             const std::string& dns2);
+// Server `index` (0 for DNS1, 1 for DNS2) among a list's IPv4 servers; "" when there is none.
+std::string get_DNS_IPv4_Server(const std::vector<std::string>& list, size_t index);
 
 // How one "nmcli -t -f FIELD con show IFACE" answer ("FIELD:value\n") reads.
 enum class Nmcli_Read {

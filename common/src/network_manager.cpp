@@ -77,9 +77,11 @@ std::string get_Network_Manager_Modify_Command(const Network::Config& staged, co
     command += " ipv4.gateway " +
                get_Shell_Quoted_Word(
                    staged.ip4_dhcp || get_Gateway_None(staged.ip4_gateway) ? "" : staged.ip4_gateway);
+    // The servers after DNS1 and DNS2 are the operator's: they stay, in order.
     if (!staged.dns1.empty() || !staged.dns2.empty())
         command += " ipv4.dns " +
-                   get_Shell_Quoted_Word(staged.dns1 + (staged.dns1.empty() ? "" : ",") + staged.dns2);
+                   get_Shell_Quoted_Word(get_Joined(get_DNS_List_Merged(
+                       get_Address_List(get_Nmcli_Field(current, "ipv4.dns")), staged.dns1, staged.dns2)));
     return command;
 }
 
@@ -141,7 +143,8 @@ std::string Network::get_Network_Manager_Current(const Owner& owner)
 {
     std::string current;
     get_Probe_Output(
-        ("nmcli -t -f ipv4.method,ipv4.addresses con show uuid " + get_Shell_Word(owner.entry)).c_str(),
+        ("nmcli -t -f ipv4.method,ipv4.addresses,ipv4.dns con show uuid " + get_Shell_Word(owner.entry))
+            .c_str(),
         &current);
     return current;
 }

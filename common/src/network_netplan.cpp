@@ -60,6 +60,18 @@ std::string get_Scalar_Text(const YAML::Node& node, const char* what)
     return node.as<std::string>();
 }
 
+// An entry's "nameservers.addresses", in order.
+std::vector<std::string> get_Server_List(const YAML::Node& entry)
+{
+    std::vector<std::string> list;
+    const YAML::Node nameservers = is_Map(entry) ? entry["nameservers"] : YAML::Node();
+    const YAML::Node servers = is_Map(nameservers) ? nameservers["addresses"] : YAML::Node();
+    if (is_Sequence(servers))
+        for (YAML::const_iterator it = servers.begin(); it != servers.end(); ++it)
+            list.push_back(get_Scalar_Text(*it, "a name server"));
+    return list;
+}
+
 // The first IPv4 entry of "addresses" ("" when there is none).
 std::string get_IPv4_Entry(const YAML::Node& entry, const std::regex& ipv4_regex)
 {
@@ -296,14 +308,11 @@ uint8_t Network::get_netplan_Config(CONFIG_TYPE type, const Owner& owner, char* 
             }
             case CONFIG_TYPE::DNS1:
             case CONFIG_TYPE::DNS2: {
-                size_t index = type == CONFIG_TYPE::DNS1 ? 0 : 1;
-                const YAML::Node nameservers = entry["nameservers"];
-                const YAML::Node servers = is_Map(nameservers) ? nameservers["addresses"] : YAML::Node();
-                if (is_Sequence(servers) && servers.size() > index) {
-                    std::string server = get_Scalar_Text(servers[index], "a name server");
-                    if (!server.empty())
-                        set_Fixed_Length_Copy(buffer, buffer_length, server);
-                }
+                // DNS1 and DNS2 are the first two IPv4 servers; IPv6 ones are not the BMC's.
+                std::string server =
+                    get_DNS_IPv4_Server(get_Server_List(entry), type == CONFIG_TYPE::DNS1 ? 0 : 1);
+                if (!server.empty())
+                    set_Fixed_Length_Copy(buffer, buffer_length, server);
                 return 0;
             }
             }
@@ -420,9 +429,9 @@ bool get_netplan_Update_Text(const std::string& document_text, const Network::Co
             for (YAML::const_iterator it = old_nameservers.begin(); it != old_nameservers.end(); ++it)
                 if (!it->first.IsScalar() || it->first.Scalar() != "addresses")
                     nameservers[it->first] = YAML::Clone(it->second);
-        for (const std::string& server : {staged.dns1, staged.dns2})
-            if (!server.empty() && server != "0.0.0.0")
-                nameservers["addresses"].push_back(server);
+        for (const std::string& server :
+             get_DNS_List_Merged(get_Server_List(entry), staged.dns1, staged.dns2))
+            nameservers["addresses"].push_back(server);
         netplan_config.remove("nameservers");
         if (nameservers.size() != 0)
             netplan_config["nameservers"] = nameservers;

@@ -294,3 +294,37 @@ Nmcli_Read get_Nmcli_DNS(const std::string& answer, int index, std::string* serv
     *server = answer.substr(start, end - start);
     return Nmcli_Read::VALUE;
 }
+
+std::vector<std::string> get_DNS_List_Merged(const std::vector<std::string>& current, const std::string& dns1,
+                                             const std::string& dns2)
+{
+    std::vector<std::string> given;
+    for (const std::string& server : {dns1, dns2})
+        if (!server.empty() && server != "0.0.0.0")
+            given.push_back(server);
+    std::vector<std::string> merged;
+    size_t places = 0;
+    // Where the servers not given a place of their own go: after the last IPv4 place, else first.
+    size_t rest_at = 0;
+    for (const std::string& server : current) {
+        if (places < 2 && get_IPv4_Address_Valid(server)) {
+            if (places < given.size())
+                merged.push_back(given[places]);
+            ++places;
+            rest_at = merged.size();
+            continue;
+        }
+        merged.push_back(server);
+    }
+    for (size_t i = places; i < given.size(); ++i)
+        merged.insert(merged.begin() + static_cast<std::ptrdiff_t>(rest_at++), given[i]);
+    return merged;
+}
+
+std::string get_DNS_IPv4_Server(const std::vector<std::string>& list, size_t index)
+{
+    for (const std::string& server : list)
+        if (get_IPv4_Address_Valid(server) && index-- == 0)
+            return server;
+    return "";
+}

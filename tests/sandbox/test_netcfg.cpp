@@ -92,7 +92,7 @@ INSTANTIATE_TEST_SUITE_P(
              0,
              {"nmcli con mod uuid 6d0a9c0e-1b1f-4e3a-9d6b-1c2d3e4f5a6b ipv4.method manual ipv4.addresses "
               "192.168.1.10/24 ipv4.gateway 192.168.1.1 "
-              "ipv4.dns 9.9.9.9,",
+              "ipv4.dns 9.9.9.9",
               "nmcli device reapply eth0"},
              ""},
         Case{"hostname",

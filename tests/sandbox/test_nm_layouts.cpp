@@ -38,6 +38,7 @@ struct Nm_Layout {
     const char* kept;  // the profile's other addresses, each change keeps them
     const char* route; // how the static gateway reads back
     bool netplan;      // netplan renders the profile: changes go to netplan's file
+    const char* dns;   // the servers after the change's DNS1 9.9.9.9, each change keeps them
 };
 
 // The UUIDs of every profile NetworkManager holds, with the file of each.
@@ -102,17 +103,17 @@ TEST_P(NetworkManagerLayout, EachChangeGivesEth0ExactlyWhatWasAsked)
     EXPECT_TRUE(tree == get_Tree_Snapshot(profile_trees)) << "start-up or show changed a file";
 
     const std::string kept = row.kept;
+    const std::string dns = std::string("ipv4.dns:9.9.9.9") + row.dns + "\n";
     const struct {
         const std::vector<std::string>& args;
         std::string settings;
     } changes[] = {
-        {static_change,
-         "ipv4.method:manual\nipv4.addresses:10.0.0.77/24" + kept + "\n" + row.route + "ipv4.dns:9.9.9.9\n"},
+        {static_change, "ipv4.method:manual\nipv4.addresses:10.0.0.77/24" + kept + "\n" + row.route + dns},
         {dhcp_change, "ipv4.method:auto\nipv4.addresses:" + (kept.empty() ? "" : kept.substr(2)) +
-                          "\nipv4.gateway:\nipv4.routes:\nipv4.dns:9.9.9.9\n"},
+                          "\nipv4.gateway:\nipv4.routes:\n" + dns},
         // A repeated apply changes nothing more: no other address is lost to it.
         {dhcp_change, "ipv4.method:auto\nipv4.addresses:" + (kept.empty() ? "" : kept.substr(2)) +
-                          "\nipv4.gateway:\nipv4.routes:\nipv4.dns:9.9.9.9\n"},
+                          "\nipv4.gateway:\nipv4.routes:\n" + dns},
     };
     for (const auto& change : changes) {
         Process_Result r = netcfg(change.args);
@@ -129,14 +130,14 @@ INSTANTIATE_TEST_SUITE_P(
         Nm_Layout{"nm_other_name",
                   "manager: network manager\nmode: static\naddress: 10.0.0.5\nnetmask: 255.255.255.0\n"
                   "gateway: 10.0.0.1\ndns1: 10.0.0.2\n",
-                  "", gateway, false},
+                  "", gateway, false, ""},
         Nm_Layout{"nm_mac_bound", "manager: network manager\nmode: static\naddress: 10.0.0.5\n", "", gateway,
-                  false},
+                  false, ""},
         Nm_Layout{"nm_two_addresses", "manager: network manager\nmode: static\naddress: 10.0.0.5\n",
-                  ", 10.0.0.9/24", gateway, false},
+                  ", 10.0.0.9/24", gateway, false, ",10.0.0.3,10.0.0.4"},
         // netplan renders its default route as a route of the profile.
         Nm_Layout{"nm_netplan", "manager: netplan\nmode: static\naddress: 10.0.0.5\n", "",
-                  "ipv4.gateway:\nipv4.routes:0.0.0.0/0 10.0.0.1\n", true}),
+                  "ipv4.gateway:\nipv4.routes:0.0.0.0/0 10.0.0.1\n", true, ""}),
     [](const ::testing::TestParamInfo<Nm_Layout>& info) { return std::string(info.param.name); });
 
 } // namespace

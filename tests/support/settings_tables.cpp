@@ -44,6 +44,14 @@ const std::vector<Netplan_Row>& get_Netplan_Rows()
          "network:\n  ethernets:\n    eth0:\n      dhcp4: false\n      addresses:\n        - "
          "192.168.1.10/24\n"
          "      nameservers:\n        addresses:\n          - 9.9.9.9\n"},
+        // An address change keeps the servers after the first two IPv4 ones, and IPv6 ones where they stand.
+        {"dns_servers_beyond_two_kept",
+         "network:\n  ethernets:\n    eth0:\n      dhcp4: true\n      nameservers:\n        addresses:\n"
+         "          - 1.1.1.1\n          - 2001:db8::53\n          - 8.8.8.8\n          - 9.9.9.9\n",
+         Network::Config{"eth0", false, "192.168.1.10", "255.255.255.0", "", "1.1.1.1", "8.8.8.8"},
+         "network:\n  ethernets:\n    eth0:\n      dhcp4: false\n      addresses:\n        - "
+         "192.168.1.10/24\n      nameservers:\n        addresses:\n          - 1.1.1.1\n"
+         "          - 2001:db8::53\n          - 8.8.8.8\n          - 9.9.9.9\n"},
         // Only the main-table IPv4 default route without a metric is the daemon's.
         {"foreign_routes_and_search_kept",
          "network:\n  version: 2\n  ethernets:\n    eth0:\n      dhcp4: true\n"

@@ -149,7 +149,7 @@ TEST(NmcliModify, TheOneCommandLineKeepsTheOperatorsAddresses)
 {
     const struct {
         Network::Config staged;
-        std::string current; // the profile's "ipv4.method,ipv4.addresses" answer
+        std::string current; // the profile's "ipv4.method,ipv4.addresses,ipv4.dns" answer
         std::string command;
     } rows[] = {
         {staged(true, "", ""), "", mod + " ipv4.method auto ipv4.addresses '' ipv4.gateway ''"},
@@ -167,21 +167,60 @@ TEST(NmcliModify, TheOneCommandLineKeepsTheOperatorsAddresses)
         // The new address is not listed twice when it was already a kept one.
         {staged(false, "", ""), "ipv4.method:manual\nipv4.addresses:10.0.0.5/24, 192.168.1.10/24\n",
          mod + " ipv4.method manual ipv4.addresses '192.168.1.10/24' ipv4.gateway '192.168.1.1'"},
-        {staged(true, "A", ""), "",
-         mod + " ipv4.method auto ipv4.addresses '' ipv4.gateway '' ipv4.dns 'A,'"},
+        {staged(true, "A", ""), "", mod + " ipv4.method auto ipv4.addresses '' ipv4.gateway '' ipv4.dns 'A'"},
         {staged(true, "", "B"), "", mod + " ipv4.method auto ipv4.addresses '' ipv4.gateway '' ipv4.dns 'B'"},
+        // 0.0.0.0 is no server: it clears its place, as on netplan.
         {staged(true, "0.0.0.0", "B"), "",
-         mod + " ipv4.method auto ipv4.addresses '' ipv4.gateway '' ipv4.dns '0.0.0.0,B'"},
+         mod + " ipv4.method auto ipv4.addresses '' ipv4.gateway '' ipv4.dns 'B'"},
+        // The servers after the first two are kept, in order.
+        {staged(true, "A", "B"),
+         "ipv4.method:auto\nipv4.addresses:\nipv4.dns:1.1.1.1,8.8.8.8,9.9.9.9,1.0.0.1\n",
+         mod + " ipv4.method auto ipv4.addresses '' ipv4.gateway '' ipv4.dns 'A,B,9.9.9.9,1.0.0.1'"},
         {staged(false, "", "", "0.0.0.0"), "",
          mod + " ipv4.method manual ipv4.addresses '192.168.1.10/0' ipv4.gateway '192.168.1.1'"},
         // Whatever a value holds, it stays one shell word.
         {staged(false, "x'y", ""), "ipv4.method:manual\nipv4.addresses:1.2.3.4/8, a'b\n",
          mod + " ipv4.method manual ipv4.addresses '192.168.1.10/24,a'\\''b' ipv4.gateway '192.168.1.1' "
-               "ipv4.dns 'x'\\''y,'"},
+               "ipv4.dns 'x'\\''y'"},
     };
     for (const auto& row : rows)
         EXPECT_EQ(row.command, get_Network_Manager_Modify_Command(row.staged, uuid, row.current))
             << row.current;
+}
+
+TEST(DnsList, DnsOneAndTwoTakeTheFirstTwoIpv4PlacesAndTheRestStays)
+{
+    using List = std::vector<std::string>;
+    const struct {
+        const char* name;
+        List current;
+        const char* dns1;
+        const char* dns2;
+        List merged;
+    } rows[] = {
+        {"empty_list", {}, "A", "B", {"A", "B"}},
+        {"third_and_fourth_kept",
+         {"1.1.1.1", "8.8.8.8", "9.9.9.9", "1.0.0.1"},
+         "A",
+         "B",
+         {"A", "B", "9.9.9.9", "1.0.0.1"}},
+        {"ipv6_keeps_its_place",
+         {"2001:db8::53", "1.1.1.1", "fd00::53", "8.8.8.8", "9.9.9.9"},
+         "A",
+         "B",
+         {"2001:db8::53", "A", "fd00::53", "B", "9.9.9.9"}},
+        {"dns2_cleared", {"1.1.1.1", "8.8.8.8", "9.9.9.9"}, "A", "", {"A", "9.9.9.9"}},
+        {"unspecified_is_no_server", {"1.1.1.1", "8.8.8.8"}, "0.0.0.0", "B", {"B"}},
+        {"second_follows_the_first", {"1.1.1.1", "2001:db8::53"}, "A", "B", {"A", "B", "2001:db8::53"}},
+        {"ipv6_only_list_follows", {"2001:db8::53"}, "A", "B", {"A", "B", "2001:db8::53"}},
+        {"both_cleared", {"1.1.1.1", "8.8.8.8", "2001:db8::53"}, "", "", {"2001:db8::53"}},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(row.merged, get_DNS_List_Merged(row.current, row.dns1, row.dns2)) << row.name;
+    const List servers = {"2001:db8::53", "1.1.1.1", "fd00::1", "8.8.8.8", "9.9.9.9"};
+    EXPECT_EQ("1.1.1.1", get_DNS_IPv4_Server(servers, 0));
+    EXPECT_EQ("8.8.8.8", get_DNS_IPv4_Server(servers, 1));
+    EXPECT_EQ("", get_DNS_IPv4_Server({"2001:db8::53"}, 0));
 }
 
 } // namespace
