@@ -77,6 +77,7 @@ struct Plan_Input {
     std::string file;                         // netplan, ifupdown: the file the edit goes to
     std::string file_text;                    // its text now (netplan: or as a default step writes it first)
     std::vector<Network::CONFIG_TYPE> staged; // ifupdown: the settings this change gives, in the order given
+    std::string dns_void;          // ifupdown: why the stanza's DNS servers take no effect ("" when they do)
     std::string profile_file;      // NetworkManager: the profile's keyfile ("" for one held in memory)
     std::string netplan_entry;     // netplan: the key of eth0's definition
     std::string profile_current;   // NetworkManager: the "ipv4.method,ipv4.addresses,ipv4.dns" answer

@@ -192,7 +192,8 @@ private:
     // netplan's verdict on `text` as the new `file`, read with every other
     // netplan file of the host; false with netplan's first error line.
     static bool get_netplan_Accepted(const std::string& file, const std::string& text, std::string* error);
-    // The profile's "ipv4.method,ipv4.addresses,ipv4.dns" answer, which a change keeps addresses and servers from.
+    // The profile's "ipv4.method,ipv4.addresses,ipv4.dns" answer, which a change keeps addresses and servers
+    // from.
     static std::string get_Network_Manager_Current(const Owner& owner);
     // The apply behind set_Config_Apply; `started` is set once the change's first step was tried (a
     // change refused before it keeps what was staged).
@@ -237,9 +238,16 @@ bool get_ifupdown_Update_Text(const std::string& content, const std::string& int
                               Network::CONFIG_TYPE type, const std::string& value, std::string* text,
                               std::string* reason);
 
+// The stanza file's text with DNS1 and DNS2 written into the stanza's
+// "dns-nameservers" together (every other server kept where it stands).
+bool get_ifupdown_DNS_Text(const std::string& content, const std::string& interface_name,
+                           const std::string& dns1, const std::string& dns2, std::string* text,
+                           std::string* reason);
+
 // One setting as the interface's "iface <name> inet" stanza in `content`
 // gives it: MODE "0" (dhcp) or "1"; the address and mask of "address A/N"
-// apart; "" for what the stanza does not hold.
+// apart; DNS1 and DNS2 the first two IPv4 servers of "dns-nameservers"; "" for
+// what the stanza does not hold.
 std::string get_ifupdown_Setting(const std::string& content, const std::string& interface_name,
                                  Network::CONFIG_TYPE type);
 
@@ -263,6 +271,11 @@ bool get_Uuid_Valid(const std::string& text);
 // one wired profile bound to it by name or MAC address and to nothing else.
 Nm_Choice get_Network_Manager_Choice(const std::vector<Nm_Profile>& profiles, const std::string& active_uuid,
                                      const Interface_Facts& facts);
+
+// Why "dns-nameservers" in a stanza takes no effect under `root` ("" for the
+// host): neither resolvconf's if-up.d hook nor systemd-resolved's is there to
+// apply it; "" when one is.
+std::string get_ifupdown_DNS_Void(const std::string& root);
 
 // What ifupdown makes of one line of an interfaces file.
 struct Ifupdown_Line {

@@ -101,15 +101,32 @@ bool get_Stanza_Edit(const Plan_Input& input, std::string* text, Network::Config
     const std::string& name = input.target.interface_name;
     const Network::Config& given = input.settings;
     *text = input.file_text;
+    bool dns_written = false;
     // In the order they were given, as the stanza's keys were written when values went in at once.
     for (Type type : input.staged) {
+        std::string edited;
+        // DNS1 and DNS2 are written together, once: each alone would move the other's place.
+        if (type == Type::DNS1 || type == Type::DNS2) {
+            if (dns_written)
+                continue;
+            dns_written = true;
+            bool both = std::count(input.staged.begin(), input.staged.end(), Type::DNS1) != 0 &&
+                        std::count(input.staged.begin(), input.staged.end(), Type::DNS2) != 0;
+            if (!get_ifupdown_DNS_Text(
+                    *text, name,
+                    both || type == Type::DNS1 ? given.dns1 : get_ifupdown_Setting(*text, name, Type::DNS1),
+                    both || type == Type::DNS2 ? given.dns2 : get_ifupdown_Setting(*text, name, Type::DNS2),
+                    &edited, reason))
+                return false;
+            *text = edited;
+            continue;
+        }
         const std::string values[] = {std::string(1, given.ip4_dhcp ? '\0' : '\1'),
                                       given.ip4_address,
                                       given.ip4_gateway,
                                       given.ip4_subnetmask,
                                       given.dns1,
                                       given.dns2};
-        std::string edited;
         if (!get_ifupdown_Update_Text(*text, name, type, values[static_cast<uint8_t>(type)], &edited, reason))
             return false;
         *text = edited;
@@ -119,7 +136,17 @@ bool get_Stanza_Edit(const Plan_Input& input, std::string* text, Network::Config
     holds->ip4_address = get_ifupdown_Setting(*text, name, Type::IP_ADDRESS);
     holds->ip4_subnetmask = get_ifupdown_Setting(*text, name, Type::SUBNETMASK);
     holds->ip4_gateway = get_ifupdown_Setting(*text, name, Type::GATEWAY);
+    holds->dns1 = get_ifupdown_Setting(*text, name, Type::DNS1);
+    holds->dns2 = get_ifupdown_Setting(*text, name, Type::DNS2);
     return true;
+}
+
+// Whether the edit changes the servers the stanza gives.
+bool get_Server_Change(const std::string& before, const std::string& after, const std::string& name)
+{
+    using Type = Network::CONFIG_TYPE;
+    return get_ifupdown_Setting(before, name, Type::DNS1) != get_ifupdown_Setting(after, name, Type::DNS1) ||
+           get_ifupdown_Setting(before, name, Type::DNS2) != get_ifupdown_Setting(after, name, Type::DNS2);
 }
 
 } // namespace
@@ -146,6 +173,9 @@ Change_Plan get_Change_Plan(const Plan_Input& input)
     case Network::MANAGER_TYPE::IFUPDOWN:
         if (!get_Stanza_Edit(input, &text, &plan.expected, &reason))
             plan.refusal = "refused to apply: " + input.file + " left as it was: " + reason;
+        else if (!input.dns_void.empty() &&
+                 get_Server_Change(input.file_text, text, input.target.interface_name))
+            plan.refusal = "refused to apply: " + input.dns_void + "; leave DNS1 and DNS2 as they are";
         else if (text != input.file_text)
             // The stanza file exists when ifupdown owns eth0: it keeps its own mode.
             edits.push_back(get_File_Step(input.file, input.file_text, text, 0644));

@@ -284,6 +284,7 @@ bool Network::get_Plan_Input(const Owner& owner, const std::vector<Plan_Step>& s
         input->file = owner.file;
         // Only the settings this change gives go into the stanza.
         input->staged = staged_types;
+        input->dns_void = get_ifupdown_DNS_Void("");
         return true;
     }
     case MANAGER_TYPE::UNKNOWN:

@@ -4,6 +4,7 @@
 // such as "up ip address ..." are never read or changed.
 #include <glob.h>
 #include <string.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -37,10 +38,24 @@ std::string get_Stanza_Key(Network::CONFIG_TYPE type)
         return "gateway";
     case Network::CONFIG_TYPE::SUBNETMASK:
         return "netmask";
+    case Network::CONFIG_TYPE::DNS1:
+    case Network::CONFIG_TYPE::DNS2:
+        return "dns-nameservers";
     default:
         return "";
     }
 }
+
+bool get_DNS_Type(Network::CONFIG_TYPE type)
+{
+    return type == Network::CONFIG_TYPE::DNS1 || type == Network::CONFIG_TYPE::DNS2;
+}
+
+// The hooks that hand "dns-nameservers" to the resolver when ifup brings eth0 up.
+const char* const resolvconf_hook = "/etc/network/if-up.d/000resolvconf";
+const char* const resolved_hook = "/etc/network/if-up.d/resolved";
+// ifupdown ships the resolved hook itself; it does something only where systemd-resolved is installed.
+const char* const resolved_daemons[] = {"/lib/systemd/systemd-resolved", "/usr/lib/systemd/systemd-resolved"};
 
 std::string get_Inet_Header(const std::string& interface_name)
 {
@@ -54,6 +69,14 @@ std::vector<std::string> get_Words(const std::string& line)
     for (std::string word; in >> word;)
         words.push_back(word);
     return words;
+}
+
+// The stanza's "dns-nameservers" list, in order.
+std::vector<std::string> get_Server_Words(const std::string& content, const std::string& header)
+{
+    std::string value;
+    Config_File::get_Stanza_Value(content, header, "dns-nameservers", &value);
+    return get_Words(value);
 }
 
 // The paths a source pattern names under `root`, sorted as the shell sorts a glob.
@@ -172,9 +195,17 @@ bool get_ifupdown_Update_Text(const std::string& content, const std::string& int
         return true;
     }
     std::string key = get_Stanza_Key(type);
-    // DNS servers have no place in a stanza.
     if (key.empty())
         return true;
+    if (get_DNS_Type(type)) {
+        // The other of DNS1 and DNS2 stays as the stanza holds it.
+        bool first = type == Network::CONFIG_TYPE::DNS1;
+        return get_ifupdown_DNS_Text(
+            content, interface_name,
+            first ? value : get_ifupdown_Setting(content, interface_name, Network::CONFIG_TYPE::DNS1),
+            first ? get_ifupdown_Setting(content, interface_name, Network::CONFIG_TYPE::DNS2) : value, text,
+            reason);
+    }
     std::string address;
     std::string netmask;
     bool prefixed = Config_File::get_Stanza_Value(content, header, "address", &address) &&
@@ -193,6 +224,28 @@ bool get_ifupdown_Update_Text(const std::string& content, const std::string& int
     return true;
 }
 
+bool get_ifupdown_DNS_Text(const std::string& content, const std::string& interface_name,
+                           const std::string& dns1, const std::string& dns2, std::string* text,
+                           std::string* reason)
+{
+    std::string header = get_Inet_Header(interface_name);
+    *text = content;
+    std::string method;
+    if (!Config_File::get_Stanza_Value(content, header, "", &method)) {
+        *reason = "no \"" + header + "\" stanza";
+        return false;
+    }
+    std::string joined;
+    for (const std::string& server : get_DNS_List_Merged(get_Server_Words(content, header), dns1, dns2))
+        joined += (joined.empty() ? "" : " ") + server;
+    // No server left: the line goes out as a comment, and comes back with the next one.
+    if (joined.empty())
+        Config_File::set_Stanza_Comment(text, header, "dns-nameservers", true);
+    else
+        Config_File::set_Stanza_Value(text, header, "dns-nameservers", joined);
+    return true;
+}
+
 std::string get_ifupdown_Setting(const std::string& content, const std::string& interface_name,
                                  Network::CONFIG_TYPE type)
 {
@@ -205,6 +258,9 @@ std::string get_ifupdown_Setting(const std::string& content, const std::string& 
     std::string key = get_Stanza_Key(type);
     if (key.empty())
         return "";
+    if (get_DNS_Type(type))
+        return get_DNS_IPv4_Server(get_Server_Words(content, header),
+                                   type == Network::CONFIG_TYPE::DNS1 ? 0 : 1);
     std::string address;
     Config_File::get_Stanza_Value(content, header, "address", &address);
     size_t slash = address.find('/');
@@ -231,8 +287,19 @@ uint8_t Network::get_ifupdown_Config(CONFIG_TYPE type, const char* path, char* b
     std::string value = get_ifupdown_Setting(content, config.target_interface, type);
     if (type == CONFIG_TYPE::MODE)
         buffer[0] = value == "0" ? 0 : 1;
-    // DNS servers have no place in a stanza: the caller's buffer stays as it is.
-    else if (!get_Stanza_Key(type).empty())
+    else
         set_Fixed_Length_Copy(buffer, buffer_length, value);
     return 0;
+}
+
+std::string get_ifupdown_DNS_Void(const std::string& root)
+{
+    if (access((root + resolvconf_hook).c_str(), X_OK) == 0)
+        return "";
+    if (access((root + resolved_hook).c_str(), X_OK) == 0)
+        for (const char* daemon : resolved_daemons)
+            if (access((root + daemon).c_str(), X_OK) == 0)
+                return "";
+    return "dns-nameservers takes no effect on this host: no if-up.d hook hands it to a resolver (install "
+           "resolvconf or systemd-resolved)";
 }

@@ -144,8 +144,10 @@ INSTANTIATE_TEST_SUITE_P(
 
 struct Stanza_Layout {
     const char* name;
-    const char* shown; // the start of show's settings
-    const char* file;  // the one file a change may edit
+    const char* shown;   // the start of show's settings
+    const char* file;    // the one file a change may edit
+    bool resolvconf;     // its hook hands dns-nameservers to the resolver; else a DNS change is refused
+    const char* servers; // ifquery's dns-nameservers once the static change set DNS1 9.9.9.9
 };
 
 class IfupdownLayout : public ::testing::TestWithParam<Stanza_Layout> {};
@@ -158,6 +160,7 @@ TEST_P(IfupdownLayout, EachChangeGivesEth0ExactlyWhatWasAsked)
     make_Manager_Directories();
     ASSERT_EQ(0, run_Shell("cp -r " + layouts + row.name + "/etc/. /etc/"));
     set_Tool_Answer("systemctl", "is-active NetworkManager", "inactive\n", 3);
+    set_Resolvconf_Hook(row.resolvconf);
     auto before = get_Tree_Snapshot({"/etc", "/run"});
     show_Changes_Nothing(Layout{row.name, row.shown, true, ""}, false);
     Log_Capture log;
@@ -166,11 +169,21 @@ TEST_P(IfupdownLayout, EachChangeGivesEth0ExactlyWhatWasAsked)
     EXPECT_TRUE(before == get_Tree_Snapshot({"/etc", "/run"})) << "start-up changed a file";
     show_Changes_Nothing(Layout{row.name, row.shown, true, ""}, false);
 
+    if (!row.resolvconf) {
+        // Servers that nothing would hand to the resolver: the whole change is refused, no byte written.
+        Process_Result r = netcfg(static_change);
+        EXPECT_NE(0, r.exit_status);
+        EXPECT_NE(std::string::npos, r.err.find("dns-nameservers takes no effect on this host")) << r.err;
+        EXPECT_TRUE(before == get_Tree_Snapshot({"/etc", "/run"})) << "a refused change wrote a file";
+    }
+    std::vector<std::string> address_change = static_change;
+    if (!row.resolvconf)
+        address_change.erase(address_change.end() - 3, address_change.end() - 1);
     const struct {
         const std::vector<std::string>& args;
         const char* plan;
     } changes[] = {
-        {static_change, "address 10.0.0.77/255.255.255.0\ngateway 10.0.0.1\n"},
+        {address_change, "address 10.0.0.77/255.255.255.0\ngateway 10.0.0.1\n"},
         {dhcp_change, "dhcp\n"},
         {dhcp_change, "dhcp\n"},
     };
@@ -178,6 +191,12 @@ TEST_P(IfupdownLayout, EachChangeGivesEth0ExactlyWhatWasAsked)
         Process_Result r = netcfg(change.args);
         EXPECT_EQ(0, r.exit_status) << r.err;
         EXPECT_EQ(change.plan, get_Ifup_Plan()) << change.args[1];
+        std::string options = get_Ifquery_Options(row.file);
+        size_t line = options.find("dns-nameservers: ");
+        EXPECT_EQ(row.servers, line == std::string::npos
+                                   ? ""
+                                   : options.substr(line + 17, options.find('\n', line) - line - 17))
+            << change.args[1];
     }
     auto after = get_Tree_Snapshot({"/etc", "/run"});
     for (const auto& file : after) {
@@ -191,16 +210,26 @@ TEST_P(IfupdownLayout, EachChangeGivesEth0ExactlyWhatWasAsked)
 INSTANTIATE_TEST_SUITE_P(
     Layouts, IfupdownLayout,
     ::testing::Values(
+        // The installer's stanza with resolvconf: DNS1 is replaced, IPv6 and later servers stay.
         Stanza_Layout{"ifupdown_installer",
                       "manager: ifupdown\nmode: static\naddress: 10.0.0.5\nnetmask: 255.255.255.0\n"
-                      "gateway: 10.0.0.1\n",
-                      "/etc/network/interfaces"},
-        Stanza_Layout{"ifupdown_hotplug_only", "manager: ifupdown\nmode: dhcp\n", "/etc/network/interfaces"},
+                      "gateway: 10.0.0.1\ndns1: 10.0.0.2\ndns2: 10.0.0.3\n",
+                      "/etc/network/interfaces", true, "9.9.9.9 fd00::53 10.0.0.3 10.0.0.4"},
+        Stanza_Layout{"ifupdown_hotplug_only", "manager: ifupdown\nmode: dhcp\n", "/etc/network/interfaces",
+                      true, "9.9.9.9"},
         Stanza_Layout{"ifupdown_source_glob", "manager: ifupdown\nmode: static\naddress: 10.0.0.5\n",
-                      "/etc/network/interfaces.d/eth0.cfg"},
-        // Debian's stock layout, beside the empty /etc/netplan of an installed netplan.
+                      "/etc/network/interfaces.d/eth0.cfg", true, "9.9.9.9"},
+        // Debian's stock layout, beside the empty /etc/netplan of an installed netplan; no resolvconf.
         Stanza_Layout{"ifupdown_source_directory", "manager: ifupdown\nmode: static\n",
-                      "/etc/network/parts/50-eth0"}),
-    [](const ::testing::TestParamInfo<Stanza_Layout>& info) { return std::string(info.param.name); });
+                      "/etc/network/parts/50-eth0", false, ""},
+        // The installer's stanza where resolvconf is not installed: its servers show as having no effect.
+        Stanza_Layout{
+            "ifupdown_installer",
+            "dns1: 10.0.0.2 (no effect)\ndns2: 10.0.0.3 (no effect)\nnote: dns-nameservers takes no "
+            "effect on this host",
+            "/etc/network/interfaces", false, "10.0.0.2 fd00::53 10.0.0.3 10.0.0.4"}),
+    [](const ::testing::TestParamInfo<Stanza_Layout>& info) {
+        return std::string(info.param.name) + (info.param.resolvconf ? "" : "_no_resolvconf");
+    });
 
 } // namespace

@@ -192,10 +192,10 @@ TEST_F(Settings, IfupdownWritesAtTheApply)
     EXPECT_EQ(before, read_File(stanza_file));
     EXPECT_TRUE(Network::set_Config_Apply());
     EXPECT_EQ("iface eth0 inet static\n    hwaddress ether 02:00:00:00:00:01\n    address 10.0.0.6\n"
-              "    netmask 255.255.0.0\n    gateway 10.0.0.1\n",
+              "    netmask 255.255.0.0\n    gateway 10.0.0.1\n    dns-nameservers 9.9.9.9\n",
               read_File(stanza_file));
     EXPECT_EQ("hwaddress: 02:00:00:00:00:01\naddress: 10.0.0.6\nnetmask: 255.255.0.0\ngateway: 10.0.0.1\n"
-              "broadcast: 10.0.255.255\n",
+              "dns-nameservers: 9.9.9.9\nbroadcast: 10.0.255.255\n",
               get_Ifquery_Options(stanza_file));
     const std::vector<std::string> restart = {"systemctl stop networking.service",
                                               "systemctl start networking.service"};
@@ -291,11 +291,11 @@ TEST_F(Settings, IfupdownHostThroughTheHandler)
         get_Command_Calls());
     EXPECT_EQ(
         "auto eth0\niface eth0 inet static\n    hwaddress ether 02:00:00:00:00:01\n    address 192.168.1.10\n"
-        "    netmask 255.255.255.0\n    gateway 192.168.1.1\n",
+        "    netmask 255.255.255.0\n    gateway 192.168.1.1\n    dns-nameservers 9.9.9.9 1.0.0.1\n",
         read_File(stanza_file));
     EXPECT_EQ(
         "hwaddress: 02:00:00:00:00:01\naddress: 192.168.1.10\nnetmask: 255.255.255.0\ngateway: 192.168.1.1\n"
-        "broadcast: 192.168.1.255\n",
+        "dns-nameservers: 9.9.9.9 1.0.0.1\nbroadcast: 192.168.1.255\n",
         get_Ifquery_Options(stanza_file));
     clear_Tool_Calls();
     send_Dhcp_Sequence();
@@ -304,9 +304,10 @@ TEST_F(Settings, IfupdownHostThroughTheHandler)
     EXPECT_EQ(restart, get_Command_Calls());
     EXPECT_EQ(
         "auto eth0\niface eth0 inet dhcp\n    hwaddress ether 02:00:00:00:00:01\n    #address 192.168.1.10\n"
-        "    #netmask 255.255.255.0\n    #gateway 192.168.1.1\n",
+        "    #netmask 255.255.255.0\n    #gateway 192.168.1.1\n    dns-nameservers 9.9.9.9 1.0.0.1\n",
         read_File(stanza_file));
-    EXPECT_EQ("hwaddress: 02:00:00:00:00:01\n", get_Ifquery_Options(stanza_file));
+    EXPECT_EQ("hwaddress: 02:00:00:00:00:01\ndns-nameservers: 9.9.9.9 1.0.0.1\n",
+              get_Ifquery_Options(stanza_file));
 }
 
 TEST_F(Settings, NetworkManagerHostThroughTheHandler)

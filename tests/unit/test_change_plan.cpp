@@ -68,12 +68,13 @@ Network::Config get_Static(const char* dns1 = "9.9.9.9")
     return settings;
 }
 
-Network::Config get_Dhcp(const char* dns1 = "")
+Network::Config get_Dhcp(const char* dns1 = "", const char* dns2 = "")
 {
     Network::Config settings;
     settings.target_interface = "eth0";
     settings.ip4_dhcp = true;
     settings.dns1 = dns1;
+    settings.dns2 = dns2;
     return settings;
 }
 
@@ -146,6 +147,18 @@ TEST(ChangePlan, EachManagerAndKindOfChange)
     no_mask.ip4_subnetmask = "";
     Plan_Input dns_only = get_Input(Manager::IFUPDOWN, get_Dhcp("9.9.9.9"));
     dns_only.staged = {Network::CONFIG_TYPE::DNS1};
+    // Three servers; DNS1 cleared while DNS2 is set: one write of both keeps the third where it was.
+    Plan_Input dns_list = get_Input(Manager::IFUPDOWN, get_Dhcp("", "8.8.4.4"));
+    dns_list.file_text =
+        "auto eth0\niface eth0 inet dhcp\n    dns-nameservers 1.1.1.1 fd00::53 8.8.8.8 9.9.9.9\n";
+    dns_list.staged = {Network::CONFIG_TYPE::DNS1, Network::CONFIG_TYPE::DNS2};
+    Plan_Input dns_void = dns_only;
+    dns_void.dns_void = "dns-nameservers takes no effect on this host";
+    // Without a resolver hook, a change that leaves the servers as they are still goes through.
+    Plan_Input dns_kept = dns_list;
+    dns_kept.settings = get_Dhcp("1.1.1.1", "8.8.8.8");
+    dns_kept.dns_void = dns_void.dns_void;
+    dns_kept.staged = {Network::CONFIG_TYPE::MODE, Network::CONFIG_TYPE::DNS1};
     Plan_Input not_yaml = get_Input(Manager::NETPLAN, get_Static());
     not_yaml.file_text = "network: {\n";
     // The static edit, and the DHCP document it starts from.
@@ -199,6 +212,7 @@ TEST(ChangePlan, EachManagerAndKindOfChange)
          "  |     address 192.168.1.10\n"
          "  |     netmask 255.255.255.0\n"
          "  |     gateway 192.168.1.1\n"
+         "  |     dns-nameservers 9.9.9.9\n"
          "run systemctl start networking.service\n"},
         {"ifupdown DHCP", get_Input(Manager::IFUPDOWN, get_Dhcp()),
          "run systemctl stop networking.service\n"
@@ -208,17 +222,35 @@ TEST(ChangePlan, EachManagerAndKindOfChange)
          "  |     #address 10.0.0.5/24\n"
          "  |     #gateway 10.0.0.1\n"
          "run systemctl start networking.service\n"},
-        // DNS servers have no place in the stanza: nothing is written, the apply still runs.
         {"ifupdown DNS only", dns_only,
+         "run systemctl stop networking.service\n"
+         "write /etc/network/interfaces (while unchanged)\n"
+         "  | auto eth0\n"
+         "  | iface eth0 inet static\n"
+         "  |     address 10.0.0.5/24\n"
+         "  |     gateway 10.0.0.1\n"
+         "  |     dns-nameservers 9.9.9.9\n"
+         "run systemctl start networking.service\n"},
+        {"ifupdown DNS list", dns_list,
+         "run systemctl stop networking.service\n"
+         "write /etc/network/interfaces (while unchanged)\n"
+         "  | auto eth0\n"
+         "  | iface eth0 inet dhcp\n"
+         "  |     dns-nameservers 8.8.4.4 fd00::53 9.9.9.9\n"
+         "run systemctl start networking.service\n"},
+        {"ifupdown DNS without a resolver hook", dns_void,
+         "refused: refused to apply: dns-nameservers takes no effect on this host; leave DNS1 and DNS2 as "
+         "they are\n"},
+        {"ifupdown DNS as it was, without a resolver hook", dns_kept,
          "run systemctl stop networking.service\nrun systemctl start networking.service\n"},
         {"NetworkManager static", get_Input(Manager::NETWORK_MANAGER, get_Static()),
          "run nmcli con mod uuid 3c3f4e2a-6f0e-4d55-9a11-0b6d1c0e7a01 ipv4.method manual ipv4.addresses "
-         "'192.168.1.10/24' ipv4.gateway '192.168.1.1' ipv4.dns '9.9.9.9,'\n"
+         "'192.168.1.10/24' ipv4.gateway '192.168.1.1' ipv4.dns '9.9.9.9'\n"
          "run nmcli device reapply eth0\n"
          "watch /etc/NetworkManager/system-connections/eth0.nmconnection\n"},
         {"NetworkManager DHCP and DNS, in memory", in_memory,
          "run nmcli con mod uuid 3c3f4e2a-6f0e-4d55-9a11-0b6d1c0e7a01 ipv4.method auto ipv4.addresses '' "
-         "ipv4.gateway '' ipv4.dns '1.1.1.1,'\n"
+         "ipv4.gateway '' ipv4.dns '1.1.1.1'\n"
          "run nmcli con up uuid 3c3f4e2a-6f0e-4d55-9a11-0b6d1c0e7a01 ifname eth0\n"},
         {"static without a mask", get_Input(Manager::NETPLAN, no_mask),
          "refused: refused to apply: static settings need a subnet mask with a prefix of 1 to 32\n"},

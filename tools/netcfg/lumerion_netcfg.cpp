@@ -321,6 +321,9 @@ int run_Show()
     std::string trial = get_Trial_Summary();
     if (!trial.empty())
         printf("trial: %s\n", get_Log_Text(trial).c_str());
+    // Servers a stanza names but nothing hands to the resolver are shown as such.
+    const std::string dns_void = manager == "ifupdown" ? get_ifupdown_DNS_Void("") : "";
+    bool dns_shown = false;
     // On DHCP the address, mask and gateway are what the server leased: the interface's live ones.
     const Network::Config live = Network::get_Interface_Live_Info();
     bool dhcp = false;
@@ -351,8 +354,16 @@ int run_Show()
                                setting.type == Network::CONFIG_TYPE::GATEWAY);
         if (leased)
             value = get_Leased_Text(live, setting.type);
+        bool server =
+            setting.type == Network::CONFIG_TYPE::DNS1 || setting.type == Network::CONFIG_TYPE::DNS2;
+        if (server && !value.empty() && !dns_void.empty()) {
+            value += " (no effect)";
+            dns_shown = true;
+        }
         printf("%s: %s\n", setting.name, get_Log_Text(value).c_str());
     }
+    if (dns_shown)
+        printf("note: %s\n", dns_void.c_str());
     return status;
 }
 
