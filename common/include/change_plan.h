@@ -78,6 +78,7 @@ struct Plan_Input {
     std::string file_text;                    // its text now (netplan: or as a default step writes it first)
     std::vector<Network::CONFIG_TYPE> staged; // ifupdown: the settings this change gives, in the order given
     std::string dns_void;          // ifupdown: why the stanza's DNS servers take no effect ("" when they do)
+    std::string master;            // the bridge or bond eth0 is a port of ("bridge br0"); "" for none
     std::string profile_file;      // NetworkManager: the profile's keyfile ("" for one held in memory)
     std::string netplan_entry;     // netplan: the key of eth0's definition
     std::string profile_current;   // NetworkManager: the "ipv4.method,ipv4.addresses,ipv4.dns" answer
@@ -114,6 +115,9 @@ Plan_Step get_File_Step(const std::string& path, const std::string& before, cons
 // profile that lived under /run stays there, and none is left under /etc to
 // bring the change back at the next boot.
 Change_Plan get_Undo_Plan(const Trial_Record& record);
+
+// Why a port's settings are not changed: its addresses are its master's ("bridge br0").
+std::string get_Port_Refusal(const std::string& interface_name, const std::string& master);
 
 // The profile UUID of a keyfile's text ("" for none).
 std::string get_Keyfile_Uuid(const std::string& text);

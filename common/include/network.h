@@ -102,6 +102,9 @@ public:
     // Why no manager takes the selected interface's settings, nor would take a
     // default ("" when one does or would); only reads.
     static std::string get_Unmanaged_Reason();
+    // The bridge or bond the selected interface is a port of ("bridge br0"), whose addresses are the
+    // master's; "" when it is none's. Only reads.
+    static std::string get_Port_Master();
     // The manager the last selection found (no lookup): what the daemon runs with.
     static const char* get_Selected_Manager_Name();
 
@@ -133,6 +136,7 @@ private:
         std::string document; // netplan: the text reads come from (netplan's merged result)
         std::string error;    // why nothing may be read or edited; "" when all is well
         bool active = false;  // NetworkManager: the profile is active on the interface
+        std::string master;   // the bridge or bond the interface is a port of ("bridge br0"); "" for none
         Netplan_Owner netplan;
     };
 
@@ -198,6 +202,8 @@ private:
     // The apply behind set_Config_Apply; `started` is set once the change's first step was tried (a
     // change refused before it keeps what was staged).
     static bool set_Change_Applied(bool* started);
+    // The master of profile `uuid` ("bridge br0"), from nmcli; "" for none.
+    static std::string get_Network_Manager_Master(const std::string& uuid);
     // The profile NetworkManager uses or would use for the interface, from nmcli.
     static Nm_Choice get_Network_Manager_Profile(const Interface_Facts& facts);
     // One setting read with an owner already looked up.
@@ -276,6 +282,20 @@ Nm_Choice get_Network_Manager_Choice(const std::vector<Nm_Profile>& profiles, co
 // host): neither resolvconf's if-up.d hook nor systemd-resolved's is there to
 // apply it; "" when one is.
 std::string get_ifupdown_DNS_Void(const std::string& root);
+
+// The bridge or bond that one interfaces file makes `interface_name` a port
+// of: "bridge br0" for a "bridge_ports" (or "bridge-ports") line naming it in
+// br0's stanza, "bond bond0" for "bond-slaves" naming it, or "bond-master
+// bond0" in its own stanza; "" for none.
+std::string get_ifupdown_Master(const std::string& content, const std::string& interface_name);
+// The same over every file ifupdown reads under `root` ("" for the host), with the file that says it.
+std::string get_ifupdown_Port_Master(const std::string& root, const std::string& interface_name,
+                                     std::string* file);
+// The bridge or bond netplan's merged document makes definition `id` a port of ("bridge br0",
+// "bond bond0"); "" for none.
+std::string get_netplan_Master(const std::string& merged, const std::string& id);
+// The master of a "connection.master,connection.slave-type" answer ("bridge br0"); "" for none.
+std::string get_Nmcli_Master(const std::string& answer);
 
 // What ifupdown makes of one line of an interfaces file.
 struct Ifupdown_Line {

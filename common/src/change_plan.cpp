@@ -151,6 +151,13 @@ bool get_Server_Change(const std::string& before, const std::string& after, cons
 
 } // namespace
 
+std::string get_Port_Refusal(const std::string& interface_name, const std::string& master)
+{
+    std::string name = master.substr(master.find(' ') + 1);
+    return interface_name + " is a port of " + master + ": its addresses are " + name + "'s; change " + name +
+           "'s settings instead, or take " + interface_name + " out of " + name + " first";
+}
+
 Change_Plan get_Change_Plan(const Plan_Input& input)
 {
     Change_Plan plan;
@@ -194,6 +201,8 @@ Change_Plan get_Change_Plan(const Plan_Input& input)
         plan.refusal = "refused to apply: no manager owns " + input.target.interface_name;
         break;
     }
+    if (!input.master.empty())
+        plan.refusal = "refused to apply: " + get_Port_Refusal(input.target.interface_name, input.master);
     plan.expected.target_interface = input.target.interface_name;
     // A static record that names no usable address, or one that would cut the host off, is refused first.
     std::string unusable = get_Record_Refusal(plan.expected);

@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "change_executor.h"
+#include "change_plan.h"
 #include "extra_command_handling.h"
 #include "file_replace.h"
 #include "log.h"
@@ -125,6 +126,12 @@ void Network::set_Interface_Chosen(const char* name, bool owner_files)
     LOG_INFO_AS("set_Interface_Name", "Interface: %s, Manager Type: %s", config.target_interface.c_str(),
                 MANAGER_TYPE_STRING[static_cast<uint8_t>(owner.manager)]);
     selected_manager = owner.manager;
+    // A port has no settings of its own to load: they are its master's.
+    if (!owner.master.empty()) {
+        LOG_INFO_AS("set_Interface_Name", "%s: its settings are not managed here",
+                    get_Log_Text(get_Port_Refusal(config.target_interface, owner.master)).c_str());
+        return;
+    }
     // A refused profile or stanza is named once, not once per setting.
     if (!owner.error.empty() && owner.manager != MANAGER_TYPE::NETPLAN) {
         LOG_ERROR_AS("set_Interface_Name", "%s", get_Log_Text(owner.error).c_str());
@@ -171,6 +178,9 @@ uint8_t Network::get_Config(CONFIG_TYPE type, char* buffer, unsigned int buffer_
 
 uint8_t Network::get_Config(CONFIG_TYPE type, const Owner& owner, char* buffer, unsigned int buffer_length)
 {
+    // A port holds no address of its own: its master's are not its settings.
+    if (!owner.master.empty())
+        return 1;
     switch (owner.manager) {
     case MANAGER_TYPE::NETPLAN:
         return get_netplan_Config(type, owner, buffer, buffer_length);
@@ -208,7 +218,9 @@ uint8_t Network::set_Config(CONFIG_TYPE type, const char* str)
     // Staging writes nothing, whoever owns eth0: the apply writes what was staged, and what the owner
     // needs first (a bare host's default file).
     Owner owner = get_Owner();
-    if (!owner.error.empty() && owner.manager != MANAGER_TYPE::NETPLAN) {
+    if (!owner.master.empty())
+        owner.error = get_Port_Refusal(config.target_interface, owner.master);
+    if (!owner.error.empty() && (owner.manager != MANAGER_TYPE::NETPLAN || !owner.master.empty())) {
         LOG_ERROR("refused %s: %s", config_type_name[static_cast<uint8_t>(type)],
                   get_Log_Text(owner.error).c_str());
         return 1;
@@ -234,6 +246,7 @@ bool Network::get_Plan_Input(const Owner& owner, const std::vector<Plan_Step>& s
     input->target.interface_name = config.target_interface;
     input->owner_steps = steps;
     input->settings = config;
+    input->master = owner.master;
     switch (owner.manager) {
     case MANAGER_TYPE::NETPLAN: {
         if (!owner.error.empty()) {

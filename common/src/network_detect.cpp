@@ -32,6 +32,11 @@ const char* Network::get_Manager_Name()
     return MANAGER_TYPE_STRING[static_cast<uint8_t>(get_Owner().manager)];
 }
 
+std::string Network::get_Port_Master()
+{
+    return get_Owner().master;
+}
+
 Network::MANAGER_TYPE Network::get_Manager_Type(char* buffer, unsigned int buffer_length)
 {
     Owner owner = get_Owner();

@@ -104,6 +104,7 @@ struct Stanza_Walk {
     std::string interface_name;
     std::set<std::string> open; // the files being read, so a loop of source lines ends
     std::vector<std::string> files;
+    std::vector<std::string> read_files; // every file read, in ifupdown's order
 
     void read(const std::string& named, int depth)
     {
@@ -113,6 +114,7 @@ struct Stanza_Walk {
         if (depth > max_source_depth || open.count(path) != 0 || !get_File_Content(root + path, &text))
             return;
         open.insert(path);
+        read_files.push_back(path);
         std::string directory = fs::path(path).parent_path().string();
         std::istringstream in(text);
         for (std::string line; std::getline(in, line);) {
@@ -169,9 +171,58 @@ Ifupdown_Line get_Ifupdown_Line(const std::string& line, const std::string& inte
 
 std::vector<std::string> get_ifupdown_Stanza_Files(const std::string& root, const std::string& interface_name)
 {
-    Stanza_Walk walk{root, interface_name, {}, {}};
+    Stanza_Walk walk{root, interface_name, {}, {}, {}};
     walk.read(interfaces_file, 0);
     return walk.files;
+}
+
+std::string get_ifupdown_Master(const std::string& content, const std::string& interface_name)
+{
+    static const std::set<std::string> stanza_starts = {
+        "auto", "mapping", "source", "rename", "source-directory", "no-auto-down", "no-scripts"};
+    std::string stanza; // the interface whose iface stanza the line is in
+    std::istringstream in(content);
+    for (std::string line; std::getline(in, line);) {
+        std::vector<std::string> words = get_Words(line);
+        if (words.empty() || words[0][0] == '#')
+            continue;
+        const std::string& key = words[0];
+        if (key == "iface") {
+            stanza = words.size() > 1 ? words[1] : "";
+            continue;
+        }
+        if (stanza_starts.count(key) != 0 || key.compare(0, 6, "allow-") == 0) {
+            stanza.clear();
+            continue;
+        }
+        if (stanza.empty())
+            continue;
+        bool named = std::find(words.begin() + 1, words.end(), interface_name) != words.end();
+        if (stanza != interface_name && named && (key == "bridge_ports" || key == "bridge-ports"))
+            return "bridge " + stanza;
+        if (stanza != interface_name && named && (key == "bond-slaves" || key == "bond_slaves"))
+            return "bond " + stanza;
+        if (stanza == interface_name && words.size() > 1 && (key == "bond-master" || key == "bond_master"))
+            return "bond " + words[1];
+    }
+    return "";
+}
+
+std::string get_ifupdown_Port_Master(const std::string& root, const std::string& interface_name,
+                                     std::string* file)
+{
+    Stanza_Walk walk{root, interface_name, {}, {}, {}};
+    walk.read(interfaces_file, 0);
+    for (const std::string& path : walk.read_files) {
+        std::string text;
+        std::string master =
+            get_File_Content(root + path, &text) ? get_ifupdown_Master(text, interface_name) : "";
+        if (!master.empty()) {
+            *file = path;
+            return master;
+        }
+    }
+    return "";
 }
 
 bool get_ifupdown_Update_Text(const std::string& content, const std::string& interface_name,

@@ -156,3 +156,21 @@ Nm_Choice Network::get_Network_Manager_Profile(const Interface_Facts& facts)
     }
     return get_Network_Manager_Choice(profiles, active_uuid, facts);
 }
+
+std::string get_Nmcli_Master(const std::string& answer)
+{
+    std::string master = get_Nmcli_Field(answer, "connection.master");
+    if (master.empty())
+        return "";
+    std::string kind = get_Nmcli_Field(answer, "connection.slave-type");
+    return (kind.empty() ? "master" : kind) + " " + master;
+}
+
+std::string Network::get_Network_Manager_Master(const std::string& uuid)
+{
+    std::string answer;
+    get_Probe_Output(
+        ("nmcli -t -f connection.master,connection.slave-type con show uuid " + get_Shell_Word(uuid)).c_str(),
+        &answer, probe_timeout_seconds);
+    return get_Nmcli_Master(answer);
+}

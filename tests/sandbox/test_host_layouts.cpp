@@ -232,4 +232,61 @@ INSTANTIATE_TEST_SUITE_P(
         return std::string(info.param.name) + (info.param.resolvconf ? "" : "_no_resolvconf");
     });
 
+struct Port_Layout {
+    const char* name;
+    const char* master; // as show names it
+    const char* judge;  // a shell line with the real parser's word that eth0 is the master's port
+    const char* port;   // what the judge prints
+};
+
+class PortLayout : public ::testing::TestWithParam<Port_Layout> {};
+
+// A bridge's or bond's port has no addresses of its own: start-up and show
+// leave it alone and show none as eth0's, and every change is refused by name.
+TEST_P(PortLayout, EthZeroIsLeftToItsMaster)
+{
+    const Port_Layout& row = GetParam();
+    make_Manager_Directories();
+    ASSERT_EQ(0, run_Shell("rm -f /etc/network/interfaces && cp -r " + layouts + row.name + "/etc/. /etc/"));
+    set_Tool_Answer("systemctl", "is-active NetworkManager", "inactive\n", 3);
+    std::string judged = get_Sandbox_Dir() + "/judge.out";
+    ASSERT_EQ(0, run_Shell(std::string(row.judge) + " > " + judged + " 2>&1")) << read_File(judged);
+    EXPECT_EQ(row.port, read_File(judged)) << "the fixture does not make eth0 a port";
+
+    auto before = get_Tree_Snapshot({"/etc", "/run"});
+    Log_Capture log;
+    Network::set_Interface_Name("eth0");
+    std::string started = log.text();
+    EXPECT_EQ(std::string::npos, started.find("ERROR")) << started;
+    EXPECT_NE(std::string::npos, started.find(std::string("eth0 is a port of ") + row.master)) << started;
+    Process_Result show = netcfg({"show"});
+    EXPECT_EQ(0, show.exit_status) << show.err;
+    EXPECT_NE(std::string::npos, show.out.find(std::string("port of: ") + row.master + "\nnote: "))
+        << show.out;
+    for (const char* own : {"address:", "netmask:", "gateway:", "mode:"})
+        EXPECT_EQ(std::string::npos, show.out.find(own)) << show.out;
+    for (const auto& change : {static_change, dhcp_change}) {
+        Process_Result r = netcfg(change);
+        EXPECT_EQ(1, r.exit_status) << r.err;
+        EXPECT_NE(std::string::npos, r.err.find(std::string("eth0 is a port of ") + row.master)) << r.err;
+    }
+    EXPECT_TRUE(before == get_Tree_Snapshot({"/etc", "/run"})) << "a file was written for a port";
+    EXPECT_TRUE(get_Command_Calls().empty());
+}
+
+const char* const netplan_ports = "R=/run/judge && mkdir -p $R/etc && cp -r /etc/netplan $R/etc/ && "
+                                  "/usr/sbin/netplan generate --root-dir $R && "
+                                  "grep -rh '^Bridge=\\|^Bond=\\|^VLAN=' $R/run/systemd/network/";
+
+INSTANTIATE_TEST_SUITE_P(
+    Layouts, PortLayout,
+    ::testing::Values(
+        // eth0 also carries a VLAN: it is kept as it is.
+        Port_Layout{"netplan_bridge", "bridge br0", netplan_ports, "Bridge=br0\nVLAN=vlan10\n"},
+        Port_Layout{"netplan_bond", "bond bond0", netplan_ports, "Bond=bond0\n"},
+        Port_Layout{"ifupdown_bridge", "bridge br0", "/usr/sbin/ifquery br0 | grep ports",
+                    "bridge_ports: eth0\n"},
+        Port_Layout{"ifupdown_bond", "bond bond0", "/usr/sbin/ifquery eth0", "bond-master: bond0\n"}),
+    [](const ::testing::TestParamInfo<Port_Layout>& info) { return std::string(info.param.name); });
+
 } // namespace

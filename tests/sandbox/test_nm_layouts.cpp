@@ -140,4 +140,44 @@ INSTANTIATE_TEST_SUITE_P(
                   "ipv4.gateway:\nipv4.routes:0.0.0.0/0 10.0.0.1\n", true, ""}),
     [](const ::testing::TestParamInfo<Nm_Layout>& info) { return std::string(info.param.name); });
 
+// A bridge's port as NetworkManager holds it: show names the master and no address as eth0's, and every
+// change is refused by name with the profiles left as they were.
+TEST(NetworkManagerPort, EthZeroIsLeftToItsBridge)
+{
+    make_Manager_Directories();
+    ASSERT_EQ(0, run_Shell("cp -r " + layouts +
+                           "nm_bridge_port/etc/. /etc/ && "
+                           "chmod 600 /etc/NetworkManager/system-connections/*"));
+    Nm_Instance nm;
+    std::string why;
+    ASSERT_TRUE(nm.start(&why)) << why;
+    ASSERT_TRUE(nm.wait_Device("eth0:connected", 60)) << nm.nmcli("device") << nm.log();
+    set_Tool_Answer("systemctl", "is-active NetworkManager", "active\n");
+    // NetworkManager's own word: eth0 is br0's port.
+    EXPECT_EQ("connection.master:br0\nconnection.slave-type:bridge\n",
+              nm.nmcli("-t -f connection.master,connection.slave-type con show bridge-slave-eth0"));
+    const std::set<std::string> profiles = get_Profiles(nm);
+    auto tree = get_Tree_Snapshot(profile_trees);
+
+    Log_Capture log;
+    Network::set_Interface_Name("eth0");
+    std::string started = log.text();
+    EXPECT_EQ(std::string::npos, started.find("ERROR")) << started;
+    EXPECT_NE(std::string::npos, started.find("eth0 is a port of bridge br0")) << started;
+    Process_Result show = netcfg({"show"});
+    EXPECT_EQ(0, show.exit_status) << show.err;
+    EXPECT_NE(std::string::npos, show.out.find("manager: network manager\nport of: bridge br0\n"))
+        << show.out;
+    EXPECT_EQ(std::string::npos, show.out.find("address:")) << show.out;
+    for (const auto& change : {static_change, dhcp_change}) {
+        Process_Result r = netcfg(change);
+        EXPECT_EQ(1, r.exit_status) << r.err;
+        EXPECT_NE(std::string::npos, r.err.find("eth0 is a port of bridge br0")) << r.err;
+    }
+    EXPECT_TRUE(tree == get_Tree_Snapshot(profile_trees)) << "a profile file changed";
+    EXPECT_EQ(profiles, get_Profiles(nm));
+    EXPECT_EQ("ipv4.method:manual\nipv4.addresses:10.0.0.5/24\n",
+              nm.nmcli("-t -f ipv4.method,ipv4.addresses con show br0"));
+}
+
 } // namespace

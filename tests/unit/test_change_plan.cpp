@@ -159,6 +159,8 @@ TEST(ChangePlan, EachManagerAndKindOfChange)
     dns_kept.settings = get_Dhcp("1.1.1.1", "8.8.8.8");
     dns_kept.dns_void = dns_void.dns_void;
     dns_kept.staged = {Network::CONFIG_TYPE::MODE, Network::CONFIG_TYPE::DNS1};
+    Plan_Input port = get_Input(Manager::IFUPDOWN, get_Static());
+    port.master = "bridge br0";
     Plan_Input not_yaml = get_Input(Manager::NETPLAN, get_Static());
     not_yaml.file_text = "network: {\n";
     // The static edit, and the DHCP document it starts from.
@@ -256,6 +258,9 @@ TEST(ChangePlan, EachManagerAndKindOfChange)
          "refused: refused to apply: static settings need a subnet mask with a prefix of 1 to 32\n"},
         {"netplan file that does not load", not_yaml,
          "refused: Config File Load Error: yaml-cpp: error at line 2, column 1: end of map flow not found\n"},
+        {"a bridge's port", port,
+         "refused: refused to apply: eth0 is a port of bridge br0: its addresses are br0's; change br0's "
+         "settings instead, or take eth0 out of br0 first\n"},
         {"no manager", get_Input(Manager::UNKNOWN, get_Dhcp()),
          "refused: refused to apply: no manager owns eth0\n"},
     };

@@ -162,4 +162,42 @@ TEST(OwnerChoice, TheRunningManagerOwnsAContestedInterface)
     }
 }
 
+// eth0 as a port, as each manager's own text says it; anything else is no port.
+TEST(PortMaster, EachManagerNamesTheBridgeOrBond)
+{
+    const struct {
+        const char* name;
+        std::string ifupdown;
+        std::string master;
+    } stanzas[] = {
+        {"bridge_ports", "auto br0\niface br0 inet dhcp\n    bridge_ports eth1 eth0\n", "bridge br0"},
+        {"bridge_dash", "iface br0 inet manual\n\tbridge-ports eth0\n", "bridge br0"},
+        {"bond_slaves", "iface bond0 inet dhcp\n  bond-slaves eth0 eth1\n", "bond bond0"},
+        {"bond_master", "iface eth0 inet manual\n  bond-master bond1\n", "bond bond1"},
+        {"other_port", "iface br0 inet dhcp\n  bridge_ports eth10\n", ""},
+        {"commented", "iface br0 inet dhcp\n#  bridge_ports eth0\n", ""},
+        {"not_a_port_option", "iface br0 inet dhcp\n  up ip link set eth0 up\n", ""},
+        // A stanza ends at the next auto line: the option there belongs to no stanza.
+        {"after_the_stanza", "iface br0 inet dhcp\nauto br0\n  bridge_ports eth0\n", ""},
+        {"own_stanza_bridge_line", "iface eth0 inet manual\n  bridge_ports eth0\n", ""},
+    };
+    for (const auto& row : stanzas)
+        EXPECT_EQ(row.master, get_ifupdown_Master(row.ifupdown, "eth0")) << row.name;
+
+    const std::string bridge =
+        "network:\n  ethernets:\n    lan: {match: {name: eth0}}\n"
+        "  bridges:\n    br0: {interfaces: [lan]}\n  vlans:\n    v10: {id: 10, link: lan}\n";
+    EXPECT_EQ("bridge br0", get_netplan_Master(bridge, "lan"));
+    EXPECT_EQ("bond bond0",
+              get_netplan_Master("network:\n  bonds:\n    bond0:\n      interfaces: [eth0]\n", "eth0"));
+    EXPECT_EQ("", get_netplan_Master("network:\n  vlans:\n    v10: {id: 10, link: eth0}\n", "eth0"));
+    EXPECT_EQ("", get_netplan_Master("network:\n  bridges:\n    br0: {interfaces: eth0}\n", "eth0"));
+
+    EXPECT_EQ("bridge br0", get_Nmcli_Master("connection.master:br0\nconnection.slave-type:bridge\n"));
+    EXPECT_EQ("bond 7d3c8e9a-1b2c-4d5e-8f90-a1b2c3d4e5f6",
+              get_Nmcli_Master(
+                  "connection.master:7d3c8e9a-1b2c-4d5e-8f90-a1b2c3d4e5f6\nconnection.slave-type:bond\n"));
+    EXPECT_EQ("", get_Nmcli_Master("connection.master:\nconnection.slave-type:\n"));
+}
+
 } // namespace

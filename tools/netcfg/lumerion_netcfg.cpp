@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "BMC_data_protocol.h"
+#include "change_plan.h"
 #include "I2C_BMC_packet_thread.h"
 #include "log.h"
 #include "network.h"
@@ -316,6 +317,13 @@ int run_Show()
     std::string unmanaged = manager == "UNKNOWN" ? Network::get_Unmanaged_Reason() : "";
     if (!unmanaged.empty()) {
         printf("note: %s\n", get_Log_Text(unmanaged).c_str());
+        return 0;
+    }
+    // A port's addresses are its master's: none is shown as its own.
+    std::string master = manager == "UNKNOWN" ? "" : Network::get_Port_Master();
+    if (!master.empty()) {
+        printf("port of: %s\nnote: %s\n", get_Log_Text(master).c_str(),
+               get_Log_Text(get_Port_Refusal(Network::get_Interface_Name(), master)).c_str());
         return 0;
     }
     std::string trial = get_Trial_Summary();
