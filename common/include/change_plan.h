@@ -76,7 +76,7 @@ struct Plan_Input {
     Apply_Target target;
     std::string file;                         // netplan, ifupdown: the file the edit goes to
     std::string file_text;                    // its text now (netplan: or as a default step writes it first)
-    std::vector<Network::CONFIG_TYPE> staged; // ifupdown: the settings this change gives, in the order given
+    std::vector<Network::CONFIG_TYPE> staged; // the settings this change gives, in the order given
     std::string dns_void;          // ifupdown: why the stanza's DNS servers take no effect ("" when they do)
     std::string master;            // the bridge or bond eth0 is a port of ("bridge br0"); "" for none
     std::string profile_file;      // NetworkManager: the profile's keyfile ("" for one held in memory)

@@ -237,6 +237,13 @@ private:
 bool get_netplan_Update_Text(const std::string& document_text, const Network::Config& staged,
                              std::string* text, std::string* reason);
 
+// What the "networkmanager.passthrough" block of definition `entry` in
+// netplan's document sets of one setting, as NetworkManager gets it over
+// netplan's own keys (MODE "0" for auto, "1" otherwise; a mask as a dotted
+// quad); false when the block does not set it.
+bool get_netplan_Passthrough_Setting(const std::string& document, const std::string& entry,
+                                     Network::CONFIG_TYPE type, std::string* value);
+
 // The stanza file's text after one setting is written into the interface's
 // "iface <name> inet" stanza (MODE: first byte of `value`, 0 DHCP). False
 // with `reason` when the file has no such stanza for an address setting.

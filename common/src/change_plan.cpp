@@ -141,6 +141,20 @@ bool get_Stanza_Edit(const Plan_Input& input, std::string* text, Network::Config
     return true;
 }
 
+// The settings this change gives that the definition's passthrough block sets for NetworkManager over
+// netplan's keys, named as show names them ("" for none).
+std::string get_Passthrough_Overrides(const Plan_Input& input)
+{
+    static const char* const names[] = {"mode", "address", "gateway", "netmask", "dns1", "dns2"};
+    std::string overridden;
+    for (Network::CONFIG_TYPE type : input.staged) {
+        std::string value;
+        if (get_netplan_Passthrough_Setting(input.file_text, input.netplan_entry, type, &value))
+            overridden += (overridden.empty() ? "" : ", ") + std::string(names[static_cast<uint8_t>(type)]);
+    }
+    return overridden;
+}
+
 // Whether the edit changes the servers the stanza gives.
 bool get_Server_Change(const std::string& before, const std::string& after, const std::string& name)
 {
@@ -171,7 +185,13 @@ Change_Plan get_Change_Plan(const Plan_Input& input)
         // The entry is netplan's definition, whose key may differ from the interface's name.
         Network::Config entry = input.settings;
         entry.target_interface = input.netplan_entry;
-        if (!get_netplan_Update_Text(input.file_text, entry, &text, &reason))
+        std::string overridden = get_Passthrough_Overrides(input);
+        if (!overridden.empty())
+            plan.refusal = "refused to apply: the networkmanager.passthrough block of " + input.file +
+                           " sets " + overridden +
+                           " over netplan's keys, so NetworkManager would not take the change: change the "
+                           "profile with nmcli instead";
+        else if (!get_netplan_Update_Text(input.file_text, entry, &text, &reason))
             plan.refusal = "Config File Load Error: " + reason;
         else
             edits.push_back(get_File_Step(input.file, input.file_text, text, 0600));

@@ -247,6 +247,7 @@ bool Network::get_Plan_Input(const Owner& owner, const std::vector<Plan_Step>& s
     input->owner_steps = steps;
     input->settings = config;
     input->master = owner.master;
+    input->staged = staged_types;
     switch (owner.manager) {
     case MANAGER_TYPE::NETPLAN: {
         if (!owner.error.empty()) {
@@ -295,8 +296,6 @@ bool Network::get_Plan_Input(const Owner& owner, const std::vector<Plan_Step>& s
             return false;
         }
         input->file = owner.file;
-        // Only the settings this change gives go into the stanza.
-        input->staged = staged_types;
         input->dns_void = get_ifupdown_DNS_Void("");
         return true;
     }

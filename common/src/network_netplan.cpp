@@ -1,5 +1,6 @@
 // The netplan back end: reading one setting from netplan's merged definition of
 // the interface, and rewriting that definition in the file that holds it.
+#include <limits.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <string.h>
@@ -248,7 +249,102 @@ YAML::Node get_Unshared_Map(const YAML::Node& map, const std::string& key)
     return copy;
 }
 
+// The text of one passthrough key ("" when the block does not set it).
+std::string get_Passthrough_Text(const YAML::Node& block, const char* key)
+{
+    const YAML::Node value = block[key];
+    return is_Scalar(value) ? value.Scalar() : "";
+}
+
+// The lowest-numbered "ipv4.addressN" of a passthrough block ("A/N" or "A/N,GW"; "" for none).
+std::string get_Passthrough_Address(const YAML::Node& block)
+{
+    std::string first;
+    unsigned long lowest = ULONG_MAX;
+    for (YAML::const_iterator it = block.begin(); it != block.end(); ++it) {
+        std::string key = it->first.IsScalar() ? it->first.Scalar() : "";
+        if (key.compare(0, 12, "ipv4.address") != 0 || key.size() == 12 ||
+            key.find_first_not_of("0123456789", 12) != std::string::npos || !is_Scalar(it->second))
+            continue;
+        unsigned long number = strtoul(key.c_str() + 12, nullptr, 10);
+        if (number < lowest) {
+            lowest = number;
+            first = it->second.Scalar();
+        }
+    }
+    return first;
+}
+
+// The "networkmanager.passthrough" block of a definition (an invalid node for none).
+YAML::Node get_Passthrough_Block(const YAML::Node& entry)
+{
+    const YAML::Node manager = is_Map(entry) ? entry["networkmanager"] : YAML::Node();
+    const YAML::Node block = is_Map(manager) ? manager["passthrough"] : YAML::Node();
+    return is_Map(block) ? block : YAML::Node(YAML::NodeType::Undefined);
+}
+
+bool get_Passthrough_Node_Setting(const YAML::Node& entry, Network::CONFIG_TYPE type, std::string* value)
+{
+    const YAML::Node block = get_Passthrough_Block(entry);
+    if (!block.IsDefined())
+        return false;
+    std::string address = get_Passthrough_Address(block);
+    size_t slash = address.find('/');
+    size_t comma = address.find(',');
+    switch (type) {
+    case Network::CONFIG_TYPE::MODE:
+        *value = get_Passthrough_Text(block, "ipv4.method");
+        if (value->empty())
+            return false;
+        *value = *value == "auto" ? "0" : "1";
+        return true;
+    case Network::CONFIG_TYPE::IP_ADDRESS:
+        *value = address.substr(0, std::min(slash, comma));
+        return !address.empty();
+    case Network::CONFIG_TYPE::SUBNETMASK: {
+        if (address.empty())
+            return false;
+        std::string digits = slash == std::string::npos ? "" : address.substr(slash + 1, comma - slash - 1);
+        bool prefix = !digits.empty() && digits.size() <= 2 &&
+                      digits.find_first_not_of("0123456789") == std::string::npos && std::stoi(digits) <= 32;
+        *value = prefix ? get_Prefix_Subnetmask_Text(static_cast<unsigned int>(std::stoi(digits))) : "";
+        return true;
+    }
+    case Network::CONFIG_TYPE::GATEWAY:
+        *value = get_Passthrough_Text(block, "ipv4.gateway");
+        if (value->empty() && comma != std::string::npos)
+            *value = address.substr(comma + 1);
+        return !value->empty();
+    case Network::CONFIG_TYPE::DNS1:
+    case Network::CONFIG_TYPE::DNS2: {
+        std::string servers = get_Passthrough_Text(block, "ipv4.dns");
+        if (servers.empty())
+            return false;
+        std::vector<std::string> list;
+        std::istringstream in(servers);
+        for (std::string server; std::getline(in, server, ';');)
+            if (!server.empty())
+                list.push_back(server);
+        *value = get_DNS_IPv4_Server(list, type == Network::CONFIG_TYPE::DNS1 ? 0 : 1);
+        return true;
+    }
+    }
+    return false;
+}
+
 } // namespace
+
+bool get_netplan_Passthrough_Setting(const std::string& document, const std::string& entry,
+                                     Network::CONFIG_TYPE type, std::string* value)
+{
+    try {
+        const YAML::Node network = YAML::Load(document)["network"];
+        const YAML::Node ethernets = is_Map(network) ? network["ethernets"] : YAML::Node();
+        return is_Map(ethernets) && get_Passthrough_Node_Setting(ethernets[entry], type, value);
+    } catch (const std::exception&) {
+        return false;
+    }
+}
 
 bool Network::get_netplan_Entry_Readable(const Owner& owner)
 {
@@ -277,6 +373,15 @@ uint8_t Network::get_netplan_Config(CONFIG_TYPE type, const Owner& owner, char* 
         if (!entry.IsDefined()) {
             LOG_ERROR_AS("get_Config", "target inferface is not defined");
             return 1;
+        }
+        // What the passthrough block sets is what NetworkManager gets, over netplan's own keys.
+        std::string overridden;
+        if (get_Passthrough_Node_Setting(entry, type, &overridden)) {
+            if (type == CONFIG_TYPE::MODE)
+                buffer[0] = overridden == "0" ? 0 : 1;
+            else
+                set_Fixed_Length_Copy(buffer, buffer_length, overridden);
+            return 0;
         }
         try {
             switch (type) {

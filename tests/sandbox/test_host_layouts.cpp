@@ -289,4 +289,53 @@ INSTANTIATE_TEST_SUITE_P(
         Port_Layout{"ifupdown_bond", "bond bond0", "/usr/sbin/ifquery eth0", "bond-master: bond0\n"}),
     [](const ::testing::TestParamInfo<Port_Layout>& info) { return std::string(info.param.name); });
 
+// The [ipv4] lines netplan renders for NetworkManager from the tree's netplan files.
+std::string get_Rendered_Profile_Ipv4()
+{
+    std::string out = get_Sandbox_Dir() + "/rendered.out";
+    run_Shell("R=/run/judge && rm -rf $R && mkdir -p $R/etc && cp -r /etc/netplan $R/etc/ && "
+              "/usr/sbin/netplan generate --root-dir $R && "
+              "sed -n '/^\\[ipv4\\]/,/^$/p' $R/run/NetworkManager/system-connections/*.nmconnection | "
+              "grep -v '^#' > " +
+              out + " 2>&1");
+    return read_File(out);
+}
+
+// Ubuntu's desktop keeps NetworkManager's profiles as 90-NM- netplan files: what their passthrough
+// block sets is what NetworkManager gets, so show reads it and a change to it is refused; DNS, which
+// this block does not set, is changed as on any netplan host.
+TEST(PassthroughLayout, TheBlockIsReadAndNotEditedAround)
+{
+    make_Manager_Directories();
+    ASSERT_EQ(0, run_Shell("cp -r " + layouts + "nm_netplan_passthrough/etc/. /etc/"));
+    set_Tool_Answer("systemctl", "is-active NetworkManager", "inactive\n", 3);
+    const std::string before_ipv4 = get_Rendered_Profile_Ipv4();
+    ASSERT_EQ("[ipv4]\nmethod=manual\naddress1=10.0.0.7/24,10.0.0.1\nroute1=0.0.0.0/0,10.0.0.1\n\n",
+              before_ipv4);
+    auto before = get_Tree_Snapshot({"/etc", "/run"});
+    Log_Capture log;
+    Network::set_Interface_Name("eth0");
+    EXPECT_EQ(std::string::npos, log.text().find("ERROR"));
+    Process_Result show = netcfg({"show"});
+    EXPECT_NE(std::string::npos, show.out.find("manager: netplan\nmode: static\naddress: 10.0.0.7\n"
+                                               "netmask: 255.255.255.0\ngateway: 10.0.0.1\n"))
+        << show.out << show.err;
+
+    for (const auto& change : {static_change, dhcp_change}) {
+        Process_Result r = netcfg(change);
+        EXPECT_EQ(1, r.exit_status) << r.err;
+        EXPECT_NE(std::string::npos,
+                  r.err.find("the networkmanager.passthrough block of /etc/netplan/90-NM-"))
+            << r.err;
+    }
+    EXPECT_TRUE(before == get_Tree_Snapshot({"/etc", "/run"})) << "a refused change wrote a file";
+    EXPECT_EQ(before_ipv4, get_Rendered_Profile_Ipv4());
+
+    Process_Result dns = netcfg({"set", "--dns1", "9.9.9.9", "--apply"});
+    EXPECT_EQ(0, dns.exit_status) << dns.err;
+    EXPECT_EQ(
+        "[ipv4]\nmethod=manual\naddress1=10.0.0.7/24,10.0.0.1\ndns=9.9.9.9;\nroute1=0.0.0.0/0,10.0.0.1\n\n",
+        get_Rendered_Profile_Ipv4());
+}
+
 } // namespace

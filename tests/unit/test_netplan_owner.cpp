@@ -89,4 +89,46 @@ TEST(CloudInit, LaterConfigurationDecidesTheRendering)
     EXPECT_EQ(-1, get_Cloud_Network_Disabled("network: [\n"));
 }
 
+// What NetworkManager gets from a 90-NM- definition: its passthrough block over netplan's keys.
+TEST(Passthrough, TheBlockSetsWhatNetworkManagerGets)
+{
+    using Type = Network::CONFIG_TYPE;
+    auto document = [](const std::string& block) {
+        return "network:\n  ethernets:\n    NM-1:\n      match: {name: eth0}\n      addresses: "
+               "[10.0.0.5/24]\n"
+               "      networkmanager:\n        uuid: \"1\"\n" +
+               (block.empty() ? "" : "        passthrough:\n" + block);
+    };
+    const struct {
+        const char* name;
+        std::string block;
+        Type type;
+        const char* value; // nullptr: the block does not set it
+    } rows[] = {
+        {"method_auto", "          ipv4.method: auto\n", Type::MODE, "0"},
+        {"method_manual", "          ipv4.method: manual\n", Type::MODE, "1"},
+        {"lowest_address",
+         "          ipv4.address2: 10.0.0.9/16\n          ipv4.address1: 10.0.0.7/24,10.0.0.1\n",
+         Type::IP_ADDRESS, "10.0.0.7"},
+        {"mask_of_the_address", "          ipv4.address1: 10.0.0.7/20\n", Type::SUBNETMASK, "255.255.240.0"},
+        {"gateway_of_the_address", "          ipv4.address1: 10.0.0.7/24,10.0.0.1\n", Type::GATEWAY,
+         "10.0.0.1"},
+        {"gateway_key_first",
+         "          ipv4.address1: 10.0.0.7/24,10.0.0.1\n          ipv4.gateway: 10.0.0.254\n", Type::GATEWAY,
+         "10.0.0.254"},
+        {"address_without_gateway", "          ipv4.address1: 10.0.0.7/24\n", Type::GATEWAY, nullptr},
+        {"dns_ipv4_only", "          ipv4.dns: \"fd00::53;10.0.0.2;10.0.0.3;\"\n", Type::DNS2, "10.0.0.3"},
+        {"other_keys_only", "          ipv6.addr-gen-mode: default\n", Type::MODE, nullptr},
+        {"no_block", "", Type::IP_ADDRESS, nullptr},
+    };
+    for (const auto& row : rows) {
+        std::string value;
+        bool set = get_netplan_Passthrough_Setting(document(row.block), "NM-1", row.type, &value);
+        EXPECT_EQ(row.value != nullptr, set) << row.name;
+        if (row.value != nullptr) {
+            EXPECT_EQ(row.value, value) << row.name;
+        }
+    }
+}
+
 } // namespace
