@@ -119,6 +119,9 @@ Change_Plan get_Undo_Plan(const Trial_Record& record);
 // Why a port's settings are not changed: its addresses are its master's ("bridge br0").
 std::string get_Port_Refusal(const std::string& interface_name, const std::string& master);
 
+// Why an interface systemd-networkd manages through `file` is not changed, and how to hand it over.
+std::string get_Networkd_Refusal(const std::string& interface_name, const std::string& file);
+
 // The profile UUID of a keyfile's text ("" for none).
 std::string get_Keyfile_Uuid(const std::string& text);
 

@@ -51,6 +51,7 @@ public:
         NETPLAN = 1,
         IFUPDOWN = 2,
         NETWORK_MANAGER = 3,
+        SYSTEMD_NETWORKD = 4, // read only: its settings are shown, changes are refused
     };
 
     // Equal to the BMC's network subaddresses 0 to 5.
@@ -73,7 +74,7 @@ public:
         std::string dns2;
     };
 
-    static const char* const MANAGER_TYPE_STRING[4];
+    static const char* const MANAGER_TYPE_STRING[5];
 
     // Re-reads the default route and its interface's address and mask; a
     // change is logged and raises the update flag.
@@ -204,6 +205,11 @@ private:
     static bool set_Change_Applied(bool* started);
     // The master of profile `uuid` ("bridge br0"), from nmcli; "" for none.
     static std::string get_Network_Manager_Master(const std::string& uuid);
+    // The .network file systemd-networkd applies (or would apply) to the interface, but netplan's
+    // rendering; "" for none.
+    static std::string get_Networkd_Owner_File(const Interface_Facts& facts);
+    static uint8_t get_Networkd_Config(CONFIG_TYPE type, const Owner& owner, char* buffer,
+                                       unsigned int buffer_length);
     // The profile NetworkManager uses or would use for the interface, from nmcli.
     static Nm_Choice get_Network_Manager_Profile(const Interface_Facts& facts);
     // One setting read with an owner already looked up.
@@ -303,6 +309,23 @@ std::string get_ifupdown_Port_Master(const std::string& root, const std::string&
 std::string get_netplan_Master(const std::string& merged, const std::string& id);
 // The master of a "connection.master,connection.slave-type" answer ("bridge br0"); "" for none.
 std::string get_Nmcli_Master(const std::string& answer);
+
+// Whether a .network file's [Match] selects the interface: by Name=, Type=
+// and Driver= (globs, "!" inverting) and MACAddress=; a wireless condition
+// holds for no wired link; one that cannot be judged here (Path=, Host=,
+// Kind=, ...) counts as met, as does an empty [Match].
+bool get_Networkd_Match(const std::string& text, const Interface_Facts& facts);
+// The .network files under `root` ("" for the host) in networkd's order: by
+// name, /etc hiding /run hiding /usr/lib; a masked (empty) name left out.
+std::vector<std::string> get_Networkd_Files(const std::string& root);
+// The "Network File:" of a "networkctl status" answer ("" for networkd's
+// "n/a"); false when the answer names none (networkd does not run).
+bool get_Networkctl_File(const std::string& answer, std::string* file);
+// One setting as a .network file gives it: MODE "0" for DHCP= yes or ipv4,
+// else "1"; the first IPv4 Address= apart as address and mask; Gateway= of
+// [Network], else a default [Route]'s; DNS1 and DNS2 the first two IPv4 DNS=
+// servers; "" for what the file does not hold.
+std::string get_Networkd_Setting(const std::string& text, Network::CONFIG_TYPE type);
 
 // What ifupdown makes of one line of an interfaces file.
 struct Ifupdown_Line {

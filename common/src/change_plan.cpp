@@ -71,6 +71,7 @@ std::vector<std::string> get_Apply_Commands(const Apply_Target& target)
                                : "nmcli con up uuid " + get_Shell_Word(target.profile_uuid) + " ifname " +
                                      interface_word);
         break;
+    case Network::MANAGER_TYPE::SYSTEMD_NETWORKD:
     case Network::MANAGER_TYPE::UNKNOWN:
         break;
     }
@@ -172,6 +173,13 @@ std::string get_Port_Refusal(const std::string& interface_name, const std::strin
            "'s settings instead, or take " + interface_name + " out of " + name + " first";
 }
 
+std::string get_Networkd_Refusal(const std::string& interface_name, const std::string& file)
+{
+    return interface_name + " is managed by systemd-networkd through " + file +
+           ", whose settings are read only here: to hand " + interface_name +
+           " over, move them into a netplan file under /etc/netplan and remove " + file;
+}
+
 Change_Plan get_Change_Plan(const Plan_Input& input)
 {
     Change_Plan plan;
@@ -216,6 +224,9 @@ Change_Plan get_Change_Plan(const Plan_Input& input)
         // NetworkManager holds the modified profile in memory at once: the modify is the first command.
         edits.push_back(get_Run_Step(get_Network_Manager_Modify_Command(
             input.settings, input.target.profile_uuid, input.profile_current)));
+        break;
+    case Network::MANAGER_TYPE::SYSTEMD_NETWORKD:
+        plan.refusal = "refused to apply: " + get_Networkd_Refusal(input.target.interface_name, input.file);
         break;
     case Network::MANAGER_TYPE::UNKNOWN:
         plan.refusal = "refused to apply: no manager owns " + input.target.interface_name;

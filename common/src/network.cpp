@@ -16,7 +16,8 @@ const int service_answer_length = 32;
 
 } // namespace
 
-const char* const Network::MANAGER_TYPE_STRING[4] = {"UNKNOWN", "netplan", "ifupdown", "network manager"};
+const char* const Network::MANAGER_TYPE_STRING[5] = {"UNKNOWN", "netplan", "ifupdown", "network manager",
+                                                     "systemd-networkd"};
 
 Network::MANAGER_TYPE Network::selected_manager = Network::MANAGER_TYPE::UNKNOWN;
 std::vector<Network::CONFIG_TYPE> Network::staged_types;

@@ -192,6 +192,12 @@ uint8_t Network::get_Config(CONFIG_TYPE type, const Owner& owner, char* buffer, 
         return get_ifupdown_Config(type, owner.file.c_str(), buffer, buffer_length);
     case MANAGER_TYPE::NETWORK_MANAGER:
         return get_Network_Manager_Config(type, owner, buffer, buffer_length);
+    case MANAGER_TYPE::SYSTEMD_NETWORKD:
+        if (!owner.error.empty()) {
+            LOG_ERROR_AS("get_Config", "%s", get_Log_Text(owner.error).c_str());
+            return 1;
+        }
+        return get_Networkd_Config(type, owner, buffer, buffer_length);
     case MANAGER_TYPE::UNKNOWN:
         if (!owner.error.empty())
             LOG_ERROR_AS("get_Config", "%s", get_Log_Text(owner.error).c_str());
@@ -218,9 +224,13 @@ uint8_t Network::set_Config(CONFIG_TYPE type, const char* str)
     // Staging writes nothing, whoever owns eth0: the apply writes what was staged, and what the owner
     // needs first (a bare host's default file).
     Owner owner = get_Owner();
+    // What the daemon does not edit is refused at once, not at the apply.
+    bool read_only = !owner.master.empty() || owner.manager == MANAGER_TYPE::SYSTEMD_NETWORKD;
     if (!owner.master.empty())
         owner.error = get_Port_Refusal(config.target_interface, owner.master);
-    if (!owner.error.empty() && (owner.manager != MANAGER_TYPE::NETPLAN || !owner.master.empty())) {
+    else if (owner.manager == MANAGER_TYPE::SYSTEMD_NETWORKD && owner.error.empty())
+        owner.error = get_Networkd_Refusal(config.target_interface, owner.file);
+    if (!owner.error.empty() && (owner.manager != MANAGER_TYPE::NETPLAN || read_only)) {
         LOG_ERROR("refused %s: %s", config_type_name[static_cast<uint8_t>(type)],
                   get_Log_Text(owner.error).c_str());
         return 1;
@@ -299,6 +309,9 @@ bool Network::get_Plan_Input(const Owner& owner, const std::vector<Plan_Step>& s
         input->dns_void = get_ifupdown_DNS_Void("");
         return true;
     }
+    case MANAGER_TYPE::SYSTEMD_NETWORKD:
+        input->file = owner.file;
+        return true;
     case MANAGER_TYPE::UNKNOWN:
         break;
     }

@@ -344,6 +344,8 @@ std::string Network::get_Manager_Service(const Owner& owner)
         return "networking";
     case MANAGER_TYPE::NETWORK_MANAGER:
         return "NetworkManager";
+    case MANAGER_TYPE::SYSTEMD_NETWORKD:
+        return "systemd-networkd";
     case MANAGER_TYPE::UNKNOWN:
         break;
     }
@@ -384,6 +386,8 @@ Network::Owner Network::get_Owner()
     std::string error;
     std::vector<Netplan_File> files = get_netplan_Files("", &error);
     Interface_Facts facts{name, get_Interface_MAC_Address(), get_Interface_Driver(name)};
+    if (access(("/sys/class/net/" + name + "/wireless").c_str(), F_OK) == 0)
+        facts.type = "wlan";
     Netplan_Reading reading;
     if (error.empty() && !files.empty())
         reading = get_netplan_Reading(files, facts);
@@ -425,6 +429,13 @@ Network::Owner Network::get_Owner()
                              "): keep one of them";
         }
         found.push_back(ifupdown);
+    }
+    std::string networkd_file = get_Networkd_Owner_File(facts);
+    if (!networkd_file.empty()) {
+        Owner networkd = owner;
+        networkd.manager = MANAGER_TYPE::SYSTEMD_NETWORKD;
+        networkd.file = networkd_file;
+        found.push_back(networkd);
     }
     if (get_Network_Manager_Service_Status()) {
         Nm_Choice choice = get_Network_Manager_Profile(facts);

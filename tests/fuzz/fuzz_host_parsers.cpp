@@ -5,6 +5,7 @@
 #include <stdlib.h>
 
 #include <string>
+#include <vector>
 
 #include "config_file_handling.h"
 #include "fuzz_input.h"
@@ -56,6 +57,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (get_Neighbour_Pin(get_Arp_Table_Neighbour_State(text, "eth0", 0x0100000a)) == "noarp")
         abort();
     get_Default_Gateway(text, "eth0");
+    // A .network file, a networkctl answer, a stanza's port lines, a master answer, a server list.
+    get_Networkd_Match(text, Interface_Facts{"eth0", "52:54:00:12:34:56", "veth"});
+    for (uint8_t t = 0; t < 6; ++t)
+        get_Networkd_Setting(text, static_cast<Network::CONFIG_TYPE>(t));
+    get_Networkctl_File(text, &a);
+    get_ifupdown_Master(text, "eth0");
+    get_Nmcli_Master(text);
+    const std::vector<std::string> servers = {text, "1.1.1.1", text};
+    // DNS1 and DNS2 land first among the IPv4 servers; the list never grows by more than the two given.
+    std::vector<std::string> merged = get_DNS_List_Merged(servers, "9.9.9.9", "8.8.8.8");
+    if (get_DNS_IPv4_Server(merged, 0) != "9.9.9.9" || merged.size() > servers.size() + 2)
+        abort();
     // A record that reads back is stored again as the same text.
     Trial_Record record;
     std::string error;

@@ -17,6 +17,7 @@
 #include "network.h"
 #include "parser_judges.h"
 #include "netcfg_cli.h"
+#include "networkd_instance.h"
 #include "process.h"
 #include "sandbox.h"
 
@@ -337,5 +338,70 @@ TEST(PassthroughLayout, TheBlockIsReadAndNotEditedAround)
         "[ipv4]\nmethod=manual\naddress1=10.0.0.7/24,10.0.0.1\ndns=9.9.9.9;\nroute1=0.0.0.0/0,10.0.0.1\n\n",
         get_Rendered_Profile_Ipv4());
 }
+
+struct Networkd_Layout {
+    const char* name;
+    bool running;      // a real systemd-networkd runs and names its file; else the files are matched
+    const char* file;  // the .network file that applies to eth0
+    const char* shown; // the start of show's settings
+};
+
+class NetworkdLayout : public ::testing::TestWithParam<Networkd_Layout> {};
+
+// A host where systemd-networkd alone manages eth0: no default file is written, show reads the
+// .network file that applies, and every change is refused with how to hand eth0 over.
+TEST_P(NetworkdLayout, EthZeroIsReadAndLeftToNetworkd)
+{
+    const Networkd_Layout& row = GetParam();
+    make_Manager_Directories();
+    ASSERT_EQ(0, run_Shell("ip link set eth0 address 52:54:00:12:34:56 && cp -r " + layouts + row.name +
+                           "/etc/. /etc/ && if [ -d " + layouts + row.name + "/run ]; then cp -r " + layouts +
+                           row.name + "/run/. /run/; fi"));
+    set_Tool_Answer("systemctl", "is-active NetworkManager", "inactive\n", 3);
+    Networkd_Instance networkd;
+    if (row.running) {
+        std::string why;
+        ASSERT_TRUE(networkd.start(&why)) << why;
+        ASSERT_EQ(row.file, networkd.wait_Network_File("eth0", 60)) << networkd.log();
+    }
+    const std::vector<std::string> trees = {"/etc", "/run/netplan", "/run/systemd/network"};
+    auto before = get_Tree_Snapshot(trees);
+    Log_Capture log;
+    Network::set_Interface_Name("eth0");
+    std::string started = log.text();
+    EXPECT_EQ(std::string::npos, started.find("ERROR")) << started;
+    EXPECT_NE(std::string::npos, started.find("Manager Type: systemd-networkd")) << started;
+    Process_Result show = netcfg({"show"});
+    EXPECT_EQ(0, show.exit_status) << show.err;
+    EXPECT_NE(std::string::npos, show.out.find(std::string("manager: systemd-networkd\n") + row.shown))
+        << show.out << show.err;
+    for (const auto& change : {static_change, dhcp_change}) {
+        Process_Result r = netcfg(change);
+        EXPECT_EQ(1, r.exit_status) << r.err;
+        EXPECT_NE(std::string::npos,
+                  r.err.find(std::string("eth0 is managed by systemd-networkd through ") + row.file))
+            << r.err;
+    }
+    EXPECT_TRUE(before == get_Tree_Snapshot(trees)) << "a file was written on a networkd host";
+    EXPECT_TRUE(get_Command_Calls().empty());
+}
+
+const char* const static_shown = "mode: static\naddress: 10.0.0.5\nnetmask: 255.255.255.0\ngateway: "
+                                 "10.0.0.1\ndns1: 10.0.0.2\ndns2: 10.0.0.3\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Layouts, NetworkdLayout,
+    ::testing::Values(
+        Networkd_Layout{"networkd_static", false, "/etc/systemd/network/20-wired.network", static_shown},
+        Networkd_Layout{"networkd_static", true, "/etc/systemd/network/20-wired.network", static_shown},
+        Networkd_Layout{"networkd_mac_dhcp", false, "/etc/systemd/network/50-uplink.network", "mode: dhcp\n"},
+        // /etc hides /run's file of the same name; /run's earlier file is another interface's.
+        Networkd_Layout{"networkd_precedence", true, "/etc/systemd/network/30-eth0.network",
+                        "mode: static\naddress: 10.0.0.5\nnetmask: 255.255.255.0\ngateway: 10.0.0.1\n"},
+        Networkd_Layout{"networkd_precedence", false, "/etc/systemd/network/30-eth0.network",
+                        "mode: static\naddress: 10.0.0.5\nnetmask: 255.255.255.0\ngateway: 10.0.0.1\n"}),
+    [](const ::testing::TestParamInfo<Networkd_Layout>& info) {
+        return std::string(info.param.name) + (info.param.running ? "_running" : "_files");
+    });
 
 } // namespace

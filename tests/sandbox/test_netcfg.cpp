@@ -165,7 +165,7 @@ TEST_P(ToolFault, FailsTheChange)
 
 const std::string nm_mod = "nmcli con mod uuid " + profile_uuid +
                            " ipv4.method manual ipv4.addresses 192.168.1.10/24 ipv4.gateway 192.168.1.1 "
-                           "ipv4.dns 9.9.9.9,";
+                           "ipv4.dns 9.9.9.9";
 
 INSTANTIATE_TEST_SUITE_P(
     Faults, ToolFault,

@@ -38,12 +38,23 @@ double get_Seconds()
 
 } // namespace
 
+bool start_System_Bus(const std::string& dir, std::string* why)
+{
+    std::filesystem::create_directories("/run/dbus");
+    write_File(dir + "/bus.conf", bus_config);
+    // A read-only /sys tells the network daemons there is no udev to wait for.
+    if (run_Shell("mount -o remount,ro /sys && dbus-daemon --config-file=" + dir +
+                  "/bus.conf --fork --print-pid > " + dir + "/dbus.pid") != 0) {
+        *why = "cannot start dbus-daemon";
+        return false;
+    }
+    return true;
+}
+
 bool Nm_Instance::start(std::string* why, bool automatic_profiles)
 {
     dir = get_Sandbox_Dir() + "/nm";
     std::filesystem::create_directories(dir);
-    std::filesystem::create_directories("/run/dbus");
-    write_File(dir + "/bus.conf", bus_config);
     std::string config = nm_config;
     if (!automatic_profiles)
         config.insert(config.find("hostname-mode"), "no-auto-default=*\n");
@@ -53,15 +64,11 @@ bool Nm_Instance::start(std::string* why, bool automatic_profiles)
         *why = "/var/lib/NetworkManager is missing: NetworkManager is not installed";
         return false;
     }
-    // A read-only /sys tells NetworkManager there is no udev to wait for.
-    std::string setup = "mount -t tmpfs nm-state /var/lib/NetworkManager && mount -o remount,ro /sys && "
-                        "dbus-daemon --config-file=" +
-                        dir + "/bus.conf --fork --print-pid > " + dir + "/dbus.pid";
-    if (run_Shell(setup) != 0) {
-        *why = "cannot start dbus-daemon";
+    if (run_Shell("mount -t tmpfs nm-state /var/lib/NetworkManager") != 0) {
+        *why = "cannot mount NetworkManager's state directory";
         return false;
     }
-    return start_Manager(why);
+    return start_System_Bus(dir, why) && start_Manager(why);
 }
 
 bool Nm_Instance::restart_Cleared(std::string* why)

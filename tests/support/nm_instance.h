@@ -3,6 +3,10 @@
 
 #include <string>
 
+// A system bus of the sandbox's own (its pid in `dir`/dbus.pid), with /sys
+// read-only so that the network daemons wait for no udev; false with the reason.
+bool start_System_Bus(const std::string& dir, std::string* why);
+
 // A real NetworkManager on a dbus-daemon of its own inside the sandbox (with
 // nmcli left real): keyfile plugin only, no polkit, no DNS handling, eth0's
 // peer unmanaged, its state on a private tmpfs; no automatic profiles unless

@@ -108,6 +108,9 @@ Plan_Input get_Input(Manager manager, const Network::Config& settings)
                                 {Network::CONFIG_TYPE::IP_ADDRESS, Network::CONFIG_TYPE::SUBNETMASK,
                                  Network::CONFIG_TYPE::GATEWAY, Network::CONFIG_TYPE::DNS1});
         break;
+    case Manager::SYSTEMD_NETWORKD:
+        input.file = "/etc/systemd/network/10-eth0.network";
+        break;
     case Manager::UNKNOWN:
         break;
     }
@@ -261,6 +264,10 @@ TEST(ChangePlan, EachManagerAndKindOfChange)
         {"a bridge's port", port,
          "refused: refused to apply: eth0 is a port of bridge br0: its addresses are br0's; change br0's "
          "settings instead, or take eth0 out of br0 first\n"},
+        {"systemd-networkd", get_Input(Manager::SYSTEMD_NETWORKD, get_Static()),
+         "refused: refused to apply: eth0 is managed by systemd-networkd through "
+         "/etc/systemd/network/10-eth0.network, whose settings are read only here: to hand eth0 over, move "
+         "them into a netplan file under /etc/netplan and remove /etc/systemd/network/10-eth0.network\n"},
         {"no manager", get_Input(Manager::UNKNOWN, get_Dhcp()),
          "refused: refused to apply: no manager owns eth0\n"},
     };

@@ -200,4 +200,54 @@ TEST(PortMaster, EachManagerNamesTheBridgeOrBond)
     EXPECT_EQ("", get_Nmcli_Master("connection.master:\nconnection.slave-type:\n"));
 }
 
+// systemd-networkd's [Match] as it would judge eth0, and what a .network file gives.
+TEST(Networkd, MatchAndSettings)
+{
+    const Interface_Facts eth0{"eth0", "52:54:00:12:34:56", "virtio_net"};
+    const struct {
+        const char* name;
+        const char* match;
+        bool selected;
+    } matches[] = {
+        {"name_glob", "Name=en* eth*\n", true},
+        {"other_name", "Name=eth1\n", false},
+        {"inverted", "Name=!eth0\n", false},
+        {"reset_by_empty", "Name=eth1\nName=\nName=eth0\n", true},
+        {"mac_any_case", "MACAddress=52:54:00:AA:BB:CC 52:54:00:12:34:56\n", true},
+        {"other_mac", "MACAddress=52:54:00:aa:bb:cc\n", false},
+        {"both_must_hold", "Name=eth0\nMACAddress=52:54:00:aa:bb:cc\n", false},
+        {"driver", "Driver=virtio*\n", true},
+        {"other_driver", "Name=eth*\nDriver=veth\n", false},
+        // Debian's 80-wifi-adhoc.network: no wired link is a wlan.
+        {"wireless_type", "Type=wlan\nWLANInterfaceType=ad-hoc\n", false},
+        {"unjudged_counts_as_met", "Name=eth0\nVirtualization=vm\nPath=pci-*\n", true},
+        {"empty_match", "", true},
+    };
+    for (const auto& row : matches)
+        EXPECT_EQ(row.selected,
+                  get_Networkd_Match(std::string("[Match]\n") + row.match + "\n[Network]\nDHCP=yes\n", eth0))
+            << row.name;
+
+    using Setting = Network::CONFIG_TYPE;
+    const std::string file =
+        "[Match]\nName=eth0\n\n[Network]\nDHCP=ipv6\nAddress=fd00::5/64\nDNS=fd00::53 10.0.0.2\n"
+        "DNS=10.0.0.3\n\n[Address]\nAddress=10.0.0.5/20\n\n[Route]\nDestination=10.9.0.0/16\n"
+        "Gateway=10.0.0.254\n\n[Route]\nGateway=10.0.0.1\n";
+    const std::vector<std::string> shown = {"1",        "10.0.0.5", "10.0.0.1", "255.255.240.0",
+                                            "10.0.0.2", "10.0.0.3"};
+    for (uint8_t t = 0; t < 6; ++t)
+        EXPECT_EQ(shown[t], get_Networkd_Setting(file, static_cast<Setting>(t))) << int(t);
+    EXPECT_EQ("0", get_Networkd_Setting("[Network]\nDHCP=yes\n", Setting::MODE));
+    EXPECT_EQ("10.0.0.9", get_Networkd_Setting("[Network]\nGateway=10.0.0.9\n[Route]\nGateway=10.0.0.1\n",
+                                               Setting::GATEWAY));
+
+    std::string applied = "unset";
+    EXPECT_TRUE(get_Networkctl_File(
+        "  Network File: /etc/systemd/network/20-wired.network\n  State: routable\n", &applied));
+    EXPECT_EQ("/etc/systemd/network/20-wired.network", applied);
+    EXPECT_TRUE(get_Networkctl_File("Network File: n/a\n", &applied));
+    EXPECT_EQ("", applied);
+    EXPECT_FALSE(get_Networkctl_File("Failed to connect system bus: No such file or directory\n", &applied));
+}
+
 } // namespace
