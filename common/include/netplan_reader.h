@@ -17,8 +17,8 @@ struct Netplan_File {
 // The interface a definition may apply to, as netplan's matching sees it.
 struct Interface_Facts {
     std::string name;
-    std::string mac;    // lower case "xx:xx:..."; empty when unknown
-    std::string driver; // empty when the interface has no driver link
+    std::string mac;            // lower case "xx:xx:..."; empty when unknown
+    std::string driver;         // empty when the interface has no driver link
     std::string type = "ether"; // the link's kind as networkd's Type= names it: "ether", or "wlan" for Wi-Fi
 };
 
