@@ -72,6 +72,9 @@ int main(int, char**)
 
     LOG_INFO("Lumerion Altra Host Main Daemon %s [%s] - %s %s", LUMERION_VERSION_TEXT,
              LUMERION_SOURCE_REVISION, LUMERION_BUILD_DATE, LUMERION_BUILD_TIME);
+    // The first report names the address: the route is read before it, and that reading is no change.
+    Network::update_Default_IP_Info();
+    (void)Network::get_Default_IP_Info_Update_Flag();
     update_Broadcast_Packet(true);
     // The thread runs and the first report is queued.
     (void)set_Service_Notify("READY=1");

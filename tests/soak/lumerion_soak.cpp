@@ -96,8 +96,8 @@ void print_Usage(const char* when, const Usage& u)
 int run_Idle(Daemon_Process& daemon, double duration)
 {
     Bus_Reader bus;
-    // Start-up and the first two reports are not idle time.
-    bus.read_Until(14, daemon.started + generous_seconds);
+    // Start-up and the first report are not idle time.
+    bus.read_Until(7, daemon.started + generous_seconds);
     bus.collect(5.0);
     Usage first = get_Usage(daemon.get_Pid());
     double from = get_Monotonic_Seconds();
