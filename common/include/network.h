@@ -3,6 +3,7 @@
 
 #include <stdint.h>
 
+#include <memory>
 #include <regex>
 #include <string>
 #include <vector>
@@ -106,6 +107,9 @@ public:
     // The bridge or bond the selected interface is a port of ("bridge br0"), whose addresses are the
     // master's; "" when it is none's. Only reads.
     static std::string get_Port_Master();
+    // A tool that lives for one command (true) looks the owner up once: later reads reuse that lookup,
+    // and only an apply looks again, for what it writes. The daemon looks up each time (false).
+    static void set_Owner_Kept(bool kept);
     // The manager the last selection found (no lookup): what the daemon runs with.
     static const char* get_Selected_Manager_Name();
 
@@ -151,8 +155,9 @@ private:
     static std::string get_Network_Manager_Config_Path();
 
     // The owner lookup; it never writes. UNKNOWN when no manager defines the
-    // interface or the interface does not exist.
+    // interface or the interface does not exist. With the owner kept, the first lookup's.
     static Owner get_Owner();
+    static Owner get_Owner_Found();
     // The service that applies the owner's configuration.
     static std::string get_Manager_Service(const Owner& owner);
     static bool get_Own_File_Readable_Alone(const std::vector<Netplan_File>& files,
@@ -225,6 +230,8 @@ private:
 
     // The settings the change in progress gave, in the order given (each once); only they are written.
     static std::vector<CONFIG_TYPE> staged_types;
+    static bool owner_kept;
+    static std::unique_ptr<Owner> kept_owner; // the kept lookup; null until made
     static MANAGER_TYPE selected_manager;
     static Config default_network_info;
     static bool default_network_info_update_flag;

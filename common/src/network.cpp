@@ -21,6 +21,8 @@ const char* const Network::MANAGER_TYPE_STRING[5] = {"UNKNOWN", "netplan", "ifup
 
 Network::MANAGER_TYPE Network::selected_manager = Network::MANAGER_TYPE::UNKNOWN;
 std::vector<Network::CONFIG_TYPE> Network::staged_types;
+bool Network::owner_kept = false;
+std::unique_ptr<Network::Owner> Network::kept_owner;
 Network::Config Network::default_network_info;
 bool Network::default_network_info_update_flag = false;
 Network::Config Network::config = [] {

@@ -117,6 +117,8 @@ void Network::set_Interface_Chosen(const char* name, bool owner_files)
         return;
     }
     config.target_interface = requested;
+    // A lookup kept for another interface is none of this one's.
+    kept_owner.reset();
     // One lookup for all six settings: each asks the managers' tools again.
     Owner owner;
     if (owner_files && !update_Owner_Files(&owner))
@@ -325,6 +327,13 @@ bool Network::set_Change_Applied(bool* started)
                      get_Log_Text(config.target_interface).c_str());
         return false;
     }
+    // What an apply writes comes from a lookup of its own, never from one a tool kept for its reads.
+    bool kept = owner_kept;
+    set_Owner_Kept(false);
+    struct Kept_Again {
+        bool kept;
+        ~Kept_Again() { Network::set_Owner_Kept(kept); }
+    } again{kept};
     Owner owner;
     std::vector<Plan_Step> owner_steps;
     if (!get_Change_Owner(&owner, &owner_steps))

@@ -376,7 +376,22 @@ int get_Owner_Choice(const std::vector<Owner_Candidate>& candidates, const std::
     return -1;
 }
 
+void Network::set_Owner_Kept(bool kept)
+{
+    owner_kept = kept;
+    kept_owner.reset();
+}
+
 Network::Owner Network::get_Owner()
+{
+    if (!owner_kept)
+        return get_Owner_Found();
+    if (kept_owner == nullptr)
+        kept_owner.reset(new Owner(get_Owner_Found()));
+    return *kept_owner;
+}
+
+Network::Owner Network::get_Owner_Found()
 {
     Owner owner;
     const std::string& name = config.target_interface;

@@ -342,6 +342,25 @@ INSTANTIATE_TEST_SUITE_P(
                    "\\x01"}),
     [](const ::testing::TestParamInfo<Cli_Output>& info) { return std::string(info.param.name); });
 
+// show reads the manager, the port and six settings from one owner lookup: one service query, one
+// profile listing.
+TEST(NetcfgLookups, ShowAsksEachToolOnce)
+{
+    for (const char* manager : {"netplan", "ifupdown", "nm"}) {
+        ASSERT_EQ(0, run_Shell("rm -f /etc/netplan/*.yaml /etc/network/interfaces.d/eth0 "
+                               "/etc/NetworkManager/system-connections/*"));
+        prepare_Host(manager);
+        clear_Tool_Calls();
+        Process_Result show = netcfg({"show"});
+        EXPECT_EQ(0, show.exit_status) << manager << show.err;
+        std::vector<std::string> calls = get_Tool_Calls();
+        EXPECT_EQ(1, std::count(calls.begin(), calls.end(), "systemctl is-active NetworkManager")) << manager;
+        EXPECT_EQ(std::string(manager) == "nm" ? 1 : 0,
+                  std::count(calls.begin(), calls.end(), "nmcli -t -f UUID,TYPE,NAME,FILENAME con show"))
+            << manager;
+    }
+}
+
 // Ctrl-C reaches the CLI, not the apply it runs: the apply finishes, the CLI
 // says so and exits 130.
 TEST(NetcfgInterrupt, TheApplyFinishesFirst)

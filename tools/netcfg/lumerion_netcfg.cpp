@@ -380,6 +380,8 @@ int run_Show()
 int main(int argc, char** argv)
 {
     std::vector<std::string> args(argv + 1, argv + argc);
+    // One command, one owner lookup for its reads: show's manager, port and six settings come from it.
+    Network::set_Owner_Kept(true);
     if (args.empty())
         return fail_Usage("a command is needed");
     if (args[0] == "--help" || args[0] == "-h") {
