@@ -45,7 +45,7 @@ enum class Scene {
     PINNED_GATEWAY,   // eth0's stanza pins the gateway's neighbour entry (post-up ip neigh ... permanent)
     PINNED_NO_ARP,    // the same, and the gateway does not answer ARP
     FIFO_FILE,        // a FIFO stands at the path of eth0's profile
-    INTERRUPTED,      // Ctrl-C reaches the CLI once the stanza holds the new address, before --apply
+    INTERRUPTED,      // Ctrl-C reaches the CLI at its owner lookup, before anything is staged or applied
     ROLLBACK_FAILS,   // the manager's apply fails for the old settings, so the rollback cannot finish
     TERMINAL,         // the CLI's standard error is a terminal: it counts down on one line
     HAND_EDIT,        // the netplan file is edited by hand during the window
@@ -326,11 +326,11 @@ TEST_P(SettingsTrial, ChangeHoldsOrIsUndone)
         break;
     }
     case Scene::INTERRUPTED: {
-        // Each owner lookup asks whether NetworkManager runs: the selection's, the manager's name, then one
-        // per value. The netmask's sends Ctrl-C, so that it arrives between two values, before --apply.
+        // The CLI looks the owner up once for its reads, at the selection, before any value is staged: that
+        // lookup's service query sends Ctrl-C, so that it arrives before anything is staged or applied.
         write_File(get_Sandbox_Dir() + "/answers/systemctl/is-active NetworkManager.run",
                    "n=$(( $(cat /run/lookups 2>/dev/null || echo 0) + 1 )); echo $n > /run/lookups\n"
-                   "[ $n -eq 5 ] && pkill -INT -x lumerion-netcfg\nexit 3\n");
+                   "[ $n -eq 1 ] && pkill -INT -x lumerion-netcfg\nexit 3\n");
         clear_Tool_Calls();
         Process_Result r = netcfg(get_Change(row, 60));
         status = r.exit_status;
@@ -434,11 +434,8 @@ INSTANTIATE_TEST_SUITE_P(
             wrong_gateway, 3, "10.0.0.5/24", true,
             "gateway 10.0.0.99 did not answer within 4 s: eth0 rolled back to 10.0.0.5/24 via 10.0.0.1; the "
             "old gateway 10.0.0.1 could not be checked (its neighbour entry on eth0 is permanent)"},
-        Trial_Row{
-            "ifupdown_interrupted_before_apply", Manager::IFUPDOWN, Scene::INTERRUPTED, good_change, 130,
-            "10.0.0.5/24", true,
-            "interrupted before --gateway 10.0.0.1: nothing was applied, and the values given before it "
-            "were dropped"},
+        Trial_Row{"ifupdown_interrupted_before_apply", Manager::IFUPDOWN, Scene::INTERRUPTED, good_change,
+                  130, "10.0.0.5/24", true, "interrupted: nothing was changed"},
         Trial_Row{"ifupdown_old_gateway_dead", Manager::IFUPDOWN, Scene::OLD_GATEWAY_DEAD, wrong_gateway, 0,
                   "10.0.0.5/24", false, "the gateway before it did not answer either"},
         Trial_Row{"ifupdown_earlier_boot", Manager::IFUPDOWN, Scene::EARLIER_BOOT, wrong_gateway, killed,
