@@ -142,6 +142,7 @@ private:
         std::string error;    // why nothing may be read or edited; "" when all is well
         bool active = false;  // NetworkManager: the profile is active on the interface
         std::string master;   // the bridge or bond the interface is a port of ("bridge br0"); "" for none
+        bool network_manager = false; // NetworkManager runs, as the lookup asked systemctl
         Netplan_Owner netplan;
     };
 
@@ -157,7 +158,9 @@ private:
     // The owner lookup; it never writes. UNKNOWN when no manager defines the
     // interface or the interface does not exist. With the owner kept, the first lookup's.
     static Owner get_Owner();
-    static Owner get_Owner_Found();
+    // The lookup itself; `network_manager` (0 or 1) is NetworkManager's state when known, so that it is not
+    // asked again (-1: ask).
+    static Owner get_Owner_Found(int network_manager = -1);
     // The service that applies the owner's configuration.
     static std::string get_Manager_Service(const Owner& owner);
     static bool get_Own_File_Readable_Alone(const std::vector<Netplan_File>& files,

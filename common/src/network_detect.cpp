@@ -108,7 +108,7 @@ std::string Network::get_Unmanaged_Reason()
     Owner owner = get_Owner();
     if (!owner.present || owner.manager != MANAGER_TYPE::UNKNOWN || !owner.error.empty())
         return "";
-    return get_Unmanaged_Text(get_Network_Manager_Service_Status());
+    return get_Unmanaged_Text(owner.network_manager);
 }
 
 bool Network::update_Owner_Files(Owner* found)
@@ -139,7 +139,7 @@ bool Network::update_Owner_Files(Owner* found)
             LOG_ERROR("%s", get_Log_Text(owner.error).c_str());
             return false;
         }
-        bool network_manager = get_Network_Manager_Service_Status();
+        bool network_manager = owner.network_manager;
         // A host with no manager to take a default gets none: its settings are not this daemon's to start.
         std::string unmanaged = get_Unmanaged_Text(network_manager);
         if (!unmanaged.empty()) {
@@ -150,8 +150,8 @@ bool Network::update_Owner_Files(Owner* found)
         }
         if (!(network_manager ? init_Network_Manager_Config() : init_netplan_Config()))
             return false;
-        // The default just written is the owner now.
-        owner = get_Owner();
+        // The default just written is the owner now; NetworkManager's state is as the lookup found it.
+        owner = get_Owner_Found(network_manager ? 1 : 0);
     }
     if (found != nullptr)
         *found = owner;
@@ -176,7 +176,7 @@ bool Network::get_Change_Owner(Owner* found, std::vector<Plan_Step>* steps)
             return false;
         }
         // NetworkManager's default is a change of its own, made before (set_Change_Applied).
-        if (get_Network_Manager_Service_Status()) {
+        if (owner.network_manager) {
             *found = owner;
             return true;
         }

@@ -391,7 +391,7 @@ Network::Owner Network::get_Owner()
     return *kept_owner;
 }
 
-Network::Owner Network::get_Owner_Found()
+Network::Owner Network::get_Owner_Found(int network_manager)
 {
     Owner owner;
     const std::string& name = config.target_interface;
@@ -452,7 +452,11 @@ Network::Owner Network::get_Owner_Found()
         networkd.file = networkd_file;
         found.push_back(networkd);
     }
-    if (get_Network_Manager_Service_Status()) {
+    owner.network_manager =
+        network_manager >= 0 ? network_manager == 1 : get_Network_Manager_Service_Status();
+    for (Owner& each : found)
+        each.network_manager = owner.network_manager;
+    if (owner.network_manager) {
         Nm_Choice choice = get_Network_Manager_Profile(facts);
         // netplan's own rendering of its definition is netplan's.
         if ((!choice.uuid.empty() || !choice.refusal.empty()) &&
@@ -487,10 +491,14 @@ Network::Owner Network::get_Owner_Found()
     }
     std::vector<Owner_Candidate> candidates;
     candidates.reserve(found.size());
-    for (const Owner& o : found)
-        candidates.push_back(
-            {o.manager, o.file,
-             found.size() > 1 && get_Systemd_Service_Status(get_Manager_Service(o).c_str())});
+    for (const Owner& o : found) {
+        // NetworkManager was asked once already.
+        std::string service = get_Manager_Service(o);
+        candidates.push_back({o.manager, o.file,
+                              found.size() > 1 && (service == "NetworkManager"
+                                                       ? owner.network_manager
+                                                       : get_Systemd_Service_Status(service.c_str()))});
+    }
     std::string refusal;
     int chosen = get_Owner_Choice(candidates, name, &refusal);
     if (chosen < 0) {

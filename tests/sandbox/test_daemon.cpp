@@ -10,6 +10,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <regex>
 #include <string>
@@ -105,6 +106,9 @@ TEST_F(HostDaemon, FirstReportCarriesTheAddressByteForByte)
     printf("mean gap between writes: %.1f ms\n", total / 6 * 1000);
     // No second report follows at once: the address did not change.
     EXPECT_TRUE(bus.collect(3.0).empty());
+    // Start-up asked whether NetworkManager runs once, though it wrote a bare host's default meanwhile.
+    std::vector<std::string> calls = get_Tool_Calls();
+    EXPECT_EQ(1, std::count(calls.begin(), calls.end(), "systemctl is-active NetworkManager"));
     EXPECT_TRUE(daemon.running());
     daemon.stop();
 
