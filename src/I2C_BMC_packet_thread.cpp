@@ -59,8 +59,11 @@ std::atomic<bool> bus_lost_flag{false};
 std::atomic<unsigned long> packets_written{0};
 std::atomic<unsigned long> packets_failed{0};
 std::atomic<long long> write_started_ms{0};
+// Raised before a packet leaves the queue and lowered once it is written: the status waits for both.
+std::atomic<bool> packet_in_hand{false};
 
 int (*BMC_Packet_Receive_Error_Handler)(BMC::Packet*, uint8_t) = nullptr;
+void (*bus_lost_wake)() = nullptr;
 
 // The settings the BMC stages one by one, in subaddress order.
 struct Setting_Item {
@@ -143,8 +146,11 @@ bool update_Bus_Node(Descriptor* bus)
 bool send_Next_Packet(int fd)
 {
     BMC::Packet* request = nullptr;
-    if (TX_queue.Dequeue(&request) != 0 || request == nullptr)
+    packet_in_hand.store(true);
+    if (TX_queue.Dequeue(&request) != 0 || request == nullptr) {
+        packet_in_hand.store(false);
         return true;
+    }
     BMC::Packet* response = new BMC::Packet();
     usleep(before_write_usec);
     write_started_ms.store(get_Monotonic_Ms());
@@ -167,6 +173,7 @@ bool send_Next_Packet(int fd)
     }
     delete request;
     delete response;
+    packet_in_hand.store(false);
     return error_flag == 0;
 }
 
@@ -241,6 +248,8 @@ void* I2C_BMC_Packet_Thread(void*)
     bus_lost_flag.store(true);
     thread_start_flag.store(false);
     release_Queued_Packets();
+    if (bus_lost_wake != nullptr)
+        bus_lost_wake();
     return reinterpret_cast<void*>(1);
 }
 
@@ -285,6 +294,11 @@ void set_I2C_BMC_Bus_Check()
     bus_check_request_flag.store(true);
     if (thread_start_flag.load())
         wake_Thread();
+}
+
+void set_I2C_BMC_Bus_Lost_Wake(void (*wake)())
+{
+    bus_lost_wake = wake;
 }
 
 bool get_I2C_BMC_Bus_Lost()
@@ -358,6 +372,7 @@ Transmit_Health get_I2C_BMC_Transmit_Health(long long stall_ms)
     health.failed = packets_failed.load();
     long long started = write_started_ms.load();
     health.stalled = started != 0 && get_Monotonic_Ms() - started > stall_ms;
+    health.idle = !packet_in_hand.load() && TX_queue.get_Count() == 0;
     return health;
 }
 

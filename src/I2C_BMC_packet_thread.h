@@ -24,6 +24,8 @@ void set_I2C_BMC_Bus_Check();
 // True once the node was replaced and could not be opened again: the thread
 // has ended, and the daemon ends so that it is started again.
 bool get_I2C_BMC_Bus_Lost();
+// Called on the thread as it ends for a lost bus, so that the daemon's loop wakes to end too.
+void set_I2C_BMC_Bus_Lost_Wake(void (*wake)());
 
 // What the thread has written: packets written and failed, and whether a
 // write has been in progress for more than `stall_ms` (a wedged bus).
@@ -31,6 +33,7 @@ struct Transmit_Health {
     unsigned long written = 0;
     unsigned long failed = 0;
     bool stalled = false;
+    bool idle = true; // nothing queued and no write in progress
 };
 Transmit_Health get_I2C_BMC_Transmit_Health(long long stall_ms);
 

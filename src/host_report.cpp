@@ -17,7 +17,6 @@ namespace {
 
 const char* const __log_tag = "main";
 const char* const cpu_product_name = "Ampere(R) Altra(R) Processor";
-const uint8_t report_due_count = 60;
 const size_t text_buffer_length = 100;
 const size_t os_info_buffer_length = 128;
 
@@ -41,15 +40,12 @@ void send_Text(BMC::Packet* request, BMC::Packet* response, char* buffer, uint8_
 
 } // namespace
 
-bool update_Broadcast_Packet(bool product_info_send)
+bool update_Broadcast_Packet(bool due)
 {
-    static uint8_t last_update_count = 0;
-    if (!product_info_send) {
-        ++last_update_count;
-        if (last_update_count != report_due_count && !Network::get_Default_IP_Info_Update_Flag())
-            return false;
-    }
-    last_update_count = 0;
+    // Read either way: a report that is due carries the change too.
+    bool changed = Network::get_Default_IP_Info_Update_Flag();
+    if (!due && !changed)
+        return false;
 
     BMC::Packet request;
     BMC::Packet response;

@@ -32,11 +32,11 @@ std::string get_Status_Text(const std::string& clock, const Transmit_Health& hea
     return text + "; " + (manager == "UNKNOWN" ? "no network manager for eth0" : manager);
 }
 
-void update_Service_State(bool reported)
+bool update_Service_State(bool reported)
 {
-    // Outside systemd the pass does nothing more.
+    // Outside systemd there is nobody to tell.
     if (!get_Service_Notify_Active())
-        return;
+        return false;
     if (reported) {
         time_t now = time(nullptr);
         struct tm local;
@@ -52,4 +52,5 @@ void update_Service_State(bool reported)
                                        Network::get_Selected_Manager_Name()));
     if (watchdog_usec > 0 && !health.stalled)
         (void)set_Service_Notify("WATCHDOG=1");
+    return !health.idle;
 }

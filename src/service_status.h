@@ -13,8 +13,10 @@
 std::string get_Status_Text(const std::string& report_clock, const Transmit_Health& health,
                             const Network::Config& live, const std::string& manager);
 
-// Once per main-loop pass under systemd: the status line when it changed, and a watchdog
-// ping unless the bus has had a write in progress for half the watchdog's interval.
-void update_Service_State(bool reported);
+// Under systemd, after a report and at each watchdog period: the status line
+// when it changed, and a watchdog ping unless the bus has had a write in
+// progress for half the watchdog's interval. True while packets are still
+// queued or being written, so that the status is looked at again.
+bool update_Service_State(bool reported);
 
 #endif

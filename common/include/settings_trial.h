@@ -166,9 +166,16 @@ private:
 // Reads only, and never waits for the lock.
 std::string get_Trial_Summary();
 
-// The daemon's watch, once per main-loop pass: one stat while no trial is
-// open; an expired trial no one holds is finished on a thread of its own.
-void update_Trial_Watch();
+// The daemon's watch, run when the record changed, when its last run asked
+// to look again, and when a finish ended: one stat while no trial is open; an
+// expired trial no one holds is finished on a thread of its own. Returns the
+// milliseconds until it must look again (-1: only on one of those events).
+long long update_Trial_Watch();
+// Called on the finisher's thread when a finish ended.
+void set_Trial_Finish_Wake(void (*wake)());
+// The directory the record lives in, and its name there.
+extern const char* const trial_state_directory;
+extern const char* const trial_record_name;
 // Waits for a finish in progress (at the daemon's exit).
 void set_Trial_Watch_Stop();
 

@@ -15,7 +15,6 @@
 namespace {
 
 const char* const __log_tag = "Settings_Trial";
-const char* const state_directory = "/var/lib/lumerion-hostd";
 const char* const lock_directory = "/run/lumerion-hostd";
 const char* const settings_lock_path = "/run/lumerion-hostd/settings.lock";
 const char* const trial_lock_path = "/run/lumerion-hostd/trial.lock";
@@ -29,6 +28,8 @@ std::string get_Change_Text(const Trial_Record& record)
 
 } // namespace
 
+const char* const trial_state_directory = "/var/lib/lumerion-hostd";
+const char* const trial_record_name = "trial";
 const char* const trial_record_path = "/var/lib/lumerion-hostd/trial";
 
 long long get_Boot_Ns()
@@ -90,12 +91,12 @@ Record_State get_Stored_Record(Trial_Record* record, std::string* error)
 
 bool set_Stored_Record(const Trial_Record& record, std::string* error)
 {
-    if (mkdir(state_directory, 0700) != 0 && errno != EEXIST) {
-        *error = std::string("cannot create ") + state_directory + ": " + strerror(errno);
+    if (mkdir(trial_state_directory, 0700) != 0 && errno != EEXIST) {
+        *error = std::string("cannot create ") + trial_state_directory + ": " + strerror(errno);
         return false;
     }
     // Saved files can hold secrets (a keyfile's keys): only root reads the directory.
-    (void)chmod(state_directory, 0700);
+    (void)chmod(trial_state_directory, 0700);
     int rc = set_File_Replace(trial_record_path, get_Trial_Text(record), 0600);
     if (rc != 0) {
         *error = std::string("cannot save ") + trial_record_path + ": " + strerror(rc);

@@ -1,5 +1,6 @@
 // The daemon's watch over the settings trial: a trial whose applier is gone
-// is finished on a thread of its own once its deadline has passed.
+// is finished on a thread of its own once its deadline has passed. The loop
+// looks when the record changes, when the watch asked to, and when a finish ends.
 #include "settings_trial.h"
 
 #include <sys/stat.h>
@@ -15,11 +16,16 @@
 namespace {
 
 const char* const __log_tag = "Settings_Trial";
+// While another process holds the trial lock it may end without a word: look again this often.
+const long long held_lock_look_ms = 2000;
+// A deadline is judged just after it, so that the look finds it passed.
+const long long deadline_slack_ms = 20;
 
 // The daemon's finisher.
 std::thread finisher;
 std::atomic<bool> finisher_done{true};
 struct stat reported_damage = {};
+void (*finish_wake)() = nullptr;
 
 // A damaged record is named once: it stays until a person removes it.
 void set_Damage_Reported(const struct stat& info, const std::string& error)
@@ -33,28 +39,35 @@ void set_Damage_Reported(const struct stat& info, const std::string& error)
 
 } // namespace
 
-void update_Trial_Watch()
+void set_Trial_Finish_Wake(void (*wake)())
+{
+    finish_wake = wake;
+}
+
+long long update_Trial_Watch()
 {
     if (!finisher_done.load())
-        return;
+        return -1;
     if (finisher.joinable())
         finisher.join();
     struct stat info;
     if (stat(trial_record_path, &info) != 0)
-        return;
+        return -1;
     std::string error;
     Descriptor lock(set_Trial_Lock_Taken(&error));
     if (lock.get() < 0)
-        return;
+        return held_lock_look_ms;
     Trial_Record record;
     Record_State state = get_Stored_Record(&record, &error);
-    if (state != Record_State::OPEN ||
-        (!record.rolling_back &&
-         (set_Rebased(&record, get_Boot_Id()) || (record.applied && get_Boot_Ns() < record.deadline_ns)))) {
-        if (state == Record_State::DAMAGED)
-            set_Damage_Reported(info, error);
-        return;
-    }
+    if (state == Record_State::DAMAGED)
+        set_Damage_Reported(info, error);
+    if (state != Record_State::OPEN)
+        return -1;
+    if (!record.rolling_back && set_Rebased(&record, get_Boot_Id()))
+        return static_cast<long long>(record.window_seconds) * 1000 + deadline_slack_ms;
+    long long left_ns = record.deadline_ns - get_Boot_Ns();
+    if (!record.rolling_back && record.applied && left_ns > 0)
+        return left_ns / 1000000 + deadline_slack_ms;
     // A rollback waits on the manager's commands: the main loop goes on meanwhile.
     finisher_done.store(false);
     finisher = std::thread([record, fd = lock.take()]() {
@@ -62,7 +75,10 @@ void update_Trial_Watch()
         (void)set_Record_Finished(record, &said);
         close(fd);
         finisher_done.store(true);
+        if (finish_wake != nullptr)
+            finish_wake();
     });
+    return -1;
 }
 
 void set_Trial_Watch_Stop()

@@ -47,56 +47,41 @@ protected:
     Bus_Reader bus;
 };
 
-TEST_F(HostReport, SixtiethUnforcedCallReports)
+// Without a change only a due report goes out.
+TEST_F(HostReport, UnchangedRouteReportsOnlyWhenDue)
 {
     // The first refresh always counts as a change; take that flag away first.
     Network::update_Default_IP_Info();
     ASSERT_TRUE(Network::get_Default_IP_Info_Update_Flag());
-    for (int i = 0; i < 59; ++i)
-        update_Broadcast_Packet(false);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_FALSE(update_Broadcast_Packet(false));
     EXPECT_TRUE(bus.collect(0.5).empty());
-    update_Broadcast_Packet(false);
+    EXPECT_TRUE(update_Broadcast_Packet(true));
     std::vector<Bytes> packets = bus.take(7, generous_seconds);
     ASSERT_EQ(7u, packets.size());
     EXPECT_EQ(std::string("Report OS\0", 10), text_Of(packets[0]));
     EXPECT_EQ(std::string("0.0.0.0\0", 8), text_Of(packets[1]));
-    // The counter started again: 59 more calls send nothing.
-    for (int i = 0; i < 59; ++i)
-        update_Broadcast_Packet(false);
-    EXPECT_TRUE(bus.collect(0.5).empty());
 }
 
-TEST_F(HostReport, ForcedReportResetsTheCounter)
+// A change goes out once, at once or in the due report that carries it, never twice.
+TEST_F(HostReport, ChangeIsReportedOnce)
 {
-    Network::update_Default_IP_Info();
-    Network::get_Default_IP_Info_Update_Flag();
-    for (int i = 0; i < 30; ++i)
-        update_Broadcast_Packet(false);
-    update_Broadcast_Packet(true);
-    EXPECT_EQ(7u, bus.take(7, generous_seconds).size());
-    for (int i = 0; i < 59; ++i)
-        update_Broadcast_Packet(false);
-    EXPECT_TRUE(bus.collect(0.4).empty());
-    update_Broadcast_Packet(false);
-    EXPECT_EQ(7u, bus.take(7, generous_seconds).size());
-}
-
-TEST_F(HostReport, ChangeOnTheSixtiethPassGivesASecondReportNext)
-{
-    Network::update_Default_IP_Info();
-    Network::get_Default_IP_Info_Update_Flag();
-    for (int i = 0; i < 59; ++i)
-        update_Broadcast_Packet(false);
-    ASSERT_EQ(0, run_Shell("ip addr add 192.168.1.10/24 dev eth0 && ip route add default via 192.168.1.1"));
-    Network::update_Default_IP_Info();
-    // Due by count: the flag is not read on this pass...
-    update_Broadcast_Packet(false);
-    // ...so the next pass still finds it raised.
-    update_Broadcast_Packet(false);
-    update_Broadcast_Packet(false);
-    std::vector<Bytes> packets = bus.take(14, generous_seconds);
-    ASSERT_EQ(14u, packets.size());
-    EXPECT_EQ(std::string("192.168.1.10\0", 13), text_Of(packets[8]));
+    for (bool due : {false, true}) {
+        SCOPED_TRACE(due ? "due" : "not due");
+        Network::update_Default_IP_Info();
+        Network::get_Default_IP_Info_Update_Flag();
+        std::string address = due ? "10.1.2.3" : "192.168.1.10";
+        ASSERT_EQ(0, run_Shell("ip addr flush dev eth0 && ip addr add " + address +
+                               "/24 dev eth0 && ip route add default via " +
+                               address.substr(0, address.rfind('.')) + ".1"));
+        Network::update_Default_IP_Info();
+        EXPECT_TRUE(update_Broadcast_Packet(due));
+        EXPECT_FALSE(update_Broadcast_Packet(false));
+        std::vector<Bytes> packets = bus.take(7, generous_seconds);
+        ASSERT_EQ(7u, packets.size());
+        EXPECT_EQ(address + std::string(1, '\0'), text_Of(packets[1]));
+        EXPECT_TRUE(bus.collect(0.4).empty());
+    }
 }
 
 TEST_F(HostReport, LongTextsAreCutTo99Characters)
