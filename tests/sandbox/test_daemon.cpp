@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <string.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -131,21 +132,86 @@ TEST_F(HostDaemon, FirstReportCarriesTheAddressByteForByte)
     EXPECT_EQ("", daemon.err());
 }
 
-TEST_F(HostDaemon, RouteChangeIsReportedOnTheNextPass)
+// Context switches, voluntary or not, of the daemon's own threads (main and transmit).
+long get_Daemon_Switches(int pid)
+{
+    long total = 0;
+    std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+    std::error_code error;
+    for (const auto& task : std::filesystem::directory_iterator(tasks, error)) {
+        std::string name = read_File(task.path().string() + "/comm");
+        if (name != "lumerion-hostd\n" && name != "i2c-transmit\n")
+            continue;
+        std::string status = read_File(task.path().string() + "/status");
+        for (const char* key : {"voluntary_ctxt_switches:", "nonvoluntary_ctxt_switches:"}) {
+            size_t at = status.find(std::string("\n") + key);
+            if (at != std::string::npos)
+                total += std::stol(status.substr(at + strlen(key) + 1));
+        }
+    }
+    return total;
+}
+
+// The count once the threads are quiet after the report's writes: two looks half a second apart agree.
+long get_Settled_Switches(int pid, double deadline)
+{
+    long last = get_Daemon_Switches(pid);
+    while (get_Monotonic_Seconds() < deadline) {
+        usleep(500000);
+        long now = get_Daemon_Switches(pid);
+        if (now == last)
+            return now;
+        last = now;
+    }
+    return -1;
+}
+
+// Between reports nothing wakes the daemon, and a route change still reaches the
+// BMC: it is the kernel's event that wakes it, not a pass of a loop.
+TEST_F(HostDaemon, IdleDaemonSleepsAndARouteChangeWakesIt)
 {
     Bus_Reader bus;
     Daemon daemon;
     daemon.start();
     bus.read_Until(7, daemon.started + generous_seconds);
     ASSERT_EQ(7u, bus.packets.size());
+    long settled = get_Settled_Switches(daemon.get_Pid(), get_Monotonic_Seconds() + generous_seconds);
+    ASSERT_GE(settled, 0) << "the daemon never went quiet";
+    // A sleeping thread cannot switch, however loaded the machine: longer than a 2 s pass, no wake.
+    EXPECT_TRUE(bus.collect(3.0).empty());
+    EXPECT_EQ(settled, get_Daemon_Switches(daemon.get_Pid()));
+
     ASSERT_EQ(0, run_Shell("ip addr flush dev eth0 && ip addr add 10.9.8.7/16 dev eth0 && "
                            "ip route add default via 10.9.0.1"));
     double changed = get_Monotonic_Seconds();
     bus.read_Until(14, changed + generous_seconds);
     ASSERT_EQ(14u, bus.packets.size());
     EXPECT_EQ(text_Packet(0x02, "10.9.8.7"), bus.packets[8]);
+    printf("route change to the report's first packet: %.0f ms\n", (bus.times[7] - changed) * 1000);
     EXPECT_NE(std::string::npos,
               daemon.out().find("IP: 10.9.8.7, Subnetmask: 255.255.0.0, Gateway: 10.9.0.1\n"));
+}
+
+// A burst of changes (one ip batch, as an apply makes them) is looked at once
+// it is over: one report, with where the burst ended.
+TEST_F(HostDaemon, BurstOfChangesGivesOneReport)
+{
+    Bus_Reader bus;
+    Daemon daemon;
+    daemon.start();
+    bus.read_Until(7, daemon.started + generous_seconds);
+    ASSERT_EQ(7u, bus.packets.size());
+    std::string batch;
+    for (int i = 1; i <= 5; ++i)
+        batch += "addr flush dev eth0\naddr add 10.9.8." + std::to_string(i) +
+                 "/16 dev eth0\nroute add default via 10.9.0.1\n";
+    write_File(get_Sandbox_Dir() + "/burst", batch);
+    ASSERT_EQ(0, run_Shell("ip -batch " + get_Sandbox_Dir() + "/burst"));
+    bus.read_Until(14, get_Monotonic_Seconds() + generous_seconds);
+    ASSERT_EQ(14u, bus.packets.size());
+    EXPECT_EQ(text_Packet(0x02, "10.9.8.5"), bus.packets[8]);
+    EXPECT_TRUE(bus.collect(2.0).empty()) << "a second report for one burst";
+    EXPECT_EQ(1u, count_Of(daemon.out(), "update_Default_IP_Info: IP: 10.9.8")) << daemon.out();
 }
 
 // A bus device that will not select the BMC's address gets no write: one
