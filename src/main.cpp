@@ -3,6 +3,8 @@
 #include <stdio.h>
 #include <unistd.h>
 
+#include <string>
+
 #include "BMC_data_protocol.h"
 #include "I2C_BMC_packet_thread.h"
 #include "build_info.h"
@@ -11,6 +13,7 @@
 #include "extra_command_handling.h"
 #include "log.h"
 #include "monotonic_clock.h"
+#include "netplan_reader.h"
 #include "network.h"
 #include "service_notify.h"
 #include "service_status.h"
@@ -81,6 +84,18 @@ long long get_Trial_Due(long long now, bool watched)
     return look_ms < 0 ? -1 : now + look_ms;
 }
 
+// netplan's reader as the package lays it out beside the daemon (a replaced binary's link ends in "
+// (deleted)").
+std::string get_Reader_Path()
+{
+    char own[4096];
+    ssize_t n = readlink("/proc/self/exe", own, sizeof(own) - 1);
+    if (n <= 0)
+        return std::string("/usr/sbin/") + LUMERION_NETPLAN_READER;
+    std::string path(own, static_cast<size_t>(n));
+    return path.substr(0, path.rfind('/') + 1) + LUMERION_NETPLAN_READER;
+}
+
 [[noreturn]] void set_Daemon_Stopped()
 {
     (void)set_Service_Notify("STOPPING=1");
@@ -106,6 +121,8 @@ int main(int, char**)
     (void)setvbuf(stdout, nullptr, _IOLBF, 0);
     (void)setvbuf(stderr, nullptr, _IOLBF, 0);
 
+    // libnetplan and GLib stay out of the daemon: each reading of netplan's files runs in its reader.
+    set_netplan_Reader_Program(get_Reader_Path());
     set_Tool_Budget("nmcli", startup_nmcli_call_seconds, startup_nmcli_total_seconds);
     Network::set_Interface_Name(network_interface);
     clear_Tool_Budget();

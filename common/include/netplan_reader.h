@@ -35,4 +35,22 @@ struct Netplan_Reading {
 // netplan's reading of `files`, merged in the order given; nothing is written.
 Netplan_Reading get_netplan_Reading(const std::vector<Netplan_File>& files, const Interface_Facts& facts);
 
+// The same reading, always made in this process.
+Netplan_Reading get_netplan_Reading_Here(const std::vector<Netplan_File>& files, const Interface_Facts& facts);
+
+// From now on each reading runs in a process of `program` (the daemon, so
+// that libnetplan and GLib are never mapped into it); "" reads in this process.
+// A reader that cannot be run, fails or takes more than 10 s gives a reading
+// that is not accepted, with the reason as its error.
+void set_netplan_Reader_Program(const std::string& program);
+// The reader process's side: answers one request from `input` in this process (the reader's main).
+// False for a request that is damaged.
+bool get_netplan_Reader_Answer(const std::string& input, std::string* output);
+
+// The exchange with the reader process: the request and the reading as text, and back.
+std::string get_netplan_Request_Text(const std::vector<Netplan_File>& files, const Interface_Facts& facts);
+bool get_netplan_Request(const std::string& text, std::vector<Netplan_File>* files, Interface_Facts* facts);
+std::string get_netplan_Reading_Text(const Netplan_Reading& reading);
+bool get_netplan_Reading_From(const std::string& text, Netplan_Reading* reading);
+
 #endif

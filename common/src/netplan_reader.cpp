@@ -201,7 +201,7 @@ std::string get_Merged_Text(Netplan_Session* session)
 
 } // namespace
 
-Netplan_Reading get_netplan_Reading(const std::vector<Netplan_File>& files, const Interface_Facts& facts)
+Netplan_Reading get_netplan_Reading_Here(const std::vector<Netplan_File>& files, const Interface_Facts& facts)
 {
     Netplan_Reading reading;
     const Netplan_Library* netplan = get_Netplan_Library();

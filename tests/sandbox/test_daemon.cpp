@@ -315,6 +315,11 @@ TEST_F(HostDaemon, StaticNetplanHostLoadsItsSettings)
     daemon.start({"DEBUG=1"});
     bus.read_Until(7, daemon.started + generous_seconds);
     EXPECT_EQ(7u, bus.packets.size());
+    // netplan's files were read (the settings below), by a reader process: nothing of it stays mapped.
+    std::string maps = read_File("/proc/" + std::to_string(daemon.get_Pid()) + "/maps");
+    ASSERT_FALSE(maps.empty());
+    for (const char* library : {"libnetplan", "libglib-2.0", "libgio-2.0", "libgobject-2.0"})
+        EXPECT_EQ(std::string::npos, maps.find(library)) << library << " is mapped";
     daemon.stop();
     std::string out = daemon.out();
     std::string selection =

@@ -38,6 +38,24 @@ TEST_P(OwnerLookup, FindsTheFileNetplanDefinesEth0In)
     EXPECT_EQ(row.leftover, owner.leftover);
 }
 
+// The daemon's reading, made by the reader process, is the reading made here.
+TEST_P(OwnerLookup, TheReaderProcessReadsTheSame)
+{
+    std::string error;
+    std::vector<Netplan_File> files = get_netplan_Files(layouts + GetParam().name, &error);
+    ASSERT_EQ("", error);
+    Interface_Facts facts{"eth0", "52:54:00:12:34:56", "virtio_net"};
+    Netplan_Reading here = get_netplan_Reading(files, facts);
+    set_netplan_Reader_Program(LUMERION_NETPLAN_READER_PATH);
+    Netplan_Reading there = get_netplan_Reading(files, facts);
+    set_netplan_Reader_Program("");
+    EXPECT_EQ(here.installed, there.installed);
+    EXPECT_EQ(here.accepted, there.accepted);
+    EXPECT_EQ(here.error, there.error);
+    EXPECT_EQ(here.merged, there.merged);
+    EXPECT_EQ(here.applying_ids, there.applying_ids);
+}
+
 const char* const cloud_file = "/etc/netplan/50-cloud-init.yaml";
 const char* const installer_file = "/etc/netplan/00-installer-config.yaml";
 
@@ -129,6 +147,86 @@ TEST(Passthrough, TheBlockSetsWhatNetworkManagerGets)
             EXPECT_EQ(row.value, value) << row.name;
         }
     }
+}
+
+} // namespace
+
+namespace {
+
+// A reader that fails is a reading netplan did not accept, with the reason: nothing is taken from it.
+struct Reader_Fault {
+    const char* name;
+    const char* program;
+    const char* error; // the reading's error after "netplan's reader PROGRAM "
+};
+
+class ReaderFault : public ::testing::TestWithParam<Reader_Fault> {};
+
+TEST_P(ReaderFault, GivesNoReading)
+{
+    const Reader_Fault& row = GetParam();
+    set_netplan_Reader_Program(row.program);
+    Netplan_Reading reading = get_netplan_Reading(
+        {{"/etc/netplan/01.yaml", "network: {ethernets: {eth0: {dhcp4: true}}}\n"}}, {"eth0", "", ""});
+    set_netplan_Reader_Program("");
+    EXPECT_TRUE(reading.installed);
+    EXPECT_FALSE(reading.accepted);
+    EXPECT_TRUE(reading.applying_ids.empty());
+    EXPECT_EQ(std::string("netplan's reader ") + row.program + " " + row.error, reading.error);
+}
+
+INSTANTIATE_TEST_SUITE_P(Readers, ReaderFault,
+                         ::testing::Values(Reader_Fault{"missing", "/nonexistent/reader",
+                                                        "cannot be run: No such file or directory"},
+                                           Reader_Fault{"fails", "/bin/false", "ended with status 1"},
+                                           // The request echoed back is no reading.
+                                           Reader_Fault{"echoes", "/bin/cat", "gave a damaged answer"}),
+                         [](const ::testing::TestParamInfo<Reader_Fault>& info) {
+                             return std::string(info.param.name);
+                         });
+
+// Request and reading cross as text: each comes back whole, and any damage is refused whole.
+TEST(ReaderExchange, RoundTripsAndRefusesDamage)
+{
+    std::vector<Netplan_File> files = {{"/etc/netplan/a.yaml", "x\n12\n"}, {"/run/netplan/b.yaml", ""}};
+    Interface_Facts facts{"eth0", "52:54:00:12:34:56", "e1000", "wlan"};
+    std::vector<Netplan_File> files_back;
+    Interface_Facts facts_back;
+    std::string request = get_netplan_Request_Text(files, facts);
+    ASSERT_TRUE(get_netplan_Request(request, &files_back, &facts_back));
+    ASSERT_EQ(2u, files_back.size());
+    EXPECT_EQ(files[0].text, files_back[0].text);
+    EXPECT_EQ(files[1].path, files_back[1].path);
+    EXPECT_EQ("e1000", facts_back.driver);
+    EXPECT_EQ("wlan", facts_back.type);
+
+    Netplan_Reading reading;
+    reading.installed = reading.accepted = true;
+    reading.merged = "network:\n  version: 2\n";
+    reading.applying_ids = {"eth0", "wired"};
+    Netplan_Reading back;
+    std::string answer = get_netplan_Reading_Text(reading);
+    ASSERT_TRUE(get_netplan_Reading_From(answer, &back));
+    EXPECT_EQ(reading.merged, back.merged);
+    EXPECT_EQ(reading.applying_ids, back.applying_ids);
+
+    struct Damage {
+        const char* name;
+        std::string text;
+    };
+    for (const Damage& damage :
+         std::vector<Damage>{{"cut short", answer.substr(0, answer.size() - 1)},
+                             {"trailing bytes", answer + "x"},
+                             {"length past the end", "26\nlumerion-netplan-reading 1999\n1"},
+                             {"length not a number", "2x\nab"},
+                             {"flag not 0 or 1", "26\nlumerion-netplan-reading 11\n2"},
+                             {"a request for a reading", request},
+                             {"empty", ""}}) {
+        Netplan_Reading refused;
+        EXPECT_FALSE(get_netplan_Reading_From(damage.text, &refused)) << damage.name;
+    }
+    EXPECT_FALSE(get_netplan_Request(answer, &files_back, &facts_back));
+    EXPECT_FALSE(get_netplan_Request(request.substr(0, request.size() - 2), &files_back, &facts_back));
 }
 
 } // namespace
