@@ -36,7 +36,8 @@ struct Netplan_Reading {
 Netplan_Reading get_netplan_Reading(const std::vector<Netplan_File>& files, const Interface_Facts& facts);
 
 // The same reading, always made in this process.
-Netplan_Reading get_netplan_Reading_Here(const std::vector<Netplan_File>& files, const Interface_Facts& facts);
+Netplan_Reading get_netplan_Reading_Here(const std::vector<Netplan_File>& files,
+                                         const Interface_Facts& facts);
 
 // From now on each reading runs in a process of `program` (the daemon, so
 // that libnetplan and GLib are never mapped into it); "" reads in this process.
