@@ -3,6 +3,7 @@
 
 #include <stdint.h>
 #include <string>
+#include <vector>
 
 enum Systemd_Command : int {
     START = 0,
@@ -37,11 +38,34 @@ const unsigned int probe_timeout_seconds = 10;
 // left holding the output after the command ended does not hold the reader.
 int8_t set_Probe_Command(const char* cmd, char* result, int length,
                          unsigned int timeout_seconds = probe_timeout_seconds, bool* timed_out = nullptr);
+// What set_Probe_Command leaves in `result` for a probe that gave `output`.
+void set_Output_Last_Line(std::string output, char* result, int length);
 // The whole output of a probe (at most 1 MiB of it); `timed_out`, when
 // given, says whether it was stopped (or skipped under a budget).
 int8_t get_Probe_Output(const char* cmd, std::string* output,
                         unsigned int timeout_seconds = probe_timeout_seconds, bool* timed_out = nullptr);
 
+// A probe started now and read later, so that it runs while the caller reads
+// files: get_Output gives what get_Probe_Output would have given (its time
+// limit counts from the start). One never read is stopped and reaped.
+class Probe_Run {
+public:
+    explicit Probe_Run(const char* cmd, unsigned int timeout_seconds = probe_timeout_seconds);
+    ~Probe_Run();
+    Probe_Run(const Probe_Run&) = delete;
+    Probe_Run& operator=(const Probe_Run&) = delete;
+    int8_t get_Output(std::string* output, bool* timed_out = nullptr);
+
+private:
+    std::string cmd;
+    int pid = -1;
+    int reader = -1;
+    int start_errno = 0;
+    long started_ms = 0;
+    long timeout_ms = 0;
+    bool skipped = false;
+    bool collected = false;
+};
 // A budget on one tool's commands, probes and changes alike (start-up's nmcli
 // calls, so that a hung NetworkManager cannot hold the first report back):
 // each gets at most `per_call_seconds`, all together `total_seconds`; after
@@ -60,6 +84,10 @@ bool get_Systemd_Service_Status(const char* service_name);
 // at the very start of the text is passed over, not cut, as a tokenizer would.
 void set_Line_End_Cut(char* text);
 
+// The words of a command line that the shell would run as they stand: only
+// blanks and the characters get_Shell_Word leaves plain, no leading
+// assignment; a leading "exec" is dropped. False for any other line.
+bool get_Plain_Words(const std::string& line, std::vector<std::string>* words);
 // Any text as one single-quoted shell word: each ' becomes '\''. Every value
 // that reaches a command line from outside the daemon goes through this.
 std::string get_Shell_Quoted_Word(const std::string& text);

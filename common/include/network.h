@@ -13,6 +13,7 @@
 
 struct Plan_Step;
 struct Plan_Input;
+class Probe_Run;
 
 // Where netplan keeps an interface's configuration, as the owner lookup found it.
 struct Netplan_Owner {
@@ -153,6 +154,9 @@ private:
     static bool get_netplan_Config_Exist(char* buffer, unsigned int buffer_length);
     // Running unless "systemctl is-active NetworkManager" says "inactive".
     static bool get_Network_Manager_Service_Status();
+    // The same from a query started earlier (it ran while the lookup read the files), and its command.
+    static bool get_Network_Manager_Answer(Probe_Run* query);
+    static const char* get_Network_Manager_Query();
     static std::string get_Network_Manager_Config_Path();
 
     // The owner lookup; it never writes. UNKNOWN when no manager defines the
@@ -235,6 +239,7 @@ private:
     static std::vector<CONFIG_TYPE> staged_types;
     static bool owner_kept;
     static std::unique_ptr<Owner> kept_owner; // the kept lookup; null until made
+    static bool kept_under_hold;              // made while this command held the settings lock
     static MANAGER_TYPE selected_manager;
     static Config default_network_info;
     static bool default_network_info_update_flag;

@@ -133,7 +133,8 @@ public:
     // A command may have rewritten `paths`: records what each holds now, so that
     // an undo leaves a file someone else wrote since (saved with the next mark).
     void set_Written(const std::vector<std::string>& paths);
-    // The first command is about to run: records what the change must reach, and starts the window.
+    // The first command is about to run: records what the change must reach, and starts the window
+    // (saved with that command's mark, which is saved before it runs).
     void set_Applying(const Network::Config& expected);
     // After the last step: waits for the check (or rolls back at once when
     // `apply_done` is false) and closes the trial. Without a window a failed
@@ -218,7 +219,8 @@ Trial_End set_Record_Finished(const Trial_Record& record, std::string* said);
 bool set_Rebased(Trial_Record* record, const std::string& boot_id);
 
 // One writer at a time on eth0's settings: the daemon and every CLI take it
-// around each write, apply and rollback; reads never wait for it.
+// around each write, apply and rollback; reads never wait for it. Taken on a
+// thread that holds the command's hold (below), it takes nothing more.
 class Settings_Lock {
 public:
     Settings_Lock();
@@ -229,5 +231,15 @@ public:
 private:
     int fd = -1;
 };
+
+// A command that writes takes the lock once, before it looks the owner up, so
+// that the lookup it plans from is the one under the lock: until the hold ends
+// (the executor ends it after a change's last step, before its window),
+// Settings_Lock on this thread takes nothing more. It does not wait: false
+// while another writer holds the lock (the change then meets that writer as
+// before, and its apply looks the owner up again).
+bool set_Settings_Hold_Taken();
+void set_Settings_Hold_Ended();
+bool get_Settings_Hold();
 
 #endif

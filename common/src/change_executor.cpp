@@ -189,6 +189,8 @@ bool set_Plan_Run(const Change_Plan& plan, std::string* refusal)
         Settings_Lock lock;
         ran = set_Steps_Run(plan, &applied, &failure);
     }
+    // The command's hold ends with the steps too: the window is waited for without the lock.
+    set_Settings_Hold_Ended();
     bool done = ran == plan.steps.size();
     if (!done && changes_stopped.load()) {
         change_trial.set_Left();

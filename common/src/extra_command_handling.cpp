@@ -4,16 +4,20 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <spawn.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <vector>
 
 #include "guards.h"
 #include "log.h"
 #include "monotonic_clock.h"
+
+extern char** environ;
 
 namespace {
 
@@ -107,39 +111,58 @@ struct Child_Run {
     bool kill_leftovers = true;   // a child left holding the output after the shell ended is killed
 };
 
-// Runs `line` through /bin/sh in a process group of its own and collects one
-// of its outputs until it ends, then for a short grace while a child the shell
-// left behind still holds it. -1 when the command could not be started.
-int run_Child(const char* line, const Child_Run& how, std::string* output, bool* timed_out, int* status)
+// Starts `line` in a process group of its own with `writer` as the output
+// collected: a line of plain words is run as they are (the shell would do
+// nothing more with it), any other, or one whose program cannot be run, through /bin/sh.
+pid_t get_Child_Started(const char* line, const Child_Run& how, int writer)
 {
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0)
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attributes;
+    if (posix_spawn_file_actions_init(&actions) != 0)
         return -1;
-    Descriptor reader(fds[0]);
-    Descriptor writer(fds[1]);
-    pid_t pid = fork();
-    if (pid < 0)
+    if (posix_spawnattr_init(&attributes) != 0) {
+        posix_spawn_file_actions_destroy(&actions);
         return -1;
-    if (pid == 0) {
-        setpgid(0, 0);
-        if (how.captured != STDOUT_FILENO) {
-            int null = open("/dev/null", O_RDWR | O_CLOEXEC);
-            if (null >= 0) {
-                dup2(null, STDIN_FILENO);
-                dup2(null, STDOUT_FILENO);
-            }
-        }
-        dup2(fds[1], how.captured);
-        execl("/bin/sh", "sh", "-c", line, static_cast<char*>(nullptr));
-        _exit(127);
     }
-    setpgid(pid, pid);
-    writer.release();
+    (void)posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    (void)posix_spawnattr_setpgroup(&attributes, 0);
+    if (how.captured != STDOUT_FILENO) {
+        (void)posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDWR, 0);
+        (void)posix_spawn_file_actions_adddup2(&actions, STDIN_FILENO, STDOUT_FILENO);
+    }
+    (void)posix_spawn_file_actions_adddup2(&actions, writer, how.captured);
+    pid_t pid = -1;
+    std::vector<std::string> words;
+    int rc = ENOENT;
+    if (get_Plain_Words(line, &words)) {
+        std::vector<char*> argv;
+        for (std::string& word : words)
+            argv.push_back(&word[0]);
+        argv.push_back(nullptr);
+        rc = posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), environ);
+    }
+    if (rc != 0) {
+        char* argv[] = {const_cast<char*>("sh"), const_cast<char*>("-c"), const_cast<char*>(line), nullptr};
+        rc = posix_spawn(&pid, "/bin/sh", &actions, &attributes, argv, environ);
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    if (rc != 0) {
+        errno = rc;
+        return -1;
+    }
+    return pid;
+}
+
+// Collects the output of a child started with `reader` as the other end of
+// its pipe until it ends, then for a short grace while a child it left behind
+// still holds it, and reaps it; the whole group is killed at `deadline`.
+void set_Child_Collected(pid_t pid, int reader, long deadline, const Child_Run& how, std::string* output,
+                         bool* timed_out, int* status)
+{
     *timed_out = false;
     *status = 0;
     output->clear();
-    const long no_limit = 365L * 24 * 3600 * 1000;
-    long deadline = get_Monotonic_Ms() + (how.timeout_ms < 0 ? no_limit : how.timeout_ms);
     bool exited = false;
     bool open = true;
     while (open) {
@@ -152,7 +175,7 @@ int run_Child(const char* line, const Child_Run& how, std::string* output, bool*
             *timed_out = !exited;
             break;
         }
-        struct pollfd wait = {reader.get(), POLLIN, 0};
+        struct pollfd wait = {reader, POLLIN, 0};
         // Short polls while the shell runs, so that its end is seen at once.
         int ready = poll(&wait, 1, exited ? static_cast<int>(left) : static_cast<int>(std::min(left, 50L)));
         if (ready < 0 && errno != EINTR)
@@ -160,7 +183,7 @@ int run_Child(const char* line, const Child_Run& how, std::string* output, bool*
         if (ready <= 0)
             continue;
         char chunk[4096];
-        ssize_t n = read(reader.get(), chunk, sizeof(chunk));
+        ssize_t n = read(reader, chunk, sizeof(chunk));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
@@ -176,6 +199,30 @@ int run_Child(const char* line, const Child_Run& how, std::string* output, bool*
     if (!exited)
         while (waitpid(pid, status, 0) < 0 && errno == EINTR) {
         }
+}
+
+// The child's end of its output pipe is `writer`; -1 when the command could not be started.
+pid_t get_Child_Piped(const char* line, const Child_Run& how, Descriptor* reader)
+{
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0)
+        return -1;
+    reader->reset(fds[0]);
+    Descriptor writer(fds[1]);
+    return get_Child_Started(line, how, writer.get());
+}
+
+// Runs `line` and collects one of its outputs (set_Child_Collected). -1 when it could not be started.
+int run_Child(const char* line, const Child_Run& how, std::string* output, bool* timed_out, int* status)
+{
+    Descriptor reader(-1);
+    pid_t pid = get_Child_Piped(line, how, &reader);
+    if (pid < 0)
+        return -1;
+    const long no_limit = 365L * 24 * 3600 * 1000;
+    set_Child_Collected(pid, reader.get(),
+                        get_Monotonic_Ms() + (how.timeout_ms < 0 ? no_limit : how.timeout_ms), how, output,
+                        timed_out, status);
     return 0;
 }
 
@@ -239,29 +286,61 @@ int8_t set_Command(const char* cmd, char* result, int length)
     return 0;
 }
 
-int8_t get_Probe_Output(const char* cmd, std::string* output, unsigned int timeout_seconds, bool* timed_out)
+Probe_Run::Probe_Run(const char* command, unsigned int timeout_seconds) : cmd(command)
+{
+    if (!get_Budget_Open(command)) {
+        skipped = true;
+        return;
+    }
+    timeout_ms = get_Budget_Limit(command, static_cast<long>(timeout_seconds) * 1000L);
+    started_ms = get_Monotonic_Ms();
+    Descriptor pipe_reader(-1);
+    pid = get_Child_Piped(command, Child_Run(), &pipe_reader);
+    start_errno = errno;
+    reader = pipe_reader.take();
+}
+
+Probe_Run::~Probe_Run()
+{
+    // A probe nobody read is not waited for: its group is stopped and reaped.
+    if (pid > 0 && !collected) {
+        kill(-pid, SIGKILL);
+        while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+        }
+    }
+    if (reader >= 0)
+        close(reader);
+}
+
+int8_t Probe_Run::get_Output(std::string* output, bool* timed_out)
 {
     bool stopped = false;
     bool& out_of_time = timed_out != nullptr ? *timed_out : stopped;
     out_of_time = false;
     output->clear();
-    if (!get_Budget_Open(cmd)) {
-        out_of_time = true;
+    if (skipped || collected) {
+        out_of_time = skipped;
         return 0;
     }
-    Child_Run how;
-    how.timeout_ms = get_Budget_Limit(cmd, static_cast<long>(timeout_seconds) * 1000L);
-    int status = 0;
-    long started = get_Monotonic_Ms();
-    if (run_Child(cmd, how, output, &out_of_time, &status) != 0) {
+    if (pid < 0) {
+        errno = start_errno;
         set_Perror_Line("set_Command");
         return -1;
     }
+    collected = true;
+    int status = 0;
+    set_Child_Collected(pid, reader, started_ms + timeout_ms, Child_Run(), output, &out_of_time, &status);
     if (out_of_time)
         LOG_ERROR_AS("set_Command", "no answer from \"%s\" within %ld s: stopped", get_Log_Text(cmd).c_str(),
-                     (how.timeout_ms + 999) / 1000);
-    set_Budget_Charged(cmd, get_Monotonic_Ms() - started, out_of_time);
+                     (timeout_ms + 999) / 1000);
+    set_Budget_Charged(cmd.c_str(), get_Monotonic_Ms() - started_ms, out_of_time);
     return 0;
+}
+
+int8_t get_Probe_Output(const char* cmd, std::string* output, unsigned int timeout_seconds, bool* timed_out)
+{
+    Probe_Run run(cmd, timeout_seconds);
+    return run.get_Output(output, timed_out);
 }
 
 void set_Tool_Budget(const char* tool, unsigned int per_call_seconds, unsigned int total_seconds)
@@ -283,15 +362,20 @@ int8_t set_Probe_Command(const char* cmd, char* result, int length, unsigned int
     std::string output;
     if (get_Probe_Output(cmd, &output, timeout_seconds, timed_out) != 0)
         return -1;
+    set_Output_Last_Line(output, result, length);
+    return 0;
+}
+
+void set_Output_Last_Line(std::string output, char* result, int length)
+{
     if (output.empty() || result == nullptr || length <= 0)
-        return 0;
+        return;
     FILE* text = fmemopen(&output[0], output.size(), "r");
     if (text == nullptr)
-        return 0;
+        return;
     set_Last_Line(text, result, length);
     // A memory stream that was only read has nothing to report on close.
     (void)fclose(text);
-    return 0;
 }
 
 int8_t set_Systemd_Service(const char* service_name, Systemd_Command cmd)
@@ -347,4 +431,33 @@ void set_Line_End_Cut(char* text)
             continue;
         text[start + strcspn(text + start, ends)] = '\0';
     }
+}
+
+bool get_Plain_Words(const std::string& line, std::vector<std::string>* words)
+{
+    static const char literal[] = "@%+=:,./_-";
+    words->clear();
+    std::string word;
+    for (char c : line + " ") {
+        if (c == ' ') {
+            if (!word.empty())
+                words->push_back(word);
+            word.clear();
+        } else if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                   strchr(literal, c) != nullptr) {
+            word += c;
+        } else {
+            words->clear();
+            return false;
+        }
+    }
+    // "exec" only makes the shell become the command, which a plain run is already.
+    if (!words->empty() && words->front() == "exec")
+        words->erase(words->begin());
+    // A leading NAME=value is an assignment to the shell, not a program.
+    if (words->empty() || words->front().find('=') != std::string::npos) {
+        words->clear();
+        return false;
+    }
+    return true;
 }

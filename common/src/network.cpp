@@ -23,6 +23,7 @@ Network::MANAGER_TYPE Network::selected_manager = Network::MANAGER_TYPE::UNKNOWN
 std::vector<Network::CONFIG_TYPE> Network::staged_types;
 bool Network::owner_kept = false;
 std::unique_ptr<Network::Owner> Network::kept_owner;
+bool Network::kept_under_hold = false;
 Network::Config Network::default_network_info;
 bool Network::default_network_info_update_flag = false;
 Network::Config Network::config = [] {
@@ -99,10 +100,23 @@ std::string Network::get_Network_Manager_Config_Path()
 
 bool Network::get_Network_Manager_Service_Status()
 {
+    Probe_Run query(nm_service_query);
+    return get_Network_Manager_Answer(&query);
+}
+
+bool Network::get_Network_Manager_Answer(Probe_Run* query)
+{
+    std::string output;
     char answer[service_answer_length];
     memset(answer, 0, sizeof(answer));
-    set_Probe_Command(nm_service_query, answer, sizeof(answer));
+    if (query->get_Output(&output) == 0)
+        set_Output_Last_Line(output, answer, sizeof(answer));
     return strstr(answer, "inactive") == nullptr;
+}
+
+const char* Network::get_Network_Manager_Query()
+{
+    return nm_service_query;
 }
 
 const char* Network::get_Selected_Manager_Name()

@@ -327,9 +327,12 @@ bool Network::set_Change_Applied(bool* started)
                      get_Log_Text(config.target_interface).c_str());
         return false;
     }
-    // What an apply writes comes from a lookup of its own, never from one a tool kept for its reads.
+    // What an apply writes comes from a lookup of its own, never from one a tool kept for its reads; one
+    // made under this command's hold of the settings lock is as fresh: no writer could change the host since.
     bool kept = owner_kept;
-    set_Owner_Kept(false);
+    if (!(kept && kept_owner != nullptr && kept_under_hold && get_Settings_Hold()))
+        set_Owner_Kept(false);
+    // After the apply the kept lookup is stale either way.
     struct Kept_Again {
         bool kept;
         ~Kept_Again() { Network::set_Owner_Kept(kept); }
@@ -343,6 +346,8 @@ bool Network::set_Change_Applied(bool* started)
     if (owner.manager == MANAGER_TYPE::UNKNOWN && owner.error.empty()) {
         if (!init_Network_Manager_Config())
             return false;
+        // The default profile is a change: the owner is looked up again.
+        kept_owner.reset();
         owner_steps.clear();
         if (!get_Change_Owner(&owner, &owner_steps))
             return false;

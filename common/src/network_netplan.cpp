@@ -332,13 +332,29 @@ bool get_Passthrough_Node_Setting(const YAML::Node& entry, Network::CONFIG_TYPE 
     return false;
 }
 
+// The merged document parsed once for the six settings a lookup reads from it (each thread keeps its
+// own last one); a document that does not parse throws each time, as YAML::Load does.
+YAML::Node get_Document_Node(const std::string& text)
+{
+    thread_local std::string parsed_text;
+    thread_local YAML::Node parsed;
+    thread_local bool held = false;
+    if (!held || parsed_text != text) {
+        held = false;
+        parsed = YAML::Load(text);
+        parsed_text = text;
+        held = true;
+    }
+    return parsed;
+}
+
 } // namespace
 
 bool get_netplan_Passthrough_Setting(const std::string& document, const std::string& entry,
                                      Network::CONFIG_TYPE type, std::string* value)
 {
     try {
-        const YAML::Node network = YAML::Load(document)["network"];
+        const YAML::Node network = get_Document_Node(document)["network"];
         const YAML::Node ethernets = is_Map(network) ? network["ethernets"] : YAML::Node();
         return is_Map(ethernets) && get_Passthrough_Node_Setting(ethernets[entry], type, value);
     } catch (const std::exception&) {
@@ -349,7 +365,7 @@ bool get_netplan_Passthrough_Setting(const std::string& document, const std::str
 bool Network::get_netplan_Entry_Readable(const Owner& owner)
 {
     try {
-        const YAML::Node document = YAML::Load(owner.document);
+        const YAML::Node document = get_Document_Node(owner.document);
         const YAML::Node network = document["network"];
         const YAML::Node ethernets = is_Map(network) ? network["ethernets"] : YAML::Node();
         return is_Map(ethernets) && is_Map(ethernets[owner.entry]);
@@ -366,7 +382,7 @@ uint8_t Network::get_netplan_Config(CONFIG_TYPE type, const Owner& owner, char* 
         return 1;
     }
     try {
-        const YAML::Node document = YAML::Load(owner.document);
+        const YAML::Node document = get_Document_Node(owner.document);
         const YAML::Node network = document["network"];
         const YAML::Node ethernets = network.IsDefined() ? network["ethernets"] : network;
         const YAML::Node entry = ethernets.IsDefined() ? ethernets[owner.entry] : ethernets;

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <sstream>
 #include <system_error>
 
@@ -19,6 +20,7 @@
 #include "file_replace.h"
 #include "log.h"
 #include "network.h"
+#include "settings_trial.h"
 
 namespace {
 
@@ -386,8 +388,10 @@ Network::Owner Network::get_Owner()
 {
     if (!owner_kept)
         return get_Owner_Found();
-    if (kept_owner == nullptr)
+    if (kept_owner == nullptr) {
         kept_owner.reset(new Owner(get_Owner_Found()));
+        kept_under_hold = get_Settings_Hold();
+    }
     return *kept_owner;
 }
 
@@ -398,6 +402,9 @@ Network::Owner Network::get_Owner_Found(int network_manager)
     if (!get_Interface_Exist())
         return owner;
     owner.present = true;
+    // NetworkManager's state is asked at once: systemctl answers while the files are read.
+    std::unique_ptr<Probe_Run> nm_query(network_manager < 0 ? new Probe_Run(get_Network_Manager_Query())
+                                                            : nullptr);
     std::string error;
     std::vector<Netplan_File> files = get_netplan_Files("", &error);
     Interface_Facts facts{name, get_Interface_MAC_Address(), get_Interface_Driver(name)};
@@ -453,7 +460,7 @@ Network::Owner Network::get_Owner_Found(int network_manager)
         found.push_back(networkd);
     }
     owner.network_manager =
-        network_manager >= 0 ? network_manager == 1 : get_Network_Manager_Service_Status();
+        network_manager >= 0 ? network_manager == 1 : get_Network_Manager_Answer(nm_query.get());
     for (Owner& each : found)
         each.network_manager = owner.network_manager;
     if (owner.network_manager) {

@@ -199,9 +199,6 @@ void Trial::set_Applying(const Network::Config& staged)
     record.new_address = staged.ip4_dhcp ? "" : staged.ip4_address;
     record.new_gateway = staged.ip4_dhcp || staged.ip4_gateway == "0.0.0.0" ? "" : staged.ip4_gateway;
     record.deadline_ns = get_Boot_Ns() + static_cast<long long>(record.window_seconds) * ns_per_second;
-    std::string error;
-    if (!set_Stored_Record(record, &error))
-        LOG_ERROR_AS("set_Config_Apply", "%s: a killed change is not rolled back", error.c_str());
 }
 
 // The applier's wait for the change to hold, a look at least every second until the window ends.

@@ -156,21 +156,59 @@ std::string get_Trial_Summary()
     return text + "; ends in " + std::to_string(left) + " s";
 }
 
-Settings_Lock::Settings_Lock()
+namespace {
+
+// The command's hold: the thread that took it, and only it, skips taking the lock again.
+thread_local int settings_hold_fd = -1;
+
+int get_Settings_Lock_Taken(bool wait = true)
 {
     (void)mkdir(lock_directory, 0755);
-    fd = open(settings_lock_path, O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    int fd = open(settings_lock_path, O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0) {
         LOG_ERROR_AS("Settings_Lock", "cannot open %s: %s: changes are not kept apart", settings_lock_path,
                      strerror(errno));
-        return;
+        return -1;
     }
-    while (flock(fd, LOCK_EX) < 0 && errno == EINTR) {
+    int rc;
+    while ((rc = flock(fd, wait ? LOCK_EX : LOCK_EX | LOCK_NB)) < 0 && errno == EINTR) {
     }
+    if (rc < 0 && !wait) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+} // namespace
+
+Settings_Lock::Settings_Lock()
+{
+    if (settings_hold_fd < 0)
+        fd = get_Settings_Lock_Taken();
 }
 
 Settings_Lock::~Settings_Lock()
 {
     if (fd >= 0)
         close(fd);
+}
+
+bool set_Settings_Hold_Taken()
+{
+    if (settings_hold_fd < 0)
+        settings_hold_fd = get_Settings_Lock_Taken(false);
+    return settings_hold_fd >= 0;
+}
+
+void set_Settings_Hold_Ended()
+{
+    if (settings_hold_fd >= 0)
+        close(settings_hold_fd);
+    settings_hold_fd = -1;
+}
+
+bool get_Settings_Hold()
+{
+    return settings_hold_fd >= 0;
 }

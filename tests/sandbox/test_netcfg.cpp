@@ -344,21 +344,26 @@ INSTANTIATE_TEST_SUITE_P(
 
 // show reads the manager, the port and six settings from one owner lookup: one service query, one
 // profile listing.
-TEST(NetcfgLookups, ShowAsksEachToolOnce)
+// One command, one owner lookup: a change's is the one it makes under the settings lock.
+TEST(NetcfgLookups, EachCommandAsksEachToolOnce)
 {
-    for (const char* manager : {"netplan", "ifupdown", "nm"}) {
-        ASSERT_EQ(0, run_Shell("rm -f /etc/netplan/*.yaml /etc/network/interfaces.d/eth0 "
-                               "/etc/NetworkManager/system-connections/*"));
-        prepare_Host(manager);
-        clear_Tool_Calls();
-        Process_Result show = netcfg({"show"});
-        EXPECT_EQ(0, show.exit_status) << manager << show.err;
-        std::vector<std::string> calls = get_Tool_Calls();
-        EXPECT_EQ(1, std::count(calls.begin(), calls.end(), "systemctl is-active NetworkManager")) << manager;
-        EXPECT_EQ(std::string(manager) == "nm" ? 1 : 0,
-                  std::count(calls.begin(), calls.end(), "nmcli -t -f UUID,TYPE,NAME,FILENAME con show"))
-            << manager;
-    }
+    const std::vector<std::vector<std::string>> commands = {
+        {"show"}, {"set", "--dhcp", "--apply", "--check-seconds", "0"}};
+    for (const char* manager : {"netplan", "ifupdown", "nm"})
+        for (const std::vector<std::string>& command : commands) {
+            SCOPED_TRACE(std::string(manager) + " " + command[0]);
+            ASSERT_EQ(0, run_Shell("rm -f /etc/netplan/*.yaml /etc/network/interfaces.d/eth0 "
+                                   "/etc/NetworkManager/system-connections/*"));
+            prepare_Host(manager);
+            set_Tool_Answer("netplan", "apply", "");
+            clear_Tool_Calls();
+            Process_Result run = netcfg(command);
+            EXPECT_EQ(0, run.exit_status) << run.err;
+            std::vector<std::string> calls = get_Tool_Calls();
+            EXPECT_EQ(1, std::count(calls.begin(), calls.end(), "systemctl is-active NetworkManager"));
+            EXPECT_EQ(std::string(manager) == "nm" ? 1 : 0,
+                      std::count(calls.begin(), calls.end(), "nmcli -t -f UUID,TYPE,NAME,FILENAME con show"));
+        }
 }
 
 // Ctrl-C reaches the CLI, not the apply it runs: the apply finishes, the CLI

@@ -201,13 +201,22 @@ int run_Set(const std::vector<std::string>& args)
     sigemptyset(&deferred.sa_mask);
     sigaction(SIGINT, &deferred, nullptr);
     sigaction(SIGTERM, &deferred, nullptr);
-    Network::set_Interface_Selected(interface_name);
     bool apply = false;
     bool settings = false;
     for (const Item& item : items) {
         apply = apply || item.subaddress == BMC::SUBADDRESS_NETWORK_CONFIG_APPLY;
         settings = settings || item.subaddress < BMC::SUBADDRESS_NETWORK_CONFIG_APPLY;
     }
+    // A change looks eth0's owner up once, under the settings lock, and writes from that lookup.
+    struct Hold {
+        explicit Hold(bool apply)
+        {
+            if (apply)
+                (void)set_Settings_Hold_Taken();
+        }
+        ~Hold() { set_Settings_Hold_Ended(); }
+    } hold(apply);
+    Network::set_Interface_Selected(interface_name);
     std::string manager = Network::get_Manager_Name();
     // Staged settings live in this process only, whoever owns eth0: without --apply they would be lost unsaid
     // (on a bare host too, whose default file is the apply's first step).
