@@ -136,6 +136,7 @@ pid_t get_Child_Started(const char* line, const Child_Run& how, int writer)
     int rc = ENOENT;
     if (get_Plain_Words(line, &words)) {
         std::vector<char*> argv;
+        argv.reserve(words.size() + 1);
         for (std::string& word : words)
             argv.push_back(&word[0]);
         argv.push_back(nullptr);
