@@ -12,7 +12,10 @@
 // replaced. When `path` exists it keeps its mode and owner; a new file gets
 // `new_file_mode`. Returns 0, or the errno of the step that failed (the
 // original file is then untouched and the temporary file removed).
-int set_File_Replace(const std::string& path, const std::string& content, mode_t new_file_mode);
+// Without `synced` the same replace leaves the bytes and the rename to the
+// kernel's own write-back: whole either way, but maybe lost in a power cut.
+int set_File_Replace(const std::string& path, const std::string& content, mode_t new_file_mode,
+                     bool synced = true);
 // The same replace, giving the file exactly `mode` and owner, as a saved copy had them.
 int set_File_Restore(const std::string& path, const std::string& content, mode_t mode, uid_t uid, gid_t gid);
 

@@ -198,7 +198,8 @@ int set_Trial_Lock_Taken(std::string* error);
 // UNREADABLE: this process may not read it (a CLI run without root); it says nothing of the record.
 enum class Record_State : uint8_t { NONE, OPEN, DAMAGED, UNREADABLE };
 Record_State get_Stored_Record(Trial_Record* record, std::string* error);
-bool set_Stored_Record(const Trial_Record& record, std::string* error);
+// `synced`: on disk before it returns (see set_File_Replace).
+bool set_Stored_Record(const Trial_Record& record, std::string* error, bool synced = true);
 void set_Stored_Record_Removed();
 std::string get_Damage_Refusal(const std::string& error);
 // A file as it stands; false with `error` when it exists but cannot be read whole.

@@ -84,6 +84,7 @@ struct File_Owner {
     mode_t mode;
     uid_t uid;
     gid_t gid;
+    bool synced = true; // the bytes and the rename reach the disk before it returns
 };
 
 int replace_File(const std::string& path, const std::string& content, const File_Owner& wanted)
@@ -107,7 +108,7 @@ int replace_File(const std::string& path, const std::string& content, const File
         return errno;
 
     int rc = write_All(fd.get(), content);
-    if (rc == 0 && fsync(fd.get()) != 0)
+    if (rc == 0 && wanted.synced && fsync(fd.get()) != 0)
         rc = errno;
     bool keep = exists && wanted.keep_existing;
     uid_t uid = keep ? existing.st_uid : wanted.uid;
@@ -124,6 +125,8 @@ int replace_File(const std::string& path, const std::string& content, const File
         unlink(temp_name.data());
         return rc;
     }
+    if (!wanted.synced)
+        return 0;
     // The rename itself must reach the disk before the change counts as made.
     Descriptor dir_fd(open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir_fd.get() >= 0)
@@ -133,9 +136,9 @@ int replace_File(const std::string& path, const std::string& content, const File
 
 } // namespace
 
-int set_File_Replace(const std::string& path, const std::string& content, mode_t new_file_mode)
+int set_File_Replace(const std::string& path, const std::string& content, mode_t new_file_mode, bool synced)
 {
-    return replace_File(path, content, File_Owner{true, new_file_mode, geteuid(), getegid()});
+    return replace_File(path, content, File_Owner{true, new_file_mode, geteuid(), getegid(), synced});
 }
 
 int set_File_Restore(const std::string& path, const std::string& content, mode_t mode, uid_t uid, gid_t gid)

@@ -150,7 +150,9 @@ bool Trial::set_Begin(const Trial_Record& opened, std::string* refusal)
     opening.applied = false;
     opening.boot_id = boot_id;
     opening.deadline_ns = get_Boot_Ns() + static_cast<long long>(opening.window_seconds) * ns_per_second;
-    if (!set_Stored_Record(opening, refusal))
+    // Nothing is written before the first step's mark, which is synced with this text in it: until then
+    // a record lost in a power cut lost nothing.
+    if (!set_Stored_Record(opening, refusal, false))
         return false;
     record = opening;
     lock_fd = claim.take();

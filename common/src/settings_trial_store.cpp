@@ -89,7 +89,7 @@ Record_State get_Stored_Record(Trial_Record* record, std::string* error)
     return get_Trial_Record(text, record, error) ? Record_State::OPEN : Record_State::DAMAGED;
 }
 
-bool set_Stored_Record(const Trial_Record& record, std::string* error)
+bool set_Stored_Record(const Trial_Record& record, std::string* error, bool synced)
 {
     if (mkdir(trial_state_directory, 0700) != 0 && errno != EEXIST) {
         *error = std::string("cannot create ") + trial_state_directory + ": " + strerror(errno);
@@ -97,7 +97,7 @@ bool set_Stored_Record(const Trial_Record& record, std::string* error)
     }
     // Saved files can hold secrets (a keyfile's keys): only root reads the directory.
     (void)chmod(trial_state_directory, 0700);
-    int rc = set_File_Replace(trial_record_path, get_Trial_Text(record), 0600);
+    int rc = set_File_Replace(trial_record_path, get_Trial_Text(record), 0600, synced);
     if (rc != 0) {
         *error = std::string("cannot save ") + trial_record_path + ": " + strerror(rc);
         return false;
