@@ -130,7 +130,7 @@ int run_Latency(Daemon_Process& daemon, int changes)
     for (int i = 0; i < changes && daemon.running(); ++i) {
         const char* const* c = configs[i % 2];
         std::string address(c[0]);
-        address = address.substr(0, address.find('/'));
+        address.resize(address.find('/'));
         bus.packets.clear();
         bus.times.clear();
         double changed = get_Monotonic_Seconds();
