@@ -45,7 +45,9 @@ public:
     bool get(std::string* field)
     {
         size_t end = text.find('\n', at);
-        if (end == std::string::npos || end == at || end - at > max_length_digits)
+        // One way to write each length: no leading zero.
+        if (end == std::string::npos || end == at || end - at > max_length_digits ||
+            (end - at > 1 && text[at] == '0'))
             return false;
         size_t length = 0;
         for (size_t i = at; i < end; ++i) {
@@ -63,7 +65,8 @@ public:
     {
         std::string field;
         if (!get(&field) || field.empty() || field.size() > max_length_digits ||
-            field.find_first_not_of("0123456789") != std::string::npos)
+            field.find_first_not_of("0123456789") != std::string::npos ||
+            (field.size() > 1 && field[0] == '0'))
             return false;
         *count = std::stoul(field);
         return *count <= most;

@@ -1,6 +1,7 @@
 // Fuzz target for the parsers of host texts: routing-table lines, lsblk and
 // /proc/meminfo lines, nmcli answers, stanza lines, staged values, the
-// kernel's address and neighbour dumps, and a settings trial's record. None
+// kernel's address and neighbour dumps, a settings trial's record, inotify
+// reads and the netplan reader's exchange. None
 // may crash, and what they hand back keeps its promises.
 #include <stdlib.h>
 
@@ -10,7 +11,9 @@
 #include "config_file_handling.h"
 #include "fuzz_input.h"
 #include "gateway_check.h"
+#include "host_events.h"
 #include "log.h"
+#include "netplan_reader.h"
 #include "network.h"
 #include "network_parse.h"
 #include "settings_trial.h"
@@ -78,6 +81,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             get_Trial_Text(again) != get_Trial_Text(record))
             abort();
     }
+    // An inotify read never yields a name longer than the bytes it came in.
+    for (const Watch_Event& event :
+         get_Watch_Events(reinterpret_cast<const uint8_t*>(text.data()), text.size()))
+        if (event.name.size() > text.size())
+            abort();
+    // The netplan reader's exchange: what reads back is written again as the same text.
+    Netplan_Reading reading;
+    if (get_netplan_Reading_From(text, &reading) && get_netplan_Reading_Text(reading) != text)
+        abort();
+    std::vector<Netplan_File> files;
+    Interface_Facts facts;
+    if (get_netplan_Request(text, &files, &facts) && get_netplan_Request_Text(files, facts) != text)
+        abort();
     for (unsigned char c : get_Log_Text(text))
         if (c < 0x20 || c == 0x7F)
             abort();

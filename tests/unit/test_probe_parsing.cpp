@@ -227,3 +227,35 @@ TEST(EepromRecord, MarkerThenTextToNulOrWindowEnd)
 }
 
 } // namespace
+
+namespace {
+
+struct Plain_Row {
+    const char* line;
+    bool plain;
+    std::vector<std::string> words;
+};
+
+// A line the shell would run as it stands is run without it; anything the shell would read otherwise is not.
+TEST(PlainWords, OnlyWhatTheShellTakesLiterally)
+{
+    for (const Plain_Row& row : std::vector<Plain_Row>{
+             {"systemctl is-active NetworkManager", true, {"systemctl", "is-active", "NetworkManager"}},
+             {"exec netplan apply", true, {"netplan", "apply"}},
+             {"  nmcli  -t -f UUID con show ", true, {"nmcli", "-t", "-f", "UUID", "con", "show"}},
+             {"ip addr add 10.0.0.5/24 dev eth0", true, {"ip", "addr", "add", "10.0.0.5/24", "dev", "eth0"}},
+             {"nmcli con modify 'my profile'", false, {}}, // quoting
+             {"ifdown eth0; ifup eth0", false, {}},        // a list
+             {"echo $HOME", false, {}},                    // an expansion
+             {"lsblk > /tmp/x", false, {}},                // a redirection
+             {"LANG=C nmcli con show", false, {}},         // an assignment, not a program
+             {"exec", false, {}},
+             {"", false, {}},
+         }) {
+        std::vector<std::string> words{"left over"};
+        EXPECT_EQ(row.plain, get_Plain_Words(row.line, &words)) << row.line;
+        EXPECT_EQ(row.words, words) << row.line;
+    }
+}
+
+} // namespace
