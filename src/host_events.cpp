@@ -37,7 +37,7 @@ void set_Closed(int* fd)
     *fd = -1;
 }
 
-// Subscribes to the two groups by their numbers: the bind-time bit mask only reaches the first 32.
+// Both groups are below 32, so the bind-time mask joins them (bit N-1 for group N).
 int get_Route_Events_Opened(std::string* error)
 {
     int fd = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK, NETLINK_ROUTE);
@@ -47,11 +47,8 @@ int get_Route_Events_Opened(std::string* error)
     }
     struct sockaddr_nl local = {};
     local.nl_family = AF_NETLINK;
-    int groups[] = {RTNLGRP_IPV4_IFADDR, RTNLGRP_IPV4_ROUTE};
-    bool joined = bind(fd, reinterpret_cast<struct sockaddr*>(&local), sizeof(local)) == 0;
-    for (int group : groups)
-        joined = joined && setsockopt(fd, SOL_NETLINK, NETLINK_ADD_MEMBERSHIP, &group, sizeof(group)) == 0;
-    if (!joined) {
+    local.nl_groups = (1U << (RTNLGRP_IPV4_IFADDR - 1)) | (1U << (RTNLGRP_IPV4_ROUTE - 1));
+    if (bind(fd, reinterpret_cast<struct sockaddr*>(&local), sizeof(local)) != 0) {
         *error = std::string("cannot listen to the kernel's route events: ") + strerror(errno);
         close(fd);
         return -1;

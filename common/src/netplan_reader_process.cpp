@@ -136,6 +136,11 @@ bool get_Output_Read(int fd, std::string* output, std::string* error)
 // Runs the reader on `request`; false with `error` when it could not give an answer.
 bool get_Reader_Output(const std::string& request, std::string* output, std::string* error)
 {
+    // Checked first: where a failed exec is not reported back (under emulation) it would read as a status.
+    if (access(reader_program.c_str(), X_OK) != 0) {
+        *error = std::string("cannot be run: ") + strerror(errno);
+        return false;
+    }
     Descriptor in(get_Request_File(request));
     int out_pipe[2];
     if (in.get() < 0 || pipe2(out_pipe, O_CLOEXEC) != 0) {
