@@ -12,6 +12,7 @@
 #include "change_executor.h"
 #include "guards.h"
 #include "log.h"
+#include "monotonic_clock.h"
 
 namespace {
 
@@ -20,10 +21,13 @@ const char* const __log_tag = "Settings_Trial";
 const long long held_lock_look_ms = 2000;
 // A deadline is judged just after it, so that the look finds it passed.
 const long long deadline_slack_ms = 20;
+// A finish that left the record (its files could not be put back) is tried again no sooner than this.
+const long long finish_retry_ms = 2000;
 
 // The daemon's finisher.
 std::thread finisher;
 std::atomic<bool> finisher_done{true};
+std::atomic<long long> finisher_ended_ms{-1};
 struct stat reported_damage = {};
 void (*finish_wake)() = nullptr;
 
@@ -68,12 +72,16 @@ long long update_Trial_Watch()
     long long left_ns = record.deadline_ns - get_Boot_Ns();
     if (!record.rolling_back && record.applied && left_ns > 0)
         return left_ns / 1000000 + deadline_slack_ms;
+    long long since_ms = get_Monotonic_Ms() - finisher_ended_ms.load();
+    if (finisher_ended_ms.load() >= 0 && since_ms < finish_retry_ms)
+        return finish_retry_ms - since_ms;
     // A rollback waits on the manager's commands: the main loop goes on meanwhile.
     finisher_done.store(false);
     finisher = std::thread([record, fd = lock.take()]() {
         std::string said;
         (void)set_Record_Finished(record, &said);
         close(fd);
+        finisher_ended_ms.store(get_Monotonic_Ms());
         finisher_done.store(true);
         if (finish_wake != nullptr)
             finish_wake();
