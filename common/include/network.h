@@ -13,6 +13,8 @@
 
 struct Plan_Step;
 struct Plan_Input;
+struct Change_Plan;
+enum class Change_Result : uint8_t;
 class Probe_Run;
 
 // Where netplan keeps an interface's configuration, as the owner lookup found it.
@@ -176,11 +178,33 @@ private:
     // (so the caller does not look it up again). False, with one ERROR line,
     // when the interface does not exist or the default cannot be written.
     static bool update_Owner_Files(Owner* found = nullptr);
-    // The owner an apply goes to, and the steps it takes first (the leftover's
-    // removal, a bare host's netplan default); only reads. UNKNOWN without an
-    // error: a bare host whose NetworkManager runs needs its default first.
-    // False with one ERROR line.
-    static bool get_Change_Owner(Owner* found, std::vector<Plan_Step>* steps);
+    // What a bare host's interface gets as its default: the file and its manager, or why none.
+    struct Default_File {
+        MANAGER_TYPE manager = MANAGER_TYPE::UNKNOWN; // UNKNOWN: none is written, `none` says why
+        std::string path;
+        std::string text;
+        std::string none;
+        bool unmanaged = false; // no manager could take one: the host's settings are not this daemon's
+    };
+    // The one policy for a bare host's default: NetworkManager's keyfile where it runs, else netplan's file
+    // where netplan is installed, else none; never through a link that points nowhere.
+    static Default_File get_Default_File(bool network_manager_running);
+    // The owner's own steps a change takes first, planned from `owner`: this daemon's leftover removed, a
+    // bare host's default written (`fresh`; a netplan default becomes the owner the edit goes to). False
+    // with `refusal`.
+    static bool get_Owner_Steps(Owner* owner, std::vector<Plan_Step>* steps, Default_File* fresh,
+                                std::string* refusal);
+    // The owner's own files as a change of their own, without a window, planned from a lookup made once any
+    // earlier change is finished (`network_manager`: whether NetworkManager runs, as just asked); `left`
+    // gets the leftover that lookup found.
+    static Change_Result set_Owner_Files_Run(const char* origin, bool network_manager, Default_File* fresh,
+                                             std::string* left, std::string* refusal);
+    // The owner an apply goes to, and the steps it takes first; only reads. `own_change`: a bare host whose
+    // NetworkManager runs needs its default profile first, as a change of its own. False with one ERROR line.
+    static bool get_Change_Owner(Owner* found, std::vector<Plan_Step>* steps, bool* own_change);
+    // The apply's plan, made inside the change from the host as it is then: false when it is refused (an
+    // ERROR line said why, or `plan_refusal` does) or NetworkManager's default must come first.
+    static bool get_Apply_Plan(Change_Plan* plan, bool* default_first, std::string* plan_refusal);
     // What an apply is planned from: the owner's files and answers, read now.
     static bool get_Plan_Input(const Owner& owner, const std::vector<Plan_Step>& steps, Plan_Input* input);
     static bool init_netplan_Config();

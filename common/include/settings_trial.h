@@ -120,11 +120,20 @@ public:
     Trial(const Trial&) = delete;
     Trial& operator=(const Trial&) = delete;
 
-    // Opens the trial before the first step of a change; `record` gives the
-    // manager, interface, profile, window, the files (whose contents are read
-    // here), the steps and NetworkManager's keyfile names. False with `refusal`
-    // when another trial is open, its record is damaged, a file that exists
-    // cannot be read, or the record cannot be saved.
+    // Takes the trial lock for a change and settles the stored record before
+    // anything is read for the change: a record whose window has ended, or
+    // whose rollback was cut short, is finished now (get_Earlier_Line says
+    // how); one that is open, damaged or unreadable refuses the change. False
+    // with `refusal`; true holds the lock until the trial ends or the claim is
+    // released.
+    bool set_Claimed(std::string* refusal);
+    // A claim whose change was refused before it began lets the lock go.
+    void set_Claim_Released();
+    // Opens the claimed trial before the first step of a change; `record` gives
+    // the manager, interface, profile, window, the files (whose contents are
+    // read here), the steps and NetworkManager's keyfile names. False with
+    // `refusal` when a file that exists cannot be read, or the record cannot be
+    // saved.
     bool set_Begin(const Trial_Record& record, std::string* refusal);
     // Marks step `index` started (and those before it done) with the hash of
     // what it leaves in `path` ("" for none), and saves the record: false with
@@ -151,6 +160,8 @@ public:
     // or rolled back, or how the rollback failed.
     Trial_End get_End() const { return end; }
     const std::string& get_Line() const { return line; }
+    // What the last claim did with an earlier change's record ("" when it found none).
+    const std::string& get_Earlier_Line() const { return earlier_line; }
 
 private:
     Trial_End set_Window_Watched();
@@ -160,6 +171,7 @@ private:
     int lock_fd = -1;
     Trial_Record record;
     std::string line;
+    std::string earlier_line;
     Trial_End end = Trial_End::NONE;
 };
 
@@ -236,10 +248,11 @@ private:
 // A command that writes takes the lock once, before it looks the owner up, so
 // that the lookup it plans from is the one under the lock: until the hold ends
 // (the executor ends it after a change's last step, before its window),
-// Settings_Lock on this thread takes nothing more. It does not wait: false
-// while another writer holds the lock (the change then meets that writer as
-// before, and its apply looks the owner up again).
-bool set_Settings_Hold_Taken();
+// Settings_Lock on this thread takes nothing more. Unless `wait`, it does not
+// wait: false while another writer holds the lock (the change then meets that
+// writer as before, and its apply looks the owner up again). Every change
+// takes the hold for its steps, waiting, where its command did not.
+bool set_Settings_Hold_Taken(bool wait = false);
 void set_Settings_Hold_Ended();
 bool get_Settings_Hold();
 

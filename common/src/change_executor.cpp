@@ -172,41 +172,58 @@ bool get_Restored_Already(const Plan_Step& step, const Trial_File& now, bool rea
 
 } // namespace
 
-bool set_Plan_Run(const Change_Plan& plan, std::string* refusal)
+Change_Result set_Change_Run(const Plan_Maker& make_plan, std::string* refusal)
 {
     refusal->clear();
-    if (!plan.refusal.empty()) {
+    // 1. One writer at a time, from the claim to the last step; a command may hold the lock already.
+    if (!get_Settings_Hold())
+        (void)set_Settings_Hold_Taken(true);
+    struct Hold_End {
+        ~Hold_End() { set_Settings_Hold_Ended(); }
+    } hold_end;
+    // 2. An earlier change's record is finished, or refuses this one, before anything is read for it.
+    if (!change_trial.set_Claimed(refusal))
+        return Change_Result::REFUSED;
+    // 3, 4. The host as it is now, and the plan made from it.
+    Change_Plan plan;
+    if (!make_plan(&plan) || !plan.refusal.empty()) {
         *refusal = plan.refusal;
-        return false;
+        change_trial.set_Claim_Released();
+        return Change_Result::REFUSED;
     }
-    if (!change_trial.set_Begin(get_Plan_Record(plan), refusal))
-        return false;
+    if (plan.steps.empty()) {
+        change_trial.set_Claim_Released();
+        return Change_Result::KEPT;
+    }
+    if (!change_trial.set_Begin(get_Plan_Record(plan), refusal)) {
+        change_trial.set_Claim_Released();
+        return Change_Result::REFUSED;
+    }
+    // 5. Each step marked in the record, then run.
     bool applied = false;
     std::string failure;
-    size_t ran = 0;
-    {
-        // One writer at a time; it is let go before the window, as a rollback takes it again.
-        Settings_Lock lock;
-        ran = set_Steps_Run(plan, &applied, &failure);
-    }
-    // The command's hold ends with the steps too: the window is waited for without the lock.
+    size_t ran = set_Steps_Run(plan, &applied, &failure);
+    // The window is waited for without the lock: a rollback takes it again.
     set_Settings_Hold_Ended();
     bool done = ran == plan.steps.size();
     if (!done && changes_stopped.load()) {
         change_trial.set_Left();
-        return false;
+        return Change_Result::NOT_KEPT;
     }
     if (!done && !applied) {
         // Nothing live was changed: the files are put back without an apply.
         change_trial.set_Closed(true);
-        return false;
+        return Change_Result::NOT_KEPT;
     }
-    // A step that failed before every file was written leaves a change half made: it is undone even
-    // without a window (eth0 is brought up again on its files as they were).
+    // 6, 7. Judged in the window, then kept or undone. A step that failed before every file was written
+    // leaves a change half made: it is undone even without a window (eth0 is brought up again on its
+    // files as they were).
     bool half_made = std::any_of(plan.steps.begin() + static_cast<std::ptrdiff_t>(ran), plan.steps.end(),
                                  [](const Plan_Step& step) { return step.kind != Plan_Step::KIND::RUN; });
     Trial_End end = change_trial.set_Ended(done, failure, !plan.checked || half_made);
-    return done && end != Trial_End::ROLLED_BACK && end != Trial_End::FAILED && end != Trial_End::INCOMPLETE;
+    bool kept =
+        done && end != Trial_End::ROLLED_BACK && end != Trial_End::FAILED && end != Trial_End::INCOMPLETE;
+    return kept ? Change_Result::KEPT : Change_Result::NOT_KEPT;
 }
 
 bool get_Directory_Names(const std::string& directory, std::vector<std::string>* names, std::string* error)
@@ -234,6 +251,11 @@ Trial_End get_Trial_End()
 std::string get_Trial_Line()
 {
     return change_trial.get_Line();
+}
+
+std::string get_Earlier_Line()
+{
+    return change_trial.get_Earlier_Line();
 }
 
 void set_Changes_Stopped()

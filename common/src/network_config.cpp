@@ -320,37 +320,19 @@ bool Network::get_Plan_Input(const Owner& owner, const std::vector<Plan_Step>& s
     return true;
 }
 
-bool Network::set_Change_Applied(bool* started)
+bool Network::get_Apply_Plan(Change_Plan* plan, bool* default_first, std::string* plan_refusal)
 {
-    if (!get_Interface_Exist()) {
-        LOG_ERROR_AS("set_Config_Apply", "refused to apply: %s does not exist",
-                     get_Log_Text(config.target_interface).c_str());
-        return false;
-    }
-    // What an apply writes comes from a lookup of its own, never from one a tool kept for its reads; one
-    // made under this command's hold of the settings lock is as fresh: no writer could change the host since.
-    bool kept = owner_kept;
-    if (!(kept && kept_owner != nullptr && kept_under_hold && get_Settings_Hold()))
-        set_Owner_Kept(false);
-    // After the apply the kept lookup is stale either way.
-    struct Kept_Again {
-        bool kept;
-        ~Kept_Again() { Network::set_Owner_Kept(kept); }
-    } again{kept};
+    // A lookup kept from before an earlier change was finished is stale.
+    if (!get_Earlier_Line().empty())
+        kept_owner.reset();
     Owner owner;
     std::vector<Plan_Step> owner_steps;
-    if (!get_Change_Owner(&owner, &owner_steps))
+    bool own_change = false;
+    if (!get_Change_Owner(&owner, &owner_steps, &own_change))
         return false;
-    // A profile is changed by the UUID NetworkManager gives it when it loads the file: a bare host's
-    // default keyfile is a change of its own, made first.
-    if (owner.manager == MANAGER_TYPE::UNKNOWN && owner.error.empty()) {
-        if (!init_Network_Manager_Config())
-            return false;
-        // The default profile is a change: the owner is looked up again.
-        kept_owner.reset();
-        owner_steps.clear();
-        if (!get_Change_Owner(&owner, &owner_steps))
-            return false;
+    if (own_change) {
+        *default_first = true;
+        return false;
     }
     MANAGER_TYPE manager = owner.manager;
     if (!owner.error.empty() && manager != MANAGER_TYPE::NETPLAN) {
@@ -372,18 +354,50 @@ bool Network::set_Change_Applied(bool* started)
     Plan_Input input;
     if (!get_Plan_Input(owner, owner_steps, &input))
         return false;
-    Change_Plan plan = get_Change_Plan(input);
-    std::string refusal = plan.refusal;
-    if (refusal.empty() && manager == MANAGER_TYPE::NETPLAN && !get_netplan_Plan_Accepted(plan.steps, owner))
+    *plan = get_Change_Plan(input);
+    *plan_refusal = plan->refusal;
+    return !plan->refusal.empty() || manager != MANAGER_TYPE::NETPLAN ||
+           get_netplan_Plan_Accepted(plan->steps, owner);
+}
+
+bool Network::set_Change_Applied(bool* started)
+{
+    if (!get_Interface_Exist()) {
+        LOG_ERROR_AS("set_Config_Apply", "refused to apply: %s does not exist",
+                     get_Log_Text(config.target_interface).c_str());
         return false;
-    if (refusal.empty()) {
-        bool kept = set_Plan_Run(plan, &refusal);
-        *started = refusal.empty();
-        if (kept)
-            return true;
     }
-    if (!plan.refusal.empty())
-        LOG_ERROR_AS("set_Config_Apply", "%s", get_Log_Text(refusal).c_str());
+    // What an apply writes comes from a lookup of its own, never from one a tool kept for its reads; one
+    // made under this command's hold of the settings lock is as fresh: no writer could change the host since.
+    bool kept = owner_kept;
+    if (!(kept && kept_owner != nullptr && kept_under_hold && get_Settings_Hold()))
+        set_Owner_Kept(false);
+    // After the apply the kept lookup is stale either way.
+    struct Kept_Again {
+        bool kept;
+        ~Kept_Again() { Network::set_Owner_Kept(kept); }
+    } again{kept};
+    bool default_first = false;
+    std::string plan_refusal;
+    auto make_plan = [&default_first, &plan_refusal](Change_Plan* plan) {
+        return get_Apply_Plan(plan, &default_first, &plan_refusal);
+    };
+    std::string refusal;
+    Change_Result result = set_Change_Run(make_plan, &refusal);
+    // A profile is changed by the UUID NetworkManager gives it when it loads the file: a bare host's
+    // default keyfile is a change of its own, made first, and the apply is planned again after it.
+    if (default_first) {
+        if (!init_Network_Manager_Config())
+            return false;
+        kept_owner.reset();
+        default_first = false;
+        result = set_Change_Run(make_plan, &refusal);
+    }
+    *started = result != Change_Result::REFUSED;
+    if (result == Change_Result::KEPT)
+        return true;
+    if (!plan_refusal.empty())
+        LOG_ERROR_AS("set_Config_Apply", "%s", get_Log_Text(plan_refusal).c_str());
     else if (!refusal.empty())
         LOG_ERROR_AS("set_Config_Apply", "refused to apply: %s", get_Log_Text(refusal).c_str());
     return false;

@@ -45,17 +45,95 @@ Network::MANAGER_TYPE Network::get_Manager_Type(char* buffer, unsigned int buffe
     return owner.manager;
 }
 
+Network::Default_File Network::get_Default_File(bool network_manager_running)
+{
+    Default_File fresh;
+    fresh.none = get_Unmanaged_Text(network_manager_running);
+    if (!fresh.none.empty()) {
+        fresh.unmanaged = true;
+        return fresh;
+    }
+    fresh.path = network_manager_running ? get_Network_Manager_Config_Path() : netplan_config_path;
+    fresh.text = network_manager_running ? std::string(nmcli_config_prefix) + config.target_interface + "\n" +
+                                               nmcli_config_postfix
+                                         : get_netplan_Default_Text(config.target_interface);
+    if (fresh.path.empty() || get_Dangling_Link(fresh.path)) {
+        fresh.none = fresh.path.empty() ? "no interface is selected" : fresh.path + " is a link to nothing";
+        return fresh;
+    }
+    fresh.manager = network_manager_running ? MANAGER_TYPE::NETWORK_MANAGER : MANAGER_TYPE::NETPLAN;
+    return fresh;
+}
+
+bool Network::get_Owner_Steps(Owner* owner, std::vector<Plan_Step>* steps, Default_File* fresh,
+                              std::string* refusal)
+{
+    if (!owner->present) {
+        *refusal = get_Log_Text(config.target_interface) + " does not exist";
+        return false;
+    }
+    if (!owner->netplan.leftover.empty()) {
+        std::vector<Plan_Step> leftover = get_Leftover_Steps(owner->netplan.leftover);
+        steps->insert(steps->end(), leftover.begin(), leftover.end());
+    }
+    if (owner->manager != MANAGER_TYPE::UNKNOWN)
+        return true;
+    // Several managers define the interface: writing a default would make one more.
+    if (!owner->error.empty()) {
+        *refusal = owner->error;
+        return false;
+    }
+    *fresh = get_Default_File(owner->network_manager);
+    if (fresh->manager == MANAGER_TYPE::UNKNOWN) {
+        *refusal = fresh->none;
+        return false;
+    }
+    std::vector<Plan_Step> written = get_Default_Steps(fresh->manager, fresh->path, fresh->text);
+    steps->insert(steps->end(), written.begin(), written.end());
+    // A netplan default is what an edit in the same change starts from.
+    if (fresh->manager == MANAGER_TYPE::NETPLAN) {
+        owner->manager = MANAGER_TYPE::NETPLAN;
+        owner->file = fresh->path;
+        owner->entry = config.target_interface;
+        owner->document = fresh->text;
+    }
+    return true;
+}
+
+Change_Result Network::set_Owner_Files_Run(const char* origin, bool network_manager, Default_File* fresh,
+                                           std::string* left, std::string* refusal)
+{
+    return set_Change_Run(
+        [origin, network_manager, fresh, left](Change_Plan* plan) {
+            // Looked up once any earlier change is finished, which may have changed the files; whether
+            // NetworkManager runs was asked just before.
+            Owner owner = get_Owner_Found(network_manager ? 1 : 0);
+            std::vector<Plan_Step> steps;
+            std::string why;
+            *left = owner.netplan.leftover;
+            if (!get_Owner_Steps(&owner, &steps, fresh, &why)) {
+                // A default path that is a link to nothing is refused without a reason of its own.
+                if (fresh->path.empty() || fresh->manager != MANAGER_TYPE::UNKNOWN || fresh->unmanaged ||
+                    !get_Dangling_Link(fresh->path))
+                    plan->refusal = why;
+                return false;
+            }
+            *plan =
+                get_Owner_Files_Plan(fresh->manager != MANAGER_TYPE::UNKNOWN ? fresh->manager : owner.manager,
+                                     config.target_interface, steps, origin);
+            return true;
+        },
+        refusal);
+}
+
 bool Network::init_netplan_Config()
 {
+    Default_File fresh;
+    std::string left;
     std::string refusal;
-    if (!get_Dangling_Link(netplan_config_path) &&
-        set_Plan_Run(
-            get_Owner_Files_Plan(MANAGER_TYPE::NETPLAN, config.target_interface,
-                                 get_Default_Steps(MANAGER_TYPE::NETPLAN, netplan_config_path,
-                                                   get_netplan_Default_Text(config.target_interface)),
-                                 "init_netplan_Config"),
-            &refusal)) {
-        LOG_INFO("Generated: %s", netplan_config_path);
+    if (set_Owner_Files_Run(__func__, false, &fresh, &left, &refusal) == Change_Result::KEPT &&
+        fresh.manager == MANAGER_TYPE::NETPLAN) {
+        LOG_INFO("Generated: %s", fresh.path.c_str());
         return true;
     }
     if (refusal.empty())
@@ -67,22 +145,18 @@ bool Network::init_netplan_Config()
 
 bool Network::init_Network_Manager_Config()
 {
-    std::string path = get_Network_Manager_Config_Path();
-    std::string content =
-        std::string(nmcli_config_prefix) + config.target_interface + "\n" + nmcli_config_postfix;
+    Default_File fresh;
+    std::string left;
     std::string refusal;
-    if (!path.empty() && !get_Dangling_Link(path) &&
-        set_Plan_Run(get_Owner_Files_Plan(MANAGER_TYPE::NETWORK_MANAGER, config.target_interface,
-                                          get_Default_Steps(MANAGER_TYPE::NETWORK_MANAGER, path, content),
-                                          "init_Network_Manager_Config"),
-                     &refusal)) {
-        LOG_INFO("Generated: %s", path.c_str());
+    if (set_Owner_Files_Run(__func__, true, &fresh, &left, &refusal) == Change_Result::KEPT &&
+        fresh.manager == MANAGER_TYPE::NETWORK_MANAGER) {
+        LOG_INFO("Generated: %s", fresh.path.c_str());
         LOG_INFO("Config Reloaded");
         return true;
     }
     // The file was written, but NetworkManager did not take it: it was taken back.
     if (get_Trial_End() == Trial_End::ROLLED_BACK || get_Trial_End() == Trial_End::INCOMPLETE)
-        LOG_ERROR("NetworkManager did not load %s: it is removed again", path.c_str());
+        LOG_ERROR("NetworkManager did not load %s: it is removed again", fresh.path.c_str());
     else if (refusal.empty())
         LOG_ERROR("Generate Failed");
     else
@@ -113,6 +187,7 @@ std::string Network::get_Unmanaged_Reason()
 
 bool Network::update_Owner_Files(Owner* found)
 {
+    // Whether start-up has anything to write at all; what it writes is planned again inside the change.
     Owner owner = get_Owner();
     if (!owner.present) {
         LOG_ERROR("%s does not exist: the settings path needs an interface named %s, no file is written",
@@ -120,14 +195,15 @@ bool Network::update_Owner_Files(Owner* found)
                   get_Log_Text(config.target_interface).c_str());
         return false;
     }
-    std::string refusal;
     if (!owner.netplan.leftover.empty()) {
-        if (set_Plan_Run(get_Owner_Files_Plan(MANAGER_TYPE::NETPLAN, config.target_interface,
-                                              get_Leftover_Steps(owner.netplan.leftover),
-                                              "update_Owner_Files"),
-                         &refusal)) {
-            LOG_INFO("Removed %s: its DHCP default was merged into %s's definition in %s",
-                     owner.netplan.leftover.c_str(), config.target_interface.c_str(), owner.file.c_str());
+        Default_File fresh;
+        std::string left;
+        std::string refusal;
+        if (set_Owner_Files_Run(__func__, owner.network_manager, &fresh, &left, &refusal) ==
+                Change_Result::KEPT &&
+            !left.empty()) {
+            LOG_INFO("Removed %s: its DHCP default was merged into %s's definition in %s", left.c_str(),
+                     config.target_interface.c_str(), owner.file.c_str());
             owner = get_Owner();
         } else if (!refusal.empty()) {
             LOG_ERROR("%s is left: %s", owner.netplan.leftover.c_str(), get_Log_Text(refusal).c_str());
@@ -141,9 +217,9 @@ bool Network::update_Owner_Files(Owner* found)
         }
         bool network_manager = owner.network_manager;
         // A host with no manager to take a default gets none: its settings are not this daemon's to start.
-        std::string unmanaged = get_Unmanaged_Text(network_manager);
-        if (!unmanaged.empty()) {
-            LOG_INFO("%s", unmanaged.c_str());
+        Default_File fresh = get_Default_File(network_manager);
+        if (fresh.unmanaged) {
+            LOG_INFO("%s", fresh.none.c_str());
             if (found != nullptr)
                 *found = owner;
             return true;
@@ -158,46 +234,18 @@ bool Network::update_Owner_Files(Owner* found)
     return true;
 }
 
-bool Network::get_Change_Owner(Owner* found, std::vector<Plan_Step>* steps)
+bool Network::get_Change_Owner(Owner* found, std::vector<Plan_Step>* steps, bool* own_change)
 {
     Owner owner = get_Owner();
-    if (!owner.present) {
-        LOG_ERROR_AS("set_Config_Apply", "refused to apply: %s does not exist",
-                     get_Log_Text(config.target_interface).c_str());
+    Default_File fresh;
+    std::string refusal;
+    *own_change = false;
+    if (!get_Owner_Steps(&owner, steps, &fresh, &refusal)) {
+        LOG_ERROR_AS("set_Config_Apply", "refused to apply: %s", get_Log_Text(refusal).c_str());
         return false;
     }
-    if (!owner.netplan.leftover.empty()) {
-        std::vector<Plan_Step> leftover = get_Leftover_Steps(owner.netplan.leftover);
-        steps->insert(steps->end(), leftover.begin(), leftover.end());
-    }
-    if (owner.manager == MANAGER_TYPE::UNKNOWN) {
-        if (!owner.error.empty()) {
-            LOG_ERROR_AS("set_Config_Apply", "refused to apply: %s", get_Log_Text(owner.error).c_str());
-            return false;
-        }
-        // NetworkManager's default is a change of its own, made before (set_Change_Applied).
-        if (owner.network_manager) {
-            *found = owner;
-            return true;
-        }
-        std::string unmanaged = get_Unmanaged_Text(false);
-        if (!unmanaged.empty()) {
-            LOG_ERROR_AS("set_Config_Apply", "refused to apply: %s", unmanaged.c_str());
-            return false;
-        }
-        if (get_Dangling_Link(netplan_config_path)) {
-            LOG_ERROR_AS("set_Config_Apply", "refused to apply: %s is a link to nothing",
-                         netplan_config_path);
-            return false;
-        }
-        std::vector<Plan_Step> fresh = get_Default_Steps(MANAGER_TYPE::NETPLAN, netplan_config_path,
-                                                         get_netplan_Default_Text(config.target_interface));
-        steps->insert(steps->end(), fresh.begin(), fresh.end());
-        owner.manager = MANAGER_TYPE::NETPLAN;
-        owner.file = netplan_config_path;
-        owner.entry = config.target_interface;
-        owner.document = fresh.front().bytes;
-    }
+    // NetworkManager's default is a change of its own, made first: the edit goes to the profile it loads.
+    *own_change = fresh.manager == MANAGER_TYPE::NETWORK_MANAGER;
     *found = owner;
     return true;
 }

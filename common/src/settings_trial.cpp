@@ -69,6 +69,19 @@ bool get_Steps_Added(const std::vector<Trial_Mark>& planned, std::vector<Trial_M
     return true;
 }
 
+// The one line a change says when it finished an earlier change first.
+std::string get_Earlier_Text(const Trial_Record& record, Trial_End end, const std::string& said)
+{
+    std::string text =
+        "an earlier change to " + record.interface_name + " was left unfinished and is finished first: ";
+    if (!said.empty())
+        return text + said;
+    if (end != Trial_End::KEPT)
+        return text + "its files could not be put back";
+    return text +
+           (record.applied ? "it is kept as it was applied" : "it was never applied, its files are put back");
+}
+
 } // namespace
 
 void set_Trial_Window(unsigned int seconds)
@@ -87,14 +100,15 @@ void set_Trial_Watcher(void (*progress)(const std::string&, unsigned int), bool 
     watch_stop = stop;
 }
 
-bool Trial::set_Begin(const Trial_Record& opened, std::string* refusal)
+bool Trial::set_Claimed(std::string* refusal)
 {
     // One change at a time in a process too: its trial ends before the next begins.
-    if (open) {
+    if (open || lock_fd >= 0) {
         *refusal =
             "another change to " + record.interface_name + " is in progress: try again when it has ended";
         return false;
     }
+    earlier_line.clear();
     std::string error;
     int fd = set_Trial_Lock_Taken(&error);
     Trial_Record found;
@@ -104,27 +118,45 @@ bool Trial::set_Begin(const Trial_Record& opened, std::string* refusal)
         *refusal = !error.empty() ? error : get_Open_Refusal(state == Record_State::OPEN ? &found : nullptr);
         return false;
     }
-    // Until the record is saved the lock is this call's, and goes with it.
+    // Until the claim is kept the lock is this call's, and goes with it.
     Descriptor claim(fd);
     if (state == Record_State::DAMAGED || state == Record_State::UNREADABLE) {
         *refusal = state == Record_State::DAMAGED ? get_Damage_Refusal(damage) : damage;
         return false;
     }
-    std::string boot_id = get_Boot_Id();
     if (state == Record_State::OPEN) {
         // An applier that is gone left it: it is judged at its deadline, by this process if that has come.
-        bool rebased = set_Rebased(&found, boot_id);
+        bool rebased = set_Rebased(&found, get_Boot_Id());
         if (!found.rolling_back && (rebased || (found.applied && get_Boot_Ns() < found.deadline_ns))) {
             *refusal = get_Open_Refusal(&found);
             return false;
         }
-        Trial_End earlier = set_Record_Finished(found, &line);
+        std::string said;
+        Trial_End earlier = set_Record_Finished(found, &said);
+        earlier_line = get_Earlier_Text(found, earlier, said);
         if (earlier == Trial_End::FAILED || earlier == Trial_End::INCOMPLETE) {
             // The host may be off its old settings: this process says so as a failed rollback.
             end = earlier;
-            *refusal = "the earlier trial could not be rolled back: " + line;
+            line = said;
+            *refusal = "the earlier trial could not be rolled back: " + said;
             return false;
         }
+    }
+    lock_fd = claim.take();
+    return true;
+}
+
+void Trial::set_Claim_Released()
+{
+    if (!open)
+        set_Lock_Released();
+}
+
+bool Trial::set_Begin(const Trial_Record& opened, std::string* refusal)
+{
+    if (open || lock_fd < 0) {
+        *refusal = "no claim on the trial lock is held for this change";
+        return false;
     }
     if (opened.keyfiles_before.size() > max_trial_keyfiles) {
         *refusal = get_Log_Text(opened.keyfile_directory) + " holds more than " +
@@ -148,14 +180,13 @@ bool Trial::set_Begin(const Trial_Record& opened, std::string* refusal)
         opening.old_gateway_answer =
             get_Gateway_Answer(opened.interface_name, opening.old_gateway, "", old_gateway_probe_ms, &why);
     opening.applied = false;
-    opening.boot_id = boot_id;
+    opening.boot_id = get_Boot_Id();
     opening.deadline_ns = get_Boot_Ns() + static_cast<long long>(opening.window_seconds) * ns_per_second;
     // Nothing is written before the first step's mark, which is synced with this text in it: until then
     // a record lost in a power cut lost nothing.
     if (!set_Stored_Record(opening, refusal, false))
         return false;
     record = opening;
-    lock_fd = claim.take();
     open = true;
     line.clear();
     end = Trial_End::NONE;

@@ -194,10 +194,10 @@ Settings_Lock::~Settings_Lock()
         close(fd);
 }
 
-bool set_Settings_Hold_Taken()
+bool set_Settings_Hold_Taken(bool wait)
 {
     if (settings_hold_fd < 0)
-        settings_hold_fd = get_Settings_Lock_Taken(false);
+        settings_hold_fd = get_Settings_Lock_Taken(wait);
     return settings_hold_fd >= 0;
 }
 

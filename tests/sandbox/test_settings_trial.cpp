@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -53,6 +54,9 @@ enum class Scene {
                       // restarts
     LEASED,           // eth0's stanza is DHCP and eth0 holds its lease (10.0.0.100) before the change
     REBOOTED,         // after the change NetworkManager starts again with /run cleared, as after a reboot
+    KILLED_THEN_SET,  // the CLI is killed once its first command ended; with no daemon running, the next
+                      // set (`then`, without a window) finishes that change first and is made from the host
+                      // as it is then
 };
 
 struct Trial_Row {
@@ -66,6 +70,8 @@ struct Trial_Row {
     const char* said;                // in what the CLI (or the daemon) said
     int window = -1;                 // the window of the change the scene is about; -1: the scene's own
     int dhcp_client = -1;            // 1: a DHCP client for eth0 runs at the end, 0: none does, -1: not asked
+    std::vector<std::string> then = {}; // KILLED_THEN_SET: the next set's options
+    const char* shown = "";             // KILLED_THEN_SET: in what show prints after it
 };
 
 const std::vector<std::string> good_change = {"--static",      "--address", "10.0.0.9", "--netmask",
@@ -130,6 +136,34 @@ pid_t start_Netcfg(const std::vector<std::string>& args, const std::string& err_
         _exit(127);
     }
     return pid;
+}
+
+// The manager's first command runs to its end, then kills the CLI that started it, once: nothing of the
+// change runs after that command.
+void set_Killed_After_First_Command(Manager manager)
+{
+    const std::string kill_once =
+        "[ -e /run/killed-once ] || { touch /run/killed-once; pkill -KILL -x lumerion-netcfg; }\n";
+    const std::string answers = get_Sandbox_Dir() + "/answers/";
+    switch (manager) {
+    case Manager::NETPLAN:
+        write_File(answers + "netplan/apply.run", read_File(answers + "netplan/apply.run") + kill_once);
+        break;
+    case Manager::IFUPDOWN: {
+        const std::string stop = answers + "systemctl/stop networking.service.run";
+        write_File(stop, kill_once + read_File(stop));
+        break;
+    }
+    default: {
+        // nmcli is the real one: a wrapper of it comes first on the sandbox's PATH.
+        const std::string wrapper = get_Sandbox_Dir() + "/bin/nmcli";
+        write_File(wrapper,
+                   "#!/bin/sh\n/usr/bin/nmcli \"$@\"\nstatus=$?\nif [ \"$1 $2\" = \"con mod\" ]; then\n" +
+                       kill_once + "fi\nexit $status\n");
+        chmod(wrapper.c_str(), 0755);
+        break;
+    }
+    }
 }
 
 int wait_Exit(pid_t pid)
@@ -372,6 +406,31 @@ TEST_P(SettingsTrial, ChangeHoldsOrIsUndone)
         said = second.err + read_File(get_Sandbox_Dir() + "/first.err");
         break;
     }
+    case Scene::KILLED_THEN_SET: {
+        set_Killed_After_First_Command(row.manager);
+        pid_t pid = start_Netcfg(get_Change(row, 2), get_Sandbox_Dir() + "/killed.err");
+        ASSERT_EQ(killed, wait_Exit(pid)) << read_File(get_Sandbox_Dir() + "/killed.err");
+        ASSERT_EQ(0, access(record.c_str(), F_OK));
+        ASSERT_TRUE(
+            wait_For([] { return netcfg({"show"}).out.find("its window has ended") != std::string::npos; },
+                     generous_seconds))
+            << netcfg({"show"}).out;
+        std::vector<std::string> next = {"set"};
+        next.insert(next.end(), row.then.begin(), row.then.end());
+        next.insert(next.end(), {"--apply", "--check-seconds", "0"});
+        Process_Result r = netcfg(next);
+        status = r.exit_status;
+        said = r.err;
+        EXPECT_NE(std::string::npos,
+                  said.find("lumerion-netcfg: an earlier change to eth0 was left unfinished and is finished "
+                            "first: "))
+            << said;
+        std::string shown = netcfg({"show"}).out;
+        EXPECT_NE(std::string::npos, shown.find(row.shown)) << shown;
+        EXPECT_NE(std::string::npos,
+                  run_Process({"/bin/sh", "-c", "ip route show default"}).out.find("via 10.0.0.1 "));
+        break;
+    }
     case Scene::DAMAGED_RECORD: {
         ASSERT_EQ(0, run_Shell("mkdir -m 700 /var/lib/lumerion-hostd"));
         write_File(record, "lumerion-hostd settings trial\nversion 9\n");
@@ -495,6 +554,34 @@ INSTANTIATE_TEST_SUITE_P(
         // A profile another tool made under /run goes back there, with nothing left under /etc.
         Trial_Row{"network_manager_runtime_profile_rolled_back", Manager::NETWORK_MANAGER_RUNTIME,
                   Scene::PLAIN, wrong_gateway, 3, "10.0.0.5/24", true, old_settings},
+        // Killed after the first command, the next set with no daemon running: the earlier change is rolled
+        // back first, and the new one is made from the host as it is then, and kept.
+        Trial_Row{"ifupdown_killed_then_set", Manager::IFUPDOWN, Scene::KILLED_THEN_SET, wrong_gateway, 0,
+                  "10.0.0.9/24", false, old_settings, -1, -1, good_change, "gateway: 10.0.0.1\n"},
+        Trial_Row{"netplan_killed_then_set",
+                  Manager::NETPLAN,
+                  Scene::KILLED_THEN_SET,
+                  wrong_gateway,
+                  0,
+                  "10.0.0.5/24",
+                  false,
+                  old_settings,
+                  -1,
+                  -1,
+                  {"--dns1", "10.0.0.3"},
+                  "gateway: 10.0.0.1\ndns1: 10.0.0.3\n"},
+        Trial_Row{"network_manager_killed_then_set",
+                  Manager::NETWORK_MANAGER,
+                  Scene::KILLED_THEN_SET,
+                  wrong_gateway,
+                  0,
+                  "10.0.0.5/24",
+                  false,
+                  old_settings,
+                  -1,
+                  -1,
+                  {"--dns1", "10.0.0.3"},
+                  "gateway: 10.0.0.1\ndns1: 10.0.0.3\n"},
         Trial_Row{"network_manager_dhcp_lease", Manager::NETWORK_MANAGER, Scene::DHCP_SERVER, dhcp_change, 0,
                   "10.0.0.100/24", false, kept_lease},
         Trial_Row{"network_manager_dhcp_without_server", Manager::NETWORK_MANAGER, Scene::PLAIN, dhcp_change,

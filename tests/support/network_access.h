@@ -46,7 +46,9 @@ struct Network_Test_Access {
         Network::Owner owner;
         std::vector<Plan_Step> steps;
         Plan_Input input;
-        if (!Network::get_Change_Owner(&owner, &steps) || !Network::get_Plan_Input(owner, steps, &input))
+        bool own_change = false;
+        if (!Network::get_Change_Owner(&owner, &steps, &own_change) || own_change ||
+            !Network::get_Plan_Input(owner, steps, &input))
             return Change_Plan();
         return get_Change_Plan(input);
     }

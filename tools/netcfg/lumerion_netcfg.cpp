@@ -266,6 +266,9 @@ int run_Set(const std::vector<std::string>& args)
     if (get_Trial_End() == Trial_End::FAILED || get_Trial_End() == Trial_End::INCOMPLETE)
         status = 4;
     end_Countdown();
+    // An earlier change this one finished first is said before this change's own end.
+    if (!get_Earlier_Line().empty())
+        (void)fprintf(stderr, "lumerion-netcfg: %s\n", get_Log_Text(get_Earlier_Line()).c_str());
     // Why the change was kept, or its rollback's line.
     if (!get_Trial_Line().empty())
         (void)fprintf(stderr, "lumerion-netcfg: %s\n", get_Trial_Line().c_str());
