@@ -30,13 +30,6 @@ const uint32_t watch_gone_mask = IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF;
 
 int wake_fd = -1;
 
-void set_Closed(int* fd)
-{
-    if (*fd >= 0)
-        close(*fd);
-    *fd = -1;
-}
-
 // Both groups are below 32, so the bind-time mask joins them (bit N-1 for group N).
 int get_Route_Events_Opened(std::string* error)
 {
@@ -50,7 +43,7 @@ int get_Route_Events_Opened(std::string* error)
     local.nl_groups = (1U << (RTNLGRP_IPV4_IFADDR - 1)) | (1U << (RTNLGRP_IPV4_ROUTE - 1));
     if (bind(fd, reinterpret_cast<struct sockaddr*>(&local), sizeof(local)) != 0) {
         *error = std::string("cannot listen to the kernel's route events: ") + strerror(errno);
-        close(fd);
+        Descriptor unbound(fd);
         return -1;
     }
     return fd;
@@ -123,31 +116,25 @@ std::vector<Watch_Event> get_Watch_Events(const uint8_t* buffer, size_t length)
     return events;
 }
 
-Host_Events::~Host_Events()
-{
-    set_Closed(&route_fd);
-    set_Closed(&inotify_fd);
-}
-
 bool Host_Events::init(const char* state_dir, const char* record, const char* bus_node_path,
                        std::string* error)
 {
     if (wake_fd < 0)
         wake_fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    route_fd = get_Route_Events_Opened(error);
-    if (route_fd < 0)
+    route_fd.reset(get_Route_Events_Opened(error));
+    if (route_fd.get() < 0)
         return false;
     state_directory = state_dir;
     record_name = record;
     bus_directory = get_Directory_Of(bus_node_path);
     bus_name = std::string(bus_node_path).substr(bus_directory.size() + (bus_directory == "/" ? 0 : 1));
-    inotify_fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (inotify_fd < 0) {
+    inotify_fd.reset(inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+    if (inotify_fd.get() < 0) {
         LOG_ERROR("cannot watch %s and %s: %s", state_dir, bus_directory.c_str(), strerror(errno));
         return true;
     }
     set_State_Watch();
-    bus_watch = inotify_add_watch(inotify_fd, bus_directory.c_str(), bus_mask);
+    bus_watch = inotify_add_watch(inotify_fd.get(), bus_directory.c_str(), bus_mask);
     if (bus_watch < 0)
         LOG_ERROR("cannot watch %s: %s", bus_directory.c_str(), strerror(errno));
     return true;
@@ -158,7 +145,7 @@ void Host_Events::set_State_Watch()
 {
     if (mkdir(state_directory.c_str(), 0700) != 0 && errno != EEXIST)
         LOG_ERROR("cannot create %s: %s", state_directory.c_str(), strerror(errno));
-    state_watch = inotify_add_watch(inotify_fd, state_directory.c_str(), state_mask);
+    state_watch = inotify_add_watch(inotify_fd.get(), state_directory.c_str(), state_mask);
     if (state_watch < 0)
         LOG_ERROR("cannot watch %s: %s", state_directory.c_str(), strerror(errno));
 }
@@ -168,7 +155,7 @@ void Host_Events::set_Inotify_Drained(Host_Event_Set* seen)
     alignas(struct inotify_event) uint8_t buffer[4096];
     bool state_gone = false;
     for (;;) {
-        ssize_t got = read(inotify_fd, buffer, sizeof(buffer));
+        ssize_t got = read(inotify_fd.get(), buffer, sizeof(buffer));
         if (got < 0 && errno == EINTR)
             continue;
         if (got <= 0)
@@ -188,7 +175,7 @@ void Host_Events::set_Inotify_Drained(Host_Event_Set* seen)
         }
     }
     if (state_gone) {
-        (void)inotify_rm_watch(inotify_fd, state_watch);
+        (void)inotify_rm_watch(inotify_fd.get(), state_watch);
         set_State_Watch();
         seen->state = true;
     }
@@ -196,14 +183,16 @@ void Host_Events::set_Inotify_Drained(Host_Event_Set* seen)
 
 Host_Event_Set Host_Events::get_Wait(int stop_fd, int timeout_ms)
 {
-    struct pollfd watched[4] = {
-        {stop_fd, POLLIN, 0}, {route_fd, POLLIN, 0}, {inotify_fd, POLLIN, 0}, {wake_fd, POLLIN, 0}};
+    struct pollfd watched[4] = {{stop_fd, POLLIN, 0},
+                                {route_fd.get(), POLLIN, 0},
+                                {inotify_fd.get(), POLLIN, 0},
+                                {wake_fd, POLLIN, 0}};
     Host_Event_Set seen;
     if (poll(watched, 4, timeout_ms) <= 0)
         return seen;
     seen.stop = (watched[0].revents & POLLIN) != 0;
     if (watched[1].revents != 0)
-        seen.route = get_Route_Events_Drained(route_fd);
+        seen.route = get_Route_Events_Drained(route_fd.get());
     if (watched[2].revents != 0)
         set_Inotify_Drained(&seen);
     if (watched[3].revents != 0) {

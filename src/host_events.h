@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "guards.h"
+
 // What the daemon's loop sleeps on: the kernel's IPv4 address and route
 // events, a watch on the trial state directory and on the bus node's
 // directory, the stop pipe and a wake-up any thread can give. An event only
@@ -41,7 +43,6 @@ struct Host_Event_Set {
 class Host_Events {
 public:
     Host_Events() = default;
-    ~Host_Events();
     Host_Events(const Host_Events&) = delete;
     Host_Events& operator=(const Host_Events&) = delete;
 
@@ -60,8 +61,8 @@ private:
     void set_State_Watch();
     void set_Inotify_Drained(Host_Event_Set* seen);
 
-    int route_fd = -1;
-    int inotify_fd = -1;
+    Descriptor route_fd;
+    Descriptor inotify_fd;
     int state_watch = -1;
     int bus_watch = -1;
     std::string state_directory;

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "guards.h"
+
 enum Systemd_Command : int {
     START = 0,
     STOP = 1,
@@ -59,7 +61,7 @@ public:
 private:
     std::string cmd;
     int pid = -1;
-    int reader = -1;
+    Descriptor reader;
     int start_errno = 0;
     long started_ms = 0;
     long timeout_ms = 0;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "gateway_check.h"
+#include "guards.h"
 #include "network.h"
 
 // A change to eth0's settings runs as a trial: before its first write a record
@@ -168,7 +169,7 @@ private:
     void set_Lock_Released();
 
     bool open = false;
-    int lock_fd = -1;
+    Descriptor lock;
     Trial_Record record;
     std::string line;
     std::string earlier_line;
@@ -204,9 +205,9 @@ std::string get_Boot_Id();
 unsigned int get_Seconds_Left(const Trial_Record& record);
 // "A/N via G", what a rollback goes back to.
 std::string get_Target_Text(const Trial_Record& record);
-// Takes the trial lock without waiting: the descriptor, or -1 when it is held elsewhere (or, with
+// Takes the trial lock without waiting: the descriptor, or none when it is held elsewhere (or, with
 // `error`, cannot be opened).
-int set_Trial_Lock_Taken(std::string* error);
+Descriptor set_Trial_Lock_Taken(std::string* error);
 // UNREADABLE: this process may not read it (a CLI run without root); it says nothing of the record.
 enum class Record_State : uint8_t { NONE, OPEN, DAMAGED, UNREADABLE };
 Record_State get_Stored_Record(Trial_Record* record, std::string* error);
@@ -242,7 +243,7 @@ public:
     Settings_Lock& operator=(const Settings_Lock&) = delete;
 
 private:
-    int fd = -1;
+    Descriptor fd;
 };
 
 // A command that writes takes the lock once, before it looks the owner up, so
@@ -251,8 +252,8 @@ private:
 // Settings_Lock on this thread takes nothing more. Unless `wait`, it does not
 // wait: false while another writer holds the lock (the change then meets that
 // writer as before, and its apply looks the owner up again). Every change
-// takes the hold for its steps, waiting, where its command did not.
-bool set_Settings_Hold_Taken(bool wait = false);
+// takes the hold for its steps where its command did not.
+bool set_Settings_Hold_Taken();
 void set_Settings_Hold_Ended();
 bool get_Settings_Hold();
 

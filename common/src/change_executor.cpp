@@ -78,8 +78,7 @@ bool set_Keyfiles_Pruned(const Plan_Step& step, std::string* failure)
             *failure = "cannot remove " + get_Log_Text(path) + ": " + strerror(errno);
             return false;
         }
-        LOG_INFO_AS("set_Trial_Rollback", "removed %s: NetworkManager wrote it for the change",
-                    get_Log_Text(path).c_str());
+        LOG_INFO("removed %s: NetworkManager wrote it for the change", get_Log_Text(path).c_str());
     }
     return true;
 }
@@ -175,12 +174,15 @@ bool get_Restored_Already(const Plan_Step& step, const Trial_File& now, bool rea
 Change_Result set_Change_Run(const Plan_Maker& make_plan, std::string* refusal)
 {
     refusal->clear();
-    // 1. One writer at a time, from the claim to the last step; a command may hold the lock already.
-    if (!get_Settings_Hold())
-        (void)set_Settings_Hold_Taken(true);
+    // 1. One writer at a time, from the claim to the last step; a command may hold the lock already. A
+    // writer that holds it now is met as one whose change is in progress, not waited for.
     struct Hold_End {
         ~Hold_End() { set_Settings_Hold_Ended(); }
     } hold_end;
+    if (!get_Settings_Hold() && !set_Settings_Hold_Taken()) {
+        *refusal = "another change to eth0 is in progress: try again when it has ended";
+        return Change_Result::REFUSED;
+    }
     // 2. An earlier change's record is finished, or refuses this one, before anything is read for it.
     if (!change_trial.set_Claimed(refusal))
         return Change_Result::REFUSED;
@@ -295,9 +297,8 @@ Undo_Result set_Undo_Run(const Change_Plan& undo, std::string* left, std::string
         if (!step.guard_hash.empty() &&
             (!readable || get_Content_Hash(now.existed, now.bytes) != step.guard_hash)) {
             const char* const __log_tag = "Settings_Trial";
-            LOG_ERROR_AS("set_Trial_Rollback",
-                         "%s was changed since the change wrote it: it is left as it is",
-                         get_Log_Text(step.path).c_str());
+            LOG_ERROR("%s was changed since the change wrote it: it is left as it is",
+                      get_Log_Text(step.path).c_str());
             *left += (left->empty() ? "" : ", ") + get_Log_Text(step.path);
             continue;
         }

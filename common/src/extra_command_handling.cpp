@@ -295,10 +295,8 @@ Probe_Run::Probe_Run(const char* command, unsigned int timeout_seconds) : cmd(co
     }
     timeout_ms = get_Budget_Limit(command, static_cast<long>(timeout_seconds) * 1000L);
     started_ms = get_Monotonic_Ms();
-    Descriptor pipe_reader(-1);
-    pid = get_Child_Piped(command, Child_Run(), &pipe_reader);
+    pid = get_Child_Piped(command, Child_Run(), &reader);
     start_errno = errno;
-    reader = pipe_reader.take();
 }
 
 Probe_Run::~Probe_Run()
@@ -309,8 +307,6 @@ Probe_Run::~Probe_Run()
         while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
         }
     }
-    if (reader >= 0)
-        close(reader);
 }
 
 int8_t Probe_Run::get_Output(std::string* output, bool* timed_out)
@@ -330,7 +326,8 @@ int8_t Probe_Run::get_Output(std::string* output, bool* timed_out)
     }
     collected = true;
     int status = 0;
-    set_Child_Collected(pid, reader, started_ms + timeout_ms, Child_Run(), output, &out_of_time, &status);
+    set_Child_Collected(pid, reader.get(), started_ms + timeout_ms, Child_Run(), output, &out_of_time,
+                        &status);
     if (out_of_time)
         LOG_ERROR_AS("set_Command", "no answer from \"%s\" within %ld s: stopped", get_Log_Text(cmd).c_str(),
                      (timeout_ms + 999) / 1000);

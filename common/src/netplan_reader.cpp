@@ -97,23 +97,19 @@ const Netplan_Library* get_Netplan_Library()
 // A memory file holding `text`, read from its start; -1 when none can be made.
 int get_Memory_File(const std::string& text)
 {
-    int fd = memfd_create("netplan", MFD_CLOEXEC);
-    if (fd < 0)
+    Descriptor fd(memfd_create("netplan", MFD_CLOEXEC));
+    if (fd.get() < 0)
         return -1;
     size_t done = 0;
     while (done < text.size()) {
-        ssize_t n = write(fd, text.data() + done, text.size() - done);
-        if (n <= 0) {
-            close(fd);
+        ssize_t n = write(fd.get(), text.data() + done, text.size() - done);
+        if (n <= 0)
             return -1;
-        }
         done += static_cast<size_t>(n);
     }
-    if (lseek(fd, 0, SEEK_SET) != 0) {
-        close(fd);
+    if (lseek(fd.get(), 0, SEEK_SET) != 0)
         return -1;
-    }
-    return fd;
+    return fd.take();
 }
 
 // netplan's first error line; a memory file has no name, so `path` is put in.

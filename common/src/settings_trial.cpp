@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <utility>
 
 #include "change_executor.h"
 #include "file_replace.h"
@@ -103,23 +104,22 @@ void set_Trial_Watcher(void (*progress)(const std::string&, unsigned int), bool 
 bool Trial::set_Claimed(std::string* refusal)
 {
     // One change at a time in a process too: its trial ends before the next begins.
-    if (open || lock_fd >= 0) {
+    if (open || lock.get() >= 0) {
         *refusal =
             "another change to " + record.interface_name + " is in progress: try again when it has ended";
         return false;
     }
     earlier_line.clear();
     std::string error;
-    int fd = set_Trial_Lock_Taken(&error);
+    // Until the claim is kept the lock is this call's, and goes with it.
+    Descriptor claim = set_Trial_Lock_Taken(&error);
     Trial_Record found;
     std::string damage;
     Record_State state = get_Stored_Record(&found, &damage);
-    if (fd < 0) {
+    if (claim.get() < 0) {
         *refusal = !error.empty() ? error : get_Open_Refusal(state == Record_State::OPEN ? &found : nullptr);
         return false;
     }
-    // Until the claim is kept the lock is this call's, and goes with it.
-    Descriptor claim(fd);
     if (state == Record_State::DAMAGED || state == Record_State::UNREADABLE) {
         *refusal = state == Record_State::DAMAGED ? get_Damage_Refusal(damage) : damage;
         return false;
@@ -142,7 +142,7 @@ bool Trial::set_Claimed(std::string* refusal)
             return false;
         }
     }
-    lock_fd = claim.take();
+    lock = std::move(claim);
     return true;
 }
 
@@ -154,7 +154,7 @@ void Trial::set_Claim_Released()
 
 bool Trial::set_Begin(const Trial_Record& opened, std::string* refusal)
 {
-    if (open || lock_fd < 0) {
+    if (open || lock.get() < 0) {
         *refusal = "no claim on the trial lock is held for this change";
         return false;
     }
@@ -297,8 +297,7 @@ void Trial::set_Closed(bool restore)
     std::string error;
     std::string left;
     if (restore && !set_Files_Restored(record, &left, &error)) {
-        LOG_ERROR_AS("set_Trial_Closed", "%s: the trial record stays at %s", error.c_str(),
-                     trial_record_path);
+        LOG_ERROR("%s: the trial record stays at %s", error.c_str(), trial_record_path);
     } else {
         set_Stored_Record_Removed();
     }
@@ -317,8 +316,6 @@ void Trial::set_Left()
 
 void Trial::set_Lock_Released()
 {
-    if (lock_fd >= 0)
-        close(lock_fd);
-    lock_fd = -1;
+    lock.reset(-1);
     open = false;
 }

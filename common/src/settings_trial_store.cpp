@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "file_replace.h"
+#include "guards.h"
 #include "log.h"
 #include "settings_trial.h"
 
@@ -56,18 +57,17 @@ std::string get_Target_Text(const Trial_Record& record)
 }
 
 // Opens and takes the trial lock without waiting: the descriptor, or -1 when it is held elsewhere.
-int set_Trial_Lock_Taken(std::string* error)
+Descriptor set_Trial_Lock_Taken(std::string* error)
 {
     (void)mkdir(lock_directory, 0755);
-    int fd = open(trial_lock_path, O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) {
+    Descriptor fd(open(trial_lock_path, O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+    if (fd.get() < 0) {
         *error = std::string("cannot open ") + trial_lock_path + ": " + strerror(errno);
-        return -1;
+        return fd;
     }
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        close(fd);
+    if (flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
         error->clear();
-        return -1;
+        fd.reset(-1);
     }
     return fd;
 }
@@ -108,7 +108,7 @@ bool set_Stored_Record(const Trial_Record& record, std::string* error, bool sync
 void set_Stored_Record_Removed()
 {
     if (unlink(trial_record_path) != 0 && errno != ENOENT)
-        LOG_ERROR_AS("set_Trial_Closed", "cannot remove %s: %s", trial_record_path, strerror(errno));
+        LOG_ERROR("cannot remove %s: %s", trial_record_path, strerror(errno));
 }
 
 std::string get_Damage_Refusal(const std::string& error)
@@ -159,24 +159,21 @@ std::string get_Trial_Summary()
 namespace {
 
 // The command's hold: the thread that took it, and only it, skips taking the lock again.
-thread_local int settings_hold_fd = -1;
+thread_local Descriptor settings_hold;
 
-int get_Settings_Lock_Taken(bool wait = true)
+Descriptor get_Settings_Lock_Taken(bool wait = true)
 {
     (void)mkdir(lock_directory, 0755);
-    int fd = open(settings_lock_path, O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        LOG_ERROR_AS("Settings_Lock", "cannot open %s: %s: changes are not kept apart", settings_lock_path,
-                     strerror(errno));
-        return -1;
+    Descriptor fd(open(settings_lock_path, O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+    if (fd.get() < 0) {
+        LOG_ERROR("cannot open %s: %s: changes are not kept apart", settings_lock_path, strerror(errno));
+        return fd;
     }
     int rc;
-    while ((rc = flock(fd, wait ? LOCK_EX : LOCK_EX | LOCK_NB)) < 0 && errno == EINTR) {
+    while ((rc = flock(fd.get(), wait ? LOCK_EX : LOCK_EX | LOCK_NB)) < 0 && errno == EINTR) {
     }
-    if (rc < 0 && !wait) {
-        close(fd);
-        return -1;
-    }
+    if (rc < 0 && !wait)
+        fd.reset(-1);
     return fd;
 }
 
@@ -184,31 +181,25 @@ int get_Settings_Lock_Taken(bool wait = true)
 
 Settings_Lock::Settings_Lock()
 {
-    if (settings_hold_fd < 0)
+    if (settings_hold.get() < 0)
         fd = get_Settings_Lock_Taken();
 }
 
-Settings_Lock::~Settings_Lock()
-{
-    if (fd >= 0)
-        close(fd);
-}
+Settings_Lock::~Settings_Lock() = default;
 
-bool set_Settings_Hold_Taken(bool wait)
+bool set_Settings_Hold_Taken()
 {
-    if (settings_hold_fd < 0)
-        settings_hold_fd = get_Settings_Lock_Taken(wait);
-    return settings_hold_fd >= 0;
+    if (settings_hold.get() < 0)
+        settings_hold = get_Settings_Lock_Taken(false);
+    return settings_hold.get() >= 0;
 }
 
 void set_Settings_Hold_Ended()
 {
-    if (settings_hold_fd >= 0)
-        close(settings_hold_fd);
-    settings_hold_fd = -1;
+    settings_hold.reset(-1);
 }
 
 bool get_Settings_Hold()
 {
-    return settings_hold_fd >= 0;
+    return settings_hold.get() >= 0;
 }

@@ -31,7 +31,7 @@ const unsigned int finish_probe_ms = 1000;
 Trial_End set_Undo_Left(const std::string& reason, std::string* said)
 {
     *said = reason + ": the rollback stops here, as the daemon stops; its next start finishes it";
-    LOG_ERROR_AS("set_Trial_Rollback", "%s", said->c_str());
+    LOG_ERROR("%s", said->c_str());
     return Trial_End::LEFT;
 }
 
@@ -119,7 +119,7 @@ Trial_End set_Rolled_Back(const Trial_Record& record, const std::string& reason,
             Trial_Record undoing = record;
             undoing.rolling_back = true;
             if (!set_Stored_Record(undoing, &error))
-                LOG_ERROR_AS("set_Trial_Rollback", "%s", error.c_str());
+                LOG_ERROR("%s", error.c_str());
         }
         switch (set_Undo_Run(get_Undo_Plan(record), &left, &error, &failure)) {
         case Undo_Result::DONE:
@@ -129,7 +129,7 @@ Trial_End set_Rolled_Back(const Trial_Record& record, const std::string& reason,
         case Undo_Result::FILE_FAILED:
             *said = reason + ": the rollback failed: " + error + "; the trial record stays at " +
                     trial_record_path;
-            LOG_ERROR_AS("set_Trial_Rollback", "%s", said->c_str());
+            LOG_ERROR("%s", said->c_str());
             return Trial_End::FAILED;
         }
     }
@@ -157,7 +157,7 @@ Trial_End set_Rolled_Back(const Trial_Record& record, const std::string& reason,
         }
     }
     *said = line;
-    LOG_ERROR_AS("set_Trial_Rollback", "%s", line.c_str());
+    LOG_ERROR("%s", line.c_str());
     return end;
 }
 

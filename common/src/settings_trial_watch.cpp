@@ -8,6 +8,7 @@
 #include <atomic>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "change_executor.h"
 #include "guards.h"
@@ -58,7 +59,7 @@ long long update_Trial_Watch()
     if (stat(trial_record_path, &info) != 0)
         return -1;
     std::string error;
-    Descriptor lock(set_Trial_Lock_Taken(&error));
+    Descriptor lock = set_Trial_Lock_Taken(&error);
     if (lock.get() < 0)
         return held_lock_look_ms;
     Trial_Record record;
@@ -77,10 +78,10 @@ long long update_Trial_Watch()
         return finish_retry_ms - since_ms;
     // A rollback waits on the manager's commands: the main loop goes on meanwhile.
     finisher_done.store(false);
-    finisher = std::thread([record, fd = lock.take()]() {
+    finisher = std::thread([record, held = std::move(lock)]() mutable {
         std::string said;
         (void)set_Record_Finished(record, &said);
-        close(fd);
+        held.reset(-1);
         finisher_ended_ms.store(get_Monotonic_Ms());
         finisher_done.store(true);
         if (finish_wake != nullptr)

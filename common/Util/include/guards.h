@@ -9,7 +9,7 @@
 // A file descriptor that is closed when it goes out of scope, on every path.
 class Descriptor {
 public:
-    explicit Descriptor(int fd) : fd(fd) {}
+    explicit Descriptor(int fd = -1) : fd(fd) {}
     ~Descriptor()
     {
         if (fd >= 0)
@@ -17,6 +17,14 @@ public:
     }
     Descriptor(const Descriptor&) = delete;
     Descriptor& operator=(const Descriptor&) = delete;
+    // A descriptor handed from one owner to the next is closed once, by the last.
+    Descriptor(Descriptor&& other) noexcept : fd(other.take()) {}
+    Descriptor& operator=(Descriptor&& other) noexcept
+    {
+        if (this != &other)
+            reset(other.take());
+        return *this;
+    }
     int get() const { return fd; }
     // Takes `other` in place of the descriptor held, which is closed.
     void reset(int other)
