@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "change_plan.h"
+#include "settings_trial.h"
 
 // The one executor of settings changes. It takes the trial lock and saves the
 // trial record before the first step the host can see, marks each step in the
@@ -38,24 +39,5 @@ Trial_End get_Trial_End();
 std::string get_Trial_Line();
 // What this process's last change did first with an earlier change's record ("" when it found none).
 std::string get_Earlier_Line();
-
-// The daemon stops: no step of a change or an undo starts after it; a change
-// in progress leaves its record, which tells how far it went, to the next start.
-void set_Changes_Stopped();
-bool get_Changes_Stopped();
-
-// The names in `directory`, sorted (none for one that does not exist); false with `error`.
-bool get_Directory_Names(const std::string& directory, std::vector<std::string>* names, std::string* error);
-
-enum class Undo_Result : uint8_t {
-    DONE,        // every step ran or was let be; `failure` names the first command that failed
-    FILE_FAILED, // a file could not be put back (`error`); nothing after it ran
-    STOPPED,     // the daemon stops: nothing after the last step ran
-};
-// Runs an undo plan: a file changed since the change wrote it is left as it
-// is, with one ERROR line, and named in `left`; a command that fails does not
-// stop the steps after it.
-Undo_Result set_Undo_Run(const Change_Plan& undo, std::string* left, std::string* error,
-                         std::string* failure);
 
 #endif

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "network.h"
-#include "settings_trial.h"
+#include "network_types.h"
+#include "settings_trial_record.h"
 
 // A settings change as a plan: the files it writes or removes and the
 // commands it runs, in order, and what eth0 must hold afterwards. Plans are
@@ -17,7 +17,7 @@ const unsigned int change_command_timeout_seconds = 90;
 
 // The manager that takes eth0's files, and what it needs to know to take them.
 struct Apply_Target {
-    Network::MANAGER_TYPE manager = Network::MANAGER_TYPE::UNKNOWN;
+    Manager_Type manager = Manager_Type::UNKNOWN;
     std::string interface_name;
     std::string profile_uuid;    // NetworkManager: the profile eth0 uses
     bool profile_active = false; // NetworkManager: active on eth0 (reapply), else brought up on it
@@ -60,9 +60,9 @@ std::string get_Step_Action(const Plan_Step& step);
 struct Change_Plan {
     Apply_Target target;
     std::vector<Plan_Step> steps;
-    Network::Config expected; // what eth0 must hold once applied
-    bool checked = true;      // false: a change of its own with no window (a default file at start-up)
-    std::string refusal;      // why the change may not be made; "" when it may
+    Network_Config expected; // what eth0 must hold once applied
+    bool checked = true;     // false: a change of its own with no window (a default file at start-up)
+    std::string refusal;     // why the change may not be made; "" when it may
     // Files a command may rewrite (NetworkManager's keyfile): recorded, and hashed after each command.
     std::vector<std::string> watched_files;
     // NetworkManager: where it saves a modified profile, and the names there now (see Trial_Record).
@@ -74,9 +74,9 @@ struct Change_Plan {
 // What a change is planned from, all read before the plan is made.
 struct Plan_Input {
     Apply_Target target;
-    std::string file;                         // netplan, ifupdown: the file the edit goes to
-    std::string file_text;                    // its text now (netplan: or as a default step writes it first)
-    std::vector<Network::CONFIG_TYPE> staged; // the settings this change gives, in the order given
+    std::string file;                // netplan, ifupdown: the file the edit goes to
+    std::string file_text;           // its text now (netplan: or as a default step writes it first)
+    std::vector<Config_Type> staged; // the settings this change gives, in the order given
     std::string dns_void;          // ifupdown: why the stanza's DNS servers take no effect ("" when they do)
     std::string master;            // the bridge or bond eth0 is a port of ("bridge br0"); "" for none
     std::string profile_file;      // NetworkManager: the profile's keyfile ("" for one held in memory)
@@ -84,7 +84,7 @@ struct Plan_Input {
     std::string profile_current;   // NetworkManager: the "ipv4.method,ipv4.addresses,ipv4.dns" answer
     std::string keyfile_directory; // NetworkManager: where it saves a modified profile
     std::vector<std::string> keyfiles_before; // NetworkManager: the names there now
-    Network::Config settings; // the settings after the change: the host's, with what was staged
+    Network_Config settings; // the settings after the change: the host's, with what was staged
     // The owner's own files first: a leftover's removal and a bare host's default file.
     std::vector<Plan_Step> owner_steps;
 };
@@ -97,12 +97,12 @@ Change_Plan get_Change_Plan(const Plan_Input& input);
 
 // The steps that give a bare host its default file: the file, and for
 // NetworkManager the reload that makes it a profile.
-std::vector<Plan_Step> get_Default_Steps(Network::MANAGER_TYPE manager, const std::string& path,
+std::vector<Plan_Step> get_Default_Steps(Manager_Type manager, const std::string& path,
                                          const std::string& text);
 // The step that removes this daemon's leftover default.
 std::vector<Plan_Step> get_Leftover_Steps(const std::string& path);
 // The owner's own files as a change of their own, with no window (at start-up).
-Change_Plan get_Owner_Files_Plan(Network::MANAGER_TYPE manager, const std::string& interface_name,
+Change_Plan get_Owner_Files_Plan(Manager_Type manager, const std::string& interface_name,
                                  const std::vector<Plan_Step>& steps, const std::string& origin);
 // One file step of a change: `path` from `before` (what the plan was made from) to `after`.
 Plan_Step get_File_Step(const std::string& path, const std::string& before, const std::string& after,

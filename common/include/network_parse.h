@@ -94,4 +94,7 @@ Nmcli_Read get_Nmcli_Gateway(const std::string& answer, std::string* gateway);
 // when there is no such server.
 Nmcli_Read get_Nmcli_DNS(const std::string& answer, int index, std::string* server);
 
+// Whether `text` is a UUID as NetworkManager writes one: 8-4-4-4-12 hexadecimal digits.
+bool get_Uuid_Valid(const std::string& text);
+
 #endif

@@ -6,7 +6,8 @@
 
 #include "gateway_check.h"
 #include "guards.h"
-#include "network.h"
+#include "network_types.h"
+#include "settings_trial_record.h"
 
 // A change to eth0's settings runs as a trial: before its first write a record
 // of what it rewrites is saved under /var/lib/lumerion-hostd; after the apply
@@ -14,85 +15,6 @@
 // the saved files are put back and applied again. The applier holds a lock
 // while it waits; an expired trial whose lock is free is finished by whoever
 // finds it (the daemon, or a later lumerion-netcfg), also after a reboot.
-
-// One file the change rewrites or creates, as it stood before.
-struct Trial_File {
-    std::string path;
-    bool existed = false;
-    unsigned int mode = 0; // permission bits
-    unsigned int uid = 0;
-    unsigned int gid = 0;
-    std::string bytes;
-    // What the change left in it ("" until it wrote): an undo leaves a file that holds neither.
-    std::string written_hash;
-};
-
-// A file's contents as an undo compares them: a hash of its bytes, or "absent".
-std::string get_Content_Hash(bool exists, const std::string& bytes);
-
-// One step of the change as the record marks it: started before it runs, done once it has.
-struct Trial_Mark {
-    enum class STATE : uint8_t { PENDING, STARTED, DONE } state = STATE::PENDING;
-    std::string action; // "write <path>", "remove <path>", "run <command>"
-};
-
-struct Trial_Record {
-    Network::MANAGER_TYPE manager = Network::MANAGER_TYPE::UNKNOWN;
-    std::string interface_name;
-    std::string profile_uuid;    // NetworkManager: the profile the change edits
-    bool profile_active = false; // NetworkManager: it was active before the change
-    std::vector<Trial_File> files;
-    std::vector<Trial_Mark> steps;
-    // NetworkManager: the directory it saves a modified profile to, and the names there before the change
-    // (a keyfile it writes for the change is told by its name and the profile's UUID).
-    std::string keyfile_directory;
-    std::vector<std::string> keyfiles_before;
-    std::string old_address; // "A/N" before the change; "" for none
-    std::string old_gateway; // "" for none
-    Gateway_Answer old_gateway_answer = Gateway_Answer::SILENT;
-    bool applied = false;      // the manager may hold the change; until then only files were written
-    bool rolling_back = false; // the undo began: whoever finds the record finishes it, never judges it
-    bool new_dhcp = false;
-    std::string new_address; // static: the address the interface must hold
-    std::string new_gateway; // static: the gateway that must answer; "" for none
-    std::string boot_id;
-    long long deadline_ns = 0;        // on the boot-time clock
-    unsigned int window_seconds = 60; // 0: no check and no rollback
-};
-
-// The most files one change records, and the largest stored record that can
-// hold that many files of the largest size a change accepts for editing.
-const size_t max_trial_files = 8;
-// The most steps one change records, and the longest action (a path or a command line) of one.
-const size_t max_trial_steps = 32;
-const size_t max_trial_action_bytes = 8192;
-// The most names of the keyfile directory one record holds.
-const size_t max_trial_keyfiles = 256;
-extern const size_t max_trial_text_size;
-
-// The record as stored, and back. False with `error` for a text that is
-// damaged or of a format version this one does not read (it reads its
-// own and the one before, so that an upgrade finishes an open trial).
-std::string get_Trial_Text(const Trial_Record& record);
-bool get_Trial_Record(const std::string& text, Trial_Record* record, std::string* error);
-
-// Where a trial stands at one look at the interface.
-struct Trial_Step {
-    enum class KIND : uint8_t {
-        WAIT,  // the address (or lease) is not there yet
-        PROBE, // the address is there; `gateway` must answer
-        KEEP,  // the address is there and there is no gateway to check
-    } kind = KIND::WAIT;
-    std::string gateway;
-    std::string source;      // the address to probe from
-    std::string waiting_for; // e.g. "gateway 10.0.0.1 to answer"
-    std::string failure;     // e.g. "gateway 10.0.0.1 did not answer", should the window end now
-    std::string kept;        // should the window end now, the change is kept, and this says why
-};
-// `addresses` and `live_gateway` are what the interface holds now; on DHCP
-// only a leased address counts (a static one left over is no lease).
-Trial_Step get_Trial_Step(const Trial_Record& record, const std::vector<Interface_Address>& addresses,
-                          const std::string& live_gateway);
 
 // How the last trial of this process ended.
 enum class Trial_End : uint8_t {
@@ -145,7 +67,7 @@ public:
     void set_Written(const std::vector<std::string>& paths);
     // The first command is about to run: records what the change must reach, and starts the window
     // (saved with that command's mark, which is saved before it runs).
-    void set_Applying(const Network::Config& expected);
+    void set_Applying(const Network_Config& expected);
     // After the last step: waits for the check (or rolls back at once when
     // `apply_done` is false) and closes the trial. Without a window a failed
     // apply is kept as it is, unless `undo_failure`.
@@ -215,8 +137,6 @@ Record_State get_Stored_Record(Trial_Record* record, std::string* error);
 bool set_Stored_Record(const Trial_Record& record, std::string* error, bool synced = true);
 void set_Stored_Record_Removed();
 std::string get_Damage_Refusal(const std::string& error);
-// A file as it stands; false with `error` when it exists but cannot be read whole.
-bool get_Saved_File(const std::string& path, Trial_File* file, std::string* error);
 // Puts the saved files back; one that was changed since the change wrote it is left, and named in `left`.
 bool set_Files_Restored(const Trial_Record& record, std::string* left, std::string* error);
 // Puts the files back and has the manager take them; `said` gets the one ERROR line.

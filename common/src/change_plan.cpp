@@ -3,6 +3,8 @@
 // record gives back.
 #include "change_plan.h"
 
+#include "network.h"
+
 #include <algorithm>
 #include <sstream>
 

@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "change_executor.h"
+#include "change_steps.h"
 #include "change_plan.h"
 #include "extra_command_handling.h"
 #include "file_replace.h"

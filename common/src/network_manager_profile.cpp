@@ -14,7 +14,6 @@ namespace {
 
 const char* const wired_type = "802-3-ethernet";
 const char* const netplan_profile_prefix = "/run/NetworkManager/system-connections/netplan-";
-const size_t uuid_length = 36;
 
 std::string get_Lower_Case(std::string text)
 {
@@ -58,18 +57,6 @@ std::string get_Nmcli_Field(const std::string& answer, const std::string& field)
         if (line.compare(0, field.size() + 1, field + ":") == 0)
             return line.substr(field.size() + 1);
     return "";
-}
-
-bool get_Uuid_Valid(const std::string& text)
-{
-    if (text.size() != uuid_length)
-        return false;
-    for (size_t i = 0; i < text.size(); ++i) {
-        bool dash = i == 8 || i == 13 || i == 18 || i == 23;
-        if (dash ? text[i] != '-' : !isxdigit(static_cast<unsigned char>(text[i])))
-            return false;
-    }
-    return true;
 }
 
 std::vector<Nm_Profile> get_Nmcli_Profiles(const std::string& listing)

@@ -1,6 +1,7 @@
 #include "network_parse.h"
 
 #include <stdio.h>
+#include <ctype.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -327,4 +328,16 @@ std::string get_DNS_IPv4_Server(const std::vector<std::string>& list, size_t ind
         if (get_IPv4_Address_Valid(server) && index-- == 0)
             return server;
     return "";
+}
+
+bool get_Uuid_Valid(const std::string& text)
+{
+    if (text.size() != 36)
+        return false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        bool dash = i == 8 || i == 13 || i == 18 || i == 23;
+        if (dash ? text[i] != '-' : !isxdigit(static_cast<unsigned char>(text[i])))
+            return false;
+    }
+    return true;
 }

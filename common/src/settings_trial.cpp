@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "change_executor.h"
+#include "change_steps.h"
 #include "file_replace.h"
 #include "gateway_check.h"
 #include "guards.h"
@@ -223,7 +223,7 @@ void Trial::set_Written(const std::vector<std::string>& paths)
     }
 }
 
-void Trial::set_Applying(const Network::Config& staged)
+void Trial::set_Applying(const Network_Config& staged)
 {
     if (!open)
         return;

@@ -1,5 +1,7 @@
 // A settings trial's record as stored, and the judge of one look at the
 // interface: pure functions the trial, its tests and the fuzzer share.
+#include "settings_trial_record.h"
+
 #include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -11,7 +13,6 @@
 #include "hex_text.h"
 #include "log.h"
 #include "network_parse.h"
-#include "settings_trial.h"
 
 namespace {
 
@@ -207,7 +208,7 @@ bool get_Trial_Record(const std::string& text, Trial_Record* record, std::string
             auto found = std::find(std::begin(manager_word) + 1, std::end(manager_word), w[1]);
             if (found == std::end(manager_word))
                 return fail("an unknown manager");
-            parsed.manager = static_cast<Network::MANAGER_TYPE>(found - std::begin(manager_word));
+            parsed.manager = static_cast<Manager_Type>(found - std::begin(manager_word));
         } else if (key == "interface" && w.size() == 2 && get_Interface_Name_Valid(w[1])) {
             parsed.interface_name = w[1];
         } else if (key == "profile" && w.size() == 3 && (w[1] == "-" || get_Uuid_Valid(w[1])) &&

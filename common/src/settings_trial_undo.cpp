@@ -12,7 +12,7 @@
 #include <algorithm>
 #include <atomic>
 
-#include "change_executor.h"
+#include "change_steps.h"
 #include "extra_command_handling.h"
 #include "file_replace.h"
 #include "gateway_check.h"
@@ -36,33 +36,6 @@ Trial_End set_Undo_Left(const std::string& reason, std::string* said)
 }
 
 } // namespace
-
-// A file as it stands, to be put back byte for byte; false with `error` when it exists but cannot
-// be read whole (a FIFO, a link to nothing, a file over the size limit, an I/O error).
-bool get_Saved_File(const std::string& path, Trial_File* file, std::string* error)
-{
-    file->path = path;
-    file->existed = false;
-    file->bytes.clear();
-    struct stat info;
-    struct stat link;
-    if (stat(path.c_str(), &info) != 0) {
-        if (errno == ENOENT && lstat(path.c_str(), &link) != 0)
-            return true;
-        *error = "cannot read " + get_Log_Text(path) + ": " + strerror(errno) + ": nothing is changed";
-        return false;
-    }
-    std::string why;
-    if (!get_File_Content(path, &file->bytes, &why)) {
-        *error = "cannot read " + get_Log_Text(path) + ": " + why + ": nothing is changed";
-        return false;
-    }
-    file->existed = true;
-    file->mode = info.st_mode & 07777;
-    file->uid = info.st_uid;
-    file->gid = info.st_gid;
-    return true;
-}
 
 // Every saved file as it stood, without the manager's commands; false with `error` at the first that
 // cannot be put back.

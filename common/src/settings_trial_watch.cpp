@@ -10,7 +10,7 @@
 #include <thread>
 #include <utility>
 
-#include "change_executor.h"
+#include "change_steps.h"
 #include "guards.h"
 #include "log.h"
 #include "monotonic_clock.h"

@@ -18,6 +18,7 @@
 #include "sandbox.h"
 #include "settings_tables.h"
 #include "change_executor.h"
+#include "change_steps.h"
 #include "settings_trial.h"
 
 namespace {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "change_plan.h"
+#include "network.h"
 
 namespace {
 

@@ -23,7 +23,7 @@ namespace {
 Trial_Record get_Sample()
 {
     Trial_Record record;
-    record.manager = Network::MANAGER_TYPE::NETWORK_MANAGER;
+    record.manager = Manager_Type::NETWORK_MANAGER;
     record.interface_name = "eth0";
     record.profile_uuid = "3c3f4e2a-6f0e-4d55-9a11-0b6d1c0e7a01";
     record.profile_active = true;
@@ -73,7 +73,7 @@ TEST(TrialRecord, EveryFieldSurvivesTheRoundTrip)
     EXPECT_EQ(sample.files[0].bytes, back.files[0].bytes);
     EXPECT_EQ(sample.files[0].path, back.files[0].path);
     EXPECT_FALSE(back.files[1].existed);
-    EXPECT_EQ(Network::MANAGER_TYPE::NETWORK_MANAGER, back.manager);
+    EXPECT_EQ(Manager_Type::NETWORK_MANAGER, back.manager);
     ASSERT_EQ(3u, back.steps.size());
     EXPECT_EQ(sample.keyfiles_before, back.keyfiles_before);
     EXPECT_EQ(sample.keyfile_directory, back.keyfile_directory);
