@@ -9,7 +9,8 @@
 
 // A settings change as a plan: the files it writes or removes and the
 // commands it runs, in order, and what eth0 must hold afterwards. Plans are
-// pure functions of what is known about eth0's owner; one executor runs them
+// pure functions of what is known about eth0's owner, each manager's part made
+// by its row of the back-end table (network_backend.h); one executor runs them
 // (change_executor.h), and an undo is the plan a trial record gives back.
 
 // Every command a change runs gets this long (a DHCP client waiting for its lease included).
@@ -22,13 +23,6 @@ struct Apply_Target {
     std::string profile_uuid;    // NetworkManager: the profile eth0 uses
     bool profile_active = false; // NetworkManager: active on eth0 (reapply), else brought up on it
 };
-
-// The command lines that take eth0 down with the files it was brought up
-// with, before they are rewritten (ifupdown keeps no copy of the stanza it
-// brought eth0 up with, so it must go down by it), and those that make the
-// manager take its files now, in order.
-std::vector<std::string> get_Down_Commands(const Apply_Target& target);
-std::vector<std::string> get_Apply_Commands(const Apply_Target& target);
 
 // One step of a plan.
 struct Plan_Step {
@@ -53,6 +47,13 @@ struct Plan_Step {
     unsigned int uid = 0;
     unsigned int gid = 0;
 };
+
+// A step that runs `command`, and one such step for each of `commands`, appended.
+Plan_Step get_Run_Step(const std::string& command);
+void set_Run_Steps_Added(std::vector<Plan_Step>* steps, const std::vector<std::string>& commands);
+// Why a static record may not be written ("" when it may, or for DHCP): it names no usable address, or
+// it would cut the host off.
+std::string get_Record_Refusal(const Network_Config& record);
 
 // The record's word for a step: "write <path>", "remove <path>", "run <command>".
 std::string get_Step_Action(const Plan_Step& step);
@@ -89,16 +90,6 @@ struct Plan_Input {
     std::vector<Plan_Step> owner_steps;
 };
 
-// The plan of an apply; `refusal` is set when the settings may not be written
-// (a static record without a usable address, one that would cut the host off,
-// or a document that cannot be edited). On ifupdown the stanza gets the staged
-// settings alone, and what it then holds is what the apply must reach.
-Change_Plan get_Change_Plan(const Plan_Input& input);
-
-// The steps that give a bare host its default file: the file, and for
-// NetworkManager the reload that makes it a profile.
-std::vector<Plan_Step> get_Default_Steps(Manager_Type manager, const std::string& path,
-                                         const std::string& text);
 // The step that removes this daemon's leftover default.
 std::vector<Plan_Step> get_Leftover_Steps(const std::string& path);
 // The owner's own files as a change of their own, with no window (at start-up).
@@ -108,19 +99,8 @@ Change_Plan get_Owner_Files_Plan(Manager_Type manager, const std::string& interf
 Plan_Step get_File_Step(const std::string& path, const std::string& before, const std::string& after,
                         unsigned int mode);
 
-// The undo of a change from its record alone: each file put back (guarded by
-// the hash of what the change wrote), and, once the manager may hold the
-// change, its commands around them, as for an apply. On NetworkManager the
-// keyfiles it wrote for the change go too, and it reads its files again: a
-// profile that lived under /run stays there, and none is left under /etc to
-// bring the change back at the next boot.
-Change_Plan get_Undo_Plan(const Trial_Record& record);
-
 // Why a port's settings are not changed: its addresses are its master's ("bridge br0").
 std::string get_Port_Refusal(const std::string& interface_name, const std::string& master);
-
-// Why an interface systemd-networkd manages through `file` is not changed, and how to hand it over.
-std::string get_Networkd_Refusal(const std::string& interface_name, const std::string& file);
 
 // The profile UUID of a keyfile's text ("" for none).
 std::string get_Keyfile_Uuid(const std::string& text);

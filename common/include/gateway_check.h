@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "network_types.h"
+
 // What one check of the gateway found.
 enum class Gateway_Answer : uint8_t {
     ANSWERED,  // it answered the datagrams sent now
@@ -53,5 +55,9 @@ std::string get_Default_Gateway(const std::string& table, const std::string& int
 
 // The same, read from the kernel's table now.
 std::string get_Live_Default_Gateway(const std::string& interface_name);
+
+// The interface's own live facts: its first IPv4 address and mask, the main table's default route through
+// it; "" for each it lacks (what a DHCP server leased it shows here).
+Network_Config get_Interface_Live_Config(const std::string& interface_name);
 
 #endif

@@ -67,6 +67,7 @@ struct Nm_Choice {
 
 // Who owns the selected interface and what an operation reads and edits.
 struct Interface_Owner {
+    std::string interface_name;
     bool present = false; // the interface exists
     Manager_Type manager = Manager_Type::UNKNOWN;
     std::string file;             // the file reads and edits go to

@@ -332,3 +332,19 @@ std::string get_Live_Default_Gateway(const std::string& interface_name)
         return "";
     return get_Default_Gateway(table, interface_name);
 }
+
+Network_Config get_Interface_Live_Config(const std::string& interface_name)
+{
+    Network_Config live;
+    live.target_interface = interface_name;
+    std::vector<Interface_Address> held = get_Interface_Addresses(interface_name);
+    if (!held.empty()) {
+        const std::string& cidr = held.front().cidr;
+        size_t slash = cidr.find('/');
+        live.ip4_address = cidr.substr(0, slash);
+        live.ip4_subnetmask = get_Prefix_Subnetmask_Text(
+            static_cast<unsigned int>(strtoul(cidr.c_str() + slash + 1, nullptr, 10)));
+    }
+    live.ip4_gateway = get_Live_Default_Gateway(interface_name);
+    return live;
+}

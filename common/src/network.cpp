@@ -6,15 +6,8 @@
 #include "gateway_check.h"
 #include "log.h"
 #include "network.h"
+#include "network_backend.h"
 #include "text_copy.h"
-
-namespace {
-
-const char* const __log_tag = "Network";
-const char* const nm_service_query = "systemctl is-active NetworkManager";
-const int service_answer_length = 32;
-
-} // namespace
 
 const char* const Network::MANAGER_TYPE_STRING[5] = {"UNKNOWN", "netplan", "ifupdown", "network manager",
                                                      "systemd-networkd"};
@@ -31,50 +24,16 @@ Network::Config Network::config = [] {
     staged.target_interface = "eth0";
     return staged;
 }();
-const std::regex Network::ipv4_regex(R"((((25[0-5]|(2[0-4]|1\d|[1-9]|)\d)\.?\b){4})/?.*)",
-                                     std::regex::ECMAScript);
-const char* const Network::netplan_config_path = "/etc/netplan/01-netcfg.yaml";
-const char* const Network::nmcli_config_path = "/etc/NetworkManager/system-connections/";
-const char* const Network::nmcli_config_prefix =
-    "[connection]\ntype=ethernet\nautoconnect=yes\nautoconnect-priority=0\ninterface-name=";
-const char* const Network::nmcli_config_postfix = "\n[ethernet]\n\n[ipv4]\nmethod=auto\n\n[proxy]\n";
-
 const char* Network::get_Interface_Name()
 {
     return config.target_interface.c_str();
 }
 
-// The fallback reads eth0's own facts, never the default-route interface's: another interface's
-// address or gateway is no setting of eth0.
-std::string Network::get_Live_Gateway()
-{
-    return get_Live_Default_Gateway(config.target_interface);
-}
-
-std::string Network::get_Live_Address()
-{
-    return get_Interface_Live_Info().ip4_address;
-}
-
-std::string Network::get_Live_Subnetmask()
-{
-    return get_Interface_Live_Info().ip4_subnetmask;
-}
-
+// The selected interface's own facts, never the default-route interface's: another interface's address or
+// gateway is no setting of it.
 Network::Config Network::get_Interface_Live_Info()
 {
-    Config live;
-    live.target_interface = config.target_interface;
-    std::vector<Interface_Address> held = get_Interface_Addresses(config.target_interface);
-    if (!held.empty()) {
-        const std::string& cidr = held.front().cidr;
-        size_t slash = cidr.find('/');
-        live.ip4_address = cidr.substr(0, slash);
-        live.ip4_subnetmask = get_Prefix_Subnetmask_Text(
-            static_cast<unsigned int>(strtoul(cidr.c_str() + slash + 1, nullptr, 10)));
-    }
-    live.ip4_gateway = get_Live_Default_Gateway(config.target_interface);
-    return live;
+    return get_Interface_Live_Config(config.target_interface);
 }
 
 // A manager's file counts as present when the daemon may read it.
@@ -88,35 +47,18 @@ bool Network::get_File_Readable(const std::string& path, char* buffer, unsigned 
 
 bool Network::get_netplan_Config_Exist(char* buffer, unsigned int buffer_length)
 {
-    return get_File_Readable(netplan_config_path, buffer, buffer_length);
+    return get_File_Readable(netplan_default_path, buffer, buffer_length);
 }
 
 std::string Network::get_Network_Manager_Config_Path()
 {
-    if (config.target_interface.empty())
-        return "";
-    return std::string(nmcli_config_path) + config.target_interface + ".nmconnection";
+    return network_manager_backend.default_path(config.target_interface);
 }
 
 bool Network::get_Network_Manager_Service_Status()
 {
-    Probe_Run query(nm_service_query);
+    Probe_Run query(get_Network_Manager_Query());
     return get_Network_Manager_Answer(&query);
-}
-
-bool Network::get_Network_Manager_Answer(Probe_Run* query)
-{
-    std::string output;
-    char answer[service_answer_length];
-    memset(answer, 0, sizeof(answer));
-    if (query->get_Output(&output) == 0)
-        set_Output_Last_Line(output, answer, sizeof(answer));
-    return strstr(answer, "inactive") == nullptr;
-}
-
-const char* Network::get_Network_Manager_Query()
-{
-    return nm_service_query;
 }
 
 const char* Network::get_Selected_Manager_Name()

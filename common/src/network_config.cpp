@@ -17,6 +17,7 @@
 #include "file_replace.h"
 #include "log.h"
 #include "network.h"
+#include "network_backend.h"
 #include "settings_trial.h"
 
 namespace {
@@ -136,7 +137,7 @@ void Network::set_Interface_Chosen(const char* name, bool owner_files)
         return;
     }
     // A refused profile or stanza is named once, not once per setting.
-    if (!owner.error.empty() && owner.manager != MANAGER_TYPE::NETPLAN) {
+    if (!owner.error.empty() && !get_Manager_Backend(owner.manager).reads_own_errors) {
         LOG_ERROR_AS("set_Interface_Name", "%s", get_Log_Text(owner.error).c_str());
         return;
     }
@@ -184,29 +185,7 @@ uint8_t Network::get_Config(CONFIG_TYPE type, const Owner& owner, char* buffer, 
     // A port holds no address of its own: its master's are not its settings.
     if (!owner.master.empty())
         return 1;
-    switch (owner.manager) {
-    case MANAGER_TYPE::NETPLAN:
-        return get_netplan_Config(type, owner, buffer, buffer_length);
-    case MANAGER_TYPE::IFUPDOWN:
-        if (!owner.error.empty()) {
-            LOG_ERROR_AS("get_Config", "%s", get_Log_Text(owner.error).c_str());
-            return 1;
-        }
-        return get_ifupdown_Config(type, owner.file.c_str(), buffer, buffer_length);
-    case MANAGER_TYPE::NETWORK_MANAGER:
-        return get_Network_Manager_Config(type, owner, buffer, buffer_length);
-    case MANAGER_TYPE::SYSTEMD_NETWORKD:
-        if (!owner.error.empty()) {
-            LOG_ERROR_AS("get_Config", "%s", get_Log_Text(owner.error).c_str());
-            return 1;
-        }
-        return get_Networkd_Config(type, owner, buffer, buffer_length);
-    case MANAGER_TYPE::UNKNOWN:
-        if (!owner.error.empty())
-            LOG_ERROR_AS("get_Config", "%s", get_Log_Text(owner.error).c_str());
-        break;
-    }
-    return 1;
+    return get_Manager_Backend(owner.manager).read(type, owner, buffer, buffer_length);
 }
 
 uint8_t Network::set_Config(CONFIG_TYPE type, const char* str)
@@ -228,14 +207,14 @@ uint8_t Network::set_Config(CONFIG_TYPE type, const char* str)
     // needs first (a bare host's default file).
     Owner owner = get_Owner();
     // What the daemon does not edit is refused at once, not at the apply.
-    bool read_only = !owner.master.empty() || owner.manager == MANAGER_TYPE::SYSTEMD_NETWORKD;
-    if (!owner.master.empty())
-        owner.error = get_Port_Refusal(config.target_interface, owner.master);
-    else if (owner.manager == MANAGER_TYPE::SYSTEMD_NETWORKD && owner.error.empty())
-        owner.error = get_Networkd_Refusal(config.target_interface, owner.file);
-    if (!owner.error.empty() && (owner.manager != MANAGER_TYPE::NETPLAN || read_only)) {
+    const Manager_Backend& row = get_Manager_Backend(owner.manager);
+    std::string refused = !owner.master.empty() ? get_Port_Refusal(config.target_interface, owner.master)
+                          : !owner.error.empty() && !row.reads_own_errors ? owner.error
+                          : row.refusal != nullptr                        ? row.refusal(owner)
+                                                                          : "";
+    if (!refused.empty()) {
         LOG_ERROR("refused %s: %s", config_type_name[static_cast<uint8_t>(type)],
-                  get_Log_Text(owner.error).c_str());
+                  get_Log_Text(refused).c_str());
         return 1;
     }
     set_Staged_Setting(type, str, str[0] == 0);
@@ -261,64 +240,8 @@ bool Network::get_Plan_Input(const Owner& owner, const std::vector<Plan_Step>& s
     input->settings = config;
     input->master = owner.master;
     input->staged = staged_types;
-    switch (owner.manager) {
-    case MANAGER_TYPE::NETPLAN: {
-        if (!owner.error.empty()) {
-            LOG_ERROR_AS("set_Config_Apply", "Config File Load Error: %s", get_Log_Text(owner.error).c_str());
-            return false;
-        }
-        if (!owner.netplan.refusal.empty()) {
-            LOG_ERROR_AS("set_Config_Apply", "refused to apply: %s",
-                         get_Log_Text(owner.netplan.refusal).c_str());
-            return false;
-        }
-        input->file = owner.file;
-        input->netplan_entry = owner.entry;
-        // A default the plan writes first is what the edit starts from.
-        auto fresh = std::find_if(steps.rbegin(), steps.rend(), [&owner](const Plan_Step& step) {
-            return step.kind == Plan_Step::KIND::WRITE && step.path == owner.file;
-        });
-        std::string reason;
-        if (fresh != steps.rend()) {
-            input->file_text = fresh->bytes;
-        } else if (!get_File_Content(owner.file, &input->file_text, &reason)) {
-            LOG_ERROR_AS("set_Config_Apply", "Config File Load Error: %s: %s", owner.file.c_str(),
-                         reason.c_str());
-            return false;
-        }
-        return true;
-    }
-    case MANAGER_TYPE::NETWORK_MANAGER: {
-        input->target.profile_uuid = owner.entry;
-        input->target.profile_active = owner.active;
-        input->profile_file = owner.file;
-        input->profile_current = get_Network_Manager_Current(owner);
-        // A profile that lives under /run is saved here by the modify: the names before tell its new keyfile.
-        std::string reason;
-        input->keyfile_directory = std::string(nmcli_config_path, strlen(nmcli_config_path) - 1);
-        if (!get_Directory_Names(input->keyfile_directory, &input->keyfiles_before, &reason)) {
-            LOG_ERROR_AS("set_Config_Apply", "refused to apply: %s", reason.c_str());
-            return false;
-        }
-        return true;
-    }
-    case MANAGER_TYPE::IFUPDOWN: {
-        std::string reason;
-        if (!get_File_Content(owner.file, &input->file_text, &reason)) {
-            LOG_ERROR_AS("set_Config_Apply", "cannot read %s: %s", owner.file.c_str(), reason.c_str());
-            return false;
-        }
-        input->file = owner.file;
-        input->dns_void = get_ifupdown_DNS_Void("");
-        return true;
-    }
-    case MANAGER_TYPE::SYSTEMD_NETWORKD:
-        input->file = owner.file;
-        return true;
-    case MANAGER_TYPE::UNKNOWN:
-        break;
-    }
-    return true;
+    const Manager_Backend& row = get_Manager_Backend(owner.manager);
+    return row.input == nullptr || row.input(owner, input);
 }
 
 bool Network::get_Apply_Plan(Change_Plan* plan, bool* default_first, std::string* plan_refusal)
@@ -335,17 +258,14 @@ bool Network::get_Apply_Plan(Change_Plan* plan, bool* default_first, std::string
         *default_first = true;
         return false;
     }
-    MANAGER_TYPE manager = owner.manager;
-    if (!owner.error.empty() && manager != MANAGER_TYPE::NETPLAN) {
+    const Manager_Backend& row = get_Manager_Backend(owner.manager);
+    if (!owner.error.empty() && !row.reads_own_errors) {
         LOG_ERROR_AS("set_Config_Apply", "refused to apply: %s", get_Log_Text(owner.error).c_str());
         return false;
     }
     // Only what this change gave is written: the rest is what the host holds now, so a change made
-    // meanwhile by another writer is kept. A netplan file that cannot be read is the edit's to report, once.
-    bool readable =
-        manager == MANAGER_TYPE::NETWORK_MANAGER ||
-        (manager == MANAGER_TYPE::NETPLAN && owner.error.empty() && get_netplan_Entry_Readable(owner));
-    if (readable) {
+    // meanwhile by another writer is kept. A file that cannot be read is the edit's to report, once.
+    if (row.merged != nullptr && row.merged(owner)) {
         Config staged = config;
         config = get_Loaded_Record(owner, config);
         for (CONFIG_TYPE type : staged_types)
@@ -357,8 +277,7 @@ bool Network::get_Apply_Plan(Change_Plan* plan, bool* default_first, std::string
         return false;
     *plan = get_Change_Plan(input);
     *plan_refusal = plan->refusal;
-    return !plan->refusal.empty() || manager != MANAGER_TYPE::NETPLAN ||
-           get_netplan_Plan_Accepted(plan->steps, owner);
+    return !plan->refusal.empty() || row.accepted == nullptr || row.accepted(*plan, owner);
 }
 
 bool Network::set_Change_Applied(bool* started)

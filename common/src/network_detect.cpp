@@ -7,6 +7,7 @@
 #include "file_replace.h"
 #include "log.h"
 #include "network.h"
+#include "network_backend.h"
 #include "text_copy.h"
 
 namespace {
@@ -48,20 +49,23 @@ Network::MANAGER_TYPE Network::get_Manager_Type(char* buffer, unsigned int buffe
 Network::Default_File Network::get_Default_File(bool network_manager_running)
 {
     Default_File fresh;
-    fresh.none = get_Unmanaged_Text(network_manager_running);
-    if (!fresh.none.empty()) {
+    const Manager_Backend* taker = nullptr;
+    for (const Manager_Backend* row : get_Manager_Backends())
+        if (taker == nullptr && row->default_taken != nullptr && row->default_taken(network_manager_running))
+            taker = row;
+    if (taker == nullptr) {
+        fresh.none = get_Unmanaged_Text(network_manager_running);
         fresh.unmanaged = true;
         return fresh;
     }
-    fresh.path = network_manager_running ? get_Network_Manager_Config_Path() : netplan_config_path;
-    fresh.text = network_manager_running ? std::string(nmcli_config_prefix) + config.target_interface + "\n" +
-                                               nmcli_config_postfix
-                                         : get_netplan_Default_Text(config.target_interface);
-    if (fresh.path.empty() || get_Dangling_Link(fresh.path)) {
+    fresh.path = taker->default_path(config.target_interface);
+    fresh.text = taker->default_text(config.target_interface);
+    fresh.dangling = !fresh.path.empty() && get_Dangling_Link(fresh.path);
+    if (fresh.path.empty() || fresh.dangling) {
         fresh.none = fresh.path.empty() ? "no interface is selected" : fresh.path + " is a link to nothing";
         return fresh;
     }
-    fresh.manager = network_manager_running ? MANAGER_TYPE::NETWORK_MANAGER : MANAGER_TYPE::NETPLAN;
+    fresh.manager = taker->manager;
     return fresh;
 }
 
@@ -84,15 +88,17 @@ bool Network::get_Owner_Steps(Owner* owner, std::vector<Plan_Step>* steps, Defau
         return false;
     }
     *fresh = get_Default_File(owner->network_manager);
-    if (fresh->manager == MANAGER_TYPE::UNKNOWN) {
+    if (!fresh->none.empty()) {
         *refusal = fresh->none;
         return false;
     }
     std::vector<Plan_Step> written = get_Default_Steps(fresh->manager, fresh->path, fresh->text);
     steps->insert(steps->end(), written.begin(), written.end());
-    // A netplan default is what an edit in the same change starts from.
-    if (fresh->manager == MANAGER_TYPE::NETPLAN) {
-        owner->manager = MANAGER_TYPE::NETPLAN;
+    // A default the manager takes as it stands is what an edit in the same change starts from; one it must
+    // read first (a profile gets its UUID when loaded) is a change of its own.
+    fresh->own_change = get_Manager_Backend(fresh->manager).reload[0] != 0;
+    if (!fresh->own_change) {
+        owner->manager = fresh->manager;
         owner->file = fresh->path;
         owner->entry = config.target_interface;
         owner->document = fresh->text;
@@ -113,14 +119,13 @@ Change_Result Network::set_Owner_Files_Run(const char* origin, bool network_mana
             *left = owner.netplan.leftover;
             if (!get_Owner_Steps(&owner, &steps, fresh, &why)) {
                 // A default path that is a link to nothing is refused without a reason of its own.
-                if (fresh->path.empty() || fresh->manager != MANAGER_TYPE::UNKNOWN || fresh->unmanaged ||
-                    !get_Dangling_Link(fresh->path))
+                if (!fresh->dangling)
                     plan->refusal = why;
                 return false;
             }
-            *plan =
-                get_Owner_Files_Plan(fresh->manager != MANAGER_TYPE::UNKNOWN ? fresh->manager : owner.manager,
-                                     config.target_interface, steps, origin);
+            *plan = get_Owner_Files_Plan(fresh->none.empty() && !fresh->path.empty() ? fresh->manager
+                                                                                     : owner.manager,
+                                         config.target_interface, steps, origin);
             return true;
         },
         refusal);
@@ -132,7 +137,7 @@ bool Network::init_netplan_Config()
     std::string left;
     std::string refusal;
     if (set_Owner_Files_Run(__func__, false, &fresh, &left, &refusal) == Change_Result::KEPT &&
-        fresh.manager == MANAGER_TYPE::NETPLAN) {
+        !fresh.path.empty()) {
         LOG_INFO("Generated: %s", fresh.path.c_str());
         return true;
     }
@@ -149,7 +154,7 @@ bool Network::init_Network_Manager_Config()
     std::string left;
     std::string refusal;
     if (set_Owner_Files_Run(__func__, true, &fresh, &left, &refusal) == Change_Result::KEPT &&
-        fresh.manager == MANAGER_TYPE::NETWORK_MANAGER) {
+        !fresh.path.empty()) {
         LOG_INFO("Generated: %s", fresh.path.c_str());
         LOG_INFO("Config Reloaded");
         return true;
@@ -166,11 +171,9 @@ bool Network::init_Network_Manager_Config()
 
 std::string Network::get_Unmanaged_Text(bool network_manager_running)
 {
-    struct stat info;
-    // netplan.io ships /etc/netplan: without it netplan is not installed, and a default there would be read
-    // by none.
-    if (network_manager_running || (stat("/etc/netplan", &info) == 0 && S_ISDIR(info.st_mode)))
-        return "";
+    for (const Manager_Backend* row : get_Manager_Backends())
+        if (row->default_taken != nullptr && row->default_taken(network_manager_running))
+            return "";
     return config.target_interface + "'s settings are not managed: no manager defines " +
            config.target_interface +
            ", NetworkManager is not running and netplan is not installed (no /etc/netplan), so no default "
@@ -244,8 +247,9 @@ bool Network::get_Change_Owner(Owner* found, std::vector<Plan_Step>* steps, bool
         LOG_ERROR_AS("set_Config_Apply", "refused to apply: %s", get_Log_Text(refusal).c_str());
         return false;
     }
-    // NetworkManager's default is a change of its own, made first: the edit goes to the profile it loads.
-    *own_change = fresh.manager == MANAGER_TYPE::NETWORK_MANAGER;
+    // A default the manager must load first (NetworkManager's) is a change of its own: the edit goes to
+    // the profile it loads.
+    *own_change = fresh.own_change;
     *found = owner;
     return true;
 }

@@ -15,8 +15,8 @@
 #include "config_file_handling.h"
 #include "file_replace.h"
 #include "log.h"
-#include "network.h"
-#include "settings_trial.h"
+#include "network_ifupdown.h"
+#include "network_parse.h"
 #include "text_copy.h"
 
 namespace {
@@ -29,26 +29,26 @@ const char* const interfaces_file = "/etc/network/interfaces";
 const int max_source_depth = 8;
 
 // The stanza key of a setting; empty for settings the stanza does not hold.
-std::string get_Stanza_Key(Network::CONFIG_TYPE type)
+std::string get_Stanza_Key(Config_Type type)
 {
     switch (type) {
-    case Network::CONFIG_TYPE::IP_ADDRESS:
+    case Config_Type::IP_ADDRESS:
         return "address";
-    case Network::CONFIG_TYPE::GATEWAY:
+    case Config_Type::GATEWAY:
         return "gateway";
-    case Network::CONFIG_TYPE::SUBNETMASK:
+    case Config_Type::SUBNETMASK:
         return "netmask";
-    case Network::CONFIG_TYPE::DNS1:
-    case Network::CONFIG_TYPE::DNS2:
+    case Config_Type::DNS1:
+    case Config_Type::DNS2:
         return "dns-nameservers";
     default:
         return "";
     }
 }
 
-bool get_DNS_Type(Network::CONFIG_TYPE type)
+bool get_DNS_Type(Config_Type type)
 {
-    return type == Network::CONFIG_TYPE::DNS1 || type == Network::CONFIG_TYPE::DNS2;
+    return type == Config_Type::DNS1 || type == Config_Type::DNS2;
 }
 
 // The hooks that hand "dns-nameservers" to the resolver when ifup brings eth0 up.
@@ -225,9 +225,8 @@ std::string get_ifupdown_Port_Master(const std::string& root, const std::string&
     return "";
 }
 
-bool get_ifupdown_Update_Text(const std::string& content, const std::string& interface_name,
-                              Network::CONFIG_TYPE type, const std::string& value, std::string* text,
-                              std::string* reason)
+bool get_ifupdown_Update_Text(const std::string& content, const std::string& interface_name, Config_Type type,
+                              const std::string& value, std::string* text, std::string* reason)
 {
     std::string header = get_Inet_Header(interface_name);
     *text = content;
@@ -237,7 +236,7 @@ bool get_ifupdown_Update_Text(const std::string& content, const std::string& int
         *reason = "no \"" + header + "\" stanza";
         return false;
     }
-    if (type == Network::CONFIG_TYPE::MODE) {
+    if (type == Config_Type::MODE) {
         bool set_static = !value.empty() && value[0] != 0;
         Config_File::set_Stanza_Value(text, header, "", set_static ? "static" : "dhcp");
         // The static values survive DHCP as comments and come back with static.
@@ -250,12 +249,11 @@ bool get_ifupdown_Update_Text(const std::string& content, const std::string& int
         return true;
     if (get_DNS_Type(type)) {
         // The other of DNS1 and DNS2 stays as the stanza holds it.
-        bool first = type == Network::CONFIG_TYPE::DNS1;
+        bool first = type == Config_Type::DNS1;
         return get_ifupdown_DNS_Text(
             content, interface_name,
-            first ? value : get_ifupdown_Setting(content, interface_name, Network::CONFIG_TYPE::DNS1),
-            first ? get_ifupdown_Setting(content, interface_name, Network::CONFIG_TYPE::DNS2) : value, text,
-            reason);
+            first ? value : get_ifupdown_Setting(content, interface_name, Config_Type::DNS1),
+            first ? get_ifupdown_Setting(content, interface_name, Config_Type::DNS2) : value, text, reason);
     }
     std::string address;
     std::string netmask;
@@ -263,9 +261,9 @@ bool get_ifupdown_Update_Text(const std::string& content, const std::string& int
                     address.find('/') != std::string::npos;
     std::string data = value;
     // "address A/N" holds the mask too: a new address keeps the prefix, a new mask replaces it.
-    if (type == Network::CONFIG_TYPE::IP_ADDRESS && prefixed) {
+    if (type == Config_Type::IP_ADDRESS && prefixed) {
         data = value + address.substr(address.find('/'));
-    } else if (type == Network::CONFIG_TYPE::SUBNETMASK && prefixed &&
+    } else if (type == Config_Type::SUBNETMASK && prefixed &&
                !Config_File::get_Stanza_Value(content, header, "netmask", &netmask)) {
         key = "address";
         data = address.substr(0, address.find('/')) + "/" +
@@ -298,11 +296,11 @@ bool get_ifupdown_DNS_Text(const std::string& content, const std::string& interf
 }
 
 std::string get_ifupdown_Setting(const std::string& content, const std::string& interface_name,
-                                 Network::CONFIG_TYPE type)
+                                 Config_Type type)
 {
     std::string header = get_Inet_Header(interface_name);
     std::string value;
-    if (type == Network::CONFIG_TYPE::MODE) {
+    if (type == Config_Type::MODE) {
         Config_File::get_Stanza_Value(content, header, "", &value);
         return value.find("dhcp") != std::string::npos ? "0" : "1";
     }
@@ -310,37 +308,19 @@ std::string get_ifupdown_Setting(const std::string& content, const std::string& 
     if (key.empty())
         return "";
     if (get_DNS_Type(type))
-        return get_DNS_IPv4_Server(get_Server_Words(content, header),
-                                   type == Network::CONFIG_TYPE::DNS1 ? 0 : 1);
+        return get_DNS_IPv4_Server(get_Server_Words(content, header), type == Config_Type::DNS1 ? 0 : 1);
     std::string address;
     Config_File::get_Stanza_Value(content, header, "address", &address);
     size_t slash = address.find('/');
-    if (type == Network::CONFIG_TYPE::IP_ADDRESS)
+    if (type == Config_Type::IP_ADDRESS)
         return address.substr(0, slash);
-    if (Config_File::get_Stanza_Value(content, header, key, &value) ||
-        type != Network::CONFIG_TYPE::SUBNETMASK || slash == std::string::npos)
+    if (Config_File::get_Stanza_Value(content, header, key, &value) || type != Config_Type::SUBNETMASK ||
+        slash == std::string::npos)
         return value;
     std::string digits = address.substr(slash + 1);
     bool prefix = !digits.empty() && digits.size() <= 2 &&
                   digits.find_first_not_of("0123456789") == std::string::npos && std::stoi(digits) <= 32;
     return prefix ? get_Prefix_Subnetmask_Text(static_cast<unsigned int>(std::stoi(digits))) : "";
-}
-
-uint8_t Network::get_ifupdown_Config(CONFIG_TYPE type, const char* path, char* buffer,
-                                     unsigned int buffer_length)
-{
-    std::string content;
-    std::string why;
-    if (!get_File_Content(path, &content, &why)) {
-        LOG_ERROR_AS("get_Config", "cannot read %s: %s", path, why.c_str());
-        return 1;
-    }
-    std::string value = get_ifupdown_Setting(content, config.target_interface, type);
-    if (type == CONFIG_TYPE::MODE)
-        buffer[0] = value == "0" ? 0 : 1;
-    else
-        set_Fixed_Length_Copy(buffer, buffer_length, value);
-    return 0;
 }
 
 std::string get_ifupdown_DNS_Void(const std::string& root)

@@ -8,7 +8,9 @@
 
 #include "extra_command_handling.h"
 #include "log.h"
-#include "network.h"
+#include "gateway_check.h"
+#include "network_manager.h"
+#include "network_parse.h"
 #include "text_copy.h"
 
 namespace {
@@ -17,18 +19,18 @@ const char* const __log_tag = "Network";
 const size_t answer_buffer_length = 128;
 const int answer_capture_length = 127;
 
-std::string get_Field_Query(Network::CONFIG_TYPE type)
+std::string get_Field_Query(Config_Type type)
 {
     switch (type) {
-    case Network::CONFIG_TYPE::MODE:
+    case Config_Type::MODE:
         return "nmcli -t -f ipv4.method con show uuid ";
-    case Network::CONFIG_TYPE::IP_ADDRESS:
-    case Network::CONFIG_TYPE::SUBNETMASK:
+    case Config_Type::IP_ADDRESS:
+    case Config_Type::SUBNETMASK:
         return "nmcli -t -f ipv4.addresses con show uuid ";
-    case Network::CONFIG_TYPE::GATEWAY:
+    case Config_Type::GATEWAY:
         return "nmcli -t -f ipv4.gateway con show uuid ";
-    case Network::CONFIG_TYPE::DNS1:
-    case Network::CONFIG_TYPE::DNS2:
+    case Config_Type::DNS1:
+    case Config_Type::DNS2:
         return "nmcli -t -f ipv4.dns con show uuid ";
     }
     return "";
@@ -57,7 +59,7 @@ std::string get_Joined(const std::vector<std::string>& list)
 
 } // namespace
 
-std::string get_Network_Manager_Modify_Command(const Network::Config& staged, const std::string& uuid,
+std::string get_Network_Manager_Modify_Command(const Network_Config& staged, const std::string& uuid,
                                                const std::string& current)
 {
     std::vector<std::string> addresses = get_Address_List(get_Nmcli_Field(current, "ipv4.addresses"));
@@ -85,8 +87,8 @@ std::string get_Network_Manager_Modify_Command(const Network::Config& staged, co
     return command;
 }
 
-uint8_t Network::get_Network_Manager_Config(CONFIG_TYPE type, const Owner& owner, char* buffer,
-                                            unsigned int buffer_length)
+uint8_t get_Network_Manager_Config(Config_Type type, const Interface_Owner& owner, char* buffer,
+                                   unsigned int buffer_length)
 {
     if (!owner.error.empty()) {
         LOG_ERROR_AS("get_Config", "%s", get_Log_Text(owner.error).c_str());
@@ -106,28 +108,29 @@ uint8_t Network::get_Network_Manager_Config(CONFIG_TYPE type, const Owner& owner
     std::string text;
     Nmcli_Read read = Nmcli_Read::VALUE;
     switch (type) {
-    case CONFIG_TYPE::MODE:
+    case Config_Type::MODE:
         buffer[0] = get_Nmcli_Method_Auto(answer) ? 0 : 1;
         return 0;
-    case CONFIG_TYPE::IP_ADDRESS:
+    case Config_Type::IP_ADDRESS:
         read = get_Nmcli_Address(answer, &text);
         if (read == Nmcli_Read::FALLBACK)
-            text = get_Live_Address();
+            text = get_Interface_Live_Config(owner.interface_name).ip4_address;
         break;
-    case CONFIG_TYPE::SUBNETMASK: {
+    case Config_Type::SUBNETMASK: {
         unsigned int prefix = 0;
         read = get_Nmcli_Prefix(answer, &prefix);
-        text = read == Nmcli_Read::FALLBACK ? get_Live_Subnetmask() : get_Prefix_Subnetmask_Text(prefix);
+        text = read == Nmcli_Read::FALLBACK ? get_Interface_Live_Config(owner.interface_name).ip4_subnetmask
+                                            : get_Prefix_Subnetmask_Text(prefix);
         break;
     }
-    case CONFIG_TYPE::GATEWAY:
+    case Config_Type::GATEWAY:
         read = get_Nmcli_Gateway(answer, &text);
         if (read == Nmcli_Read::FALLBACK)
-            text = get_Live_Gateway();
+            text = get_Live_Default_Gateway(owner.interface_name);
         break;
-    case CONFIG_TYPE::DNS1:
-    case CONFIG_TYPE::DNS2:
-        read = get_Nmcli_DNS(answer, type == CONFIG_TYPE::DNS1 ? 0 : 1, &text);
+    case Config_Type::DNS1:
+    case Config_Type::DNS2:
+        read = get_Nmcli_DNS(answer, type == Config_Type::DNS1 ? 0 : 1, &text);
         break;
     }
     if (read == Nmcli_Read::INVALID) {
@@ -139,7 +142,7 @@ uint8_t Network::get_Network_Manager_Config(CONFIG_TYPE type, const Owner& owner
     return 0;
 }
 
-std::string Network::get_Network_Manager_Current(const Owner& owner)
+std::string get_Network_Manager_Current(const Interface_Owner& owner)
 {
     std::string current;
     get_Probe_Output(

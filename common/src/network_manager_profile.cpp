@@ -8,7 +8,8 @@
 #include <sstream>
 
 #include "extra_command_handling.h"
-#include "network.h"
+#include "network_manager.h"
+#include "network_parse.h"
 
 namespace {
 
@@ -110,7 +111,7 @@ Nm_Choice get_Network_Manager_Choice(const std::vector<Nm_Profile>& profiles, co
     return choice;
 }
 
-Nm_Choice Network::get_Network_Manager_Profile(const Interface_Facts& facts)
+Nm_Choice get_Network_Manager_Profile(const Interface_Facts& facts)
 {
     // A listing NetworkManager did not finish would make a profile look absent.
     bool timed_out = false;
@@ -153,7 +154,7 @@ std::string get_Nmcli_Master(const std::string& answer)
     return (kind.empty() ? "master" : kind) + " " + master;
 }
 
-std::string Network::get_Network_Manager_Master(const std::string& uuid)
+std::string get_Network_Manager_Master(const std::string& uuid)
 {
     std::string answer;
     get_Probe_Output(

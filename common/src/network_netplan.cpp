@@ -4,8 +4,10 @@
 #include <stdint.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/stat.h>
 
 #include <algorithm>
+#include <regex>
 #include <set>
 #include <vector>
 #include <sstream>
@@ -15,10 +17,16 @@
 
 #include "change_plan.h"
 #include "file_replace.h"
-#include "network_parse.h"
+#include "gateway_check.h"
 #include "log.h"
-#include "network.h"
+#include "network_backend.h"
+#include "network_netplan.h"
+#include "network_parse.h"
 #include "text_copy.h"
+
+// An "addresses" entry counts as IPv4 when it starts with a dotted quad.
+const std::regex netplan_ipv4_pattern(R"((((25[0-5]|(2[0-4]|1\d|[1-9]|)\d)\.?\b){4})/?.*)",
+                                      std::regex::ECMAScript);
 
 namespace {
 
@@ -283,7 +291,7 @@ YAML::Node get_Passthrough_Block(const YAML::Node& entry)
     return is_Map(block) ? block : YAML::Node(YAML::NodeType::Undefined);
 }
 
-bool get_Passthrough_Node_Setting(const YAML::Node& entry, Network::CONFIG_TYPE type, std::string* value)
+bool get_Passthrough_Node_Setting(const YAML::Node& entry, Config_Type type, std::string* value)
 {
     const YAML::Node block = get_Passthrough_Block(entry);
     if (!block.IsDefined())
@@ -292,16 +300,16 @@ bool get_Passthrough_Node_Setting(const YAML::Node& entry, Network::CONFIG_TYPE 
     size_t slash = address.find('/');
     size_t comma = address.find(',');
     switch (type) {
-    case Network::CONFIG_TYPE::MODE:
+    case Config_Type::MODE:
         *value = get_Passthrough_Text(block, "ipv4.method");
         if (value->empty())
             return false;
         *value = *value == "auto" ? "0" : "1";
         return true;
-    case Network::CONFIG_TYPE::IP_ADDRESS:
+    case Config_Type::IP_ADDRESS:
         *value = address.substr(0, std::min(slash, comma));
         return !address.empty();
-    case Network::CONFIG_TYPE::SUBNETMASK: {
+    case Config_Type::SUBNETMASK: {
         if (address.empty())
             return false;
         std::string digits = slash == std::string::npos ? "" : address.substr(slash + 1, comma - slash - 1);
@@ -310,13 +318,13 @@ bool get_Passthrough_Node_Setting(const YAML::Node& entry, Network::CONFIG_TYPE 
         *value = prefix ? get_Prefix_Subnetmask_Text(static_cast<unsigned int>(std::stoi(digits))) : "";
         return true;
     }
-    case Network::CONFIG_TYPE::GATEWAY:
+    case Config_Type::GATEWAY:
         *value = get_Passthrough_Text(block, "ipv4.gateway");
         if (value->empty() && comma != std::string::npos)
             *value = address.substr(comma + 1);
         return !value->empty();
-    case Network::CONFIG_TYPE::DNS1:
-    case Network::CONFIG_TYPE::DNS2: {
+    case Config_Type::DNS1:
+    case Config_Type::DNS2: {
         std::string servers = get_Passthrough_Text(block, "ipv4.dns");
         if (servers.empty())
             return false;
@@ -325,7 +333,7 @@ bool get_Passthrough_Node_Setting(const YAML::Node& entry, Network::CONFIG_TYPE 
         for (std::string server; std::getline(in, server, ';');)
             if (!server.empty())
                 list.push_back(server);
-        *value = get_DNS_IPv4_Server(list, type == Network::CONFIG_TYPE::DNS1 ? 0 : 1);
+        *value = get_DNS_IPv4_Server(list, type == Config_Type::DNS1 ? 0 : 1);
         return true;
     }
     }
@@ -348,10 +356,24 @@ YAML::Node get_Document_Node(const std::string& text)
     return parsed;
 }
 
+// The settings this change gives that the definition's passthrough block sets for NetworkManager over
+// netplan's keys, named as show names them ("" for none).
+std::string get_Passthrough_Overrides(const Plan_Input& input)
+{
+    static const char* const names[] = {"mode", "address", "gateway", "netmask", "dns1", "dns2"};
+    std::string overridden;
+    for (Config_Type type : input.staged) {
+        std::string value;
+        if (get_netplan_Passthrough_Setting(input.file_text, input.netplan_entry, type, &value))
+            overridden += (overridden.empty() ? "" : ", ") + std::string(names[static_cast<uint8_t>(type)]);
+    }
+    return overridden;
+}
+
 } // namespace
 
-bool get_netplan_Passthrough_Setting(const std::string& document, const std::string& entry,
-                                     Network::CONFIG_TYPE type, std::string* value)
+bool get_netplan_Passthrough_Setting(const std::string& document, const std::string& entry, Config_Type type,
+                                     std::string* value)
 {
     try {
         const YAML::Node network = get_Document_Node(document)["network"];
@@ -362,7 +384,7 @@ bool get_netplan_Passthrough_Setting(const std::string& document, const std::str
     }
 }
 
-bool Network::get_netplan_Entry_Readable(const Owner& owner)
+bool get_netplan_Entry_Readable(const Interface_Owner& owner)
 {
     try {
         const YAML::Node document = get_Document_Node(owner.document);
@@ -374,8 +396,8 @@ bool Network::get_netplan_Entry_Readable(const Owner& owner)
     }
 }
 
-uint8_t Network::get_netplan_Config(CONFIG_TYPE type, const Owner& owner, char* buffer,
-                                    unsigned int buffer_length)
+uint8_t get_netplan_Config(Config_Type type, const Interface_Owner& owner, char* buffer,
+                           unsigned int buffer_length)
 {
     if (!owner.error.empty()) {
         LOG_ERROR_AS("get_Config", "Config File Load Error: %s", get_Log_Text(owner.error).c_str());
@@ -393,7 +415,7 @@ uint8_t Network::get_netplan_Config(CONFIG_TYPE type, const Owner& owner, char* 
         // What the passthrough block sets is what NetworkManager gets, over netplan's own keys.
         std::string overridden;
         if (get_Passthrough_Node_Setting(entry, type, &overridden)) {
-            if (type == CONFIG_TYPE::MODE)
+            if (type == Config_Type::MODE)
                 buffer[0] = overridden == "0" ? 0 : 1;
             else
                 set_Fixed_Length_Copy(buffer, buffer_length, overridden);
@@ -401,37 +423,42 @@ uint8_t Network::get_netplan_Config(CONFIG_TYPE type, const Owner& owner, char* 
         }
         try {
             switch (type) {
-            case CONFIG_TYPE::MODE: {
+            case Config_Type::MODE: {
                 const YAML::Node dhcp = entry["dhcp4"];
                 buffer[0] = is_Scalar(dhcp) && dhcp.as<bool>() ? 0 : 1;
                 return 0;
             }
-            case CONFIG_TYPE::IP_ADDRESS: {
-                std::string found = get_IPv4_Entry(entry, ipv4_regex);
+            case Config_Type::IP_ADDRESS: {
+                std::string found = get_IPv4_Entry(entry, netplan_ipv4_pattern);
                 set_Fixed_Length_Copy(buffer, buffer_length,
-                                      found.empty() ? get_Live_Address() : found.substr(0, found.find('/')));
+                                      found.empty()
+                                          ? get_Interface_Live_Config(owner.interface_name).ip4_address
+                                          : found.substr(0, found.find('/')));
                 return 0;
             }
-            case CONFIG_TYPE::GATEWAY: {
+            case Config_Type::GATEWAY: {
                 std::string gateway = get_Entry_Gateway(entry);
-                set_Fixed_Length_Copy(buffer, buffer_length, gateway.empty() ? get_Live_Gateway() : gateway);
+                set_Fixed_Length_Copy(buffer, buffer_length,
+                                      gateway.empty() ? get_Live_Default_Gateway(owner.interface_name)
+                                                      : gateway);
                 return 0;
             }
-            case CONFIG_TYPE::SUBNETMASK: {
+            case Config_Type::SUBNETMASK: {
                 // An IPv4 entry without a prefix tells nothing about the mask.
-                std::string found = get_IPv4_Entry(entry, ipv4_regex);
+                std::string found = get_IPv4_Entry(entry, netplan_ipv4_pattern);
                 if (found.empty() || found.find('/') == std::string::npos)
-                    set_Fixed_Length_Copy(buffer, buffer_length, get_Live_Subnetmask());
+                    set_Fixed_Length_Copy(buffer, buffer_length,
+                                          get_Interface_Live_Config(owner.interface_name).ip4_subnetmask);
                 else
                     set_Fixed_Length_Copy(buffer, buffer_length,
                                           get_Prefix_Subnetmask_Text(get_Prefix_Length(found)));
                 return 0;
             }
-            case CONFIG_TYPE::DNS1:
-            case CONFIG_TYPE::DNS2: {
+            case Config_Type::DNS1:
+            case Config_Type::DNS2: {
                 // DNS1 and DNS2 are the first two IPv4 servers; IPv6 ones are not the BMC's.
                 std::string server =
-                    get_DNS_IPv4_Server(get_Server_List(entry), type == CONFIG_TYPE::DNS1 ? 0 : 1);
+                    get_DNS_IPv4_Server(get_Server_List(entry), type == Config_Type::DNS1 ? 0 : 1);
                 if (!server.empty())
                     set_Fixed_Length_Copy(buffer, buffer_length, server);
                 return 0;
@@ -451,7 +478,7 @@ uint8_t Network::get_netplan_Config(CONFIG_TYPE type, const Owner& owner, char* 
     }
 }
 
-bool get_netplan_Update_Text(const std::string& document_text, const Network::Config& staged,
+bool get_netplan_Update_Text(const std::string& document_text, const Network_Config& staged,
                              std::string* text, std::string* reason)
 {
     const std::string& name = staged.target_interface;
@@ -485,7 +512,7 @@ bool get_netplan_Update_Text(const std::string& document_text, const Network::Co
         if (is_Sequence(old_addresses)) {
             for (YAML::const_iterator it = old_addresses.begin(); it != old_addresses.end(); ++it) {
                 std::string address = get_Scalar_Text(*it, "an address entry");
-                bool ipv4 = std::regex_match(address, Network::ipv4_regex);
+                bool ipv4 = std::regex_match(address, netplan_ipv4_pattern);
                 if (get_Broken_Address_Entry(address) || (ipv4 && !managed_seen)) {
                     managed_seen = managed_seen || ipv4;
                     continue;
@@ -577,8 +604,9 @@ bool get_netplan_Update_Text(const std::string& document_text, const Network::Co
     return true;
 }
 
-bool Network::get_netplan_Plan_Accepted(const std::vector<Plan_Step>& steps, const Owner& owner)
+bool get_netplan_Plan_Accepted(const Change_Plan& plan, const Interface_Owner& owner)
 {
+    const std::vector<Plan_Step>& steps = plan.steps;
     // Only the last text the plan leaves in the file counts: a default it writes first is edited after.
     auto last = std::find_if(steps.rbegin(), steps.rend(), [&owner](const Plan_Step& step) {
         return step.kind == Plan_Step::KIND::WRITE && step.path == owner.file;
@@ -586,14 +614,15 @@ bool Network::get_netplan_Plan_Accepted(const std::vector<Plan_Step>& steps, con
     if (last == steps.rend())
         return true;
     std::string reason;
-    if (get_netplan_Accepted(last->path, last->bytes, &reason))
+    if (get_netplan_Accepted(last->path, last->bytes, owner.interface_name, &reason))
         return true;
     LOG_ERROR_AS("set_Config_Apply", "netplan refuses the new settings, %s left as it was: %s",
                  last->path.c_str(), get_Log_Text(reason).c_str());
     return false;
 }
 
-bool Network::get_netplan_Accepted(const std::string& file, const std::string& text, std::string* error)
+bool get_netplan_Accepted(const std::string& file, const std::string& text, const std::string& interface_name,
+                          std::string* error)
 {
     error->clear();
     std::vector<Netplan_File> files = get_netplan_Files("", error);
@@ -611,7 +640,7 @@ bool Network::get_netplan_Accepted(const std::string& file, const std::string& t
             return a.path.substr(a.path.rfind('/')) < b.path.substr(b.path.rfind('/'));
         });
     }
-    Netplan_Reading reading = get_netplan_Reading(files, {config.target_interface, "", ""});
+    Netplan_Reading reading = get_netplan_Reading(files, {interface_name, "", ""});
     if (!reading.installed) {
         *error = "netplan's parser library (libnetplan) is not installed";
         return false;
@@ -619,3 +648,103 @@ bool Network::get_netplan_Accepted(const std::string& file, const std::string& t
     *error = reading.error;
     return reading.accepted;
 }
+
+namespace {
+
+bool get_netplan_Merged(const Interface_Owner& owner)
+{
+    return owner.error.empty() && get_netplan_Entry_Readable(owner);
+}
+
+bool get_netplan_Plan_Input(const Interface_Owner& owner, Plan_Input* input)
+{
+    if (!owner.error.empty()) {
+        LOG_ERROR_AS("set_Config_Apply", "Config File Load Error: %s", get_Log_Text(owner.error).c_str());
+        return false;
+    }
+    if (!owner.netplan.refusal.empty()) {
+        LOG_ERROR_AS("set_Config_Apply", "refused to apply: %s", get_Log_Text(owner.netplan.refusal).c_str());
+        return false;
+    }
+    input->file = owner.file;
+    input->netplan_entry = owner.entry;
+    // A default the plan writes first is what the edit starts from.
+    const std::vector<Plan_Step>& steps = input->owner_steps;
+    auto fresh = std::find_if(steps.rbegin(), steps.rend(), [&owner](const Plan_Step& step) {
+        return step.kind == Plan_Step::KIND::WRITE && step.path == owner.file;
+    });
+    std::string reason;
+    if (fresh != steps.rend()) {
+        input->file_text = fresh->bytes;
+    } else if (!get_File_Content(owner.file, &input->file_text, &reason)) {
+        LOG_ERROR_AS("set_Config_Apply", "Config File Load Error: %s: %s", owner.file.c_str(),
+                     reason.c_str());
+        return false;
+    }
+    return true;
+}
+
+void get_netplan_Plan(const Plan_Input& input, Change_Plan* plan, std::vector<Plan_Step>* edits)
+{
+    // The entry is netplan's definition, whose key may differ from the interface's name.
+    Network_Config entry = input.settings;
+    entry.target_interface = input.netplan_entry;
+    std::string overridden = get_Passthrough_Overrides(input);
+    std::string text;
+    std::string reason;
+    if (!overridden.empty())
+        plan->refusal = "refused to apply: the networkmanager.passthrough block of " + input.file + " sets " +
+                        overridden +
+                        " over netplan's keys, so NetworkManager would not take the change: change the "
+                        "profile with nmcli instead";
+    else if (!get_netplan_Update_Text(input.file_text, entry, &text, &reason))
+        plan->refusal = "Config File Load Error: " + reason;
+    else
+        edits->push_back(get_File_Step(input.file, input.file_text, text, netplan_file_mode));
+}
+
+std::vector<std::string> get_netplan_Down(const Apply_Target&)
+{
+    return {};
+}
+
+std::vector<std::string> get_netplan_Apply(const Apply_Target&)
+{
+    return {"netplan apply"};
+}
+
+std::string get_netplan_Default_Path(const std::string&)
+{
+    return netplan_default_path;
+}
+
+// netplan.io ships /etc/netplan: without it netplan is not installed, and a default there would be read by
+// none. Where NetworkManager runs, the default is its own.
+bool get_netplan_Default_Taken(bool network_manager_running)
+{
+    struct stat info;
+    return !network_manager_running && stat("/etc/netplan", &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+} // namespace
+
+const Manager_Backend netplan_backend = {
+    Manager_Type::NETPLAN,
+    get_netplan_Found,
+    get_netplan_Found_Alone,
+    get_netplan_Owner_Service,
+    get_netplan_Config,
+    nullptr,
+    get_netplan_Merged,
+    get_netplan_Plan_Input,
+    get_netplan_Plan,
+    get_netplan_Plan_Accepted,
+    get_netplan_Down,
+    get_netplan_Apply,
+    nullptr,
+    get_netplan_Default_Path,
+    get_netplan_Default_Text,
+    get_netplan_Default_Taken,
+    "",
+    true,
+};

@@ -15,7 +15,10 @@
 #include "extra_command_handling.h"
 #include "file_replace.h"
 #include "log.h"
-#include "network.h"
+#include "gateway_check.h"
+#include "network_backend.h"
+#include "network_networkd.h"
+#include "network_parse.h"
 #include "text_copy.h"
 
 namespace {
@@ -202,7 +205,7 @@ std::vector<std::string> get_Networkd_Files(const std::string& root)
     return files;
 }
 
-std::string get_Networkd_Setting(const std::string& text, Network::CONFIG_TYPE type)
+std::string get_Networkd_Setting(const std::string& text, Config_Type type)
 {
     std::string dhcp;
     std::string address;
@@ -245,29 +248,29 @@ std::string get_Networkd_Setting(const std::string& text, Network::CONFIG_TYPE t
         end_route();
     size_t slash = address.find('/');
     switch (type) {
-    case Network::CONFIG_TYPE::MODE: {
+    case Config_Type::MODE: {
         std::string value = get_Lower(dhcp);
         return value == "yes" || value == "ipv4" || value == "true" || value == "on" || value == "1" ? "0"
                                                                                                      : "1";
     }
-    case Network::CONFIG_TYPE::IP_ADDRESS:
+    case Config_Type::IP_ADDRESS:
         return address.substr(0, slash);
-    case Network::CONFIG_TYPE::SUBNETMASK: {
+    case Config_Type::SUBNETMASK: {
         std::string digits = slash == std::string::npos ? "" : address.substr(slash + 1);
         bool prefix = !digits.empty() && digits.size() <= 2 &&
                       digits.find_first_not_of("0123456789") == std::string::npos && std::stoi(digits) <= 32;
         return prefix ? get_Prefix_Subnetmask_Text(static_cast<unsigned int>(std::stoi(digits))) : "";
     }
-    case Network::CONFIG_TYPE::GATEWAY:
+    case Config_Type::GATEWAY:
         return gateway;
-    case Network::CONFIG_TYPE::DNS1:
-    case Network::CONFIG_TYPE::DNS2:
-        return get_DNS_IPv4_Server(servers, type == Network::CONFIG_TYPE::DNS1 ? 0 : 1);
+    case Config_Type::DNS1:
+    case Config_Type::DNS2:
+        return get_DNS_IPv4_Server(servers, type == Config_Type::DNS1 ? 0 : 1);
     }
     return "";
 }
 
-std::string Network::get_Networkd_Owner_File(const Interface_Facts& facts)
+std::string get_Networkd_Owner_File(const Interface_Facts& facts)
 {
     // The first file by name whose [Match] selects the interface is the one networkd would apply.
     std::string matched;
@@ -294,9 +297,39 @@ std::string Network::get_Networkd_Owner_File(const Interface_Facts& facts)
     return matched;
 }
 
-uint8_t Network::get_Networkd_Config(CONFIG_TYPE type, const Owner& owner, char* buffer,
-                                     unsigned int buffer_length)
+std::string get_Networkd_Refusal(const std::string& interface_name, const std::string& file)
 {
+    return interface_name + " is managed by systemd-networkd through " + file +
+           ", whose settings are read only here: to hand " + interface_name +
+           " over, move them into a netplan file under /etc/netplan and remove " + file;
+}
+
+namespace {
+
+bool get_Networkd_Found(Owner_Lookup* lookup, std::vector<Interface_Owner>* found)
+{
+    std::string file = get_Networkd_Owner_File(lookup->facts);
+    if (file.empty())
+        return true;
+    Interface_Owner owner = lookup->base;
+    owner.manager = Manager_Type::SYSTEMD_NETWORKD;
+    owner.file = file;
+    found->push_back(owner);
+    return true;
+}
+
+std::string get_Networkd_Service(const Interface_Owner&)
+{
+    return "systemd-networkd";
+}
+
+uint8_t get_Networkd_Config(Config_Type type, const Interface_Owner& owner, char* buffer,
+                            unsigned int buffer_length)
+{
+    if (!owner.error.empty()) {
+        LOG_ERROR_AS("get_Config", "%s", get_Log_Text(owner.error).c_str());
+        return 1;
+    }
     std::string text;
     std::string why;
     if (!get_File_Content(owner.file, &text, &why)) {
@@ -304,18 +337,63 @@ uint8_t Network::get_Networkd_Config(CONFIG_TYPE type, const Owner& owner, char*
         return 1;
     }
     std::string value = get_Networkd_Setting(text, type);
-    if (type == CONFIG_TYPE::MODE) {
+    if (type == Config_Type::MODE) {
         buffer[0] = value == "0" ? 0 : 1;
         return 0;
     }
     // A DHCP lease's values are live: a file without an address (or gateway) falls back to what eth0 holds.
-    bool addressless = get_Networkd_Setting(text, CONFIG_TYPE::IP_ADDRESS).empty();
-    if (addressless && type == CONFIG_TYPE::IP_ADDRESS)
-        value = get_Live_Address();
-    else if (addressless && type == CONFIG_TYPE::SUBNETMASK)
-        value = get_Live_Subnetmask();
-    else if (value.empty() && type == CONFIG_TYPE::GATEWAY)
-        value = get_Live_Gateway();
+    bool addressless = get_Networkd_Setting(text, Config_Type::IP_ADDRESS).empty();
+    if (addressless && type == Config_Type::IP_ADDRESS)
+        value = get_Interface_Live_Config(owner.interface_name).ip4_address;
+    else if (addressless && type == Config_Type::SUBNETMASK)
+        value = get_Interface_Live_Config(owner.interface_name).ip4_subnetmask;
+    else if (value.empty() && type == Config_Type::GATEWAY)
+        value = get_Live_Default_Gateway(owner.interface_name);
     set_Fixed_Length_Copy(buffer, buffer_length, value);
     return 0;
 }
+
+std::string get_Networkd_Read_Only(const Interface_Owner& owner)
+{
+    return get_Networkd_Refusal(owner.interface_name, owner.file);
+}
+
+bool get_Networkd_Plan_Input(const Interface_Owner& owner, Plan_Input* input)
+{
+    input->file = owner.file;
+    return true;
+}
+
+void get_Networkd_Plan(const Plan_Input& input, Change_Plan* plan, std::vector<Plan_Step>*)
+{
+    plan->refusal = "refused to apply: " + get_Networkd_Refusal(input.target.interface_name, input.file);
+}
+
+std::vector<std::string> get_Networkd_Commands(const Apply_Target&)
+{
+    return {};
+}
+
+} // namespace
+
+// Read only: its settings are shown, and a change is refused with how to hand the interface over.
+const Manager_Backend networkd_backend = {
+    Manager_Type::SYSTEMD_NETWORKD,
+    get_Networkd_Found,
+    nullptr,
+    get_Networkd_Service,
+    get_Networkd_Config,
+    get_Networkd_Read_Only,
+    nullptr,
+    get_Networkd_Plan_Input,
+    get_Networkd_Plan,
+    nullptr,
+    get_Networkd_Commands,
+    get_Networkd_Commands,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    "",
+    false,
+};

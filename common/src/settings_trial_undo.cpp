@@ -17,6 +17,7 @@
 #include "file_replace.h"
 #include "gateway_check.h"
 #include "log.h"
+#include "network_backend.h"
 #include "monotonic_clock.h"
 
 namespace {

@@ -8,6 +8,7 @@
 
 #include "change_plan.h"
 #include "network.h"
+#include "network_backend.h"
 #include "settings_trial.h"
 
 // The tests' way to the Network class's private probes and staged record.
@@ -25,7 +26,7 @@ struct Network_Test_Access {
     static bool netplan_Exists(char* b, unsigned int n) { return Network::get_netplan_Config_Exist(b, n); }
     static bool service_Running() { return Network::get_Network_Manager_Service_Status(); }
     static std::string keyfile_Path() { return Network::get_Network_Manager_Config_Path(); }
-    static bool ipv4_Match(const std::string& text) { return std::regex_match(text, Network::ipv4_regex); }
+    static bool ipv4_Match(const std::string& text) { return std::regex_match(text, netplan_ipv4_pattern); }
     static Network::Config& staged() { return Network::config; }
     static Network::Config& live() { return Network::default_network_info; }
     // The staged record written as a change of its own, without a window (netplan apply is a stand-in).

@@ -1,5 +1,5 @@
-// What a change runs on the host, per manager and kind of change, and the
-// undo a trial record gives back: one golden row each.
+// What a change runs on the host, per manager's row of the back-end table and
+// kind of change, and the undo a trial record gives back: one golden row each.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -7,6 +7,7 @@
 
 #include "change_plan.h"
 #include "network.h"
+#include "network_backend.h"
 
 namespace {
 
@@ -134,7 +135,53 @@ TEST(ChangePlan, EachManagersApplyCommands)
         {"no manager", {Manager::UNKNOWN, "eth0", "", false}, ""},
     };
     for (const auto& row : rows)
-        EXPECT_EQ(row.commands, get_Joined(get_Apply_Commands(row.target))) << row.name;
+        EXPECT_EQ(row.commands, get_Joined(get_Manager_Backend(row.target.manager).apply(row.target)))
+            << row.name;
+}
+
+// Each row's fixed entry points: the lookup's order, the commands around a change, a bare host's default,
+// and what a change to it is refused for as soon as a value is staged.
+TEST(BackendTable, OneGoldenRowPerManager)
+{
+    Interface_Owner owner;
+    owner.interface_name = "eth0";
+    owner.file = "/etc/systemd/network/10-eth0.network";
+    const Apply_Target target = {Manager::UNKNOWN, "eth0", uuid, true};
+    const struct {
+        Manager manager;
+        const char* down;
+        const char* default_path;
+        const char* reload;
+        bool reads_own_errors;
+        const char* refused;
+    } rows[] = {
+        {Manager::NETPLAN, "", netplan_path, "", true, ""},
+        {Manager::IFUPDOWN, "systemctl stop networking.service\n", "", "", false, ""},
+        {Manager::SYSTEMD_NETWORKD, "", "", "", false,
+         "eth0 is managed by systemd-networkd through /etc/systemd/network/10-eth0.network, whose settings "
+         "are "
+         "read only here: to hand eth0 over, move them into a netplan file under /etc/netplan and remove "
+         "/etc/systemd/network/10-eth0.network"},
+        {Manager::NETWORK_MANAGER, "", keyfile, "nmcli con reload", false, ""},
+    };
+    ASSERT_EQ(sizeof(rows) / sizeof(rows[0]), get_Manager_Backends().size());
+    for (size_t i = 0; i < get_Manager_Backends().size(); ++i) {
+        const Manager_Backend& row = *get_Manager_Backends()[i];
+        SCOPED_TRACE(Network::MANAGER_TYPE_STRING[static_cast<uint8_t>(rows[i].manager)]);
+        EXPECT_EQ(rows[i].manager, row.manager);
+        EXPECT_EQ(&row, &get_Manager_Backend(row.manager));
+        EXPECT_EQ(rows[i].down, get_Joined(row.down(target)));
+        EXPECT_EQ(rows[i].default_path, row.default_path != nullptr ? row.default_path("eth0") : "");
+        EXPECT_STREQ(rows[i].reload, row.reload);
+        EXPECT_EQ(rows[i].reads_own_errors, row.reads_own_errors);
+        EXPECT_EQ(rows[i].refused, row.refusal != nullptr ? row.refusal(owner) : "");
+    }
+    // No manager: nothing is read, nothing is planned.
+    const Manager_Backend& none = get_Manager_Backend(Manager::UNKNOWN);
+    char buffer[8] = {};
+    EXPECT_EQ(1, none.read(Network::CONFIG_TYPE::MODE, owner, buffer, sizeof(buffer)));
+    EXPECT_EQ("refused: refused to apply: no manager owns eth0\n",
+              get_Plan_Text(get_Change_Plan(get_Input(Manager::UNKNOWN, get_Dhcp()))));
 }
 
 TEST(ChangePlan, EachManagerAndKindOfChange)
