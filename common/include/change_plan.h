@@ -34,8 +34,9 @@ struct Plan_Step {
     } kind = KIND::RUN;
     std::string path;
     std::string bytes;
-    unsigned int mode = 0600; // WRITE: a new file's mode; an existing file keeps its own
-    std::string command;
+    unsigned int mode = 0600;       // WRITE: a new file's mode; an existing file keeps its own
+    std::string command;            // RUN: the command as the record and the log name it
+    std::vector<std::string> argv;  // RUN: its words, run without a shell; empty for shell text
     std::vector<std::string> names; // PRUNE: the directory's names before the change
     std::string uuid;               // PRUNE
     // A file step runs only while the file holds what the plan was made from, or for an undo what

@@ -29,7 +29,10 @@ int8_t set_Command(const char* cmd, char* result, int length);
 // for its end. True when it exited 0; otherwise false with `failure` naming
 // the command, its exit status or signal, and the first line of its error output.
 // With `timeout_seconds` (0: none) its whole group is killed after that long.
-bool set_Change_Command(const char* cmd, std::string* failure, unsigned int timeout_seconds = 0);
+// `argv`, when given, are the command's words, run without a shell; otherwise the line's own words are,
+// unless it is shell text.
+bool set_Change_Command(const char* cmd, std::string* failure, unsigned int timeout_seconds = 0,
+                        const std::vector<std::string>* argv = nullptr);
 
 // How long a command that only reads the host may take.
 const unsigned int probe_timeout_seconds = 10;
@@ -90,6 +93,11 @@ void set_Line_End_Cut(char* text);
 // blanks and the characters get_Shell_Word leaves plain, no leading
 // assignment; a leading "exec" is dropped. False for any other line.
 bool get_Plain_Words(const std::string& line, std::vector<std::string>* words);
+// The same, where a word may also be quoted as get_Shell_Word quotes it
+// ('...', with '\'' for a quote): the words every command the daemon builds is
+// run as, without a shell. False for shell text (lists, expansions,
+// redirections, double quotes), which only the shell may read.
+bool get_Shell_Words(const std::string& line, std::vector<std::string>* words);
 // Any text as one single-quoted shell word: each ' becomes '\''. Every value
 // that reaches a command line from outside the daemon goes through this.
 std::string get_Shell_Quoted_Word(const std::string& text);

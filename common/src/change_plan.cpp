@@ -14,6 +14,7 @@ Plan_Step get_Run_Step(const std::string& command)
     Plan_Step step;
     step.kind = Plan_Step::KIND::RUN;
     step.command = command;
+    (void)get_Shell_Words(command, &step.argv);
     return step;
 }
 

@@ -117,7 +117,8 @@ bool set_Step_Done(const Plan_Step& step, std::string* failure)
         break;
     }
     // A change's commands end in time: a rollback must not wait on a hung tool.
-    return set_Change_Command(step.command.c_str(), failure, change_command_timeout_seconds);
+    return set_Change_Command(step.command.c_str(), failure, change_command_timeout_seconds,
+                              step.argv.empty() ? nullptr : &step.argv);
 }
 
 bool get_Directory_Names(const std::string& directory, std::vector<std::string>* names, std::string* error)

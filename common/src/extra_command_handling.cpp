@@ -111,10 +111,11 @@ struct Child_Run {
     bool kill_leftovers = true;   // a child left holding the output after the shell ended is killed
 };
 
-// Starts `line` in a process group of its own with `writer` as the output
-// collected: a line of plain words is run as they are (the shell would do
-// nothing more with it), any other, or one whose program cannot be run, through /bin/sh.
-pid_t get_Child_Started(const char* line, const Child_Run& how, int writer)
+// Starts a command in a process group of its own with `writer` as the output
+// collected: its words are run as they are, without a shell; a line that is
+// shell text (no words), or whose program cannot be run (for the shell's own
+// status 127), runs through /bin/sh.
+pid_t get_Child_Started(std::vector<std::string> words, const char* line, const Child_Run& how, int writer)
 {
     posix_spawn_file_actions_t actions;
     posix_spawnattr_t attributes;
@@ -132,9 +133,8 @@ pid_t get_Child_Started(const char* line, const Child_Run& how, int writer)
     }
     (void)posix_spawn_file_actions_adddup2(&actions, writer, how.captured);
     pid_t pid = -1;
-    std::vector<std::string> words;
     int rc = ENOENT;
-    if (get_Plain_Words(line, &words)) {
+    if (!words.empty()) {
         std::vector<char*> argv;
         argv.reserve(words.size() + 1);
         for (std::string& word : words)
@@ -203,21 +203,31 @@ void set_Child_Collected(pid_t pid, int reader, long deadline, const Child_Run& 
 }
 
 // The child's end of its output pipe is `writer`; -1 when the command could not be started.
-pid_t get_Child_Piped(const char* line, const Child_Run& how, Descriptor* reader)
+pid_t get_Child_Piped(const std::vector<std::string>& words, const char* line, const Child_Run& how,
+                      Descriptor* reader)
 {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0)
         return -1;
     reader->reset(fds[0]);
     Descriptor writer(fds[1]);
-    return get_Child_Started(line, how, writer.get());
+    return get_Child_Started(words, line, how, writer.get());
 }
 
-// Runs `line` and collects one of its outputs (set_Child_Collected). -1 when it could not be started.
-int run_Child(const char* line, const Child_Run& how, std::string* output, bool* timed_out, int* status)
+// The words a command line is run as: none for shell text, which the shell reads.
+std::vector<std::string> get_Line_Words(const char* line)
+{
+    std::vector<std::string> words;
+    (void)get_Shell_Words(line, &words);
+    return words;
+}
+
+// Runs a command and collects one of its outputs (set_Child_Collected). -1 when it could not be started.
+int run_Child(const std::vector<std::string>& words, const char* line, const Child_Run& how,
+              std::string* output, bool* timed_out, int* status)
 {
     Descriptor reader(-1);
-    pid_t pid = get_Child_Piped(line, how, &reader);
+    pid_t pid = get_Child_Piped(words, line, how, &reader);
     if (pid < 0)
         return -1;
     const long no_limit = 365L * 24 * 3600 * 1000;
@@ -238,10 +248,12 @@ std::string get_First_Line(const std::string& text)
 
 } // namespace
 
-bool set_Change_Command(const char* cmd, std::string* failure, unsigned int timeout_seconds)
+bool set_Change_Command(const char* cmd, std::string* failure, unsigned int timeout_seconds,
+                        const std::vector<std::string>* argv)
 {
-    // The shell becomes the command, so its status (or signal) is the command's own.
+    // A shell that runs it becomes the command, so its status (or signal) is the command's own.
     const std::string line = std::string("exec ") + cmd;
+    const std::vector<std::string> words = argv != nullptr ? *argv : get_Line_Words(cmd);
     Child_Run how;
     how.captured = STDERR_FILENO;
     // A change is let finish; a child it left behind (a service it started) is not its to end.
@@ -256,7 +268,7 @@ bool set_Change_Command(const char* cmd, std::string* failure, unsigned int time
     bool timed_out = false;
     int status = 0;
     long started = get_Monotonic_Ms();
-    if (run_Child(line.c_str(), how, &errors, &timed_out, &status) != 0) {
+    if (run_Child(words, line.c_str(), how, &errors, &timed_out, &status) != 0) {
         *failure = "\"" + get_Log_Text(cmd) + "\" could not be started: " + strerror(errno);
         return false;
     }
@@ -295,7 +307,7 @@ Probe_Run::Probe_Run(const char* command, unsigned int timeout_seconds) : cmd(co
     }
     timeout_ms = get_Budget_Limit(command, static_cast<long>(timeout_seconds) * 1000L);
     started_ms = get_Monotonic_Ms();
-    pid = get_Child_Piped(command, Child_Run(), &reader);
+    pid = get_Child_Piped(get_Line_Words(command), command, Child_Run(), &reader);
     start_errno = errno;
 }
 
@@ -396,66 +408,4 @@ bool get_Systemd_Service_Status(const char* service_name)
     (void)snprintf(command, sizeof(command), "systemctl is-active %s", service_name);
     set_Probe_Command(command, answer, sizeof(answer));
     return strncmp(answer, active_answer, strlen(active_answer)) == 0;
-}
-
-std::string get_Shell_Quoted_Word(const std::string& text)
-{
-    std::string word;
-    word.reserve(text.size() + 2);
-    word.push_back('\'');
-    for (char c : text) {
-        if (c == '\'')
-            word.append("'\\''");
-        else
-            word.push_back(c);
-    }
-    word.push_back('\'');
-    return word;
-}
-
-std::string get_Shell_Word(const std::string& text)
-{
-    const char* literal = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789@%+=:,./_-";
-    if (!text.empty() && text.find_first_not_of(literal) == std::string::npos)
-        return text;
-    return get_Shell_Quoted_Word(text);
-}
-
-void set_Line_End_Cut(char* text)
-{
-    for (const char* ends : {"\r", "\n"}) {
-        size_t start = strspn(text, ends);
-        if (text[start] == '\0')
-            continue;
-        text[start + strcspn(text + start, ends)] = '\0';
-    }
-}
-
-bool get_Plain_Words(const std::string& line, std::vector<std::string>* words)
-{
-    static const char literal[] = "@%+=:,./_-";
-    words->clear();
-    std::string word;
-    for (char c : line + " ") {
-        if (c == ' ') {
-            if (!word.empty())
-                words->push_back(word);
-            word.clear();
-        } else if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                   strchr(literal, c) != nullptr) {
-            word += c;
-        } else {
-            words->clear();
-            return false;
-        }
-    }
-    // "exec" only makes the shell become the command, which a plain run is already.
-    if (!words->empty() && words->front() == "exec")
-        words->erase(words->begin());
-    // A leading NAME=value is an assignment to the shell, not a program.
-    if (words->empty() || words->front().find('=') != std::string::npos) {
-        words->clear();
-        return false;
-    }
-    return true;
 }

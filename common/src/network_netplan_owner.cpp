@@ -14,6 +14,7 @@
 #include "file_replace.h"
 #include "network_backend.h"
 #include "network_netplan.h"
+#include "network_netplan_yaml.h"
 #include "network_parse.h"
 
 namespace {
@@ -31,16 +32,6 @@ const char* const cloud_hand_over = "/etc/cloud/cloud.cfg.d/99-disable-network-c
 bool get_Starts_With(const std::string& text, const std::string& head)
 {
     return text.compare(0, head.size(), head) == 0;
-}
-
-// A missing key gives an invalid node, whose type cannot even be asked.
-bool is_Map(const YAML::Node& node)
-{
-    return node.IsDefined() && node.IsMap();
-}
-bool is_Sequence(const YAML::Node& node)
-{
-    return node.IsDefined() && node.IsSequence();
 }
 
 // An IPv4 entry of "addresses" or a route's address: the dotted quad before any "/".

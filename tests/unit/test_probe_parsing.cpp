@@ -258,4 +258,33 @@ TEST(PlainWords, OnlyWhatTheShellTakesLiterally)
     }
 }
 
+// Every command the daemon builds is read back as the words it quoted, and run without a shell; what
+// only a shell can read is left to it.
+TEST(ShellWords, TheDaemonsOwnQuotingIsReadBackWithoutAShell)
+{
+    for (const Plain_Row& row : std::vector<Plain_Row>{
+             {"nmcli con modify 'my profile'", true, {"nmcli", "con", "modify", "my profile"}},
+             {"exec nmcli con up uuid 'a'\\''b' ifname eth0",
+              true,
+              {"nmcli", "con", "up", "uuid", "a'b", "ifname", "eth0"}},
+             {"nmcli con mod uuid x ipv4.dns ''", true, {"nmcli", "con", "mod", "uuid", "x", "ipv4.dns", ""}},
+             {"echo 'unterminated", false, {}},
+             {"echo \"double\"", false, {}},
+             {"echo '$HOME' $HOME", false, {}},
+             {"ifdown eth0; ifup eth0", false, {}},
+             {"LANG=C nmcli con show", false, {}},
+         }) {
+        std::vector<std::string> words{"left over"};
+        EXPECT_EQ(row.plain, get_Shell_Words(row.line, &words)) << row.line;
+        EXPECT_EQ(row.words, words) << row.line;
+    }
+    // Whatever a value holds, get_Shell_Word makes it one word again.
+    for (const std::string value :
+         {"plain", "two words", "it's", "''", "$(reboot)", "a\nb", "; rm -rf /", "\\'"}) {
+        std::vector<std::string> words;
+        EXPECT_TRUE(get_Shell_Words("hostnamectl set-hostname " + get_Shell_Word(value), &words)) << value;
+        EXPECT_EQ((std::vector<std::string>{"hostnamectl", "set-hostname", value}), words) << value;
+    }
+}
+
 } // namespace
