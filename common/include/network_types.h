@@ -80,4 +80,10 @@ struct Interface_Owner {
     Netplan_Owner netplan;
 };
 
+// Whether a manager owns the interface (its row of the back-end table then answers for it).
+inline bool get_Owned(const Interface_Owner& owner)
+{
+    return owner.manager != Manager_Type::UNKNOWN;
+}
+
 #endif

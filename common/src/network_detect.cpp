@@ -41,7 +41,7 @@ std::string Network::get_Port_Master()
 Network::MANAGER_TYPE Network::get_Manager_Type(char* buffer, unsigned int buffer_length)
 {
     Owner owner = get_Owner();
-    if (owner.manager != MANAGER_TYPE::UNKNOWN)
+    if (get_Owned(owner))
         set_Fixed_Length_Copy(buffer, buffer_length, owner.file);
     return owner.manager;
 }
@@ -80,7 +80,7 @@ bool Network::get_Owner_Steps(Owner* owner, std::vector<Plan_Step>* steps, Defau
         std::vector<Plan_Step> leftover = get_Leftover_Steps(owner->netplan.leftover);
         steps->insert(steps->end(), leftover.begin(), leftover.end());
     }
-    if (owner->manager != MANAGER_TYPE::UNKNOWN)
+    if (get_Owned(*owner))
         return true;
     // Several managers define the interface: writing a default would make one more.
     if (!owner->error.empty()) {
@@ -183,7 +183,7 @@ std::string Network::get_Unmanaged_Text(bool network_manager_running)
 std::string Network::get_Unmanaged_Reason()
 {
     Owner owner = get_Owner();
-    if (!owner.present || owner.manager != MANAGER_TYPE::UNKNOWN || !owner.error.empty())
+    if (!owner.present || get_Owned(owner) || !owner.error.empty())
         return "";
     return get_Unmanaged_Text(owner.network_manager);
 }
@@ -212,7 +212,7 @@ bool Network::update_Owner_Files(Owner* found)
             LOG_ERROR("%s is left: %s", owner.netplan.leftover.c_str(), get_Log_Text(refusal).c_str());
         }
     }
-    if (owner.manager == MANAGER_TYPE::UNKNOWN) {
+    if (!get_Owned(owner)) {
         // Several managers define the interface: writing a default would make one more.
         if (!owner.error.empty()) {
             LOG_ERROR("%s", get_Log_Text(owner.error).c_str());
