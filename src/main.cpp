@@ -123,6 +123,8 @@ int main(int, char**)
 
     // libnetplan and GLib stay out of the daemon: each reading of netplan's files runs in its reader.
     set_netplan_Reader_Program(get_Reader_Path());
+    // What a crash left half written goes before anything is read.
+    set_Trial_Leftovers_Removed();
     set_Tool_Budget("nmcli", startup_nmcli_call_seconds, startup_nmcli_total_seconds);
     Network::set_Interface_Name(network_interface);
     clear_Tool_Budget();

@@ -4,6 +4,7 @@
 #include <sys/types.h>
 
 #include <string>
+#include <vector>
 
 // Replaces a configuration file so that a crash, a full disk or a read-only
 // file system never leaves it empty or half written: the new text goes to a
@@ -18,6 +19,18 @@ int set_File_Replace(const std::string& path, const std::string& content, mode_t
                      bool synced = true);
 // The same replace, giving the file exactly `mode` and owner, as a saved copy had them.
 int set_File_Restore(const std::string& path, const std::string& content, mode_t mode, uid_t uid, gid_t gid);
+
+// Removes `path` and syncs its directory, so that the removal outlives a power
+// cut. 0, also when nothing was there, or the errno of the unlink.
+int set_File_Removed(const std::string& path);
+
+// Whether `name` is one of the temporary files set_File_Replace makes for a
+// file named `base`: "." + base + "." and six letters or digits, nothing more.
+bool get_Replace_Leftover_Name(const std::string& base, const std::string& name);
+// Removes the temporary files that replaces of `path` cut short by a crash
+// left in the directory its writes land in (a symlink followed, as a replace
+// follows it), and syncs it; what was removed goes to `removed`.
+void set_Replace_Leftovers_Removed(const std::string& path, std::vector<std::string>* removed);
 
 // The largest configuration file the daemon reads.
 const size_t max_config_file_size = 1 << 20;

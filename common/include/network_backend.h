@@ -95,6 +95,10 @@ Change_Plan get_Undo_Plan(const Trial_Record& record);
 std::vector<Plan_Step> get_Default_Steps(Manager_Type manager, const std::string& path,
                                          const std::string& text);
 
+// The owner's file whole, for a row that reads its settings from it; false with one ERROR line (said as
+// get_Config) when the owner is refused or the file cannot be read.
+bool get_Owner_File_Read(const Interface_Owner& owner, std::string* text);
+
 // The rows, each in its back end's own file.
 extern const Manager_Backend netplan_backend;
 extern const Manager_Backend ifupdown_backend;

@@ -136,6 +136,11 @@ Record_State get_Stored_Record(Trial_Record* record, std::string* error);
 // `synced`: on disk before it returns (see set_File_Replace).
 bool set_Stored_Record(const Trial_Record& record, std::string* error, bool synced = true);
 void set_Stored_Record_Removed();
+// Removes, with one INFO line each, the temporary files that writes cut short by a crash left beside the
+// record and beside `record`'s files (none: the record's own alone). The caller holds the trial lock.
+void set_Leftovers_Removed(const Trial_Record* record);
+// The daemon's start: the same while no other process holds the trial lock, for the record found.
+void set_Trial_Leftovers_Removed();
 std::string get_Damage_Refusal(const std::string& error);
 // Puts the saved files back; one that was changed since the change wrote it is left, and named in `left`.
 bool set_Files_Restored(const Trial_Record& record, std::string* left, std::string* error);

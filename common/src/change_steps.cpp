@@ -40,8 +40,9 @@ bool set_Keyfiles_Pruned(const Plan_Step& step, std::string* failure)
         if (!get_Saved_File(path, &held, &unread) || !held.existed ||
             get_Keyfile_Uuid(held.bytes) != step.uuid)
             continue;
-        if (unlink(path.c_str()) != 0 && errno != ENOENT) {
-            *failure = "cannot remove " + get_Log_Text(path) + ": " + strerror(errno);
+        int rc = set_File_Removed(path);
+        if (rc != 0) {
+            *failure = "cannot remove " + get_Log_Text(path) + ": " + strerror(rc);
             return false;
         }
         LOG_INFO("removed %s: NetworkManager wrote it for the change", get_Log_Text(path).c_str());
@@ -107,9 +108,10 @@ bool set_Step_Done(const Plan_Step& step, std::string* failure)
                        get_Log_Text(step.path) + ": " + strerror(rc);
         return rc == 0;
     case Plan_Step::KIND::REMOVE:
-        if (unlink(step.path.c_str()) == 0 || errno == ENOENT)
+        rc = set_File_Removed(step.path);
+        if (rc == 0)
             return true;
-        *failure = "cannot remove " + get_Log_Text(step.path) + ": " + strerror(errno);
+        *failure = "cannot remove " + get_Log_Text(step.path) + ": " + strerror(rc);
         return false;
     case Plan_Step::KIND::PRUNE:
         return set_Keyfiles_Pruned(step, failure);

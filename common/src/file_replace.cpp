@@ -1,5 +1,7 @@
 #include "file_replace.h"
 
+#include <ctype.h>
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
@@ -87,12 +89,27 @@ struct File_Owner {
     bool synced = true; // the bytes and the rename reach the disk before it returns
 };
 
+// The directory a path's entry lives in, and its name there.
+void get_Directory_And_Name(const std::string& target, std::string* dir, std::string* base)
+{
+    size_t slash = target.rfind('/');
+    *dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : target.substr(0, slash));
+    *base = slash == std::string::npos ? target : target.substr(slash + 1);
+}
+
+void set_Directory_Synced(const std::string& dir)
+{
+    Descriptor dir_fd(open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir_fd.get() >= 0)
+        (void)fsync(dir_fd.get());
+}
+
 int replace_File(const std::string& path, const std::string& content, const File_Owner& wanted)
 {
     std::string target = get_Write_Target(path);
-    size_t slash = target.rfind('/');
-    std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : target.substr(0, slash));
-    std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+    std::string dir;
+    std::string base;
+    get_Directory_And_Name(target, &dir, &base);
 
     struct stat existing;
     bool exists = stat(target.c_str(), &existing) == 0;
@@ -128,13 +145,59 @@ int replace_File(const std::string& path, const std::string& content, const File
     if (!wanted.synced)
         return 0;
     // The rename itself must reach the disk before the change counts as made.
-    Descriptor dir_fd(open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir_fd.get() >= 0)
-        fsync(dir_fd.get());
+    set_Directory_Synced(dir);
     return 0;
 }
 
 } // namespace
+
+int set_File_Removed(const std::string& path)
+{
+    if (unlink(path.c_str()) != 0)
+        return errno == ENOENT ? 0 : errno;
+    std::string dir;
+    std::string base;
+    get_Directory_And_Name(path, &dir, &base);
+    set_Directory_Synced(dir);
+    return 0;
+}
+
+bool get_Replace_Leftover_Name(const std::string& base, const std::string& name)
+{
+    const std::string head = "." + base + ".";
+    if (base.empty() || name.size() != head.size() + 6 || name.compare(0, head.size(), head) != 0)
+        return false;
+    for (size_t i = head.size(); i < name.size(); ++i)
+        if (!isalnum(static_cast<unsigned char>(name[i])))
+            return false;
+    return true;
+}
+
+void set_Replace_Leftovers_Removed(const std::string& path, std::vector<std::string>* removed)
+{
+    std::string dir;
+    std::string base;
+    get_Directory_And_Name(get_Write_Target(path), &dir, &base);
+    DIR* listing = opendir(dir.c_str());
+    if (listing == nullptr)
+        return;
+    std::vector<std::string> found;
+    for (struct dirent* entry = readdir(listing); entry != nullptr; entry = readdir(listing))
+        if (get_Replace_Leftover_Name(base, entry->d_name))
+            found.push_back(dir + "/" + entry->d_name);
+    (void)closedir(listing);
+    bool any = false;
+    for (const std::string& leftover : found) {
+        struct stat info;
+        // Only a plain file, as mkostemp made it: never a link or a directory that merely looks alike.
+        if (lstat(leftover.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || unlink(leftover.c_str()) != 0)
+            continue;
+        removed->push_back(leftover);
+        any = true;
+    }
+    if (any)
+        set_Directory_Synced(dir);
+}
 
 int set_File_Replace(const std::string& path, const std::string& content, mode_t new_file_mode, bool synced)
 {

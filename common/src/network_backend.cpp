@@ -3,6 +3,7 @@
 // host's default steps.
 #include "network_backend.h"
 
+#include "file_replace.h"
 #include "log.h"
 
 namespace {
@@ -144,4 +145,18 @@ std::vector<Plan_Step> get_Default_Steps(Manager_Type manager, const std::string
     if (reload != nullptr && reload[0] != 0)
         steps.push_back(get_Run_Step(reload));
     return steps;
+}
+
+bool get_Owner_File_Read(const Interface_Owner& owner, std::string* text)
+{
+    if (!owner.error.empty()) {
+        LOG_ERROR_AS("get_Config", "%s", get_Log_Text(owner.error).c_str());
+        return false;
+    }
+    std::string why;
+    if (!get_File_Content(owner.file, text, &why)) {
+        LOG_ERROR_AS("get_Config", "cannot read %s: %s", owner.file.c_str(), why.c_str());
+        return false;
+    }
+    return true;
 }

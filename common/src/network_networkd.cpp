@@ -326,16 +326,9 @@ std::string get_Networkd_Service(const Interface_Owner&)
 uint8_t get_Networkd_Config(Config_Type type, const Interface_Owner& owner, char* buffer,
                             unsigned int buffer_length)
 {
-    if (!owner.error.empty()) {
-        LOG_ERROR_AS("get_Config", "%s", get_Log_Text(owner.error).c_str());
-        return 1;
-    }
     std::string text;
-    std::string why;
-    if (!get_File_Content(owner.file, &text, &why)) {
-        LOG_ERROR_AS("get_Config", "cannot read %s: %s", owner.file.c_str(), why.c_str());
+    if (!get_Owner_File_Read(owner, &text))
         return 1;
-    }
     std::string value = get_Networkd_Setting(text, type);
     if (type == Config_Type::MODE) {
         buffer[0] = value == "0" ? 0 : 1;

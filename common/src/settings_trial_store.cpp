@@ -107,8 +107,35 @@ bool set_Stored_Record(const Trial_Record& record, std::string* error, bool sync
 
 void set_Stored_Record_Removed()
 {
-    if (unlink(trial_record_path) != 0 && errno != ENOENT)
-        LOG_ERROR("cannot remove %s: %s", trial_record_path, strerror(errno));
+    // The record's removal ends the change: it must not come back after a power cut.
+    int rc = set_File_Removed(trial_record_path);
+    if (rc != 0)
+        LOG_ERROR("cannot remove %s: %s", trial_record_path, strerror(rc));
+}
+
+void set_Leftovers_Removed(const Trial_Record* record)
+{
+    std::vector<std::string> paths = {trial_record_path};
+    if (record != nullptr)
+        for (const Trial_File& file : record->files)
+            paths.push_back(file.path);
+    std::vector<std::string> removed;
+    for (const std::string& path : paths)
+        set_Replace_Leftovers_Removed(path, &removed);
+    for (const std::string& path : removed)
+        LOG_INFO("removed %s: a write cut short by a crash left it", get_Log_Text(path).c_str());
+}
+
+void set_Trial_Leftovers_Removed()
+{
+    std::string error;
+    Descriptor lock = set_Trial_Lock_Taken(&error);
+    // A change in progress elsewhere owns its temporary files.
+    if (lock.get() < 0)
+        return;
+    Trial_Record record;
+    bool open = get_Stored_Record(&record, &error) == Record_State::OPEN;
+    set_Leftovers_Removed(open ? &record : nullptr);
 }
 
 std::string get_Damage_Refusal(const std::string& error)

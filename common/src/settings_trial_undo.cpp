@@ -225,6 +225,8 @@ bool get_Record_Stays(Trial_End end)
 // Finishes a record found with its lock free; the record goes unless its files could not be put back.
 Trial_End set_Record_Finished(const Trial_Record& record, std::string* said)
 {
+    // What a crash left half written beside the record's files goes first: it may hold their old bytes.
+    set_Leftovers_Removed(&record);
     Trial_End end = set_Left_Trial_Finished(record, said);
     if (!get_Record_Stays(end))
         set_Stored_Record_Removed();

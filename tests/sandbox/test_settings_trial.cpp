@@ -415,6 +415,24 @@ TEST_P(SettingsTrial, ChangeHoldsOrIsUndone)
             wait_For([] { return netcfg({"show"}).out.find("its window has ended") != std::string::npos; },
                      generous_seconds))
             << netcfg({"show"}).out;
+        // What a crash between a temporary file and its rename leaves, beside the record and the file
+        // edited, goes with the record; names that only look alike stay.
+        const std::string edited = row.manager == Manager::NETPLAN ? "/etc/netplan/00-installer-config.yaml"
+                                   : row.manager == Manager::IFUPDOWN
+                                       ? "/etc/network/interfaces"
+                                       : "/etc/NetworkManager/system-connections/"
+                                         "Wired connection 1.nmconnection";
+        const std::string directory = edited.substr(0, edited.rfind('/') + 1);
+        const std::string name = edited.substr(directory.size());
+        const std::vector<std::string> leftovers = {"/var/lib/lumerion-hostd/.trial.Q1w2E3",
+                                                    directory + "." + name + ".a9B8c7"};
+        const std::vector<std::string> look_alikes = {"/var/lib/lumerion-hostd/.trial.Q1w2E",
+                                                      "/var/lib/lumerion-hostd/.trial.Q1w2E3x",
+                                                      directory + "." + name + "x.a9B8c7"};
+        for (const std::string& path : leftovers)
+            write_File(path, "saved bytes\n");
+        for (const std::string& path : look_alikes)
+            write_File(path, "not ours\n");
         std::vector<std::string> next = {"set"};
         next.insert(next.end(), row.then.begin(), row.then.end());
         next.insert(next.end(), {"--apply", "--check-seconds", "0"});
@@ -425,6 +443,12 @@ TEST_P(SettingsTrial, ChangeHoldsOrIsUndone)
                   said.find("lumerion-netcfg: an earlier change to eth0 was left unfinished and is finished "
                             "first: "))
             << said;
+        for (const std::string& path : leftovers)
+            EXPECT_NE(0, access(path.c_str(), F_OK)) << path;
+        for (const std::string& path : look_alikes) {
+            EXPECT_EQ("not ours\n", read_File(path)) << path;
+            unlink(path.c_str());
+        }
         std::string shown = netcfg({"show"}).out;
         EXPECT_NE(std::string::npos, shown.find(row.shown)) << shown;
         EXPECT_NE(std::string::npos,

@@ -7,6 +7,7 @@
 
 #include "config.h"
 #include "extra_command_handling.h"
+#include "file_replace.h"
 #include "network.h"
 #include "system_info.h"
 
@@ -285,6 +286,28 @@ TEST(ShellWords, TheDaemonsOwnQuotingIsReadBackWithoutAShell)
         EXPECT_TRUE(get_Shell_Words("hostnamectl set-hostname " + get_Shell_Word(value), &words)) << value;
         EXPECT_EQ((std::vector<std::string>{"hostnamectl", "set-hostname", value}), words) << value;
     }
+}
+
+// Only the temporary names a replace makes are taken for a crash's leftovers.
+TEST(ReplaceLeftover, OnlyTheReplacesOwnTemporaryName)
+{
+    const struct {
+        const char* base;
+        const char* name;
+        bool leftover;
+    } rows[] = {
+        {"trial", ".trial.Q1w2E3", true},
+        {"01-netcfg.yaml", ".01-netcfg.yaml.a9B8c7", true},
+        {"trial", ".trial.Q1w2E", false},                 // five characters
+        {"trial", ".trial.Q1w2E34", false},               // seven
+        {"trial", ".trial.Q1w-E3", false},                // not a letter or digit
+        {"trial", "trial.Q1w2E3", false},                 // no leading dot
+        {"trial", ".trials.Q1w2E", false},                // another file's
+        {"01-netcfg.yaml", ".01-netcfg.yaml.swp", false}, // an editor's
+        {"", "..Q1w2E3", false},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(row.leftover, get_Replace_Leftover_Name(row.base, row.name)) << row.name;
 }
 
 } // namespace
