@@ -1,7 +1,6 @@
 #include "file_replace.h"
 
 #include <ctype.h>
-#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
@@ -10,6 +9,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
+#include <system_error>
 #include <vector>
 
 #include "guards.h"
@@ -178,14 +179,11 @@ void set_Replace_Leftovers_Removed(const std::string& path, std::vector<std::str
     std::string dir;
     std::string base;
     get_Directory_And_Name(get_Write_Target(path), &dir, &base);
-    DIR* listing = opendir(dir.c_str());
-    if (listing == nullptr)
-        return;
     std::vector<std::string> found;
-    for (struct dirent* entry = readdir(listing); entry != nullptr; entry = readdir(listing))
-        if (get_Replace_Leftover_Name(base, entry->d_name))
-            found.push_back(dir + "/" + entry->d_name);
-    (void)closedir(listing);
+    std::error_code failed;
+    for (std::filesystem::directory_iterator it(dir, failed), end; !failed && it != end; it.increment(failed))
+        if (get_Replace_Leftover_Name(base, it->path().filename().string()))
+            found.push_back(it->path().string());
     bool any = false;
     for (const std::string& leftover : found) {
         struct stat info;
