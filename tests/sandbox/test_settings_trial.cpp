@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -611,5 +612,121 @@ INSTANTIATE_TEST_SUITE_P(
         Trial_Row{"network_manager_dhcp_without_server", Manager::NETWORK_MANAGER, Scene::PLAIN, dhcp_change,
                   3, "10.0.0.5/24", true, old_settings}),
     [](const ::testing::TestParamInfo<Trial_Row>& info) { return std::string(info.param.name); });
+
+// The change run with the crash stopper preloaded: killed just before its step-boundary call `point`
+// (0: never), the calls counted into `count_file` when one is given.
+Process_Result run_Stopped(const std::vector<std::string>& args, long point, const std::string& count_file)
+{
+    std::vector<std::string> argv = {"/usr/bin/env",
+                                     "LD_PRELOAD=" + get_Test_Binary_Dir() + "/liblumerion_crash_stopper.so",
+                                     "LUMERION_CRASH_AT=" + std::to_string(point)};
+    if (!count_file.empty())
+        argv.push_back("LUMERION_CRASH_COUNT=" + count_file);
+    argv.push_back(LUMERION_NETCFG_PATH);
+    argv.insert(argv.end(), args.begin(), args.end());
+    return run_Process(argv);
+}
+
+// Where a snapshot differs from both states a crash may leave.
+std::string get_Difference(const std::map<std::string, std::string>& now,
+                           const std::map<std::string, std::string>& before,
+                           const std::map<std::string, std::string>& after)
+{
+    std::string text;
+    for (const auto& file : now)
+        if (before.count(file.first) == 0 && after.count(file.first) == 0)
+            text += "left behind: " + file.first + "\n";
+        else if (before.count(file.first) != 0 && before.at(file.first) != file.second &&
+                 (after.count(file.first) == 0 || after.at(file.first) != file.second))
+            text += "neither before nor after: " + file.first + "\n";
+    return text;
+}
+
+struct Crash_Row {
+    const char* name;
+    std::vector<std::string> change;
+    const char* address_after; // once the change is kept
+    int whole_status;          // of the change run whole: 0 kept, 3 rolled back (each of its steps a point)
+};
+
+class CrashPoints : public ::testing::TestWithParam<Crash_Row> {
+protected:
+    void SetUp() override
+    {
+        std::string why;
+        ASSERT_TRUE(set_Trial_Scene(Manager::NETPLAN, &nm, &why)) << why;
+    }
+
+    std::unique_ptr<Nm_Instance> nm;
+};
+
+// A change killed just before any one of its step-boundary calls, each time from the same fresh host, and
+// finished by the daemon at its next start: its files are byte for byte as before or as the change wrote
+// them, eth0 holds what they say, nothing is left behind, and the next change is kept.
+TEST_P(CrashPoints, EveryKillLeavesTheFilesAsBeforeOrAfter)
+{
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizer runtime must be the first library loaded";
+#endif
+    const Crash_Row& row = GetParam();
+    const std::vector<std::string> trees = {"/etc/netplan", "/var/lib/lumerion-hostd"};
+    const std::string fresh = "rm -rf /etc/netplan /var/lib/lumerion-hostd && cp -a /run/crash-fresh/netplan "
+                              "/etc/netplan && netplan apply";
+    ASSERT_EQ(0, run_Shell("mkdir -p /run/crash-fresh && cp -a /etc/netplan /run/crash-fresh/"));
+    const auto before = get_Tree_Snapshot(trees);
+    std::vector<std::string> change = {"set"};
+    change.insert(change.end(), row.change.begin(), row.change.end());
+    change.insert(change.end(), {"--apply", "--check-seconds"});
+    // Counted once whole, with a window that ends as soon as the gateway answers, however loaded the machine.
+    const std::string count_file = get_Sandbox_Dir() + "/crash-count";
+    std::vector<std::string> whole = change;
+    whole.push_back(row.whole_status == 0 ? "30" : "2");
+    Process_Result full = run_Stopped(whole, 0, count_file);
+    ASSERT_EQ(row.whole_status, full.exit_status) << full.err;
+    const auto after = get_Tree_Snapshot(trees);
+    ASSERT_EQ(row.whole_status != 0, before == after);
+    const long points = std::stol(read_File(count_file));
+    ASSERT_GT(points, 5);
+    change.push_back("2");
+    Bus_Reader bus;
+    for (long point = 1; point <= points; ++point) {
+        SCOPED_TRACE("killed before call " + std::to_string(point) + " of " + std::to_string(points));
+        ASSERT_EQ(0, run_Shell(fresh));
+        ASSERT_TRUE(wait_For([] { return get_Eth0_Addresses() == "10.0.0.5/24"; }, generous_seconds));
+        Process_Result cut = run_Stopped(change, point, "");
+        EXPECT_EQ(killed, cut.exit_status) << cut.err;
+        {
+            Daemon_Process daemon;
+            ASSERT_TRUE(daemon.start(LUMERION_HOSTD_PATH));
+            // Its start-up is done once it names eth0's manager; a record is finished after that.
+            EXPECT_TRUE(wait_For(
+                [&daemon] {
+                    return daemon.out().find("Interface: eth0") != std::string::npos &&
+                           access(record.c_str(), F_OK) != 0;
+                },
+                generous_seconds))
+                << daemon.out() << daemon.err();
+            daemon.stop();
+        }
+        const auto now = get_Tree_Snapshot(trees);
+        const bool changed = now == after && row.whole_status == 0;
+        EXPECT_TRUE(now == before || now == after) << get_Difference(now, before, after);
+        const std::string held = changed ? row.address_after : "10.0.0.5/24";
+        EXPECT_TRUE(wait_For([&held] { return get_Eth0_Addresses() == held; }, generous_seconds))
+            << get_Eth0_Addresses() << ", not " << held;
+        EXPECT_NE(std::string::npos,
+                  run_Process({"/bin/sh", "-c", "ip route show default"}).out.find("via 10.0.0.1 "));
+        Process_Result next = netcfg({"set", "--dns1", "9.9.9.9", "--apply", "--check-seconds", "0"});
+        EXPECT_EQ(0, next.exit_status) << next.err;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Netplan, CrashPoints,
+                         ::testing::Values(Crash_Row{"netplan_change_kept", good_change, "10.0.0.9/24", 0},
+                                           // The rollback's own steps are points too: the daemon finishes it.
+                                           Crash_Row{"netplan_change_rolled_back", wrong_gateway, "", 3}),
+                         [](const ::testing::TestParamInfo<Crash_Row>& info) {
+                             return std::string(info.param.name);
+                         });
 
 } // namespace
