@@ -124,6 +124,9 @@ bool Trial::set_Claimed(std::string* refusal)
         *refusal = state == Record_State::DAMAGED ? get_Damage_Refusal(damage) : damage;
         return false;
     }
+    // A crash while the first record was written leaves its temporary file and no record.
+    if (state == Record_State::NONE)
+        set_Leftovers_Removed(nullptr);
     if (state == Record_State::OPEN) {
         // An applier that is gone left it: it is judged at its deadline, by this process if that has come.
         bool rebased = set_Rebased(&found, get_Boot_Id());
