@@ -25,7 +25,7 @@
 
 namespace {
 
-const std::string record = "/var/lib/lumerion-hostd/trial";
+const std::string record = record_file;
 const std::vector<std::string> config_trees = {"/etc/network", "/etc/netplan", "/etc/NetworkManager"};
 const char* const old_settings = "eth0 rolled back to 10.0.0.5/24 via 10.0.0.1";
 const int killed = 128 + SIGKILL;
@@ -111,34 +111,6 @@ std::string get_Gateway_Neighbour()
     return run_Process({"/bin/sh", "-c", "ip neigh show 10.0.0.1 dev eth0"}).out;
 }
 
-bool wait_For(const std::function<bool()>& done, double seconds)
-{
-    double deadline = get_Monotonic_Seconds() + seconds;
-    while (!done()) {
-        if (get_Monotonic_Seconds() > deadline)
-            return false;
-        usleep(50000);
-    }
-    return true;
-}
-
-// The CLI started in the background, its error output in a file.
-pid_t start_Netcfg(const std::vector<std::string>& args, const std::string& err_path)
-{
-    pid_t pid = fork();
-    if (pid == 0) {
-        int fd = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        dup2(fd, STDERR_FILENO);
-        std::vector<char*> argv = {const_cast<char*>(LUMERION_NETCFG_PATH)};
-        for (const std::string& arg : args)
-            argv.push_back(const_cast<char*>(arg.c_str()));
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    return pid;
-}
-
 // The manager's first command runs to its end, then kills the CLI that started it, once: nothing of the
 // change runs after that command.
 void set_Killed_After_First_Command(Manager manager)
@@ -167,13 +139,6 @@ void set_Killed_After_First_Command(Manager manager)
     }
 }
 
-int wait_Exit(pid_t pid)
-{
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
 class SettingsTrial : public ::testing::TestWithParam<Trial_Row> {
 protected:
     void SetUp() override
@@ -192,14 +157,6 @@ std::vector<std::string> get_Change(const Trial_Row& row, unsigned int seconds)
     args.insert(args.end(), row.change.begin(), row.change.end());
     args.insert(args.end(), {"--apply", "--check-seconds", std::to_string(seconds)});
     return args;
-}
-
-// Whether the record says the change's window runs: every step of it done.
-bool get_In_Window()
-{
-    std::string text = read_File(record);
-    return text.find("phase applying") != std::string::npos &&
-           text.find("step pending") == std::string::npos && text.find("step started") == std::string::npos;
 }
 
 // The applier sent `signal` once its apply has run, leaving the record for the daemon: its exit status.
@@ -612,150 +569,5 @@ INSTANTIATE_TEST_SUITE_P(
         Trial_Row{"network_manager_dhcp_without_server", Manager::NETWORK_MANAGER, Scene::PLAIN, dhcp_change,
                   3, "10.0.0.5/24", true, old_settings}),
     [](const ::testing::TestParamInfo<Trial_Row>& info) { return std::string(info.param.name); });
-
-// The change run with the crash stopper preloaded: killed just before its step-boundary call `point`
-// (0: never), the calls counted into `count_file` when one is given.
-Process_Result run_Stopped(const std::vector<std::string>& args, long point, const std::string& count_file)
-{
-    std::vector<std::string> argv = {"/usr/bin/env",
-                                     "LD_PRELOAD=" + get_Test_Binary_Dir() + "/liblumerion_crash_stopper.so",
-                                     "LUMERION_CRASH_AT=" + std::to_string(point)};
-    if (!count_file.empty())
-        argv.push_back("LUMERION_CRASH_COUNT=" + count_file);
-    argv.push_back(LUMERION_NETCFG_PATH);
-    argv.insert(argv.end(), args.begin(), args.end());
-    return run_Process(argv);
-}
-
-// Where a snapshot differs from both states a crash may leave.
-std::string get_Difference(const std::map<std::string, std::string>& now,
-                           const std::map<std::string, std::string>& before,
-                           const std::map<std::string, std::string>& after)
-{
-    std::string text;
-    for (const auto& file : now)
-        if (before.count(file.first) == 0 && after.count(file.first) == 0)
-            text += "left behind: " + file.first + "\n";
-        else if (before.count(file.first) != 0 && before.at(file.first) != file.second &&
-                 (after.count(file.first) == 0 || after.at(file.first) != file.second))
-            text += "neither before nor after: " + file.first + "\n";
-    return text;
-}
-
-// Who finds a killed change's record next.
-enum class Finisher { DAEMON, NEXT_SET };
-
-struct Crash_Row {
-    const char* name;
-    Finisher finisher;
-    std::vector<std::string> change;
-    const char* address_after; // once the change is kept
-    int whole_status;          // of the change run whole: 0 kept, 3 rolled back (each of its steps a point)
-};
-
-class CrashPoints : public ::testing::TestWithParam<Crash_Row> {
-protected:
-    void SetUp() override
-    {
-        std::string why;
-        ASSERT_TRUE(set_Trial_Scene(Manager::NETPLAN, &nm, &why)) << why;
-    }
-
-    std::unique_ptr<Nm_Instance> nm;
-};
-
-// A change killed just before any one of its step-boundary calls, each time from the same fresh host, and
-// finished by the daemon at its next start: its files are byte for byte as before or as the change wrote
-// them, eth0 holds what they say, nothing is left behind, and the next change is kept.
-TEST_P(CrashPoints, EveryKillLeavesTheFilesAsBeforeOrAfter)
-{
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-    GTEST_SKIP() << "the sanitizer runtime must be the first library loaded";
-#endif
-    const Crash_Row& row = GetParam();
-    const std::vector<std::string> trees = {"/etc/netplan", "/var/lib/lumerion-hostd"};
-    const std::string fresh = "rm -rf /etc/netplan /var/lib/lumerion-hostd && cp -a /run/crash-fresh/netplan "
-                              "/etc/netplan && netplan apply";
-    const std::vector<std::string> next = {"set", "--dns1", "9.9.9.9", "--apply", "--check-seconds", "0"};
-    ASSERT_EQ(0, run_Shell("mkdir -p /run/crash-fresh && cp -a /etc/netplan /run/crash-fresh/"));
-    std::vector<std::string> change = {"set"};
-    change.insert(change.end(), row.change.begin(), row.change.end());
-    change.insert(change.end(), {"--apply", "--check-seconds"});
-    // The two states a crash may leave, each also as the next change makes it of them: the host as it was,
-    // and as the change run whole leaves it (counted once, with a window that ends as soon as the gateway
-    // answers, however loaded the machine).
-    const auto before = get_Tree_Snapshot(trees);
-    ASSERT_EQ(0, netcfg(next).exit_status);
-    const auto before_next = get_Tree_Snapshot(trees);
-    ASSERT_EQ(0, run_Shell(fresh));
-    const std::string count_file = get_Sandbox_Dir() + "/crash-count";
-    std::vector<std::string> whole = change;
-    whole.push_back(row.whole_status == 0 ? "30" : "2");
-    Process_Result full = run_Stopped(whole, 0, count_file);
-    ASSERT_EQ(row.whole_status, full.exit_status) << full.err;
-    const auto after = get_Tree_Snapshot(trees);
-    ASSERT_EQ(row.whole_status != 0, before == after);
-    ASSERT_EQ(0, netcfg(next).exit_status);
-    const auto after_next = get_Tree_Snapshot(trees);
-    const long points = std::stol(read_File(count_file));
-    ASSERT_GT(points, 5);
-    change.push_back("2");
-    Bus_Reader bus;
-    for (long point = 1; point <= points; ++point) {
-        SCOPED_TRACE("killed before call " + std::to_string(point) + " of " + std::to_string(points));
-        ASSERT_EQ(0, run_Shell(fresh));
-        ASSERT_TRUE(wait_For([] { return get_Eth0_Addresses() == "10.0.0.5/24"; }, generous_seconds));
-        Process_Result cut = run_Stopped(change, point, "");
-        EXPECT_EQ(killed, cut.exit_status) << cut.err;
-        if (row.finisher == Finisher::DAEMON) {
-            // The last run's output is gone first: under emulation the spawn may return before it is cut.
-            (void)unlink((get_Sandbox_Dir() + "/daemon.out").c_str());
-            Daemon_Process daemon;
-            ASSERT_TRUE(daemon.start(LUMERION_HOSTD_PATH));
-            // Its start-up is done once it names eth0's manager; a record is finished after that.
-            EXPECT_TRUE(wait_For(
-                [&daemon] {
-                    return daemon.out().find("Interface: eth0") != std::string::npos &&
-                           access(record.c_str(), F_OK) != 0;
-                },
-                generous_seconds))
-                << daemon.out() << daemon.err();
-            daemon.stop();
-        } else {
-            // The next change finishes the record once its window has ended, then is made and kept.
-            Process_Result finished;
-            EXPECT_TRUE(wait_For(
-                [&finished, &next] {
-                    finished = netcfg(next);
-                    return finished.err.find("a settings trial is open") == std::string::npos;
-                },
-                generous_seconds));
-            EXPECT_EQ(0, finished.exit_status) << finished.err;
-        }
-        const auto& was = row.finisher == Finisher::DAEMON ? before : before_next;
-        const auto& made = row.finisher == Finisher::DAEMON ? after : after_next;
-        const auto now = get_Tree_Snapshot(trees);
-        const bool changed = now == made && row.whole_status == 0;
-        EXPECT_TRUE(now == was || now == made) << get_Difference(now, was, made);
-        EXPECT_NE(0, access(record.c_str(), F_OK));
-        const std::string held = changed ? row.address_after : "10.0.0.5/24";
-        EXPECT_TRUE(wait_For([&held] { return get_Eth0_Addresses() == held; }, generous_seconds))
-            << get_Eth0_Addresses() << ", not " << held;
-        EXPECT_NE(std::string::npos,
-                  run_Process({"/bin/sh", "-c", "ip route show default"}).out.find("via 10.0.0.1 "));
-        if (row.finisher == Finisher::DAEMON) {
-            Process_Result following = netcfg(next);
-            EXPECT_EQ(0, following.exit_status) << following.err;
-        }
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Netplan, CrashPoints,
-    ::testing::Values(Crash_Row{"netplan_kept_daemon", Finisher::DAEMON, good_change, "10.0.0.9/24", 0},
-                      Crash_Row{"netplan_kept_next_set", Finisher::NEXT_SET, good_change, "10.0.0.9/24", 0},
-                      // The rollback's own steps are points too: the daemon finishes a rollback cut short.
-                      Crash_Row{"netplan_rolled_back_daemon", Finisher::DAEMON, wrong_gateway, "", 3}),
-    [](const ::testing::TestParamInfo<Crash_Row>& info) { return std::string(info.param.name); });
 
 } // namespace

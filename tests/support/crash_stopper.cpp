@@ -2,9 +2,11 @@
 // a change's steps begin on the host (a temporary file made, a rename, an
 // unlink, an fsync, a lock taken, a command started) and kills the program
 // with SIGKILL just before call number LUMERION_CRASH_AT. With
-// LUMERION_CRASH_COUNT the number of calls is written to that file at exit.
-// The commands the program starts do not inherit it.
+// LUMERION_CRASH_COUNT the number of calls so far is written to that file at
+// each call (the daemon leaves by _exit, past any destructor). The commands
+// the program starts do not inherit it.
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <stdio.h>
@@ -12,16 +14,28 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <atomic>
+
 namespace {
 
 long crash_at = -1;
-long calls = 0;
+std::atomic<long> calls{0};
 char count_path[4096] = {};
 
 void count_Call()
 {
-    if (++calls == crash_at)
+    const long call = ++calls;
+    if (call == crash_at)
         (void)kill(getpid(), SIGKILL);
+    if (count_path[0] == 0)
+        return;
+    int fd = open(count_path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return;
+    char text[32];
+    int length = snprintf(text, sizeof(text), "%ld\n", call);
+    (void)!write(fd, text, static_cast<size_t>(length));
+    (void)close(fd);
 }
 
 template <typename Function> Function get_Next(const char* name)
@@ -40,17 +54,6 @@ __attribute__((constructor)) void init_Stopper()
     (void)unsetenv("LD_PRELOAD");
     (void)unsetenv("LUMERION_CRASH_AT");
     (void)unsetenv("LUMERION_CRASH_COUNT");
-}
-
-__attribute__((destructor)) void set_Count_Written()
-{
-    if (count_path[0] == 0)
-        return;
-    FILE* out = fopen(count_path, "w");
-    if (out == nullptr)
-        return;
-    (void)fprintf(out, "%ld\n", calls);
-    (void)fclose(out);
 }
 
 } // namespace

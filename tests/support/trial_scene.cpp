@@ -1,5 +1,10 @@
 #include "trial_scene.h"
 
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "bus_reader.h"
+
 #include "host_paths.h"
 #include "process.h"
 #include "sandbox.h"
@@ -37,6 +42,33 @@ bool run_Step(const std::string& command, std::string* why)
 }
 
 } // namespace
+
+const char* const record_file = "/var/lib/lumerion-hostd/trial";
+
+bool get_In_Window()
+{
+    std::string text = read_File(record_file);
+    return text.find("phase applying") != std::string::npos &&
+           text.find("step pending") == std::string::npos && text.find("step started") == std::string::npos;
+}
+
+bool wait_For(const std::function<bool()>& done, double seconds)
+{
+    double deadline = get_Monotonic_Seconds() + seconds;
+    while (!done()) {
+        if (get_Monotonic_Seconds() > deadline)
+            return false;
+        usleep(50000);
+    }
+    return true;
+}
+
+int wait_Exit(pid_t pid)
+{
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
 
 std::string get_Dhcp_Server(const std::string& options)
 {

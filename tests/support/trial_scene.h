@@ -1,6 +1,9 @@
 #ifndef LUMERION_TEST_TRIAL_SCENE_H
 #define LUMERION_TEST_TRIAL_SCENE_H
 
+#include <sys/types.h>
+
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -26,5 +29,17 @@ std::string get_Dhcp_Server(const std::string& options);
 
 // eth0's IPv4 addresses as "A/N", space separated.
 std::string get_Eth0_Addresses();
+
+// Where a change keeps its trial's record.
+extern const char* const record_file;
+
+// Whether the record says the change's window runs: every step of it done.
+bool get_In_Window();
+
+// Polls `done` every 50 ms until it holds (true) or `seconds` have passed (false).
+bool wait_For(const std::function<bool()>& done, double seconds);
+
+// The exit status of the child `pid`, or 128 + the signal that ended it.
+int wait_Exit(pid_t pid);
 
 #endif
