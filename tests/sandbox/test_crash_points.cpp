@@ -186,8 +186,8 @@ protected:
         Daemon_Process daemon;
         if (!daemon.start(LUMERION_HOSTD_PATH, env))
             return false;
-        const bool ended = wait_For(
-            [&daemon] { return !daemon.running() || get_Daemon_Done(daemon); }, generous_seconds);
+        const bool ended =
+            wait_For([&daemon] { return !daemon.running() || get_Daemon_Done(daemon); }, generous_seconds);
         EXPECT_TRUE(ended) << daemon.out() << daemon.err();
         return ended;
     }
@@ -195,8 +195,7 @@ protected:
     // Start-up is done once the daemon names eth0's manager; a record is finished after that.
     static bool get_Daemon_Done(const Daemon_Process& daemon)
     {
-        return daemon.out().find("Interface: eth0") != std::string::npos &&
-               access(record_file, F_OK) != 0;
+        return daemon.out().find("Interface: eth0") != std::string::npos && access(record_file, F_OK) != 0;
     }
 
     // The record of the killed process finished by the row's finisher.
@@ -299,28 +298,42 @@ INSTANTIATE_TEST_SUITE_P(
         Crash_Row{"netplan_kept_next_set", Manager::NETPLAN, Killed::CLI, Finisher::NEXT_SET, good_change, 2,
                   "10.0.0.9/24", false},
         // The rollback's own steps are points too: whoever comes next finishes a rollback cut short.
-        Crash_Row{"netplan_rolled_back_daemon", Manager::NETPLAN, Killed::CLI, Finisher::DAEMON, wrong_gateway,
-                  2, "", false},
+        Crash_Row{"netplan_rolled_back_daemon", Manager::NETPLAN, Killed::CLI, Finisher::DAEMON,
+                  wrong_gateway, 2, "", false},
         Crash_Row{"netplan_rolled_back_next_set", Manager::NETPLAN, Killed::CLI, Finisher::NEXT_SET,
                   wrong_gateway, 2, "", false},
         Crash_Row{"netplan_daemon_rollback_daemon", Manager::NETPLAN, Killed::DAEMON, Finisher::DAEMON,
                   wrong_gateway, 2, "", false},
         Crash_Row{"netplan_daemon_rollback_next_set", Manager::NETPLAN, Killed::DAEMON, Finisher::NEXT_SET,
                   wrong_gateway, 2, "", false},
-        Crash_Row{"ifupdown_to_dhcp_daemon", Manager::IFUPDOWN, Killed::CLI, Finisher::DAEMON, {"--dhcp"}, 10,
-                  "10.0.0.100/24", true},
-        Crash_Row{"ifupdown_to_dhcp_next_set", Manager::IFUPDOWN, Killed::CLI, Finisher::NEXT_SET, {"--dhcp"},
-                  10, "10.0.0.100/24", true},
+        Crash_Row{"ifupdown_to_dhcp_daemon",
+                  Manager::IFUPDOWN,
+                  Killed::CLI,
+                  Finisher::DAEMON,
+                  {"--dhcp"},
+                  6,
+                  "10.0.0.100/24",
+                  true},
+        Crash_Row{"ifupdown_to_dhcp_next_set",
+                  Manager::IFUPDOWN,
+                  Killed::CLI,
+                  Finisher::NEXT_SET,
+                  {"--dhcp"},
+                  6,
+                  "10.0.0.100/24",
+                  true},
         Crash_Row{"network_manager_kept_daemon", Manager::NETWORK_MANAGER, Killed::CLI, Finisher::DAEMON,
                   good_change, 2, "10.0.0.9/24", false},
         Crash_Row{"network_manager_kept_next_set", Manager::NETWORK_MANAGER, Killed::CLI, Finisher::NEXT_SET,
                   good_change, 2, "10.0.0.9/24", false},
-        Crash_Row{"network_manager_rolled_back_daemon", Manager::NETWORK_MANAGER, Killed::CLI, Finisher::DAEMON,
-                  wrong_gateway, 2, "", false},
+        Crash_Row{"network_manager_rolled_back_daemon", Manager::NETWORK_MANAGER, Killed::CLI,
+                  Finisher::DAEMON, wrong_gateway, 2, "", false},
         Crash_Row{"network_manager_rolled_back_next_set", Manager::NETWORK_MANAGER, Killed::CLI,
                   Finisher::NEXT_SET, wrong_gateway, 2, "", false},
         Crash_Row{"network_manager_daemon_rollback_daemon", Manager::NETWORK_MANAGER, Killed::DAEMON,
-                  Finisher::DAEMON, wrong_gateway, 2, "", false}),
+                  Finisher::DAEMON, wrong_gateway, 2, "", false},
+        Crash_Row{"network_manager_daemon_rollback_next_set", Manager::NETWORK_MANAGER, Killed::DAEMON,
+                  Finisher::NEXT_SET, wrong_gateway, 2, "", false}),
     [](const ::testing::TestParamInfo<Crash_Row>& info) { return std::string(info.param.name); });
 
 } // namespace
