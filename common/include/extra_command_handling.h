@@ -27,12 +27,16 @@ int8_t set_Command(const char* cmd, char* result, int length);
 // Runs a command that changes the host (one simple command) through the shell, in a process group
 // of its own (Ctrl-C at the operator's terminal does not reach it), and waits
 // for its end. True when it exited 0; otherwise false with `failure` naming
-// the command, its exit status or signal, and the first line of its error output.
+// the command, its exit status or signal, and the line of its error output that says why.
 // With `timeout_seconds` (0: none) its whole group is killed after that long.
 // `argv`, when given, are the command's words, run without a shell; otherwise the line's own words are,
 // unless it is shell text.
 bool set_Change_Command(const char* cmd, std::string* failure, unsigned int timeout_seconds = 0,
                         const std::vector<std::string>* argv = nullptr);
+
+// The line of a failed command's error output that says why it failed: the first that names an error or
+// a failure, else the last (netplan prints a warning first on every apply, and its cause last).
+std::string get_Failure_Line(const std::string& errors);
 
 // How long a command that only reads the host may take.
 const unsigned int probe_timeout_seconds = 10;

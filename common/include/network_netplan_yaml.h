@@ -97,6 +97,11 @@ YAML::Node get_Passthrough_Block(const YAML::Node& entry);
 
 bool get_Passthrough_Node_Setting(const YAML::Node& entry, Config_Type type, std::string* value);
 
+// The document as text that netplan reads back as the same values: a scalar quoted in the file stays
+// quoted (the writer would drop its quotes, and "on", "0" or "::/0" would then read as something else),
+// and one that holds a ':' or a '#' is quoted wherever it came from; the rest keeps the file's style.
+std::string get_Document_Text(const YAML::Node& document);
+
 // The merged document parsed once for the six settings a lookup reads from it (each thread keeps its
 // own last one); a document that does not parse throws each time, as YAML::Load does.
 YAML::Node get_Document_Node(const std::string& text);

@@ -1,5 +1,6 @@
 #include "extra_command_handling.h"
 
+#include <ctype.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -237,16 +238,27 @@ int run_Child(const std::vector<std::string>& words, const char* line, const Chi
     return 0;
 }
 
-// The first line of a failed command's error output, without its line end.
-std::string get_First_Line(const std::string& text)
-{
-    size_t start = text.find_first_not_of("\r\n");
-    if (start == std::string::npos)
-        return "";
-    return text.substr(start, text.find_first_of("\r\n", start) - start);
-}
-
 } // namespace
+
+std::string get_Failure_Line(const std::string& errors)
+{
+    std::string last;
+    size_t start = 0;
+    while (start < errors.size()) {
+        size_t end = std::min(errors.find_first_of("\r\n", start), errors.size());
+        std::string line = errors.substr(start, end - start);
+        start = end + 1;
+        if (line.find_first_not_of(" \t") == std::string::npos)
+            continue;
+        std::string lower = line;
+        std::transform(lower.begin(), lower.end(), lower.begin(),
+                       [](unsigned char c) { return static_cast<char>(tolower(c)); });
+        if (lower.find("error") != std::string::npos || lower.find("fail") != std::string::npos)
+            return line;
+        last = line;
+    }
+    return last;
+}
 
 bool set_Change_Command(const char* cmd, std::string* failure, unsigned int timeout_seconds,
                         const std::vector<std::string>* argv)
@@ -282,7 +294,7 @@ bool set_Change_Command(const char* cmd, std::string* failure, unsigned int time
         return true;
     std::string ended = WIFEXITED(status) ? "exited with status " + std::to_string(WEXITSTATUS(status))
                                           : "was killed by signal " + std::to_string(WTERMSIG(status));
-    std::string first = get_Log_Text(get_First_Line(errors));
+    std::string first = get_Log_Text(get_Failure_Line(errors));
     *failure = "\"" + get_Log_Text(cmd) + "\" " + ended + (first.empty() ? "" : ": " + first);
     return false;
 }

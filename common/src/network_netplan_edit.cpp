@@ -59,15 +59,24 @@ bool get_netplan_Update_Text(const std::string& document_text, const Network_Con
         }
         if (!staged.ip4_dhcp && !kept_addresses.empty()) {
             unsigned int prefix = get_Subnetmask_Bit_Count(staged.ip4_subnetmask.c_str());
-            YAML::Node managed(staged.ip4_address + "/" + std::to_string(prefix));
-            kept_addresses.insert(kept_addresses.begin() + static_cast<std::ptrdiff_t>(std::min(
-                                                               first_kept_ipv4, kept_addresses.size())),
-                                  managed);
+            // Built anew, not by vector::insert: assigning one YAML::Node to another rebinds what both
+            // refer to, so shifting entries in place would duplicate one and lose the last.
+            std::vector<YAML::Node> ordered;
+            const size_t at = std::min(first_kept_ipv4, kept_addresses.size());
+            for (size_t i = 0; i <= kept_addresses.size(); ++i) {
+                if (i == at)
+                    ordered.emplace_back(staged.ip4_address + "/" + std::to_string(prefix));
+                if (i < kept_addresses.size())
+                    ordered.push_back(kept_addresses[i]);
+            }
+            kept_addresses.swap(ordered);
         }
         if (kept_addresses.empty()) {
             netplan_config.remove("addresses");
         } else {
             YAML::Node sequence(YAML::NodeType::Sequence);
+            if (is_Sequence(old_addresses))
+                sequence.SetStyle(old_addresses.Style());
             for (const YAML::Node& address : kept_addresses)
                 sequence.push_back(address);
             netplan_config["addresses"] = sequence;
@@ -77,6 +86,8 @@ bool get_netplan_Update_Text(const std::string& document_text, const Network_Con
 
         YAML::Node kept_routes(YAML::NodeType::Sequence);
         const YAML::Node old_routes = entry["routes"];
+        if (is_Sequence(old_routes))
+            kept_routes.SetStyle(old_routes.Style());
         if (is_Sequence(old_routes))
             for (YAML::const_iterator it = old_routes.begin(); it != old_routes.end(); ++it)
                 if (!get_Owned_Route(get_Route_View(*it), staged.ip4_dhcp))
@@ -112,13 +123,14 @@ bool get_netplan_Update_Text(const std::string& document_text, const Network_Con
         for (const std::string& server :
              get_DNS_List_Merged(get_Server_List(entry), staged.dns1, staged.dns2))
             nameservers["addresses"].push_back(server);
+        const YAML::Node old_servers = is_Map(old_nameservers) ? old_nameservers["addresses"] : YAML::Node();
+        if (is_Sequence(old_servers) && nameservers["addresses"].IsDefined())
+            nameservers["addresses"].SetStyle(old_servers.Style());
         netplan_config.remove("nameservers");
         if (nameservers.size() != 0)
             netplan_config["nameservers"] = nameservers;
 
-        std::ostringstream out;
-        out << raw_config << "\n";
-        *text = out.str();
+        *text = get_Document_Text(raw_config);
     } catch (const std::exception& e) {
         *reason = e.what();
         return false;

@@ -316,3 +316,51 @@ YAML::Node get_Document_Node(const std::string& text)
     }
     return parsed;
 }
+
+namespace {
+
+void emit_Node(YAML::Emitter& out, const YAML::Node& node)
+{
+    const std::string& tag = node.Tag();
+    if (!tag.empty() && tag != "?" && tag != "!")
+        out << YAML::VerbatimTag(tag);
+    switch (node.Type()) {
+    case YAML::NodeType::Scalar:
+        // "!" is the reader's mark of a quoted scalar.
+        if (tag == "!" || node.Scalar().find_first_of(":#") != std::string::npos)
+            out << YAML::DoubleQuoted;
+        out << node.Scalar();
+        return;
+    case YAML::NodeType::Sequence:
+        out << (node.Style() == YAML::EmitterStyle::Flow ? YAML::Flow : YAML::Block) << YAML::BeginSeq;
+        for (YAML::const_iterator it = node.begin(); it != node.end(); ++it)
+            emit_Node(out, *it);
+        out << YAML::EndSeq;
+        return;
+    case YAML::NodeType::Map:
+        out << (node.Style() == YAML::EmitterStyle::Flow ? YAML::Flow : YAML::Block) << YAML::BeginMap;
+        for (YAML::const_iterator it = node.begin(); it != node.end(); ++it) {
+            out << YAML::Key;
+            emit_Node(out, it->first);
+            out << YAML::Value;
+            emit_Node(out, it->second);
+        }
+        out << YAML::EndMap;
+        return;
+    case YAML::NodeType::Null:
+    case YAML::NodeType::Undefined:
+        out << YAML::Null;
+        return;
+    }
+}
+
+} // namespace
+
+std::string get_Document_Text(const YAML::Node& document)
+{
+    YAML::Emitter out;
+    emit_Node(out, document);
+    if (!out.good())
+        throw Value_Error(std::string("the document cannot be written: ") + out.GetLastError());
+    return std::string(out.c_str()) + "\n";
+}

@@ -138,6 +138,7 @@ struct Tool_Fault {
     bool written = true; // the file holds what was asked: the failure came after the write
     int error_lines = 1; // the failure's, and a rollback's when it came before the write
     int exit_status = 1; // 4: the rollback's own command failed too
+    const char* output = "Error: it went wrong\nsecond line\n"; // the tool's error output
 };
 
 class ToolFault : public ::testing::TestWithParam<Tool_Fault> {};
@@ -148,7 +149,7 @@ TEST_P(ToolFault, FailsTheChange)
 {
     const Tool_Fault& f = GetParam();
     std::string file = prepare_Host(f.manager);
-    set_Tool_Failure(f.tool, f.tool_args, 1, "Error: it went wrong\nsecond line\n", f.signal);
+    set_Tool_Failure(f.tool, f.tool_args, 1, f.output, f.signal);
     clear_Tool_Calls();
     Process_Result r = netcfg(f.args);
     EXPECT_EQ(f.exit_status, r.exit_status) << r.err;
@@ -179,6 +180,21 @@ INSTANTIATE_TEST_SUITE_P(
             "",
             "the apply did not take effect: \"netplan apply\" exited with status 1: Error: it went wrong",
             {"netplan apply"}},
+        // netplan warns on every apply first; its cause comes last.
+        Tool_Fault{
+            "netplan_apply_after_warning",
+            "netplan",
+            static_change,
+            "netplan",
+            "apply",
+            "",
+            "\"netplan apply\" exited with status 1: Command '['udevadm', 'trigger']' returned non-zero",
+            {"netplan apply"},
+            true,
+            1,
+            1,
+            "Cannot call openvswitch: ovsdb-server.service is not running.\n"
+            "Command '['udevadm', 'trigger']' returned non-zero exit status 1.\n"},
         Tool_Fault{"networking_killed",
                    "ifupdown",
                    static_change,

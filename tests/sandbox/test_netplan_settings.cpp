@@ -277,8 +277,7 @@ INSTANTIATE_TEST_SUITE_P(
                    "  ethernets:\n"
                    "    eth0:\n"
                    "      dhcp4: true\n"
-                   "      addresses:\n"
-                   "        - fe80::5/64\n"
+                   "      addresses: [\"fe80::5/64\"]\n"
                    "      routes:\n"
                    "        - to: 10.1.0.0/16\n"
                    "          via: 10.0.0.254\n"
@@ -291,8 +290,8 @@ INSTANTIATE_TEST_SUITE_P(
             "ipv6_kept_then_ipv4_appended",
             "network:\n  ethernets:\n    eth0:\n      addresses: [\"fe80::5/64\"]\n      dhcp4: true\n",
             false, false,
-            "network:\n  ethernets:\n    eth0:\n      addresses:\n        - fe80::5/64\n"
-            "        - 192.168.1.10/24\n      dhcp4: false\n      routes:\n        - to: default\n"
+            "network:\n  ethernets:\n    eth0:\n      addresses: [\"fe80::5/64\", 192.168.1.10/24]\n"
+            "      dhcp4: false\n      routes:\n        - to: default\n"
             "          via: 192.168.1.1\n      nameservers:\n        addresses:\n          - 9.9.9.9\n"},
         UpdateCase{"missing_interface_added_last", "network:\n  ethernets:\n    eth1:\n      dhcp4: true\n",
                    false, false,

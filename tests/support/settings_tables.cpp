@@ -36,7 +36,8 @@ const std::vector<Netplan_Row>& get_Netplan_Rows()
          "        - 10.0.0.5/0\n        - \"fe80::5/64\"\n      routes:\n        - to: default\n"
          "          via: \"\"\n",
          dhcp,
-         "network:\n  ethernets:\n    eth0:\n      dhcp4: true\n      addresses:\n        - fe80::5/64\n"},
+         "network:\n  ethernets:\n    eth0:\n      dhcp4: true\n      addresses:\n        - "
+         "\"fe80::5/64\"\n"},
         {"static_without_gateway_has_no_default_route",
          "network:\n  ethernets:\n    eth0:\n      dhcp4: true\n      nameservers:\n        addresses:\n"
          "          - 1.1.1.1\n          - 8.8.8.8\n",
@@ -51,7 +52,7 @@ const std::vector<Netplan_Row>& get_Netplan_Rows()
          Network::Config{"eth0", false, "192.168.1.10", "255.255.255.0", "", "1.1.1.1", "8.8.8.8"},
          "network:\n  ethernets:\n    eth0:\n      dhcp4: false\n      addresses:\n        - "
          "192.168.1.10/24\n      nameservers:\n        addresses:\n          - 1.1.1.1\n"
-         "          - 2001:db8::53\n          - 8.8.8.8\n          - 9.9.9.9\n"},
+         "          - \"2001:db8::53\"\n          - 8.8.8.8\n          - 9.9.9.9\n"},
         // Only the main-table IPv4 default route without a metric is the daemon's.
         {"foreign_routes_and_search_kept",
          "network:\n  version: 2\n  ethernets:\n    eth0:\n      dhcp4: true\n"
@@ -62,19 +63,41 @@ const std::vector<Netplan_Row>& get_Netplan_Rows()
          "          via: 10.0.0.3\n      routing-policy:\n        - from: 10.0.0.0/24\n          table: 100\n"
          "      nameservers:\n        search: [lab.example]\n        addresses: [10.0.0.53]\n",
          fixed,
-         "network:\n  version: 2\n  ethernets:\n    eth0:\n      dhcp4: false\n      addresses:\n"
-         "        - 2001:db8::5/64\n        - 192.168.1.10/24\n      routes:\n        - to: default\n"
-         "          via: 2001:db8::1\n        - to: default\n          via: 10.0.0.1\n          table: 100\n"
+         "network:\n  version: 2\n  ethernets:\n    eth0:\n      dhcp4: false\n"
+         "      addresses: [\"2001:db8::5/64\", 192.168.1.10/24]\n      routes:\n        - to: default\n"
+         "          via: \"2001:db8::1\"\n        - to: default\n          via: 10.0.0.1\n          table: "
+         "100\n"
          "        - to: 0.0.0.0/0\n          via: 10.0.0.2\n          metric: 200\n        - to: default\n"
          "          via: 192.168.1.1\n      routing-policy:\n        - from: 10.0.0.0/24\n          table: "
          "100\n"
-         "      nameservers:\n        search: [lab.example]\n        addresses:\n          - 9.9.9.9\n"},
+         "      nameservers:\n        search: [lab.example]\n        addresses: [9.9.9.9]\n"},
         {"entry_shared_through_an_alias_is_copied",
          "network:\n  ethernets:\n    eth1: &e\n      dhcp4: true\n    eth0: *e\n", fixed,
          "network:\n  ethernets:\n    eth1:\n      dhcp4: true\n    eth0:\n      dhcp4: false\n      "
          "addresses:\n"
          "        - 192.168.1.10/24\n      routes:\n        - to: default\n          via: 192.168.1.1\n"
          "      nameservers:\n        addresses:\n          - 9.9.9.9\n"},
+        // Quoted texts stay quoted (netplan would read "::/0" bare in a flow map as an error, "on" as true),
+        // and the flow style stays.
+        {"flow_ipv6_route_and_quoted_texts_kept",
+         "network:\n  ethernets:\n    eth0:\n      dhcp4: true\n      addresses: [\"2001:db8::5/64\"]\n"
+         "      routes:\n        - {to: \"::/0\", via: \"2001:db8::1\"}\n      nameservers:\n"
+         "        search: [\"on\", \"0\"]\n",
+         fixed,
+         "network:\n  ethernets:\n    eth0:\n      dhcp4: false\n"
+         "      addresses: [\"2001:db8::5/64\", 192.168.1.10/24]\n      routes:\n"
+         "        - {to: \"::/0\", via: \"2001:db8::1\"}\n        - to: default\n          via: 192.168.1.1\n"
+         "      nameservers:\n        search: [\"on\", \"0\"]\n        addresses:\n          - 9.9.9.9\n"},
+        // Every address beside the managed one stays when a DHCP entry becomes static.
+        {"dhcp_entry_with_addresses_to_static_keeps_each",
+         "network:\n  ethernets:\n    eth0:\n      dhcp4: true\n      addresses:\n        - 10.0.0.5/24\n"
+         "        - 10.0.0.6/24\n        - 10.0.0.7/24\n",
+         fixed,
+         "network:\n  ethernets:\n    eth0:\n      dhcp4: false\n      addresses:\n        - "
+         "192.168.1.10/24\n"
+         "        - 10.0.0.5/24\n        - 10.0.0.6/24\n        - 10.0.0.7/24\n      routes:\n"
+         "        - to: default\n          via: 192.168.1.1\n      nameservers:\n        addresses:\n"
+         "          - 9.9.9.9\n"},
     };
     return rows;
 }

@@ -311,3 +311,20 @@ TEST(ReplaceLeftover, OnlyTheReplacesOwnTemporaryName)
 }
 
 } // namespace
+
+// The line a failed change command is reported by: the one that names the failure, not a warning printed
+// on every run before it.
+TEST(FailureLine, TheCauseNotTheWarningBeforeIt)
+{
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"Error: it went wrong\nsecond line\n", "Error: it went wrong"},
+        {"Cannot call openvswitch: ovsdb-server.service is not running.\nudevadm trigger failed\n",
+         "udevadm trigger failed"},
+        {"WARNING: permissions\nsomething went wrong\n\n", "something went wrong"},
+        {"a warning\r\nERROR: the cause\r\nthe last line\r\n", "ERROR: the cause"},
+        {"\n  \n", ""},
+        {"", ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.second, get_Failure_Line(c.first)) << c.first;
+}
