@@ -39,6 +39,10 @@ std::string get_Scalar_Text(const YAML::Node& node, const char* what);
 // An entry's "nameservers.addresses", in order.
 std::vector<std::string> get_Server_List(const YAML::Node& entry);
 
+// An "addresses" entry's address: the entry itself, or the one key of netplan's form with options
+// ("10.0.0.5/24": {label: ..., lifetime: ...}); Value_Error naming the key for anything else.
+std::string get_Address_Text(const YAML::Node& node);
+
 // The first IPv4 entry of "addresses" ("" when there is none).
 std::string get_IPv4_Entry(const YAML::Node& entry, const std::regex& ipv4_regex);
 

@@ -39,13 +39,17 @@ bool get_netplan_Update_Text(const std::string& document_text, const Network_Con
         // An entry already on DHCP has no managed address, so a repeated apply keeps them all.
         std::vector<YAML::Node> kept_addresses;
         size_t first_kept_ipv4 = SIZE_MAX;
+        // The managed entry's options (label, lifetime), which its new address keeps.
+        YAML::Node managed_entry(YAML::NodeType::Undefined);
         bool managed_seen = is_Scalar(entry["dhcp4"]) && entry["dhcp4"].as<bool>(false);
         const YAML::Node old_addresses = entry["addresses"];
         if (is_Sequence(old_addresses)) {
             for (YAML::const_iterator it = old_addresses.begin(); it != old_addresses.end(); ++it) {
-                std::string address = get_Scalar_Text(*it, "an address entry");
+                std::string address = get_Address_Text(*it);
                 bool ipv4 = std::regex_match(address, netplan_ipv4_pattern);
                 if (get_Broken_Address_Entry(address) || (ipv4 && !managed_seen)) {
+                    if (ipv4 && !managed_seen && is_Map(*it))
+                        managed_entry.reset(*it);
                     managed_seen = managed_seen || ipv4;
                     continue;
                 }
@@ -57,15 +61,25 @@ bool get_netplan_Update_Text(const std::string& document_text, const Network_Con
                 kept_addresses.push_back(YAML::Clone(*it));
             }
         }
+        const std::string managed_text =
+            staged.ip4_address + "/" +
+            std::to_string(get_Subnetmask_Bit_Count(staged.ip4_subnetmask.c_str()));
+        YAML::Node managed =
+            managed_entry.IsDefined() ? YAML::Node(YAML::NodeType::Map) : YAML::Node(managed_text);
+        if (managed_entry.IsDefined()) {
+            managed.SetStyle(managed_entry.Style());
+            YAML::Node key(managed_text);
+            key.SetTag(managed_entry.begin()->first.Tag());
+            managed[key] = YAML::Clone(managed_entry.begin()->second);
+        }
         if (!staged.ip4_dhcp && !kept_addresses.empty()) {
-            unsigned int prefix = get_Subnetmask_Bit_Count(staged.ip4_subnetmask.c_str());
             // Built anew, not by vector::insert: assigning one YAML::Node to another rebinds what both
             // refer to, so shifting entries in place would duplicate one and lose the last.
             std::vector<YAML::Node> ordered;
             const size_t at = std::min(first_kept_ipv4, kept_addresses.size());
             for (size_t i = 0; i <= kept_addresses.size(); ++i) {
                 if (i == at)
-                    ordered.emplace_back(staged.ip4_address + "/" + std::to_string(prefix));
+                    ordered.push_back(managed);
                 if (i < kept_addresses.size())
                     ordered.push_back(kept_addresses[i]);
             }
@@ -99,9 +113,8 @@ bool get_netplan_Update_Text(const std::string& document_text, const Network_Con
 
         netplan_config["dhcp4"] = staged.ip4_dhcp;
         if (!staged.ip4_dhcp) {
-            unsigned int prefix = get_Subnetmask_Bit_Count(staged.ip4_subnetmask.c_str());
             if (kept_addresses.empty())
-                netplan_config["addresses"].push_back(staged.ip4_address + "/" + std::to_string(prefix));
+                netplan_config["addresses"].push_back(managed);
             if (!get_Gateway_None(staged.ip4_gateway)) {
                 YAML::Node route;
                 route["to"] = "default";

@@ -47,8 +47,18 @@ std::vector<std::string> get_Server_List(const YAML::Node& entry)
     const YAML::Node servers = is_Map(nameservers) ? nameservers["addresses"] : YAML::Node();
     if (is_Sequence(servers))
         for (YAML::const_iterator it = servers.begin(); it != servers.end(); ++it)
-            list.push_back(get_Scalar_Text(*it, "a name server"));
+            list.push_back(get_Scalar_Text(*it, "nameservers.addresses: an entry"));
     return list;
+}
+
+std::string get_Address_Text(const YAML::Node& node)
+{
+    if (is_Scalar(node))
+        return node.Scalar();
+    if (is_Map(node) && node.size() == 1 && is_Scalar(node.begin()->first) &&
+        (is_Map(node.begin()->second) || node.begin()->second.IsNull()))
+        return node.begin()->first.Scalar();
+    throw Value_Error("addresses: an entry is neither an address nor an address with its options");
 }
 
 // The first IPv4 entry of "addresses" ("" when there is none).
@@ -58,7 +68,7 @@ std::string get_IPv4_Entry(const YAML::Node& entry, const std::regex& ipv4_regex
     if (!is_Sequence(addresses))
         return "";
     for (YAML::const_iterator it = addresses.begin(); it != addresses.end(); ++it) {
-        std::string text = get_Scalar_Text(*it, "an address entry");
+        std::string text = get_Address_Text(*it);
         if (std::regex_match(text, ipv4_regex))
             return text;
     }
@@ -71,7 +81,7 @@ unsigned int get_Prefix_Length(const std::string& entry)
     std::string digits = entry.substr(slash + 1);
     if (digits.empty() || digits.size() > 2 || digits.find_first_not_of("0123456789") != std::string::npos ||
         std::stoul(digits) > 32)
-        throw Value_Error("prefix length of " + entry + " is not 0 to 32");
+        throw Value_Error("addresses: the prefix length of " + entry + " is not 0 to 32");
     return static_cast<unsigned int>(std::stoul(digits));
 }
 
@@ -86,9 +96,9 @@ bool get_Broken_Address_Entry(const std::string& text)
 Route_View get_Route_View(const YAML::Node& route)
 {
     if (!is_Map(route))
-        throw Value_Error("a route is not a map");
+        throw Value_Error("routes: an entry is not a map");
     Route_View view;
-    view.to = get_Scalar_Text(route["to"], "a route's to");
+    view.to = get_Scalar_Text(route["to"], "routes: an entry's to");
     view.via_text = is_Scalar(route["via"]);
     view.via = view.via_text ? route["via"].as<std::string>() : "";
     view.main_default = (view.to == "default" || view.to == "0.0.0.0/0") && !route["table"].IsDefined();

@@ -140,7 +140,11 @@ INSTANTIATE_TEST_SUITE_P(
         // The second default server stays: the change names only the first.
         Layout{"bare", "manager: netplan\nmode: dhcp\n", true, "DNS=8.8.8.8\n"},
         Layout{"spread", "mode: static\naddress: 10.0.0.5\n", false, ""},
-        Layout{"runtime", "mode: static\naddress: 10.0.0.5\n", false, ""}),
+        Layout{"runtime", "mode: static\naddress: 10.0.0.5\n", false, ""},
+        // An address with options (the new one keeps them), and IPv6 beside IPv4 in flow style.
+        Layout{"address_options", "mode: static\naddress: 10.0.0.5\nnetmask: 255.255.255.0\n", true, ""},
+        Layout{"dual_stack_flow", "mode: static\naddress: 10.0.0.5\nnetmask: 255.255.255.0\n", true,
+               "Address=2001:db8::5/64\nDNS=2001:db8::53\nGateway=2001:db8::1\n"}),
     [](const ::testing::TestParamInfo<Layout>& info) { return std::string(info.param.name); });
 
 struct Stanza_Layout {

@@ -160,12 +160,15 @@ TEST_F(Netplan, ReadFailuresAreReportedOnce)
         {"network_scalar", "network: 5\n", Type::MODE, "Config File Load Error"},
         {"dhcp4_not_boolean", "network:\n  ethernets:\n    eth0:\n      dhcp4: maybe\n", Type::MODE,
          "Config File Value Error: dhcp4 is not a boolean"},
-        {"address_entry_map",
-         "network:\n  ethernets:\n    eth0:\n      addresses:\n        - 10.0.0.5/24:\n"
-         "            lifetime: 0\n",
-         Type::IP_ADDRESS, "Config File Value Error: an address entry is not a text"},
+        {"address_entry_list",
+         "network:\n  ethernets:\n    eth0:\n      addresses:\n        - [10.0.0.5/24]\n", Type::IP_ADDRESS,
+         "Config File Value Error: addresses: an entry is neither an address nor an address with its "
+         "options"},
         {"prefix_out_of_range", "network:\n  ethernets:\n    eth0:\n      addresses: [10.0.0.5/40]\n",
-         Type::SUBNETMASK, "Config File Value Error: prefix length of 10.0.0.5/40 is not 0 to 32"},
+         Type::SUBNETMASK,
+         "Config File Value Error: addresses: the prefix length of 10.0.0.5/40 is not 0 to 32"},
+        {"route_not_a_map", "network:\n  ethernets:\n    eth0:\n      routes: [default]\n", Type::GATEWAY,
+         "Config File Value Error: routes: an entry is not a map"},
     };
     for (const auto& c : cases) {
         put(c.file);
@@ -327,8 +330,10 @@ TEST_F(Netplan, EntriesTheUpdateCannotReadLeaveTheFileAlone)
         std::string file;
     } cases[] = {
         {"entry_scalar", "network:\n  ethernets:\n    eth0: up\n"},
-        {"address_map", "network:\n  ethernets:\n    eth0:\n      addresses:\n        - 10.0.0.5/24:\n"
-                        "            label: a\n"},
+        {"address_list", "network:\n  ethernets:\n    eth0:\n      addresses:\n        - [10.0.0.5/24]\n"},
+        {"address_map_of_two",
+         "network:\n  ethernets:\n    eth0:\n      addresses:\n        - {10.0.0.5/24: {}, "
+         "10.0.0.6/24: {}}\n"},
         {"route_not_map", "network:\n  ethernets:\n    eth0:\n      routes: [default]\n"},
         {"route_without_to", "network:\n  ethernets:\n    eth0:\n      routes:\n        - via: 10.0.0.1\n"},
         {"route_to_map", "network:\n  ethernets:\n    eth0:\n      routes:\n        - to: {a: b}\n"},

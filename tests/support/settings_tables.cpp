@@ -88,6 +88,15 @@ const std::vector<Netplan_Row>& get_Netplan_Rows()
          "      addresses: [\"2001:db8::5/64\", 192.168.1.10/24]\n      routes:\n"
          "        - {to: \"::/0\", via: \"2001:db8::1\"}\n        - to: default\n          via: 192.168.1.1\n"
          "      nameservers:\n        search: [\"on\", \"0\"]\n        addresses:\n          - 9.9.9.9\n"},
+        // An address with options: the new address keeps them.
+        {"address_with_options_keeps_them",
+         "network:\n  ethernets:\n    eth0:\n      addresses:\n"
+         "        - \"10.0.0.5/24\": {label: \"eth0:mgmt\", lifetime: forever}\n        - 10.0.0.6/24\n",
+         fixed,
+         "network:\n  ethernets:\n    eth0:\n      addresses:\n"
+         "        - \"192.168.1.10/24\": {label: \"eth0:mgmt\", lifetime: forever}\n        - 10.0.0.6/24\n"
+         "      dhcp4: false\n      routes:\n        - to: default\n          via: 192.168.1.1\n"
+         "      nameservers:\n        addresses:\n          - 9.9.9.9\n"},
         // Every address beside the managed one stays when a DHCP entry becomes static.
         {"dhcp_entry_with_addresses_to_static_keeps_each",
          "network:\n  ethernets:\n    eth0:\n      dhcp4: true\n      addresses:\n        - 10.0.0.5/24\n"
