@@ -61,6 +61,9 @@ public:
     // The bridge or bond the selected interface is a port of ("bridge br0"), whose addresses are the
     // master's; "" when it is none's. Only reads.
     static std::string get_Port_Master();
+    // Why the selected interface's manager refuses every change to its settings ("" when it takes them);
+    // only reads.
+    static std::string get_Change_Refusal();
     // A tool that lives for one command (true) looks the owner up once: later reads reuse that lookup,
     // and only an apply looks again, for what it writes. The daemon looks up each time (false).
     static void set_Owner_Kept(bool kept);

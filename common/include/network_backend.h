@@ -71,6 +71,9 @@ struct Manager_Backend {
     bool reads_own_errors;
 };
 
+// The host's interfaces (lo left out) with the facts a manager's matching reads.
+std::vector<Interface_Facts> get_Host_Interfaces();
+
 // The row of `manager`; UNKNOWN's refuses everything.
 const Manager_Backend& get_Manager_Backend(Manager_Type manager);
 // Every manager's row in the order the owner lookup asks them.

@@ -221,6 +221,13 @@ uint8_t Network::set_Config(CONFIG_TYPE type, const char* str)
     return 0;
 }
 
+std::string Network::get_Change_Refusal()
+{
+    Owner owner = get_Owner();
+    const Manager_Backend& row = get_Manager_Backend(owner.manager);
+    return row.refusal != nullptr ? row.refusal(owner) : "";
+}
+
 bool Network::set_Config_Apply()
 {
     bool started = false;

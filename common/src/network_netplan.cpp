@@ -162,6 +162,12 @@ bool get_netplan_Default_Taken(bool network_manager_running)
     return !network_manager_running && stat("/etc/netplan", &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+// A definition the daemon may not edit is refused as soon as a value is staged.
+std::string get_netplan_Refusal(const Interface_Owner& owner)
+{
+    return owner.netplan.refusal;
+}
+
 } // namespace
 
 const Manager_Backend netplan_backend = {
@@ -170,7 +176,7 @@ const Manager_Backend netplan_backend = {
     get_netplan_Found_Alone,
     get_netplan_Owner_Service,
     get_netplan_Config,
-    nullptr,
+    get_netplan_Refusal,
     get_netplan_Merged,
     get_netplan_Plan_Input,
     get_netplan_Plan,

@@ -1,10 +1,13 @@
 // netplan's side of the owner lookup: its files in netplan's order, the
 // definition that owns the interface as netplan itself matches and merges
 // it, cloud-init's hold on its files, and the daemon's own default file.
+#include <fnmatch.h>
+#include <strings.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <sstream>
 #include <system_error>
@@ -131,7 +134,73 @@ bool get_Own_File_Readable_Alone(const std::vector<Netplan_File>& files, const N
     return rest.accepted && get_netplan_Owner(others, rest.applying_ids, facts.name, false).id.empty();
 }
 
+// One key of a "match": a glob (name, driver; a driver may be a list), or a MAC address.
+bool get_Match_Key_Takes(const YAML::Node& value, const std::string& fact, bool mac)
+{
+    std::vector<std::string> patterns;
+    if (is_Scalar(value))
+        patterns.push_back(value.Scalar());
+    else if (is_Sequence(value))
+        for (const YAML::Node& each : value)
+            if (is_Scalar(each))
+                patterns.push_back(each.Scalar());
+    for (const std::string& pattern : patterns)
+        if (mac ? strcasecmp(pattern.c_str(), fact.c_str()) == 0
+                : fnmatch(pattern.c_str(), fact.c_str(), 0) == 0)
+            return true;
+    return false;
+}
+
+// Whether every key of a definition's "match" takes the interface, as netplan matches.
+bool get_Match_Takes(const YAML::Node& match, const Interface_Facts& facts)
+{
+    return (!match["name"].IsDefined() || get_Match_Key_Takes(match["name"], facts.name, false)) &&
+           (!match["macaddress"].IsDefined() || get_Match_Key_Takes(match["macaddress"], facts.mac, true)) &&
+           (!match["driver"].IsDefined() || get_Match_Key_Takes(match["driver"], facts.driver, false));
+}
+
 } // namespace
+
+std::string get_netplan_Shared_Refusal(const std::vector<Netplan_File>& files, const std::string& id,
+                                       const std::function<std::vector<Interface_Facts>()>& interfaces)
+{
+    // The match as the last file that gives one has it: netplan's merge takes later files over earlier.
+    YAML::Node match(YAML::NodeType::Undefined);
+    std::string where;
+    for (const Netplan_File& file : files) {
+        try {
+            const YAML::Node document = YAML::Load(file.text);
+            const YAML::Node network = is_Map(document) ? document["network"] : YAML::Node();
+            const YAML::Node ethernets = is_Map(network) ? network["ethernets"] : YAML::Node();
+            const YAML::Node entry = is_Map(ethernets) ? ethernets[id] : YAML::Node();
+            if (is_Map(entry) && is_Map(entry["match"])) {
+                match.reset(entry["match"]);
+                where = file.path;
+            }
+        } catch (const std::exception&) {
+        }
+    }
+    // A MAC address, or a name without a glob, binds a definition to one interface.
+    if (!match.IsDefined() || match["macaddress"].IsDefined() ||
+        (is_Scalar(match["name"]) && match["name"].Scalar().find_first_of("*?[") == std::string::npos))
+        return "";
+    std::string taken;
+    for (const Interface_Facts& facts : interfaces())
+        if (get_Match_Takes(match, facts))
+            taken += (taken.empty() ? "" : ", ") + facts.name;
+    std::string keys;
+    for (const char* key : {"name", "driver"})
+        if (match[key].IsDefined())
+            keys += std::string(keys.empty() ? "" : " and ") + key + " " +
+                    (is_Scalar(match[key]) ? match[key].Scalar() : "(a list)");
+    return id + " in " + where + " matches by " + (keys.empty() ? "nothing" : keys) + ", which takes " +
+           (taken.empty() ? "none" : taken) +
+           " now and may take more: a change to it would reach every interface it takes; give the interface "
+           "a definition of its own under network.ethernets (named after it, or matching its MAC address) "
+           "and "
+           "keep " +
+           id + "'s match off it";
+}
 
 const char* const netplan_default_path = "/etc/netplan/01-netcfg.yaml";
 
@@ -157,6 +226,8 @@ bool get_netplan_Found(Owner_Lookup* lookup, std::vector<Interface_Owner>* found
         lookup->base.netplan =
             get_netplan_Owner(files, reading.applying_ids, lookup->facts.name, get_Cloud_Init_Renders(""));
     const Netplan_Owner& netplan = lookup->base.netplan;
+    if (!netplan.id.empty() && netplan.refusal.empty())
+        lookup->base.netplan.refusal = get_netplan_Shared_Refusal(files, netplan.id, get_Host_Interfaces);
     if (!netplan.id.empty()) {
         Interface_Owner owner = lookup->base;
         owner.manager = Manager_Type::NETPLAN;

@@ -41,6 +41,26 @@ std::string get_Interface_Driver(const std::string& name)
 
 } // namespace
 
+std::vector<Interface_Facts> get_Host_Interfaces()
+{
+    std::vector<Interface_Facts> interfaces;
+    std::error_code failed;
+    for (fs::directory_iterator it("/sys/class/net", failed), end; !failed && it != end;
+         it.increment(failed)) {
+        const std::string name = it->path().filename().string();
+        if (name == "lo")
+            continue;
+        std::string mac;
+        std::string error;
+        (void)get_File_Content("/sys/class/net/" + name + "/address", &mac, &error);
+        mac = mac.substr(0, mac.find('\n'));
+        interfaces.push_back({name, mac, get_Interface_Driver(name)});
+    }
+    std::sort(interfaces.begin(), interfaces.end(),
+              [](const Interface_Facts& a, const Interface_Facts& b) { return a.name < b.name; });
+    return interfaces;
+}
+
 bool Network::get_Interface_Exist()
 {
     return !config.target_interface.empty() && if_nametoindex(config.target_interface.c_str()) != 0;

@@ -43,9 +43,10 @@ std::string get_Sorted_Lines(const std::string& text)
 
 struct Layout {
     const char* name;
-    const char* shown; // the start of show's settings
-    bool editable;     // changes go through, or are refused with no byte changed
-    const char* kept;  // eth0's other renderer lines that every change keeps
+    const char* shown;          // the start of show's settings
+    bool editable;              // changes go through, or are refused with no byte changed
+    const char* kept;           // eth0's other renderer lines that every change keeps
+    const char* setup = "true"; // the host around eth0
 };
 
 void show_Changes_Nothing(const Layout& row, bool no_eth0)
@@ -76,6 +77,7 @@ TEST_P(HostLayout, EachChangeGivesEth0ExactlyWhatWasAsked)
         }
     }
     run_Shell("chmod 600 /etc/netplan/*.yaml /run/netplan/*.yaml 2>/dev/null");
+    ASSERT_EQ(0, run_Shell(row.setup));
     bool no_eth0 = std::string(row.name) == "no_eth0";
     if (no_eth0) {
         ASSERT_EQ(0, run_Shell("ip link set eth0 down && ip link set eth0 name enP5p1s0"));
@@ -141,6 +143,12 @@ INSTANTIATE_TEST_SUITE_P(
         Layout{"bare", "manager: netplan\nmode: dhcp\n", true, "DNS=8.8.8.8\n"},
         Layout{"spread", "mode: static\naddress: 10.0.0.5\n", false, ""},
         Layout{"runtime", "mode: static\naddress: 10.0.0.5\n", false, ""},
+        // A definition that takes every eth*: a change would reach eth1 too.
+        Layout{
+            "shared_glob",
+            "note: changes are refused: all-eth in /etc/netplan/50-all-eth.yaml matches by name eth*, which "
+            "takes eth0, eth0-peer, eth1 now",
+            false, "", "ip link add eth1 type veth peer name gw1"},
         // An address with options (the new one keeps them), and IPv6 beside IPv4 in flow style.
         Layout{"address_options", "mode: static\naddress: 10.0.0.5\nnetmask: 255.255.255.0\n", true, ""},
         Layout{"dual_stack_flow", "mode: static\naddress: 10.0.0.5\nnetmask: 255.255.255.0\n", true,

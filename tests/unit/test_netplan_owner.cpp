@@ -99,6 +99,36 @@ TEST(OwnerLookup, TwoDefinitionsOfEth0AreRefused)
     EXPECT_EQ(0u, owner.refusal.find("several netplan definitions apply to eth0")) << owner.refusal;
 }
 
+// A definition whose match binds it to no single interface is not eth0's own: each row a kind of match,
+// judged against the host's interfaces (eth0, eth1 on virtio_net, enp1s0 on e1000).
+TEST(SharedDefinition, OnlyAMatchBoundToOneInterfaceMayBeEdited)
+{
+    const std::vector<Interface_Facts> host = {{"eth0", "52:54:00:12:34:56", "virtio_net"},
+                                               {"eth1", "52:54:00:12:34:57", "virtio_net"},
+                                               {"enp1s0", "52:54:00:12:34:58", "e1000"}};
+    const struct {
+        const char* match;
+        const char* refusal; // the start of the reason; "" when eth0 may be edited
+    } rows[] = {
+        {"{name: eth0}", ""},
+        {"{macaddress: \"52:54:00:12:34:56\", name: \"e*\"}", ""},
+        {"{name: \"eth*\"}",
+         "all in /etc/netplan/50-all.yaml matches by name eth*, which takes eth0, eth1 now"},
+        {"{driver: virtio_net}",
+         "all in /etc/netplan/50-all.yaml matches by driver virtio_net, which takes eth0, eth1"},
+        {"{name: \"e*\", driver: [e1000, virtio*]}", "all in /etc/netplan/50-all.yaml matches by name e* and "
+                                                     "driver (a list), which takes eth0, eth1, enp1s0 now"},
+    };
+    for (const auto& row : rows) {
+        const std::vector<Netplan_File> files = {
+            {"/etc/netplan/50-all.yaml", std::string("network:\n  ethernets:\n    all:\n      match: ") +
+                                             row.match + "\n      dhcp4: true\n"}};
+        const std::string refusal = get_netplan_Shared_Refusal(files, "all", [&host] { return host; });
+        EXPECT_EQ(0u, refusal.find(row.refusal)) << row.match << ": " << refusal;
+        EXPECT_EQ(std::string(row.refusal).empty(), refusal.empty()) << row.match << ": " << refusal;
+    }
+}
+
 TEST(CloudInit, LaterConfigurationDecidesTheRendering)
 {
     EXPECT_EQ(1, get_Cloud_Network_Disabled("network: {config: disabled}\n"));

@@ -384,6 +384,9 @@ int run_Show()
     }
     if (dns_shown)
         printf("note: %s\n", dns_void.c_str());
+    const std::string refusal = Network::get_Change_Refusal();
+    if (!refusal.empty())
+        printf("note: changes are refused: %s\n", get_Log_Text(refusal).c_str());
     return status;
 }
 
