@@ -33,6 +33,10 @@ std::vector<Nm_Profile> get_Nmcli_Profiles(const std::string& listing);
 
 // The profile for `facts`' interface: the active one (`active_uuid`), else the
 // one wired profile bound to it by name or MAC address and to nothing else.
+// A profile's binding and boot terms from nmcli's answer for connection.interface-name,
+// 802-3-ethernet.mac-address, connection.autoconnect and connection.autoconnect-priority.
+void set_Nmcli_Binding(const std::string& answer, Nm_Profile* profile);
+
 Nm_Choice get_Network_Manager_Choice(const std::vector<Nm_Profile>& profiles, const std::string& active_uuid,
                                      const Interface_Facts& facts);
 

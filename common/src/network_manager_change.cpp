@@ -40,6 +40,7 @@ bool get_Network_Manager_Found(Owner_Lookup* lookup, std::vector<Interface_Owner
     owner.entry = choice.uuid;
     owner.active = choice.active;
     owner.error = choice.refusal;
+    owner.refusal = choice.change_refusal;
     if (!choice.uuid.empty())
         owner.master = get_Network_Manager_Master(choice.uuid);
     if (choice.netplan)
@@ -48,6 +49,12 @@ bool get_Network_Manager_Found(Owner_Lookup* lookup, std::vector<Interface_Owner
                       " to NetworkManager alone";
     found->push_back(owner);
     return true;
+}
+
+// A change that would not hold at the next boot is refused as soon as a value is staged.
+std::string get_Network_Manager_Refusal(const Interface_Owner& owner)
+{
+    return owner.refusal;
 }
 
 std::string get_Network_Manager_Service(const Interface_Owner&)
@@ -167,7 +174,7 @@ const Manager_Backend network_manager_backend = {
     nullptr,
     get_Network_Manager_Service,
     get_Network_Manager_Config,
-    nullptr,
+    get_Network_Manager_Refusal,
     get_Network_Manager_Merged,
     get_Network_Manager_Plan_Input,
     get_Network_Manager_Plan,

@@ -2,6 +2,7 @@
 // the one wired profile bound to it. Profiles are named by UUID, since their
 // names may hold blanks and repeat; nothing here writes or deletes a profile.
 #include <ctype.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include <algorithm>
@@ -35,7 +36,53 @@ bool get_Bound_To(const Nm_Profile& profile, const Interface_Facts& facts)
     return name_fits && mac_fits;
 }
 
+// Why a kept change to `chosen` would not be what eth0 comes up on at the next boot ("" when it would).
+std::string get_Boot_Refusal(const std::vector<Nm_Profile>& profiles, const Nm_Profile& chosen,
+                             const Interface_Facts& facts)
+{
+    const std::string named = "profile \"" + chosen.name + "\" (" + chosen.uuid + ")";
+    if (chosen.interface_name.empty() && chosen.mac.empty())
+        return named +
+               " is bound to no interface (no connection.interface-name, no 802-3-ethernet.mac-address): "
+               "NetworkManager may bring it up on another wired device, and a change would go there too; "
+               "bind it to " +
+               facts.name + " first (nmcli con mod uuid " + chosen.uuid + " connection.interface-name " +
+               facts.name + ")";
+    if (!chosen.autoconnect)
+        return named +
+               " does not autoconnect (connection.autoconnect no): at the next boot nothing brings it up "
+               "on " +
+               facts.name +
+               " and a kept change is lost; set it to autoconnect first (nmcli con "
+               "mod uuid " +
+               chosen.uuid + " connection.autoconnect yes)";
+    // At boot NetworkManager brings up the autoconnecting profile of the highest priority that can take the
+    // device: one bound to it, or one bound to nothing.
+    for (const Nm_Profile& other : profiles)
+        if (other.uuid != chosen.uuid && other.type == wired_type && other.autoconnect &&
+            other.priority > chosen.priority &&
+            (get_Bound_To(other, facts) || (other.interface_name.empty() && other.mac.empty())))
+            return "profile \"" + other.name + "\" (" + other.uuid + ") would come up on " + facts.name +
+                   " at the next boot instead of \"" + chosen.name +
+                   "\": its connection.autoconnect-priority " + std::to_string(other.priority) +
+                   " is above " + std::to_string(chosen.priority) +
+                   ", so a kept change would be lost; activate that profile, or raise this one's priority "
+                   "first";
+    return "";
+}
+
 } // namespace
+
+void set_Nmcli_Binding(const std::string& answer, Nm_Profile* profile)
+{
+    profile->interface_name = get_Nmcli_Field(answer, "connection.interface-name");
+    profile->mac = get_Lower_Case(get_Nmcli_Field(answer, "802-3-ethernet.mac-address"));
+    profile->autoconnect = get_Nmcli_Field(answer, "connection.autoconnect") != "no";
+    const std::string priority = get_Nmcli_Field(answer, "connection.autoconnect-priority");
+    char* end = nullptr;
+    const long value = strtol(priority.c_str(), &end, 10);
+    profile->priority = !priority.empty() && end != nullptr && *end == 0 ? value : 0;
+}
 
 std::vector<std::string> get_Nmcli_Terse_Fields(const std::string& line)
 {
@@ -104,6 +151,7 @@ Nm_Choice get_Network_Manager_Choice(const std::vector<Nm_Profile>& profiles, co
                          list + "): activate the one to keep";
         return choice;
     }
+    choice.change_refusal = get_Boot_Refusal(profiles, *bound.front(), facts);
     choice.uuid = bound.front()->uuid;
     choice.name = bound.front()->name;
     choice.file = bound.front()->file;
@@ -127,14 +175,14 @@ Nm_Choice get_Network_Manager_Profile(const Interface_Facts& facts)
     probe("nmcli -t -f UUID,TYPE,NAME,FILENAME con show", &listing);
     std::vector<Nm_Profile> profiles = get_Nmcli_Profiles(listing);
     for (Nm_Profile& profile : profiles) {
-        if (profile.type != wired_type || profile.uuid == active_uuid)
+        if (profile.type != wired_type)
             continue;
         std::string binding;
-        probe("nmcli -t -f connection.interface-name,802-3-ethernet.mac-address con show uuid " +
+        probe("nmcli -t -f connection.interface-name,802-3-ethernet.mac-address,connection.autoconnect,"
+              "connection.autoconnect-priority con show uuid " +
                   profile.uuid,
               &binding);
-        profile.interface_name = get_Nmcli_Field(binding, "connection.interface-name");
-        profile.mac = get_Lower_Case(get_Nmcli_Field(binding, "802-3-ethernet.mac-address"));
+        set_Nmcli_Binding(binding, &profile);
     }
     if (any_timed_out) {
         Nm_Choice unknown;

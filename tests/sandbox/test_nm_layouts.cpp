@@ -140,6 +140,57 @@ INSTANTIATE_TEST_SUITE_P(
                   "ipv4.gateway:\nipv4.routes:0.0.0.0/0 10.0.0.1\n", true, ""}),
     [](const ::testing::TestParamInfo<Nm_Layout>& info) { return std::string(info.param.name); });
 
+struct Boot_Case {
+    const char* name;
+    const char* setup;   // nmcli's commands once the layout is up: office is then active by hand
+    const char* refusal; // what the refused change says
+    const char* booted;  // the profile on eth0 after NetworkManager starts again with /run cleared
+};
+
+class NetworkManagerBoot : public ::testing::TestWithParam<Boot_Case> {};
+
+// A change to a profile that is not what eth0 comes up on at boot would be lost at the next one: it is
+// refused by name with no file changed, and NetworkManager started again as a reboot leaves it proves it.
+TEST_P(NetworkManagerBoot, AChangeTheNextBootWouldLoseIsRefused)
+{
+    const Boot_Case& row = GetParam();
+    make_Manager_Directories();
+    ASSERT_EQ(0,
+              run_Shell("cp -r " + layouts +
+                        "nm_boot_winner/etc/. /etc/ && chmod 600 /etc/NetworkManager/system-connections/*"));
+    Nm_Instance nm;
+    std::string why;
+    ASSERT_TRUE(nm.start(&why)) << why;
+    ASSERT_TRUE(nm.wait_Device("eth0:connected", 60)) << nm.nmcli("device") << nm.log();
+    ASSERT_EQ(0, run_Shell(std::string(row.setup) + " && /usr/bin/nmcli con up office >/dev/null"));
+    set_Tool_Answer("systemctl", "is-active NetworkManager", "active\n");
+    auto tree = get_Tree_Snapshot(profile_trees);
+    Process_Result show = netcfg({"show"});
+    EXPECT_NE(std::string::npos, show.out.find("note: changes are refused: ")) << show.out << show.err;
+    Process_Result r = netcfg(static_change);
+    EXPECT_EQ(1, r.exit_status) << r.err;
+    EXPECT_NE(std::string::npos, r.err.find(row.refusal)) << r.err;
+    EXPECT_TRUE(tree == get_Tree_Snapshot(profile_trees)) << "a refused change wrote a profile";
+    ASSERT_TRUE(nm.restart_Cleared(&why)) << why;
+    const std::string booted =
+        std::string("eth0:") + (row.booted[0] != 0 ? "connected:" : "disconnected:") + row.booted;
+    EXPECT_TRUE(nm.wait_Device(booted, 60, "DEVICE,STATE,CONNECTION"))
+        << nm.nmcli("-t -f DEVICE,STATE,CONNECTION device");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Profiles, NetworkManagerBoot,
+    ::testing::Values(
+        Boot_Case{"higher_priority_beside", "true",
+                  "profile \"lab\" (6f1c2a3b-4d5e-4f60-8a7b-9c0d1e2f3a02) would come up on eth0 at "
+                  "the next boot instead of \"office\"",
+                  "lab"},
+        Boot_Case{"no_autoconnect",
+                  "/usr/bin/nmcli con delete lab >/dev/null && "
+                  "/usr/bin/nmcli con mod office connection.autoconnect no",
+                  "\"office\" (6f1c2a3b-4d5e-4f60-8a7b-9c0d1e2f3a01) does not autoconnect", ""}),
+    [](const ::testing::TestParamInfo<Boot_Case>& info) { return std::string(info.param.name); });
+
 // A bridge's port as NetworkManager holds it: show names the master and no address as eth0's, and every
 // change is refused by name with the profiles left as they were.
 TEST(NetworkManagerPort, EthZeroIsLeftToItsBridge)

@@ -101,11 +101,11 @@ bool Nm_Instance::start_Manager(std::string* why)
     return false;
 }
 
-bool Nm_Instance::wait_Device(const std::string& line, double seconds)
+bool Nm_Instance::wait_Device(const std::string& line, double seconds, const std::string& fields)
 {
     double deadline = get_Seconds() + seconds;
     while (get_Seconds() < deadline) {
-        if (("\n" + nmcli("-t -f DEVICE,STATE device")).find("\n" + line) != std::string::npos)
+        if (("\n" + nmcli("-t -f " + fields + " device")).find("\n" + line) != std::string::npos)
             return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }

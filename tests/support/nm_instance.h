@@ -21,8 +21,8 @@ public:
     bool start(std::string* why, bool automatic_profiles = false);
     // NetworkManager stopped and started again with /run/NetworkManager cleared, as a reboot leaves it.
     bool restart_Cleared(std::string* why);
-    // Waits until "nmcli -t -f DEVICE,STATE device" has a line starting with `line`.
-    bool wait_Device(const std::string& line, double seconds);
+    // Waits until "nmcli -t -f FIELDS device" has a line starting with `line`.
+    bool wait_Device(const std::string& line, double seconds, const std::string& fields = "DEVICE,STATE");
     // What /usr/bin/nmcli prints for `args` (standard output only).
     std::string nmcli(const std::string& args) const;
     std::string log() const;

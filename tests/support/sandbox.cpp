@@ -141,7 +141,9 @@ void set_Nmcli_Profile(const std::string& uuid, const std::string& file, bool ac
     set_Tool_Answer("nmcli", "-t -f UUID,TYPE,NAME,FILENAME con show",
                     uuid + ":802-3-ethernet:Wired connection 1:" + file + "\n");
     set_Tool_Answer("nmcli",
-                    "-t -f connection.interface-name,802-3-ethernet.mac-address con show uuid " + uuid,
+                    "-t -f connection.interface-name,802-3-ethernet.mac-address,connection.autoconnect,"
+                    "connection.autoconnect-priority con show uuid " +
+                        uuid,
                     "connection.interface-name:eth0\n802-3-ethernet.mac-address:\n");
 }
 

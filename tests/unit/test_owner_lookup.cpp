@@ -58,6 +58,7 @@ TEST(IfupdownStanza, LineKinds)
 
 const char* const uuid_a = "3c3f4e2a-6f0e-4d55-9a11-0b6d1c0e7a01";
 const char* const uuid_b = "9b2f0c4d-1a3e-4f6b-8c7d-2e5f6a7b8c02";
+const char* const uuid_c = "9b2f0c4d-1a3e-4f6b-8c7d-2e5f6a7b8c03";
 
 TEST(NetworkManagerProfile, ListingIsReadFieldByField)
 {
@@ -79,6 +80,18 @@ Nm_Profile wired(const char* uuid, const char* file, const char* interface_name,
     return Nm_Profile{uuid, "802-3-ethernet", file, file, interface_name, mac};
 }
 
+Nm_Profile boot(const char* uuid, const char* interface_name, bool autoconnect, long priority)
+{
+    Nm_Profile profile = wired(uuid,
+                               uuid == uuid_a   ? "/etc/a"
+                               : uuid == uuid_b ? "/etc/b"
+                                                : "/etc/c",
+                               interface_name, "");
+    profile.autoconnect = autoconnect;
+    profile.priority = priority;
+    return profile;
+}
+
 TEST(NetworkManagerProfile, TheProfileThatTakesEth0)
 {
     const Interface_Facts eth0{"eth0", "52:54:00:12:34:56", "veth"};
@@ -90,13 +103,15 @@ TEST(NetworkManagerProfile, TheProfileThatTakesEth0)
         std::string uuid; // "" for none
         bool refused;
         bool netplan;
+        std::string change = ""; // the start of why a change to the chosen profile would not hold
     } rows[] = {
         {"active_beats_bound",
          {wired(uuid_a, "/etc/a", "eth0", ""), wired(uuid_b, "/etc/b", "", "")},
          uuid_b,
          uuid_b,
          false,
-         false},
+         false,
+         "profile \"/etc/b\" (" + std::string(uuid_b) + ") is bound to no interface"},
         {"bound_by_name", {wired(uuid_a, "/etc/a", "eth0", "")}, "", uuid_a, false, false},
         {"bound_by_mac", {wired(uuid_a, "/etc/a", "", "52:54:00:12:34:56")}, "", uuid_a, false, false},
         {"name_fits_mac_does_not",
@@ -116,6 +131,34 @@ TEST(NetworkManagerProfile, TheProfileThatTakesEth0)
          true,
          false},
         {"netplan_rendered", {wired(uuid_a, netplan_file.c_str(), "eth0", "")}, uuid_a, uuid_a, false, true},
+        // What eth0 comes up on at boot: the autoconnecting profile of the highest priority that can take it.
+        {"active_does_not_autoconnect",
+         {boot(uuid_a, "eth0", false, 0)},
+         uuid_a,
+         uuid_a,
+         false,
+         false,
+         "profile \"/etc/a\" (" + std::string(uuid_a) + ") does not autoconnect"},
+        {"higher_priority_bound_beside",
+         {boot(uuid_a, "eth0", true, 0), boot(uuid_b, "eth0", true, 10)},
+         uuid_a,
+         uuid_a,
+         false,
+         false,
+         "profile \"/etc/b\" (" + std::string(uuid_b) + ") would come up on eth0"},
+        {"higher_priority_unbound_beside",
+         {boot(uuid_a, "eth0", true, 0), boot(uuid_b, "", true, 10)},
+         uuid_a,
+         uuid_a,
+         false,
+         false,
+         "profile \"/etc/b\""},
+        {"higher_priority_elsewhere_or_off",
+         {boot(uuid_a, "eth0", true, 0), boot(uuid_b, "eth1", true, 10), boot(uuid_c, "eth0", false, 20)},
+         uuid_a,
+         uuid_a,
+         false,
+         false},
     };
     for (const auto& row : rows) {
         Nm_Choice choice = get_Network_Manager_Choice(row.profiles, row.active, eth0);
@@ -123,6 +166,9 @@ TEST(NetworkManagerProfile, TheProfileThatTakesEth0)
         EXPECT_EQ(row.refused, !choice.refusal.empty()) << row.name << ": " << choice.refusal;
         EXPECT_EQ(row.netplan, choice.netplan) << row.name;
         EXPECT_EQ(!row.active.empty(), choice.active) << row.name;
+        EXPECT_EQ(0u, choice.change_refusal.find(row.change)) << row.name << ": " << choice.change_refusal;
+        EXPECT_EQ(row.change.empty(), choice.change_refusal.empty())
+            << row.name << ": " << choice.change_refusal;
     }
 }
 
