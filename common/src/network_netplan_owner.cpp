@@ -363,8 +363,20 @@ Netplan_Owner get_netplan_Owner(const std::vector<Netplan_File>& files,
         owner.refusal = "several netplan definitions apply to " + interface_name + " (" +
                         get_Definition_List(others) + "): keep one of them";
     } else if (holders.size() > 1) {
+        // Keys moved into cloud-init's file, or out of it, come back as they were at its next boot.
+        auto cloud = std::find_if(holders.begin(), holders.end(), [&](const Definition& d) {
+            auto file = std::find_if(files.begin(), files.end(),
+                                     [&](const Netplan_File& f) { return f.path == d.file; });
+            return cloud_init_renders && file != files.end() && get_Cloud_Init_Header(file->text);
+        });
         owner.refusal = interface_name + "'s IPv4 settings are spread over several files (" +
-                        get_Definition_List(holders) + "): move them into one of them";
+                        get_Definition_List(holders) + "): " +
+                        (cloud == holders.end()
+                             ? "move them into one of them"
+                             : cloud->file +
+                                   " is rewritten by cloud-init at boot, so keys moved into it or out "
+                                   "of it do not last: first write \"network: {config: disabled}\" to " +
+                                   cloud_hand_over + ", then keep " + interface_name + " in one file");
     } else if (get_Starts_With(owner.file, "/run/netplan/")) {
         owner.refusal = owner.file + " lives under /run and is lost at reboot: to hand " + interface_name +
                         " over, move its definition into a file under /etc/netplan";

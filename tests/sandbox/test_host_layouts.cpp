@@ -143,6 +143,15 @@ INSTANTIATE_TEST_SUITE_P(
         Layout{"bare", "manager: netplan\nmode: dhcp\n", true, "DNS=8.8.8.8\n"},
         Layout{"spread", "mode: static\naddress: 10.0.0.5\n", false, ""},
         Layout{"runtime", "mode: static\naddress: 10.0.0.5\n", false, ""},
+        // The installer's static file beside cloud-init's DHCP one: the address is no lease, and a change
+        // is refused with cloud-init's hand-over.
+        Layout{"installer_cloud_init",
+               "mode: dhcp\naddress: 10.0.0.5\nnetmask: 255.255.255.0\ngateway: 10.0.0.1\n"
+               "dns1: 10.0.0.2\ndns2: \nnote: changes are refused: eth0's IPv4 settings are spread over "
+               "several files "
+               "(eth0 in /etc/netplan/00-installer-config.yaml, eth0 in /etc/netplan/50-cloud-init.yaml): "
+               "/etc/netplan/50-cloud-init.yaml is rewritten by cloud-init at boot",
+               false, "", "ip addr add 10.0.0.5/24 dev eth0 && ip route add default via 10.0.0.1"},
         // A definition that takes every eth*: a change would reach eth1 too.
         Layout{
             "shared_glob",

@@ -316,13 +316,22 @@ INSTANTIATE_TEST_SUITE_P(
     Cli, CliOutput,
     ::testing::Values(
         Cli_Output{"dhcp_shows_the_lease",
-                   "ip addr add 10.0.0.5/24 dev eth0 && ip route add default via 10.0.0.1",
+                   "ip addr add 10.0.0.5/24 dev eth0 valid_lft 3600 preferred_lft 3600 && "
+                   "ip route add default via 10.0.0.1",
                    {"show"},
                    0,
                    "mode: dhcp\naddress: 10.0.0.5 (leased)\nnetmask: 255.255.255.0 (leased)\n"
                    "gateway: 10.0.0.1 (leased)\n",
                    "",
                    "ERROR"},
+        // A static address beside "dhcp4: true" (another file's, or a hand's) is no lease.
+        Cli_Output{"dhcp_file_static_address",
+                   "ip addr add 10.0.0.5/24 dev eth0 && ip route add default via 10.0.0.1",
+                   {"show"},
+                   0,
+                   "mode: dhcp\naddress: 10.0.0.5\nnetmask: 255.255.255.0\ngateway: 10.0.0.1\n",
+                   "",
+                   "leased"},
         Cli_Output{"dhcp_without_lease",
                    "true",
                    {"show"},

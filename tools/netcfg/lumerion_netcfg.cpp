@@ -18,6 +18,7 @@
 #include "log.h"
 #include "network.h"
 #include "change_executor.h"
+#include "gateway_check.h"
 #include "settings_trial.h"
 
 namespace {
@@ -298,15 +299,25 @@ int run_Set(const std::vector<std::string>& args)
     return status;
 }
 
-// A DHCP setting as the server leased it: the interface's own live value.
-std::string get_Leased_Text(const Network::Config& live, Network::CONFIG_TYPE type)
+// A DHCP setting as the interface holds it live: marked leased only when the kernel says its address is
+// (a finite lifetime); a static address beside "dhcp4: true" is no lease.
+std::string get_Leased_Text(const Network::Config& live, Network::CONFIG_TYPE type, bool leased)
 {
     std::string value = type == Network::CONFIG_TYPE::IP_ADDRESS   ? live.ip4_address
                         : type == Network::CONFIG_TYPE::SUBNETMASK ? live.ip4_subnetmask
                                                                    : live.ip4_gateway;
     if (live.ip4_address.empty() || value.empty())
         return "(none leased)";
-    return value + " (leased)";
+    return leased ? value + " (leased)" : value;
+}
+
+// Whether the kernel holds the interface's live address as a lease.
+bool get_Live_Address_Leased(const Network::Config& live)
+{
+    for (const Interface_Address& held : get_Interface_Addresses(Network::get_Interface_Name()))
+        if (held.leased && held.cidr.compare(0, live.ip4_address.size() + 1, live.ip4_address + "/") == 0)
+            return true;
+    return false;
 }
 
 // Reads only: selecting the interface would prepare its files, and show writes nothing.
@@ -346,6 +357,7 @@ int run_Show()
     bool dns_shown = false;
     // On DHCP the address, mask and gateway are what the server leased: the interface's live ones.
     const Network::Config live = Network::get_Interface_Live_Info();
+    const bool live_leased = !live.ip4_address.empty() && get_Live_Address_Leased(live);
     bool dhcp = false;
     const struct {
         Network::CONFIG_TYPE type;
@@ -373,7 +385,7 @@ int run_Show()
                                setting.type == Network::CONFIG_TYPE::SUBNETMASK ||
                                setting.type == Network::CONFIG_TYPE::GATEWAY);
         if (leased)
-            value = get_Leased_Text(live, setting.type);
+            value = get_Leased_Text(live, setting.type, live_leased);
         bool server =
             setting.type == Network::CONFIG_TYPE::DNS1 || setting.type == Network::CONFIG_TYPE::DNS2;
         if (server && !value.empty() && !dns_void.empty()) {
