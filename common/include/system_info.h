@@ -30,6 +30,11 @@ public:
     static bool get_Disk_Line(const char* line, std::string* name, std::string* size);
     // One line of /proc/meminfo: true for the MemTotal line, with its kB value.
     static bool get_Meminfo_Total_Line(const char* line, uint64_t* total_kb);
+    // /etc/hosts with the host's name changed from `old_name` to `new_name` on the lines that map it to a
+    // loopback address (Debian's installer: "127.0.1.1 kt-host.example.com kt-host"), short name and domain
+    // form alike, every other byte as it was. False when no such line maps the old name.
+    static bool get_Hosts_Renamed(const std::string& text, const std::string& old_name,
+                                  const std::string& new_name, std::string* renamed);
     // A valid host name: dot-separated labels of letters, digits and hyphens,
     // 1 to 63 characters each, no hyphen at either end, 64 characters at most.
     static bool get_Hostname_Valid(const char* name);

@@ -1,8 +1,14 @@
 #include "system_info.h"
 
+#include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <utility>
+#include <vector>
 
 #include "extra_command_handling.h"
 #include "file_replace.h"
@@ -19,6 +25,51 @@ const size_t max_meminfo_bytes = 1 << 20;
 const char* const os_release_path = "/etc/os-release";
 const size_t max_hostname_length = 64;
 const size_t max_hostname_label_length = 63;
+
+const char* const hosts_path = "/etc/hosts";
+
+bool get_Loopback_Address(const std::string& address)
+{
+    return address.compare(0, 4, "127.") == 0 || address == "::1";
+}
+
+// The name a hosts entry gets for the new host name: the short form for the short one, the domain form
+// (the old domain kept, unless the new name brings its own) for a domain form.
+std::string get_Renamed_Entry(const std::string& entry, const std::string& old_short,
+                              const std::string& new_name)
+{
+    const std::string new_short = new_name.substr(0, new_name.find('.'));
+    if (entry == old_short)
+        return new_short;
+    if (entry.compare(0, old_short.size() + 1, old_short + ".") == 0)
+        return new_name.find('.') != std::string::npos ? new_name
+                                                       : new_short + entry.substr(old_short.size());
+    return entry;
+}
+
+// /etc/hosts follows a new host name, so that the name still resolves without DNS.
+void set_Hosts_Followed(const std::string& old_name, const std::string& new_name)
+{
+    std::string text;
+    std::string why;
+    if (old_name.empty() || old_name == new_name || !get_File_Content(hosts_path, &text, &why))
+        return;
+    // cloud-init writes the file again from its template at each boot.
+    if (text.find("manage_etc_hosts") != std::string::npos) {
+        LOG_INFO("%s is written by cloud-init from its template (manage_etc_hosts): left as it is",
+                 hosts_path);
+        return;
+    }
+    std::string renamed;
+    if (!System_Info::get_Hosts_Renamed(text, old_name, new_name, &renamed))
+        return;
+    int error = set_File_Replace(hosts_path, renamed, 0644);
+    if (error != 0)
+        LOG_ERROR("%s still maps %s: %s", hosts_path, get_Log_Text(old_name).c_str(), strerror(error));
+    else
+        LOG_INFO("%s maps %s where it mapped %s", hosts_path, new_name.c_str(),
+                 get_Log_Text(old_name).c_str());
+}
 
 std::string get_Command_Line_Text(const char* cmd)
 {
@@ -71,12 +122,56 @@ bool System_Info::update_Hostname(const std::string& value)
         LOG_ERROR("refused hostname: not a valid host name");
         return false;
     }
+    char old_name[HOST_NAME_MAX + 1] = {0};
+    if (gethostname(old_name, sizeof(old_name) - 1) != 0)
+        old_name[0] = 0;
     std::string failure;
     if (!set_Change_Command(get_Hostname_Command(value.c_str()).c_str(), &failure)) {
         LOG_ERROR("the hostname was not set: %s", failure.c_str());
         return false;
     }
+    set_Hosts_Followed(old_name, value);
     return true;
+}
+
+bool System_Info::get_Hosts_Renamed(const std::string& text, const std::string& old_name,
+                                    const std::string& new_name, std::string* renamed)
+{
+    const std::string old_short = old_name.substr(0, old_name.find('.'));
+    bool changed = false;
+    renamed->clear();
+    if (old_short.empty() || new_name.empty())
+        return false;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        end = end == std::string::npos ? text.size() : end + 1;
+        std::string line = text.substr(start, end - start);
+        start = end;
+        // The fields before any comment, each with where it starts.
+        const size_t content = std::min(line.find('#'), line.size());
+        std::vector<std::pair<size_t, std::string>> fields;
+        for (size_t at = line.find_first_not_of(" \t\r\n"); at < content;
+             at = line.find_first_not_of(" \t\r\n", at)) {
+            size_t stop = std::min(line.find_first_of(" \t\r\n#", at), content);
+            fields.emplace_back(at, line.substr(at, stop - at));
+            at = stop;
+        }
+        bool maps = false;
+        for (size_t k = 1; k < fields.size(); ++k)
+            maps = maps || get_Renamed_Entry(fields[k].second, old_short, new_name) != fields[k].second;
+        if (fields.size() < 2 || !get_Loopback_Address(fields[0].second) || !maps) {
+            *renamed += line;
+            continue;
+        }
+        // Rewritten from the last field back, so that the earlier ones keep their places.
+        for (size_t k = fields.size() - 1; k >= 1; --k)
+            line.replace(fields[k].first, fields[k].second.size(),
+                         get_Renamed_Entry(fields[k].second, old_short, new_name));
+        *renamed += line;
+        changed = true;
+    }
+    return changed;
 }
 
 std::string System_Info::get_Hostname_Command(const char* name)

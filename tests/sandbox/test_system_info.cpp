@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -7,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "log.h"
 #include "sandbox.h"
 #include "system_info.h"
 
@@ -168,6 +170,43 @@ TEST(SetHostname, RunsHostnamectlForValidNamesOnly)
     EXPECT_EQ((std::vector<std::string>{"hostnamectl set-hostname node-9",
                                         "hostnamectl set-hostname " + std::string(63, 'h')}),
               get_Tool_Calls());
+}
+
+// The host's own name still resolves once it changed: /etc/hosts follows it where it mapped the old
+// name, judged by the C library's own lookup, and is left byte for byte elsewhere.
+TEST(SetHostname, EtcHostsFollowsTheName)
+{
+    const struct {
+        const char* name;
+        std::string before;
+        std::string after; // as before when it is left alone
+        const char* said;  // the INFO line's start, "" for none
+    } rows[] = {
+        {"installer_line", "127.0.0.1\tlocalhost\n127.0.1.1\tkt-host.example.com\tkt-host\n",
+         "127.0.0.1\tlocalhost\n127.0.1.1\tweb01.example.com\tweb01\n",
+         "/etc/hosts maps web01 where it mapped kt-host"},
+        {"no_line", "127.0.0.1 localhost\n", "127.0.0.1 localhost\n", ""},
+        {"cloud_init_template",
+         "# Your system has configured 'manage_etc_hosts' as True.\n127.0.1.1 kt-host.example.com kt-host\n",
+         "# Your system has configured 'manage_etc_hosts' as True.\n127.0.1.1 kt-host.example.com kt-host\n",
+         "/etc/hosts is written by cloud-init from its template"},
+    };
+    for (const auto& row : rows) {
+        ASSERT_EQ(0, sethostname("kt-host", 7));
+        write_File("/etc/hosts", row.before);
+        ASSERT_EQ(0, chmod("/etc/hosts", 0644));
+        Log_Capture log;
+        EXPECT_TRUE(System_Info::update_Hostname("web01")) << row.name;
+        EXPECT_EQ(row.after, read_File("/etc/hosts")) << row.name;
+        EXPECT_EQ(row.said[0] == 0 ? std::string::npos : 0u,
+                  log.text().find(std::string("[INFO]\t[System Info] set_Hosts_Followed: ") + row.said))
+            << row.name << ": " << log.text();
+        struct stat info;
+        ASSERT_EQ(0, stat("/etc/hosts", &info));
+        EXPECT_EQ(0644u, info.st_mode & 07777) << row.name;
+        const bool resolves = run_Shell("getent hosts web01 | grep -q '^127.0.1.1 '") == 0;
+        EXPECT_EQ(row.after.find("web01") != std::string::npos, resolves) << row.name;
+    }
 }
 
 } // namespace

@@ -328,3 +328,35 @@ TEST(FailureLine, TheCauseNotTheWarningBeforeIt)
     for (const auto& c : cases)
         EXPECT_EQ(c.second, get_Failure_Line(c.first)) << c.first;
 }
+
+// /etc/hosts follows a new host name on the loopback lines that map the old one, and nowhere else.
+TEST(HostsRenamed, TheOldNamesLoopbackLinesAlone)
+{
+    const std::string local = "127.0.0.1\tlocalhost\n::1     localhost ip6-localhost ip6-loopback\n";
+    const struct {
+        const char* name;
+        std::string before;
+        const char* new_name;
+        std::string after; // "" when nothing maps the old name
+    } rows[] = {
+        {"installer_line", local + "127.0.1.1\tkt-host.example.com\tkt-host\n", "web01",
+         local + "127.0.1.1\tweb01.example.com\tweb01\n"},
+        {"new_name_with_its_domain", "127.0.1.1 kt-host.example.com kt-host # the installer's\n",
+         "web01.lab.example", "127.0.1.1 web01.lab.example web01 # the installer's\n"},
+        {"own_loopback_line", "127.0.0.1 localhost kt-host\n", "web01", "127.0.0.1 localhost web01\n"},
+        {"no_line_maps_it", local + "127.0.1.1 other\n", "web01", ""},
+        // Another host's address, a longer name and a comment are not the host's own name.
+        {"elsewhere_left_alone",
+         "10.0.0.7 kt-host kt-host2\n#127.0.1.1 kt-host\n127.0.1.1 kt-hostx kt-host\r\n", "web01",
+         "10.0.0.7 kt-host kt-host2\n#127.0.1.1 kt-host\n127.0.1.1 kt-hostx web01\r\n"},
+    };
+    for (const auto& row : rows) {
+        std::string renamed;
+        EXPECT_EQ(!row.after.empty(),
+                  System_Info::get_Hosts_Renamed(row.before, "kt-host", row.new_name, &renamed))
+            << row.name;
+        if (!row.after.empty()) {
+            EXPECT_EQ(row.after, renamed) << row.name;
+        }
+    }
+}
