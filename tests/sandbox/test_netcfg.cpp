@@ -358,6 +358,13 @@ INSTANTIATE_TEST_SUITE_P(
                    "Generated"},
         // A hostname alone stages nothing: no warning about staged settings.
         Cli_Output{"hostname_alone", "true", {"set", "--hostname", "node-7"}, 0, "", "", "staged"},
+        Cli_Output{"hostname_alone_bare_host",
+                   "rm -f /etc/netplan/*.yaml",
+                   {"set", "--hostname", "node-7"},
+                   0,
+                   "",
+                   "",
+                   "staged"},
         Cli_Output{"no_eth0_names_the_option",
                    "ip link set eth0 name enp1s0",
                    {"set", "--static", "--apply"},
