@@ -53,7 +53,7 @@ std::vector<Interface_Facts> get_Host_Interfaces()
         std::string mac;
         std::string error;
         (void)get_File_Content("/sys/class/net/" + name + "/address", &mac, &error);
-        mac = mac.substr(0, mac.find('\n'));
+        mac.resize(std::min(mac.find('\n'), mac.size()));
         interfaces.push_back({name, mac, get_Interface_Driver(name)});
     }
     std::sort(interfaces.begin(), interfaces.end(),

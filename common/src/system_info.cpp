@@ -38,7 +38,7 @@ bool get_Loopback_Address(const std::string& address)
 std::string get_Renamed_Entry(const std::string& entry, const std::string& old_short,
                               const std::string& new_name)
 {
-    const std::string new_short = new_name.substr(0, new_name.find('.'));
+    std::string new_short = new_name.substr(0, new_name.find('.'));
     if (entry == old_short)
         return new_short;
     if (entry.compare(0, old_short.size() + 1, old_short + ".") == 0)
