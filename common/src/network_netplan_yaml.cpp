@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <set>
 
+#include "file_replace.h"
 #include "network_parse.h"
 
 // A level of the document that must hold a map (or nothing yet): indexing a
@@ -329,8 +330,11 @@ YAML::Node get_Document_Node(const std::string& text)
 
 namespace {
 
-void emit_Node(YAML::Emitter& out, const YAML::Node& node)
+// An alias is written out as the values it stands for; one inside its own anchor would never end.
+void emit_Node(YAML::Emitter& out, const YAML::Node& node, int depth = 0)
 {
+    if (depth > 64)
+        throw Value_Error("the document nests too deep or refers to itself");
     const std::string& tag = node.Tag();
     if (!tag.empty() && tag != "?" && tag != "!")
         out << YAML::VerbatimTag(tag);
@@ -344,16 +348,16 @@ void emit_Node(YAML::Emitter& out, const YAML::Node& node)
     case YAML::NodeType::Sequence:
         out << (node.Style() == YAML::EmitterStyle::Flow ? YAML::Flow : YAML::Block) << YAML::BeginSeq;
         for (YAML::const_iterator it = node.begin(); it != node.end(); ++it)
-            emit_Node(out, *it);
+            emit_Node(out, *it, depth + 1);
         out << YAML::EndSeq;
         return;
     case YAML::NodeType::Map:
         out << (node.Style() == YAML::EmitterStyle::Flow ? YAML::Flow : YAML::Block) << YAML::BeginMap;
         for (YAML::const_iterator it = node.begin(); it != node.end(); ++it) {
             out << YAML::Key;
-            emit_Node(out, it->first);
+            emit_Node(out, it->first, depth + 1);
             out << YAML::Value;
-            emit_Node(out, it->second);
+            emit_Node(out, it->second, depth + 1);
         }
         out << YAML::EndMap;
         return;
@@ -372,5 +376,8 @@ std::string get_Document_Text(const YAML::Node& document)
     emit_Node(out, document);
     if (!out.good())
         throw Value_Error(std::string("the document cannot be written: ") + out.GetLastError());
+    // Aliases written out whole could make a file too large to be read back.
+    if (out.size() >= max_config_file_size)
+        throw Value_Error("the new document would be over 1 MiB");
     return std::string(out.c_str()) + "\n";
 }
