@@ -183,7 +183,12 @@ TEST(OsInfo, PrettyNameFromOsRelease)
 
 class Hostname : public ::testing::Test {
 protected:
-    void SetUp() override { clear_Tool_Calls(); }
+    // The machine's own /etc/hosts may map the sandbox's inherited name: none is mapped here.
+    void SetUp() override
+    {
+        clear_Tool_Calls();
+        write_File("/etc/hosts", "127.0.0.1 localhost\n");
+    }
     static bool request(const std::string& name)
     {
         std::vector<char> buffer(name.begin(), name.end());
