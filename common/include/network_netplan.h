@@ -44,10 +44,12 @@ Netplan_Owner get_netplan_Owner(const std::vector<Netplan_File>& files,
                                 const std::vector<std::string>& applying_ids,
                                 const std::string& interface_name, bool cloud_init_renders);
 
-// Why definition `id` may not be edited for one interface: its "match" binds it to no single interface
-// (no MAC address, a name with a glob, a driver), so that a change would reach every interface it takes;
-// names the definition, its match and the host's `interfaces` it takes now. "" when it is bound.
-std::string get_netplan_Shared_Refusal(const std::vector<Netplan_File>& files, const std::string& id,
+// Why definition `id` of netplan's merged document may not be edited for one interface: its "match"
+// binds it to no single interface (no MAC address, a name with a glob, a driver), so that a change would
+// reach every interface it takes; names the definition, the file `where` it is edited, its match and the
+// host's `interfaces` it takes now. "" when it is bound.
+std::string get_netplan_Shared_Refusal(const std::string& merged, const std::string& id,
+                                       const std::string& where,
                                        const std::function<std::vector<Interface_Facts>()>& interfaces);
 
 // The netplan files under `root` ("" for the host) in netplan's order: by

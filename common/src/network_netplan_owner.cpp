@@ -161,24 +161,19 @@ bool get_Match_Takes(const YAML::Node& match, const Interface_Facts& facts)
 
 } // namespace
 
-std::string get_netplan_Shared_Refusal(const std::vector<Netplan_File>& files, const std::string& id,
+std::string get_netplan_Shared_Refusal(const std::string& merged, const std::string& id,
+                                       const std::string& where,
                                        const std::function<std::vector<Interface_Facts>()>& interfaces)
 {
-    // The match as the last file that gives one has it: netplan's merge takes later files over earlier.
     YAML::Node match(YAML::NodeType::Undefined);
-    std::string where;
-    for (const Netplan_File& file : files) {
-        try {
-            const YAML::Node document = YAML::Load(file.text);
-            const YAML::Node network = is_Map(document) ? document["network"] : YAML::Node();
-            const YAML::Node ethernets = is_Map(network) ? network["ethernets"] : YAML::Node();
-            const YAML::Node entry = is_Map(ethernets) ? ethernets[id] : YAML::Node();
-            if (is_Map(entry) && is_Map(entry["match"])) {
-                match.reset(entry["match"]);
-                where = file.path;
-            }
-        } catch (const std::exception&) {
-        }
+    try {
+        const YAML::Node document = YAML::Load(merged);
+        const YAML::Node network = is_Map(document) ? document["network"] : YAML::Node();
+        const YAML::Node ethernets = is_Map(network) ? network["ethernets"] : YAML::Node();
+        const YAML::Node entry = is_Map(ethernets) ? ethernets[id] : YAML::Node();
+        if (is_Map(entry) && is_Map(entry["match"]))
+            match.reset(entry["match"]);
+    } catch (const std::exception&) {
     }
     // A MAC address, or a name without a glob, binds a definition to one interface.
     if (!match.IsDefined() || match["macaddress"].IsDefined() ||
@@ -196,8 +191,8 @@ std::string get_netplan_Shared_Refusal(const std::vector<Netplan_File>& files, c
     return id + " in " + where + " matches by " + (keys.empty() ? "nothing" : keys) + ", which takes " +
            (taken.empty() ? "none" : taken) +
            " now and may take more: a change to it would reach every interface it takes; give the interface "
-           "a definition of its own under network.ethernets (named after it, or matching its MAC address) "
-           "and "
+           "a "
+           "definition of its own under network.ethernets (named after it, or matching its MAC address) and "
            "keep " +
            id + "'s match off it";
 }
@@ -227,7 +222,8 @@ bool get_netplan_Found(Owner_Lookup* lookup, std::vector<Interface_Owner>* found
             get_netplan_Owner(files, reading.applying_ids, lookup->facts.name, get_Cloud_Init_Renders(""));
     const Netplan_Owner& netplan = lookup->base.netplan;
     if (!netplan.id.empty() && netplan.refusal.empty())
-        lookup->base.netplan.refusal = get_netplan_Shared_Refusal(files, netplan.id, get_Host_Interfaces);
+        lookup->base.netplan.refusal =
+            get_netplan_Shared_Refusal(reading.merged, netplan.id, netplan.file, get_Host_Interfaces);
     if (!netplan.id.empty()) {
         Interface_Owner owner = lookup->base;
         owner.manager = Manager_Type::NETPLAN;

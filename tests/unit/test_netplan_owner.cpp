@@ -120,10 +120,10 @@ TEST(SharedDefinition, OnlyAMatchBoundToOneInterfaceMayBeEdited)
                                                      "driver (a list), which takes eth0, eth1, enp1s0 now"},
     };
     for (const auto& row : rows) {
-        const std::vector<Netplan_File> files = {
-            {"/etc/netplan/50-all.yaml", std::string("network:\n  ethernets:\n    all:\n      match: ") +
-                                             row.match + "\n      dhcp4: true\n"}};
-        const std::string refusal = get_netplan_Shared_Refusal(files, "all", [&host] { return host; });
+        const std::string merged = std::string("network:\n  ethernets:\n    all:\n      match: ") +
+                                   row.match + "\n      dhcp4: true\n";
+        const std::string refusal =
+            get_netplan_Shared_Refusal(merged, "all", "/etc/netplan/50-all.yaml", [&host] { return host; });
         EXPECT_EQ(0u, refusal.find(row.refusal)) << row.match << ": " << refusal;
         EXPECT_EQ(std::string(row.refusal).empty(), refusal.empty()) << row.match << ": " << refusal;
     }
