@@ -47,6 +47,21 @@ std::string get_Renamed_Entry(const std::string& entry, const std::string& old_s
     return entry;
 }
 
+// The host's name as hostnamectl last set it (/etc/hostname): the daemon's own view of the kernel's name
+// (ProtectHostname) stays the one it started with.
+std::string get_Static_Hostname()
+{
+    std::string text;
+    std::string why;
+    if (get_File_Content("/etc/hostname", &text, &why, 4096)) {
+        text.resize(std::min(text.find_first_of(" \t\r\n"), text.size()));
+        if (!text.empty())
+            return text;
+    }
+    char name[HOST_NAME_MAX + 1] = {0};
+    return gethostname(name, sizeof(name) - 1) == 0 ? std::string(name) : std::string();
+}
+
 // /etc/hosts follows a new host name, so that the name still resolves without DNS.
 void set_Hosts_Followed(const std::string& old_name, const std::string& new_name)
 {
@@ -122,9 +137,7 @@ bool System_Info::update_Hostname(const std::string& value)
         LOG_ERROR("refused hostname: not a valid host name");
         return false;
     }
-    char old_name[HOST_NAME_MAX + 1] = {0};
-    if (gethostname(old_name, sizeof(old_name) - 1) != 0)
-        old_name[0] = 0;
+    const std::string old_name = get_Static_Hostname();
     std::string failure;
     if (!set_Change_Command(get_Hostname_Command(value.c_str()).c_str(), &failure)) {
         LOG_ERROR("the hostname was not set: %s", failure.c_str());
