@@ -25,6 +25,9 @@ public:
     // Total memory in whole GiB; 0 without a MemTotal line.
     static uint64_t get_Memory_Total_Size();
 
+    // The OS name an os-release text gives, read as data (nothing in it is run or expanded):
+    // PRETTY_NAME, else NAME and VERSION, else "Linux"; cut at its first control character.
+    static std::string get_OS_Release_Name(const std::string& text);
     // One line of "lsblk -p -o NAME,SIZE,TYPE -n": true for a disk, with its
     // name and size; partitions, volumes and short lines give false.
     static bool get_Disk_Line(const char* line, std::string* name, std::string* size);

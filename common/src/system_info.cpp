@@ -1,5 +1,6 @@
 #include "system_info.h"
 
+#include <errno.h>
 #include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -23,6 +24,8 @@ const char* const disk_list_command = "lsblk -p -o NAME,SIZE,TYPE -n --exclude 1
 const char* const meminfo_path = "/proc/meminfo";
 const size_t max_meminfo_bytes = 1 << 20;
 const char* const os_release_path = "/etc/os-release";
+// Where the vendor keeps the file, read when the host has no /etc/os-release.
+const char* const os_release_fallback_path = "/usr/lib/os-release";
 const size_t max_hostname_length = 64;
 const size_t max_hostname_label_length = 63;
 
@@ -95,18 +98,113 @@ std::string get_Command_Line_Text(const char* cmd)
     return std::string(receive, strnlen(receive, sizeof(receive)));
 }
 
+bool get_Key_Start(char c)
+{
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
+}
+
+bool get_Key_Char(char c)
+{
+    return get_Key_Start(c) || (c >= '0' && c <= '9');
+}
+
+// One assignment's value from `at` (just past its '='), as the shell would assign it but with nothing
+// expanded: quoted and bare pieces joined, a backslash escaping what the shell lets it escape. `at` ends
+// past the line the value ends on.
+std::string get_Assigned_Value(const std::string& text, size_t* at)
+{
+    std::string value;
+    size_t i = *at;
+    const size_t n = text.size();
+    while (i < n && text[i] != '\n') {
+        char c = text[i];
+        if (c == '\'') {
+            size_t close = text.find('\'', i + 1);
+            close = close == std::string::npos ? n : close;
+            value.append(text, i + 1, close - i - 1);
+            i = close + 1;
+        } else if (c == '"') {
+            for (++i; i < n && text[i] != '"'; ++i) {
+                // Inside double quotes a backslash escapes only these; a newline after it joins the lines.
+                if (text[i] == '\\' && i + 1 < n && strchr("\"\\$`\n", text[i + 1]) != nullptr) {
+                    if (text[++i] != '\n')
+                        value += text[i];
+                    continue;
+                }
+                value += text[i];
+            }
+            ++i;
+        } else if (c == '\\') {
+            if (i + 1 < n && text[i + 1] != '\n')
+                value += text[i + 1];
+            i += 2;
+        } else {
+            value += c;
+            ++i;
+        }
+    }
+    *at = std::min(i, n) + 1;
+    // Trailing blanks outside quotes end a bare value (the format's own parsers drop them).
+    value.erase(value.find_last_not_of(" \t\r") + 1);
+    return value;
+}
+
 } // namespace
+
+std::string System_Info::get_OS_Release_Name(const std::string& text)
+{
+    std::string pretty_name, name, version;
+    size_t at = 0;
+    while (at < text.size()) {
+        at = text.find_first_not_of(" \t", at);
+        if (at == std::string::npos)
+            break;
+        size_t key_end = at;
+        while (key_end < text.size() && get_Key_Char(text[key_end]))
+            ++key_end;
+        if (!get_Key_Start(text[at]) || key_end >= text.size() || text[key_end] != '=') {
+            // A comment, a blank line or no assignment: the line is skipped.
+            size_t line_end = text.find('\n', at);
+            at = line_end == std::string::npos ? text.size() : line_end + 1;
+            continue;
+        }
+        const std::string key = text.substr(at, key_end - at);
+        at = key_end + 1;
+        std::string value = get_Assigned_Value(text, &at);
+        if (key == "PRETTY_NAME")
+            pretty_name = value;
+        else if (key == "NAME")
+            name = value;
+        else if (key == "VERSION")
+            version = value;
+    }
+    // The format's defaults: NAME is "Linux" when unset, and the pretty name is the name and version.
+    std::string result = !pretty_name.empty() ? pretty_name
+                         : (name.empty() ? "Linux" : name) + (version.empty() ? "" : " " + version);
+    // A name is one line of text: it ends at the first control character.
+    size_t control = 0;
+    while (control < result.size() && static_cast<unsigned char>(result[control]) >= 0x20 &&
+           result[control] != 0x7F)
+        ++control;
+    result.resize(control);
+    return result;
+}
 
 const std::string System_Info::get_OS_Info()
 {
+    // The vendor's copy stands in only for a host without the file (or with a dangling link).
+    const char* path = access(os_release_path, F_OK) != 0 && errno == ENOENT &&
+                               access(os_release_fallback_path, F_OK) == 0
+                           ? os_release_fallback_path
+                           : os_release_path;
     std::string content;
     std::string why;
-    // The shell would wait for ever on a FIFO, or read a huge file whole.
-    if (!get_File_Content(os_release_path, &content, &why)) {
-        LOG_ERROR("cannot read %s: %s", os_release_path, why.c_str());
+    // Read as data, never run: a FIFO is not waited on, nor a huge file read whole.
+    if (!get_File_Content(path, &content, &why)) {
+        LOG_ERROR("cannot read %s: %s", path, get_Log_Text(why).c_str());
         return "";
     }
-    return get_Command_Line_Text("bash -c 'source /etc/os-release; echo ${PRETTY_NAME}'");
+    return get_OS_Release_Name(content);
 }
 
 const std::string System_Info::get_Kernel_Version()

@@ -1,5 +1,5 @@
 // Fuzz target for the parsers of host texts: routing-table lines, lsblk and
-// /proc/meminfo lines, nmcli answers, stanza lines, staged values, the
+// /proc/meminfo lines, os-release, nmcli answers, stanza lines, staged values, the
 // kernel's address and neighbour dumps, a settings trial's record, inotify
 // reads and the netplan reader's exchange. None
 // may crash, and what they hand back keeps its promises.
@@ -94,6 +94,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     Interface_Facts facts;
     if (get_netplan_Request(text, &files, &facts) && get_netplan_Request_Text(files, facts) != text)
         abort();
+    // An os-release name is one line of text, never empty.
+    const std::string os_name = System_Info::get_OS_Release_Name(text);
+    if (os_name.empty())
+        abort();
+    for (unsigned char c : os_name)
+        if (c < 0x20 || c == 0x7F)
+            abort();
     for (unsigned char c : get_Log_Text(text))
         if (c < 0x20 || c == 0x7F)
             abort();

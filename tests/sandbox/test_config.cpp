@@ -12,9 +12,11 @@
 #include <vector>
 
 #include "config.h"
+#include "file_replace.h"
 #include "guards.h"
 #include "log.h"
 #include "sandbox.h"
+#include "system_info.h"
 
 namespace {
 
@@ -151,17 +153,28 @@ TEST(OsInfo, PrettyNameFromOsRelease)
     EXPECT_EQ(20, get_Config_OS_Info(buffer));
     EXPECT_STREQ("Lumerion Test OS 1.0", buffer);
 
-    // No PRETTY_NAME: echo prints a bare newline, which the line-end rule keeps.
-    write_File("/etc/os-release", "NAME=Test\n");
-    EXPECT_EQ(1, get_Config_OS_Info(buffer));
-    EXPECT_STREQ("\n", buffer);
+    // No PRETTY_NAME: the name and version; a command substitution is a name like any other, never run.
+    write_File("/etc/os-release", "NAME=Test\nVERSION=\"$(touch /etc/ran)\"\n");
+    EXPECT_EQ(22, get_Config_OS_Info(buffer));
+    EXPECT_STREQ("Test $(touch /etc/ran)", buffer);
+    EXPECT_FALSE(std::filesystem::exists("/etc/ran"));
 
-    // No os-release, a FIFO (never waited on) or a huge file: an empty name and one ERROR line.
+    // No /etc/os-release, or a dangling link: the vendor's /usr/lib/os-release.
+    std::string vendor;
+    ASSERT_TRUE(get_File_Content("/usr/lib/os-release", &vendor));
+    for (const char* make : {"rm -f /etc/os-release", "ln -sf /nowhere /etc/os-release"}) {
+        ASSERT_EQ(0, run_Shell(make));
+        int length = get_Config_OS_Info(buffer);
+        EXPECT_EQ(System_Info::get_OS_Release_Name(vendor), std::string(buffer, static_cast<size_t>(length)))
+            << make;
+        EXPECT_STRNE("Linux", buffer) << make;
+    }
+
+    // A FIFO (never waited on) or a huge file: an empty name and one ERROR line.
     const struct {
         const char* make;
         const char* why;
     } refused[] = {
-        {"rm -f /etc/os-release", "No such file or directory"},
         {"rm -f /etc/os-release && mkfifo /etc/os-release", "not a regular file"},
         {"rm -f /etc/os-release && head -c 1048577 /dev/zero > /etc/os-release", "larger than 1 MiB"},
     };
@@ -175,10 +188,10 @@ TEST(OsInfo, PrettyNameFromOsRelease)
     }
     std::filesystem::remove("/etc/os-release");
 
-    // A 200-character line is read in pieces of 127: the last piece, 73 characters, is kept.
+    // A 200-character name: its first 127 characters.
     write_File("/etc/os-release", "PRETTY_NAME=\"" + std::string(200, 'n') + "\"\n");
-    EXPECT_EQ(73, get_Config_OS_Info(buffer));
-    EXPECT_EQ(std::string(73, 'n'), std::string(buffer));
+    EXPECT_EQ(127, get_Config_OS_Info(buffer));
+    EXPECT_EQ(std::string(127, 'n'), std::string(buffer));
 }
 
 class Hostname : public ::testing::Test {

@@ -49,6 +49,50 @@ TEST(DiskLine, OnlyWholeDisksCount)
     }
 }
 
+TEST(OsReleaseName, ReadAsDataNeverRun)
+{
+    const struct {
+        const char* text;
+        const char* name;
+    } cases[] = {
+        // The stock files, byte for byte as the BMC has always had them.
+        {"PRETTY_NAME=\"Debian GNU/Linux 12 (bookworm)\"\nNAME=\"Debian GNU/Linux\"\nVERSION_ID=\"12\"\n",
+         "Debian GNU/Linux 12 (bookworm)"},
+        {"NAME=\"Ubuntu\"\nVERSION=\"22.04.4 LTS (Jammy Jellyfish)\"\nID=ubuntu\nPRETTY_NAME=\"Ubuntu 22.04.4 LTS\"\n",
+         "Ubuntu 22.04.4 LTS"},
+        {"PRETTY_NAME='Single Quoted \\ \"$HOME\"'\n", "Single Quoted \\ \"$HOME\""},
+        {"PRETTY_NAME=Bare\\ Word\n", "Bare Word"},
+        {"PRETTY_NAME=\"Esc \\\"q\\\" \\$X \\`y\\` \\\\ \\n\"\n", "Esc \"q\" $X `y` \\ \\n"},
+        {"PRETTY_NAME=\"joined\"' pieces'\n", "joined pieces"},
+        {"PRETTY_NAME=\"first\"\nPRETTY_NAME=\"last\"\n", "last"},
+        {"  # PRETTY_NAME=\"comment\"\n\n   PRETTY_NAME=\"indented\"  \n", "indented"},
+        // Nothing is expanded, substituted or globbed.
+        {"PRETTY_NAME=\"$(touch /tmp/pwned) OS\"\n", "$(touch /tmp/pwned) OS"},
+        {"PRETTY_NAME=`id -u`\n", "`id -u`"},
+        {"PRETTY_NAME=\"* ?[a] ${PATH}\"\n", "* ?[a] ${PATH}"},
+        {"PRETTY_NAME=$(reboot); reboot\n", "$(reboot); reboot"},
+        // The defaults: NAME and VERSION, NAME alone, "Linux".
+        {"NAME=\"Fedora Linux\"\nVERSION=\"39 (Server Edition)\"\n", "Fedora Linux 39 (Server Edition)"},
+        {"NAME=Test\n", "Test"},
+        {"PRETTY_NAME=\nVERSION=1\n", "Linux 1"},
+        {"ID=unknown\n", "Linux"},
+        {"", "Linux"},
+        // A line across quotes, or a control character, ends the name.
+        {"PRETTY_NAME=\"two\nlines\"\n", "two"},
+        {"PRETTY_NAME=\"tab\there\"\n", "tab"},
+        {"PRETTY_NAME=\"no end\n", "no end"},
+        {"PRETTY_NAME='no end\n", "no end"},
+        {"PRETTY_NAME=\"cont\\\ninued\"\n", "continued"},
+        {"PRETTY_NAME=trailing\\", "trailing"},
+        {"PRETTY NAME=\"spaced key\"\nNAME=x\n", "x"},
+        {"1PRETTY_NAME=\"digit key\"\n", "Linux"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.name, System_Info::get_OS_Release_Name(c.text)) << c.text;
+    const std::string longest(4000, 'n');
+    EXPECT_EQ(longest, System_Info::get_OS_Release_Name("PRETTY_NAME=\"" + longest + "\"\n"));
+}
+
 TEST(MeminfoLine, MemTotalValueInKilobytes)
 {
     const struct {
