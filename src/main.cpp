@@ -106,6 +106,13 @@ std::string get_Reader_Path()
     _exit(0);
 }
 
+// A stop during start-up ends it between two steps: a slow lookup does not hold systemctl stop.
+void set_Stopped_If_Asked()
+{
+    if (get_Stop_Requested())
+        set_Daemon_Stopped();
+}
+
 } // namespace
 
 int main(int, char**)
@@ -125,9 +132,11 @@ int main(int, char**)
     set_netplan_Reader_Program(get_Reader_Path());
     // What a crash left half written goes before anything is read.
     set_Trial_Leftovers_Removed();
+    set_Stopped_If_Asked();
     set_Tool_Budget("nmcli", startup_nmcli_call_seconds, startup_nmcli_total_seconds);
     Network::set_Interface_Name(network_interface);
     clear_Tool_Budget();
+    set_Stopped_If_Asked();
 
     // The loop sleeps until something happens: a lost bus and a finished rollback wake it.
     Host_Events events;
@@ -152,6 +161,7 @@ int main(int, char**)
              LUMERION_SOURCE_REVISION, LUMERION_BUILD_DATE, LUMERION_BUILD_TIME);
     if (!route_events)
         LOG_ERROR("%s: the route is read every %lld s instead", events_error.c_str(), route_poll_ms / 1000);
+    set_Stopped_If_Asked();
     // The first report names the address: the route is read before it.
     Network::update_Default_IP_Info();
     update_Broadcast_Packet(true);

@@ -42,10 +42,6 @@ std::string get_ifupdown_DNS_Void(const std::string& root);
 // bond0" in its own stanza; "" for none.
 std::string get_ifupdown_Master(const std::string& content, const std::string& interface_name);
 
-// The same over every file ifupdown reads under `root` ("" for the host), with the file that says it.
-std::string get_ifupdown_Port_Master(const std::string& root, const std::string& interface_name,
-                                     std::string* file);
-
 // What ifupdown makes of one line of an interfaces file.
 struct Ifupdown_Line {
     enum class KIND : uint8_t { OTHER, INET_STANZA, SOURCE, SOURCE_DIRECTORY } kind = KIND::OTHER;
@@ -53,10 +49,23 @@ struct Ifupdown_Line {
 };
 Ifupdown_Line get_Ifupdown_Line(const std::string& line, const std::string& interface_name);
 
-// Every file under `root` ("" for the host) holding an "iface <name> inet"
-// stanza that ifupdown reads, once per stanza, in ifupdown's reading order:
-// /etc/network/interfaces and what its source and source-directory lines name.
-std::vector<std::string> get_ifupdown_Stanza_Files(const std::string& root,
-                                                   const std::string& interface_name);
+// What one walk of the files ifupdown reads under `root` ("" for the host) finds for an interface:
+// /etc/network/interfaces and what its source and source-directory lines name, each file read once.
+struct Ifupdown_Files {
+    // Every file read, in ifupdown's reading order.
+    std::vector<std::string> files;
+    // The files holding an "iface <name> inet" stanza, once per stanza.
+    std::vector<std::string> stanzas;
+    // The bridge or bond that holds the interface as a port, and the first file that says so.
+    std::string master;
+    std::string master_file;
+    // Why the walk stopped before the end (too many files, bytes or source lines, or too long), named
+    // in one ERROR line; "" when everything was read.
+    std::string cut_off;
+};
+Ifupdown_Files get_ifupdown_Files(const std::string& root, const std::string& interface_name);
+
+// Files named in a log line: the first few, then how many more.
+std::string get_File_List_Text(const std::vector<std::string>& files);
 
 #endif

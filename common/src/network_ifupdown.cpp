@@ -15,6 +15,7 @@
 #include "config_file_handling.h"
 #include "file_replace.h"
 #include "log.h"
+#include "monotonic_clock.h"
 #include "network_ifupdown.h"
 #include "network_parse.h"
 #include "text_copy.h"
@@ -27,6 +28,15 @@ const char* const __log_tag = "Network";
 const char* const interfaces_file = "/etc/network/interfaces";
 // Deeper than any layout ifupdown itself would read; a loop of source lines ends here.
 const int max_source_depth = 8;
+// Far beyond any host's files, so that no set of source lines keeps the lookup (and the first report)
+// waiting.
+const size_t max_walk_files = 128;
+const size_t max_walk_bytes = 8u << 20;
+const size_t max_walk_sources = 1024;
+// The start-up probes' own budget: a walk that takes longer (a glob over a huge directory) stops.
+const long max_walk_ms = 3000;
+// A cut-off's line names this many files at most.
+const size_t max_logged_files = 4;
 
 // The stanza key of a setting; empty for settings the stanza does not hold.
 std::string get_Stanza_Key(Config_Type type)
@@ -102,19 +112,45 @@ bool get_Run_Parts_Name(const std::string& name)
 struct Stanza_Walk {
     std::string root;
     std::string interface_name;
-    std::set<std::string> open; // the files being read, so a loop of source lines ends
-    std::vector<std::string> files;
-    std::vector<std::string> read_files; // every file read, in ifupdown's order
+    Ifupdown_Files found;
+    std::set<std::string> seen; // every file read: one reached again through another source line is not
+    size_t bytes = 0;
+    size_t sources = 0;
+    long deadline = get_Monotonic_Ms() + max_walk_ms;
+
+    // Whether the walk may go on; the first limit reached is named once.
+    bool get_Within(const std::string& next)
+    {
+        if (!found.cut_off.empty())
+            return false;
+        if (found.files.size() >= max_walk_files)
+            found.cut_off = "more than " + std::to_string(max_walk_files) + " files";
+        else if (bytes > max_walk_bytes)
+            found.cut_off = "more than " + std::to_string(max_walk_bytes >> 20) + " MiB";
+        else if (sources >= max_walk_sources)
+            found.cut_off = "more than " + std::to_string(max_walk_sources) + " source lines";
+        else if (get_Monotonic_Ms() > deadline)
+            found.cut_off = "more than " + std::to_string(max_walk_ms / 1000) + " s";
+        if (!found.cut_off.empty())
+            found.cut_off += ", before " + next;
+        return found.cut_off.empty();
+    }
 
     void read(const std::string& named, int depth)
     {
         // "./interfaces" is the file being read: a loop is caught by name.
         std::string path = fs::path(named).lexically_normal().string();
         std::string text;
-        if (depth > max_source_depth || open.count(path) != 0 || !get_File_Content(root + path, &text))
+        if (depth > max_source_depth || seen.count(path) != 0 || !get_Within(path) ||
+            !get_File_Content(root + path, &text))
             return;
-        open.insert(path);
-        read_files.push_back(path);
+        seen.insert(path);
+        found.files.push_back(path);
+        bytes += text.size();
+        if (found.master.empty()) {
+            found.master = get_ifupdown_Master(text, interface_name);
+            found.master_file = found.master.empty() ? "" : path;
+        }
         std::string directory = fs::path(path).parent_path().string();
         std::istringstream in(text);
         for (std::string line; std::getline(in, line);) {
@@ -123,16 +159,19 @@ struct Stanza_Walk {
             if (!pattern.empty() && pattern[0] != '/')
                 pattern = (fs::path(directory) / pattern).string();
             if (parsed.kind == Ifupdown_Line::KIND::INET_STANZA) {
-                files.push_back(path);
-            } else if (parsed.kind == Ifupdown_Line::KIND::SOURCE) {
-                for (const std::string& file : get_Glob_Paths(root, pattern))
-                    read(file, depth + 1);
-            } else if (parsed.kind == Ifupdown_Line::KIND::SOURCE_DIRECTORY) {
-                for (const std::string& sourced : get_Glob_Paths(root, pattern))
+                found.stanzas.push_back(path);
+                continue;
+            }
+            if (parsed.kind == Ifupdown_Line::KIND::OTHER || !get_Within(pattern))
+                continue;
+            ++sources;
+            for (const std::string& sourced : get_Glob_Paths(root, pattern)) {
+                if (parsed.kind == Ifupdown_Line::KIND::SOURCE)
+                    read(sourced, depth + 1);
+                else
                     read_Directory(sourced, depth + 1);
             }
         }
-        open.erase(path);
     }
 
     void read_Directory(const std::string& directory, int depth)
@@ -169,11 +208,32 @@ Ifupdown_Line get_Ifupdown_Line(const std::string& line, const std::string& inte
     return parsed;
 }
 
-std::vector<std::string> get_ifupdown_Stanza_Files(const std::string& root, const std::string& interface_name)
+std::string get_File_List_Text(const std::vector<std::string>& files)
 {
-    Stanza_Walk walk{root, interface_name, {}, {}, {}};
+    std::string list;
+    for (size_t i = 0; i < files.size() && i < max_logged_files; ++i)
+        list += (list.empty() ? "" : ", ") + files[i];
+    if (files.size() > max_logged_files)
+        list += " and " + std::to_string(files.size() - max_logged_files) + " more";
+    return list;
+}
+
+Ifupdown_Files get_ifupdown_Files(const std::string& root, const std::string& interface_name)
+{
+    Stanza_Walk walk;
+    walk.root = root;
+    walk.interface_name = interface_name;
     walk.read(interfaces_file, 0);
-    return walk.files;
+    if (!walk.found.cut_off.empty()) {
+        walk.found.cut_off = "ifupdown's files were not all read (" + walk.found.cut_off + ", after " +
+                             get_File_List_Text(walk.found.files) + ")";
+        // The same files give the same cut-off at every lookup: it is named once.
+        static std::string logged;
+        if (walk.found.cut_off != logged)
+            LOG_ERROR("%s", get_Log_Text(walk.found.cut_off).c_str());
+        logged = walk.found.cut_off;
+    }
+    return walk.found;
 }
 
 std::string get_ifupdown_Master(const std::string& content, const std::string& interface_name)
@@ -204,23 +264,6 @@ std::string get_ifupdown_Master(const std::string& content, const std::string& i
             return "bond " + stanza;
         if (stanza == interface_name && words.size() > 1 && (key == "bond-master" || key == "bond_master"))
             return "bond " + words[1];
-    }
-    return "";
-}
-
-std::string get_ifupdown_Port_Master(const std::string& root, const std::string& interface_name,
-                                     std::string* file)
-{
-    Stanza_Walk walk{root, interface_name, {}, {}, {}};
-    walk.read(interfaces_file, 0);
-    for (const std::string& path : walk.read_files) {
-        std::string text;
-        std::string master =
-            get_File_Content(root + path, &text) ? get_ifupdown_Master(text, interface_name) : "";
-        if (!master.empty()) {
-            *file = path;
-            return master;
-        }
     }
     return "";
 }

@@ -18,23 +18,23 @@ const char* const __log_tag = "Network";
 bool get_ifupdown_Found(Owner_Lookup* lookup, std::vector<Interface_Owner>* found)
 {
     const std::string& name = lookup->facts.name;
-    std::vector<std::string> stanzas = get_ifupdown_Stanza_Files("", name);
-    std::string master_file;
-    // A port needs no stanza of its own: a bridge's "bridge_ports" line is ifupdown's hold on it.
-    std::string master = get_ifupdown_Port_Master("", name, &master_file);
-    if (stanzas.empty() && master.empty())
+    Ifupdown_Files read = get_ifupdown_Files("", name);
+    // A port needs no stanza of its own: a bridge's "bridge_ports" line is ifupdown's hold on it. Files
+    // not all read may hold one: the interface is not taken for unmanaged, and nothing is changed.
+    if (read.stanzas.empty() && read.master.empty() && read.cut_off.empty())
         return true;
     Interface_Owner owner = lookup->base;
     owner.manager = Manager_Type::IFUPDOWN;
-    owner.file = stanzas.empty() ? master_file : stanzas.front();
-    owner.master = master;
-    if (stanzas.size() > 1) {
-        std::string list;
-        for (const std::string& file : stanzas)
-            list += (list.empty() ? "" : ", ") + file;
-        owner.error =
-            "ifupdown reads several \"iface " + name + " inet\" stanzas (in " + list + "): keep one of them";
-    }
+    owner.file = !read.stanzas.empty()  ? read.stanzas.front()
+                 : !read.master.empty() ? read.master_file
+                 : !read.files.empty()  ? read.files.front()
+                                        : "/etc/network/interfaces";
+    owner.master = read.master;
+    if (!read.cut_off.empty())
+        owner.error = read.cut_off + ": nothing is changed";
+    else if (read.stanzas.size() > 1)
+        owner.error = "ifupdown reads several \"iface " + name + " inet\" stanzas (in " +
+                      get_File_List_Text(read.stanzas) + "): keep one of them";
     found->push_back(owner);
     return true;
 }

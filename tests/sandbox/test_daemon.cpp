@@ -332,6 +332,39 @@ TEST_F(HostDaemon, StaticNetplanHostLoadsItsSettings)
     EXPECT_NE(std::string::npos, out.find("set_I2C_Packet_Write: Write Packet length: 34\033[0m\n"));
 }
 
+// ifupdown's files, however they source each other, do not hold back the first report.
+TEST_F(HostDaemon, SourceFanOutDoesNotHoldTheFirstReport)
+{
+    ASSERT_EQ(0, run_Shell("cp -r " + std::string(LUMERION_SOURCE_DIR) +
+                           "/tests/fixtures/layouts/ifupdown_source_fanout/etc/. /etc/"));
+    Bus_Reader bus;
+    Daemon daemon;
+    daemon.start();
+    bus.read_Until(7, daemon.started + generous_seconds);
+    EXPECT_EQ(report("192.168.1.10"), bus.packets);
+    daemon.stop();
+    EXPECT_NE(std::string::npos, daemon.out().find("Interface: eth0, Manager Type: ifupdown\n"))
+        << daemon.out();
+    EXPECT_EQ("", daemon.err());
+}
+
+// A stop while start-up's lookup waits on a tool ends the daemon after that step, before any report.
+TEST_F(HostDaemon, StopDuringStartUpEndsItWithStatusZero)
+{
+    set_Tool_Hang("systemctl", "is-active NetworkManager", 30);
+    Bus_Reader bus;
+    Daemon daemon;
+    daemon.start();
+    for (double until = daemon.started + generous_seconds;
+         get_Tool_Calls().empty() && get_Monotonic_Seconds() < until;)
+        usleep(20 * 1000);
+    ASSERT_FALSE(get_Tool_Calls().empty()) << "the lookup never asked systemctl";
+    ASSERT_EQ(0, kill(daemon.get_Pid(), SIGTERM));
+    EXPECT_EQ(0, daemon.wait_Exit(generous_seconds));
+    EXPECT_TRUE(bus.collect(1.0).empty()) << "a report went out after the stop";
+    EXPECT_EQ(std::string::npos, daemon.out().find("Main Daemon")) << daemon.out();
+}
+
 TEST_F(HostDaemon, UnparsableNetplanFileIsLoggedAndReportsGoOn)
 {
     write_File("/etc/netplan/01-netcfg.yaml", "network: {ethernets: [\n");

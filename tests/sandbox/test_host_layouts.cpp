@@ -241,6 +241,9 @@ INSTANTIATE_TEST_SUITE_P(
                       true, "9.9.9.9"},
         Stanza_Layout{"ifupdown_source_glob", "manager: ifupdown\nmode: static\naddress: 10.0.0.5\n",
                       "/etc/network/interfaces.d/eth0.cfg", true, "9.9.9.9"},
+        // Nine files that each source all nine: each read once, as ifupdown reads them.
+        Stanza_Layout{"ifupdown_source_fanout", "manager: ifupdown\nmode: static\naddress: 10.0.0.5\n",
+                      "/etc/network/interfaces", true, "9.9.9.9"},
         // Debian's stock layout, beside the empty /etc/netplan of an installed netplan; no resolvconf.
         Stanza_Layout{"ifupdown_source_directory", "manager: ifupdown\nmode: static\n",
                       "/etc/network/parts/50-eth0", false, ""},
