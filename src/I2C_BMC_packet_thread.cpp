@@ -376,11 +376,41 @@ Transmit_Health get_I2C_BMC_Transmit_Health(long long stall_ms)
     return health;
 }
 
+// What is wrong with a packet's header for a settings item: "" for what the BMC sends (a WRITE from node
+// BMC to address NETWORK, not broadcast, a byte for the mode and the apply, a text for the rest).
+static std::string get_Settings_Header_Fault(const BMC::Packet& packet)
+{
+    uint8_t subaddress = BMC::get_Packet_Subaddress(packet);
+    bool byte_item = subaddress == BMC::SUBADDRESS_NETWORK_CONFIG_MODE ||
+                     subaddress == BMC::SUBADDRESS_NETWORK_CONFIG_APPLY;
+    BMC::DATA_TYPE wanted = byte_item ? BMC::DATA_TYPE::UINT8 : BMC::DATA_TYPE::STRING;
+    if (BMC::get_Packet_Type(packet) != BMC::PACKET_TYPE::WRITE)
+        return "packet type " + std::to_string(static_cast<int>(BMC::get_Packet_Type(packet))) +
+               ", not WRITE";
+    if (BMC::get_Packet_Node_ID(packet) != BMC::NODE_ID::BMC)
+        return "node " + std::to_string(static_cast<int>(BMC::get_Packet_Node_ID(packet))) + ", not BMC";
+    if (BMC::get_Packet_Broadcast(packet))
+        return "a broadcast";
+    if (BMC::get_Packet_Address(packet) != BMC::ADDRESS::NETWORK)
+        return "address " + std::to_string(static_cast<int>(BMC::get_Packet_Address(packet))) +
+               ", not NETWORK";
+    if (subaddress <= BMC::SUBADDRESS_NETWORK_CONFIG_HOSTNAME && BMC::get_Packet_Data_Type(packet) != wanted)
+        return "data type " + std::to_string(static_cast<int>(BMC::get_Packet_Data_Type(packet))) + ", not " +
+               (byte_item ? "UINT8" : "STRING");
+    return "";
+}
+
 uint8_t I2C_BMC_Packet_Hander(BMC::Packet* packet)
 {
     if (packet == nullptr)
         return 2;
     uint8_t subaddress = BMC::get_Packet_Subaddress(*packet);
+    // Only the BMC's own settings writes reach a setting: any other packet would stage or rename blindly.
+    std::string fault = get_Settings_Header_Fault(*packet);
+    if (!fault.empty()) {
+        LOG_ERROR("refused a packet for subaddress %d: %s", subaddress, fault.c_str());
+        return 2;
+    }
     size_t length = BMC::get_Packet_Data_Length(*packet);
     // Every item needs its data; a header-only packet hands nothing on.
     if (length == 0 || packet->data == nullptr) {

@@ -46,9 +46,13 @@ uint8_t set_I2C_BMC_Packet_Request(const BMC::Packet& request, BMC::Packet* resp
 
 // Turns one network-settings packet from the BMC (subaddress 0 to 7) into
 // the matching staging, apply or hostname call. A text ends at its NUL or at
-// the end of the data; a packet without data changes nothing.
+// the end of the data; a packet without data changes nothing. Only a WRITE
+// from node BMC to address NETWORK, not broadcast, is taken, with a UINT8
+// for the mode and the apply and a STRING for the rest: any other header gets
+// one ERROR line and changes nothing.
 // 0 the call was made and took the value; 1 it refused the value or the
-// apply failed; 2 no packet, no data, or a subaddress without a call.
+// apply failed; 2 no packet, a refused header, no data, or a subaddress
+// without a call.
 uint8_t I2C_BMC_Packet_Hander(BMC::Packet* packet);
 
 #endif

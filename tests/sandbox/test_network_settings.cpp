@@ -372,6 +372,49 @@ TEST_F(Settings, HandlerDebugLines)
     EXPECT_EQ("192.168.1.10", Access::staged().ip4_address);
 }
 
+// Only the BMC's settings writes reach a setting: any other header is refused in one ERROR line.
+TEST_F(Settings, HostileHeadersChangeNothing)
+{
+    select("netplan");
+    using T = BMC::PACKET_TYPE;
+    using D = BMC::DATA_TYPE;
+    const struct {
+        BMC::NODE_ID node;
+        bool broadcast;
+        T type;
+        BMC::ADDRESS address;
+        uint8_t subaddress;
+        D data_type;
+        const char* fault;
+    } rows[] = {
+        {BMC::NODE_ID::BMC, false, T::ERROR, BMC::ADDRESS::DESCRIPTION, 7, D::STRING,
+         "packet type 0, not WRITE"},
+        {BMC::NODE_ID::BMC, false, T::READ_RESPONSE, BMC::ADDRESS::POWER, 1, D::STRING,
+         "packet type 4, not WRITE"},
+        {BMC::NODE_ID::PEC_3, false, T::WRITE, BMC::ADDRESS::NETWORK, 1, D::STRING, "node 3, not BMC"},
+        {BMC::NODE_ID::BMC, true, T::WRITE, BMC::ADDRESS::NETWORK, 7, D::STRING, "a broadcast"},
+        {BMC::NODE_ID::BMC, false, T::WRITE, BMC::ADDRESS::DESCRIPTION, 1, D::STRING,
+         "address 0, not NETWORK"},
+        {BMC::NODE_ID::BMC, false, T::WRITE, BMC::ADDRESS::NETWORK, 1, D::UINT8, "data type 0, not STRING"},
+        {BMC::NODE_ID::BMC, false, T::WRITE, BMC::ADDRESS::NETWORK, 0, D::STRING, "data type 10, not UINT8"},
+        {BMC::NODE_ID::BMC, false, T::WRITE, BMC::ADDRESS::NETWORK, 6, D::STRING, "data type 10, not UINT8"},
+    };
+    const std::string value = "10.9.8.7";
+    const std::string staged = Access::staged().ip4_address;
+    for (const auto& row : rows) {
+        BMC::Packet packet;
+        BMC::init_Packet(&packet, row.node, row.broadcast, row.type, false, row.address, row.subaddress,
+                         row.data_type, value.c_str(), static_cast<uint8_t>(value.size() + 1));
+        Log_Capture log;
+        EXPECT_EQ(2, I2C_BMC_Packet_Hander(&packet)) << row.fault;
+        EXPECT_EQ("\033[31m[ERROR]\t[I2C Packet] I2C_BMC_Packet_Hander: refused a packet for subaddress " +
+                      std::to_string(row.subaddress) + ": " + row.fault + "\033[0m\n",
+                  log.text());
+    }
+    EXPECT_EQ(staged, Access::staged().ip4_address);
+    EXPECT_TRUE(get_Command_Calls().empty());
+}
+
 TEST_F(Settings, TextWithoutNulEndsAtTheDataEnd)
 {
     select("netplan");
