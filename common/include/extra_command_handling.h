@@ -86,7 +86,13 @@ void clear_Tool_Budget();
 // "systemctl <verb> <service>"; -1 for a verb out of range or a failed start.
 int8_t set_Systemd_Service(const char* service_name, Systemd_Command cmd);
 
-// True when "systemctl is-active <service>" answers with "active" (a probe).
+// What one line of "systemctl is-active" says: active, activating and reloading are RUNNING; inactive,
+// failed and unknown are STOPPED; anything else (no answer, deactivating, ...) is OTHER, which each caller
+// reads its own way.
+enum class Service_Answer : uint8_t { RUNNING, STOPPED, OTHER };
+Service_Answer get_Service_Answer(const std::string& answer);
+
+// True when "systemctl is-active <service>" answers that it runs (a probe); OTHER is not running.
 bool get_Systemd_Service_Status(const char* service_name);
 
 // Cuts captured output at its first "\r", then at its first "\n". A line end

@@ -33,7 +33,6 @@ const char* const systemd_command_verb[] = {
 };
 const size_t command_line_length = 256;
 const int status_answer_length = 32;
-const char* const active_answer = "active";
 
 // A budget on one tool's commands (start-up's nmcli calls): each gets at most
 // `per_call_ms`, all together at most `total_ms`; once one ran out, the rest are skipped.
@@ -412,6 +411,16 @@ int8_t set_Systemd_Service(const char* service_name, Systemd_Command cmd)
     return 0;
 }
 
+Service_Answer get_Service_Answer(const std::string& answer)
+{
+    std::string word = answer.substr(0, answer.find_first_of(" \t\r\n"));
+    if (word == "active" || word == "activating" || word == "reloading")
+        return Service_Answer::RUNNING;
+    if (word == "inactive" || word == "failed" || word == "unknown")
+        return Service_Answer::STOPPED;
+    return Service_Answer::OTHER;
+}
+
 bool get_Systemd_Service_Status(const char* service_name)
 {
     char answer[status_answer_length];
@@ -419,5 +428,5 @@ bool get_Systemd_Service_Status(const char* service_name)
     char command[command_line_length];
     (void)snprintf(command, sizeof(command), "systemctl is-active %s", service_name);
     set_Probe_Command(command, answer, sizeof(answer));
-    return strncmp(answer, active_answer, strlen(active_answer)) == 0;
+    return get_Service_Answer(std::string(answer, strnlen(answer, sizeof(answer)))) == Service_Answer::RUNNING;
 }

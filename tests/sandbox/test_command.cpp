@@ -206,7 +206,7 @@ struct StatusCase {
 
 class ServiceStatus : public ::testing::TestWithParam<StatusCase> {};
 
-TEST_P(ServiceStatus, ActiveOnlyWhenTheAnswerStartsWithActive)
+TEST_P(ServiceStatus, RunningOnlyWhenTheLastLineSaysSo)
 {
     set_Tool_Answer("systemctl", "is-active NetworkManager", GetParam().answer, GetParam().exit_status);
     clear_Tool_Calls();
@@ -214,17 +214,16 @@ TEST_P(ServiceStatus, ActiveOnlyWhenTheAnswerStartsWithActive)
     EXPECT_EQ(std::vector<std::string>{"systemctl is-active NetworkManager"}, get_Tool_Calls());
 }
 
-INSTANTIATE_TEST_SUITE_P(Answers, ServiceStatus,
-                         ::testing::Values(StatusCase{"active", "active\n", 0, true},
-                                           StatusCase{"active_no_newline", "active", 0, true},
-                                           StatusCase{"inactive", "inactive\n", 3, false},
-                                           StatusCase{"activating", "activating\n", 3, false},
-                                           StatusCase{"failed", "failed\n", 3, false},
-                                           StatusCase{"nothing", "", 4, false},
-                                           StatusCase{"last_line_counts", "inactive\nactive\n", 0, true}),
-                         [](const ::testing::TestParamInfo<StatusCase>& info) {
-                             return std::string(info.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Answers, ServiceStatus,
+    ::testing::Values(
+        StatusCase{"active", "active\n", 0, true}, StatusCase{"active_no_newline", "active", 0, true},
+        StatusCase{"inactive", "inactive\n", 3, false}, StatusCase{"activating", "activating\n", 3, true},
+        StatusCase{"reloading", "reloading\n", 0, true}, StatusCase{"failed", "failed\n", 3, false},
+        StatusCase{"unknown", "unknown\n", 4, false}, StatusCase{"deactivating", "deactivating\n", 3, false},
+        StatusCase{"active_prefix", "activex\n", 0, false}, StatusCase{"nothing", "", 4, false},
+        StatusCase{"last_line_counts", "inactive\nactive\n", 0, true}),
+    [](const ::testing::TestParamInfo<StatusCase>& info) { return std::string(info.param.name); });
 
 TEST(ShellQuotedWord, GoldenForms)
 {

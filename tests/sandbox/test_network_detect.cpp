@@ -174,7 +174,9 @@ struct ServiceCase {
 
 class ServiceAnswer : public ::testing::TestWithParam<ServiceCase> {};
 
-TEST_P(ServiceAnswer, RunningUnlessInactive)
+// Running for active, activating and reloading; not for inactive, failed and unknown; any other answer,
+// or none, counts as running.
+TEST_P(ServiceAnswer, RunningByTheAnswersWord)
 {
     if (GetParam().answer != nullptr)
         set_Tool_Answer("systemctl", "is-active NetworkManager", GetParam().answer);
@@ -183,10 +185,27 @@ TEST_P(ServiceAnswer, RunningUnlessInactive)
 
 INSTANTIATE_TEST_SUITE_P(
     Answers, ServiceAnswer,
-    ::testing::Values(ServiceCase{"active", "active\n", true}, ServiceCase{"failed", "failed\n", true},
-                      ServiceCase{"unknown", "unknown\n", true}, ServiceCase{"nothing", nullptr, true},
-                      ServiceCase{"inactive", "inactive\n", false}),
+    ::testing::Values(ServiceCase{"active", "active\n", true},
+                      ServiceCase{"activating", "activating\n", true},
+                      ServiceCase{"reloading", "reloading\n", true}, ServiceCase{"failed", "failed\n", false},
+                      ServiceCase{"unknown", "unknown\n", false},
+                      ServiceCase{"inactive", "inactive\n", false},
+                      ServiceCase{"inactive_prefix", "inactivex\n", true},
+                      ServiceCase{"deactivating", "deactivating\n", true},
+                      ServiceCase{"nothing", nullptr, true}, ServiceCase{"empty", "\n", true}),
     [](const ::testing::TestParamInfo<ServiceCase>& info) { return std::string(info.param.name); });
+
+// A NetworkManager that failed, or is not installed, does not take the bare host's default: netplan does.
+TEST_F(Detect, FailedOrUnknownWritesTheNetplanDefault)
+{
+    for (const char* answer : {"failed\n", "unknown\n"}) {
+        fs::remove(netplan_file);
+        set_Tool_Answer("systemctl", "is-active NetworkManager", answer, 3);
+        EXPECT_EQ(Type::NETPLAN, Access::prepare(nullptr, 0)) << answer;
+        EXPECT_EQ(default_netplan, read_File(netplan_file)) << answer;
+        EXPECT_FALSE(fs::exists(keyfile)) << answer;
+    }
+}
 
 class DetectKeyfile : public Detect, public ::testing::WithParamInterface<ServiceCase> {};
 
@@ -208,7 +227,7 @@ TEST_P(DetectKeyfile, NothingAndRunningWritesTheKeyfile)
 
 INSTANTIATE_TEST_SUITE_P(Answers, DetectKeyfile,
                          ::testing::Values(ServiceCase{"active", "active\n", true},
-                                           ServiceCase{"failed", "failed\n", true},
+                                           ServiceCase{"activating", "activating\n", true},
                                            ServiceCase{"nothing", nullptr, true}),
                          [](const ::testing::TestParamInfo<ServiceCase>& info) {
                              return std::string(info.param.name);
