@@ -84,18 +84,6 @@ long long get_Trial_Due(long long now, bool watched)
     return look_ms < 0 ? -1 : now + look_ms;
 }
 
-// netplan's reader as the package lays it out beside the daemon (a replaced binary's link ends in "
-// (deleted)").
-std::string get_Reader_Path()
-{
-    char own[4096];
-    ssize_t n = readlink("/proc/self/exe", own, sizeof(own) - 1);
-    if (n <= 0)
-        return std::string("/usr/sbin/") + LUMERION_NETPLAN_READER;
-    std::string path(own, static_cast<size_t>(n));
-    return path.substr(0, path.rfind('/') + 1) + LUMERION_NETPLAN_READER;
-}
-
 [[noreturn]] void set_Daemon_Stopped()
 {
     (void)set_Service_Notify("STOPPING=1");
@@ -129,7 +117,7 @@ int main(int, char**)
     (void)setvbuf(stderr, nullptr, _IOLBF, 0);
 
     // libnetplan and GLib stay out of the daemon: each reading of netplan's files runs in its reader.
-    set_netplan_Reader_Program(get_Reader_Path());
+    set_netplan_Reader_Beside(LUMERION_NETPLAN_READER);
     // What a crash left half written goes before anything is read.
     set_Trial_Leftovers_Removed();
     set_Stopped_If_Asked();

@@ -44,6 +44,9 @@ Netplan_Reading get_netplan_Reading_Here(const std::vector<Netplan_File>& files,
 // A reader that cannot be run, fails or takes more than 10 s gives a reading
 // that is not accepted, with the reason as its error.
 void set_netplan_Reader_Program(const std::string& program);
+// The same with the reader at `relative` from this program's own directory (as the package and the build
+// tree lay them out: "../libexec/lumerion-hostd/lumerion-netplan-reader" from sbin).
+void set_netplan_Reader_Beside(const std::string& relative);
 // The reader process's side: answers one request from `input` in this process (the reader's main).
 // False for a request that is damaged.
 bool get_netplan_Reader_Answer(const std::string& input, std::string* output);

@@ -239,6 +239,15 @@ void set_netplan_Reader_Program(const std::string& program)
     reader_program = program;
 }
 
+void set_netplan_Reader_Beside(const std::string& relative)
+{
+    char own[4096];
+    ssize_t n = readlink("/proc/self/exe", own, sizeof(own) - 1);
+    // A replaced binary's link ends in " (deleted)": only its directory is used.
+    std::string path = n > 0 ? std::string(own, static_cast<size_t>(n)) : "/usr/sbin/";
+    reader_program = path.substr(0, path.rfind('/') + 1) + relative;
+}
+
 bool get_netplan_Reader_Answer(const std::string& input, std::string* output)
 {
     std::vector<Netplan_File> files;

@@ -365,6 +365,15 @@ INSTANTIATE_TEST_SUITE_P(
                    "",
                    "",
                    "staged"},
+        // A file that would keep netplan's parser busy for minutes: its reader is given up after 10 s.
+        Cli_Output{"netplan_parser_hang_is_cut_short",
+                   "{ printf 'network:\\n  ethernets: '; head -c 200000 /dev/zero | tr '\\0' '['; } "
+                   "> /etc/netplan/01-netcfg.yaml",
+                   {"show"},
+                   1,
+                   "mode: (unreadable)\naddress: (unreadable)\n",
+                   "lumerion-netplan-reader did not answer within 10 s",
+                   "Generated"},
         Cli_Output{"no_eth0_names_the_option",
                    "ip link set eth0 name enp1s0",
                    {"set", "--static", "--apply"},

@@ -16,6 +16,7 @@
 #include "change_plan.h"
 #include "I2C_BMC_packet_thread.h"
 #include "log.h"
+#include "netplan_reader.h"
 #include "network.h"
 #include "change_executor.h"
 #include "gateway_check.h"
@@ -409,6 +410,8 @@ int main(int argc, char** argv)
     std::vector<std::string> args(argv + 1, argv + argc);
     // One command, one owner lookup for its reads: show's manager, port and six settings come from it.
     Network::set_Owner_Kept(true);
+    // libnetplan stays out of the CLI too: a file that would hang its parser is given up after 10 s.
+    set_netplan_Reader_Beside(LUMERION_NETPLAN_READER);
     if (args.empty())
         return fail_Usage("a command is needed");
     if (args[0] == "--help" || args[0] == "-h") {
