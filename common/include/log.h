@@ -37,20 +37,25 @@ uint8_t set_Log_Output_File(const char* path, const char* mode);
 #include <string>
 
 // Text from the BMC or a host tool as it may stand in a log line: control
-// characters and the backslash escaped ("\n", "\x1b", "\\"), so that no
+// characters (C0, DEL and C1) and the backslash escaped ("\n", "\x1b",
+// "\xc2\x9b", "\\"), and bytes that are not UTF-8 as "\xNN", so that no
 // value can end a line early or forge another.
 std::string get_Log_Text(const std::string& text);
 
-// One line per statement, written with one fprintf so that lines from the two
-// threads never interleave. Each logging unit defines `__log_tag`; FMT holds
-// the message and its own trailing blanks. Arguments are only evaluated when
-// the gate is open. A line that cannot be written has nowhere to be reported.
-// The _AS forms are for lines that must name a function other than the one writing them.
+// Writes one log line with one fprintf, so that lines from the two threads never interleave: the
+// level's start, "[LEVEL]\t[tag] func: ", the message with every control character in it escaped as
+// get_Log_Text escapes them (the backslash is left alone), and the level's end.
+extern "C" void set_Log_Line(FILE* stream, int priority, const char* level, const char* tag, const char* func,
+                             const char* format, ...) __attribute__((format(printf, 6, 7)));
+
+// One line per statement. Each logging unit defines `__log_tag`; FMT holds the message and its own
+// trailing blanks. Arguments are only evaluated when the gate is open. A line that cannot be written has
+// nowhere to be reported. The _AS forms are for lines that must name a function other than the one
+// writing them.
 #define LOG_INFO_AS(FUNC, FMT, ...)                                                                          \
     do {                                                                                                     \
         if (get_Info_Log_Status())                                                                           \
-            (void)fprintf(get_stdout(), "%s[INFO]\t[%s] %s: " FMT "\n", get_Log_Start(6), __log_tag, FUNC,   \
-                          ##__VA_ARGS__);                                                                    \
+            set_Log_Line(get_stdout(), 6, "INFO", __log_tag, FUNC, FMT, ##__VA_ARGS__);                      \
     } while (0)
 
 #define LOG_INFO(FMT, ...) LOG_INFO_AS(__func__, FMT, ##__VA_ARGS__)
@@ -58,8 +63,7 @@ std::string get_Log_Text(const std::string& text);
 #define LOG_DEBUG_AS(FUNC, FMT, ...)                                                                         \
     do {                                                                                                     \
         if (get_Debug_Log_Status())                                                                          \
-            (void)fprintf(get_stdout(), "%s[DEBUG]\t[%s] %s: " FMT "%s\n", get_Log_Start(7), __log_tag,      \
-                          FUNC, ##__VA_ARGS__, get_Log_End(7));                                              \
+            set_Log_Line(get_stdout(), 7, "DEBUG", __log_tag, FUNC, FMT, ##__VA_ARGS__);                     \
     } while (0)
 
 #define LOG_DEBUG(FMT, ...) LOG_DEBUG_AS(__func__, FMT, ##__VA_ARGS__)
@@ -67,8 +71,7 @@ std::string get_Log_Text(const std::string& text);
 #define LOG_ERROR_AS(FUNC, FMT, ...)                                                                         \
     do {                                                                                                     \
         if (get_Error_Log_Status())                                                                          \
-            (void)fprintf(get_stderr(), "%s[ERROR]\t[%s] %s: " FMT "%s\n", get_Log_Start(3), __log_tag,      \
-                          FUNC, ##__VA_ARGS__, get_Log_End(3));                                              \
+            set_Log_Line(get_stderr(), 3, "ERROR", __log_tag, FUNC, FMT, ##__VA_ARGS__);                     \
     } while (0)
 
 #define LOG_ERROR(FMT, ...) LOG_ERROR_AS(__func__, FMT, ##__VA_ARGS__)

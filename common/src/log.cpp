@@ -1,6 +1,7 @@
 #include "log.h"
 
 #include <errno.h>
+#include <stdarg.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -163,25 +164,93 @@ uint8_t set_Log_Output_File(const char* path, const char* mode)
 
 } // extern "C"
 
+namespace {
+
+// The length of the well-formed UTF-8 sequence at `p` (of `left` bytes), 0 for none.
+size_t get_UTF8_Length(const unsigned char* p, size_t left)
+{
+    size_t length = p[0] >= 0xF0 && p[0] <= 0xF4 ? 4 : p[0] >= 0xE0 ? 3 : p[0] >= 0xC2 && p[0] < 0xE0 ? 2 : 0;
+    if (length == 0 || length > left)
+        return 0;
+    for (size_t i = 1; i < length; ++i)
+        if ((p[i] & 0xC0) != 0x80)
+            return 0;
+    // No overlong form, no surrogate, nothing past U+10FFFF.
+    if ((p[0] == 0xE0 && p[1] < 0xA0) || (p[0] == 0xED && p[1] > 0x9F) || (p[0] == 0xF0 && p[1] < 0x90) ||
+        (p[0] == 0xF4 && p[1] > 0x8F))
+        return 0;
+    return length;
+}
+
+// `text` with every control character escaped: C0, DEL and C1 (U+0080 to U+009F) as "\n", "\x1b",
+// "\xc2\x9b", and any byte that is not part of well-formed UTF-8 as "\xNN"; the backslash too when
+// `backslash`.
+void append_Escaped(std::string* escaped, const char* text, size_t size, bool backslash)
+{
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
+    for (size_t i = 0; i < size;) {
+        unsigned char c = p[i];
+        if (c >= 0x20 && c < 0x7F) {
+            if (c == '\\' && backslash)
+                *escaped += '\\';
+            *escaped += static_cast<char>(c);
+            ++i;
+            continue;
+        }
+        size_t length = c >= 0x80 ? get_UTF8_Length(p + i, size - i) : 0;
+        bool c1 = length == 2 && c == 0xC2 && p[i + 1] < 0xA0;
+        if (length > 0 && !c1) {
+            escaped->append(text + i, length);
+            i += length;
+            continue;
+        }
+        const char* named = c == '\n' ? "\\n" : c == '\r' ? "\\r" : c == '\t' ? "\\t" : nullptr;
+        for (size_t k = 0; k < (c1 ? 2u : 1u); ++k) {
+            if (named != nullptr) {
+                *escaped += named;
+            } else {
+                *escaped += "\\x";
+                append_Hex_Byte(escaped, p[i + k]);
+            }
+        }
+        i += c1 ? 2 : 1;
+    }
+}
+
+} // namespace
+
 std::string get_Log_Text(const std::string& text)
 {
     std::string escaped;
     escaped.reserve(text.size());
-    for (unsigned char c : text) {
-        if (c == '\\') {
-            escaped += "\\\\";
-        } else if (c == '\n') {
-            escaped += "\\n";
-        } else if (c == '\r') {
-            escaped += "\\r";
-        } else if (c == '\t') {
-            escaped += "\\t";
-        } else if (c < 0x20 || c == 0x7F) {
-            escaped += "\\x";
-            append_Hex_Byte(&escaped, c);
-        } else {
-            escaped += static_cast<char>(c);
-        }
-    }
+    append_Escaped(&escaped, text.data(), text.size(), true);
     return escaped;
+}
+
+extern "C" void set_Log_Line(FILE* stream, int priority, const char* level, const char* tag, const char* func,
+                             const char* format, ...)
+{
+    char first[512];
+    va_list args;
+    va_start(args, format);
+    int needed = vsnprintf(first, sizeof(first), format, args);
+    va_end(args);
+    if (needed < 0)
+        return;
+    std::string message;
+    if (static_cast<size_t>(needed) < sizeof(first)) {
+        message.assign(first, static_cast<size_t>(needed));
+    } else {
+        message.resize(static_cast<size_t>(needed) + 1);
+        va_start(args, format);
+        (void)vsnprintf(&message[0], message.size(), format, args);
+        va_end(args);
+        message.resize(static_cast<size_t>(needed));
+    }
+    // Whatever a value held, the line stays one line: no path or name can end it or forge another.
+    std::string line;
+    line.reserve(message.size() + 64);
+    append_Escaped(&line, message.data(), message.size(), false);
+    (void)fprintf(stream, "%s[%s]\t[%s] %s: %s%s\n", get_Log_Start(priority), level, tag, func, line.c_str(),
+                  get_Log_End(priority));
 }

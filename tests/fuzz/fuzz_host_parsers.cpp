@@ -101,8 +101,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     for (unsigned char c : os_name)
         if (c < 0x20 || c == 0x7F)
             abort();
-    for (unsigned char c : get_Log_Text(text))
-        if (c < 0x20 || c == 0x7F)
+    // An escaped text holds no C0, DEL or C1 control character, raw (after an ASCII byte: no
+    // continuation) or as UTF-8.
+    const std::string shown = get_Log_Text(text);
+    for (size_t i = 0; i < shown.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(shown[i]);
+        unsigned char before = i > 0 ? static_cast<unsigned char>(shown[i - 1]) : 0;
+        bool c1 = c >= 0x80 && c < 0xA0 && (before < 0x80 || before == 0xC2);
+        if (c < 0x20 || c == 0x7F || c1)
             abort();
+    }
     return 0;
 }

@@ -72,6 +72,42 @@ TEST_F(LogFile, LinesAreByteExact)
               read_File(dir + "/a.log"));
 }
 
+// No value can end a log line or steer the terminal that shows it: C0, DEL, C1 and bytes that are not
+// UTF-8 are escaped; UTF-8 text stands as it is.
+TEST_F(LogFile, EveryControlCharacterIsEscaped)
+{
+    const struct {
+        const char* text;
+        const char* escaped; // by get_Log_Text; a log line's message leaves the backslash alone
+    } rows[] = {
+        {"/etc/netplan/a\n[ERROR]\tforged.yaml", "/etc/netplan/a\\n[ERROR]\\tforged.yaml"},
+        {"\r\x1b[31m\x7f\x01", "\\r\\x1b[31m\\x7f\\x01"},
+        {"C1 \xc2\x9b"
+         "31m \xc2\x85 \xc2\x9f",
+         "C1 \\xc2\\x9b31m \\xc2\\x85 \\xc2\\x9f"},
+        {"raw \x9b\x85", "raw \\x9b\\x85"},
+        {"caf\xc3\xa9 \xc2\xa0 \xe2\x80\xa8 \xf0\x9f\x98\x80",
+         "caf\xc3\xa9 \xc2\xa0 \xe2\x80\xa8 \xf0\x9f\x98\x80"},
+        {"overlong \xc0\xaf \xe0\x80\xaf", "overlong \\xc0\\xaf \\xe0\\x80\\xaf"},
+        {"surrogate \xed\xa0\x80, past \xf4\x90\x80\x80",
+         "surrogate \\xed\\xa0\\x80, past \\xf4\\x90\\x80\\x80"},
+        {"cut \xe2\x82", "cut \\xe2\\x82"},
+        {"\xff\xfe", "\\xff\\xfe"},
+        {"back\\slash", "back\\\\slash"},
+    };
+    ASSERT_EQ(0, set_Log_Output_File((dir + "/a.log").c_str(), "w"));
+    std::string expected;
+    for (const auto& row : rows) {
+        EXPECT_EQ(row.escaped, get_Log_Text(row.text)) << row.text;
+        LOG_ERROR("cannot read %s", row.text);
+        std::string message = row.escaped;
+        for (size_t at = 0; (at = message.find("\\\\", at)) != std::string::npos; ++at)
+            message.erase(at, 1);
+        expected += "\033[31m[ERROR]\t[Network] TestBody: cannot read " + message + "\033[0m\n";
+    }
+    EXPECT_EQ(expected, read_File(dir + "/a.log"));
+}
+
 TEST_F(LogFile, ClosedGatesWriteNothingAndEvaluateNoArguments)
 {
     ASSERT_EQ(0, set_Log_Output_File((dir + "/a.log").c_str(), "w"));
