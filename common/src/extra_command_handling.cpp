@@ -14,11 +14,10 @@
 #include <algorithm>
 #include <vector>
 
+#include "child_environment.h"
 #include "guards.h"
 #include "log.h"
 #include "monotonic_clock.h"
-
-extern char** environ;
 
 namespace {
 
@@ -134,17 +133,18 @@ pid_t get_Child_Started(std::vector<std::string> words, const char* line, const 
     (void)posix_spawn_file_actions_adddup2(&actions, writer, how.captured);
     pid_t pid = -1;
     int rc = ENOENT;
+    Child_Environment environment;
     if (!words.empty()) {
         std::vector<char*> argv;
         argv.reserve(words.size() + 1);
         for (std::string& word : words)
             argv.push_back(&word[0]);
         argv.push_back(nullptr);
-        rc = posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), environ);
+        rc = posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), environment.get());
     }
     if (rc != 0) {
         char* argv[] = {const_cast<char*>("sh"), const_cast<char*>("-c"), const_cast<char*>(line), nullptr};
-        rc = posix_spawn(&pid, "/bin/sh", &actions, &attributes, argv, environ);
+        rc = posix_spawn(&pid, "/bin/sh", &actions, &attributes, argv, environment.get());
     }
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
@@ -300,13 +300,14 @@ bool set_Change_Command(const char* cmd, std::string* failure, unsigned int time
 
 int8_t set_Command(const char* cmd, char* result, int length)
 {
-    FILE* pipe = popen(cmd, "r");
-    if (pipe == nullptr) {
+    std::string output;
+    bool timed_out = false;
+    int status = 0;
+    if (run_Child(get_Line_Words(cmd), cmd, Child_Run(), &output, &timed_out, &status) != 0) {
         set_Perror_Line("set_Command");
         return -1;
     }
-    set_Last_Line(pipe, result, length);
-    pclose(pipe);
+    set_Output_Last_Line(output, result, length);
     return 0;
 }
 
@@ -428,5 +429,6 @@ bool get_Systemd_Service_Status(const char* service_name)
     char command[command_line_length];
     (void)snprintf(command, sizeof(command), "systemctl is-active %s", service_name);
     set_Probe_Command(command, answer, sizeof(answer));
-    return get_Service_Answer(std::string(answer, strnlen(answer, sizeof(answer)))) == Service_Answer::RUNNING;
+    return get_Service_Answer(std::string(answer, strnlen(answer, sizeof(answer)))) ==
+           Service_Answer::RUNNING;
 }

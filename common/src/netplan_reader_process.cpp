@@ -14,10 +14,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "child_environment.h"
 #include "guards.h"
 #include "monotonic_clock.h"
-
-extern char** environ;
 
 namespace {
 
@@ -155,7 +154,8 @@ bool get_Reader_Output(const std::string& request, std::string* output, std::str
     posix_spawn_file_actions_adddup2(&actions, out_write.get(), STDOUT_FILENO);
     char* argv[] = {const_cast<char*>(reader_program.c_str()), nullptr};
     pid_t pid = -1;
-    int rc = posix_spawn(&pid, reader_program.c_str(), &actions, nullptr, argv, environ);
+    Child_Environment environment;
+    int rc = posix_spawn(&pid, reader_program.c_str(), &actions, nullptr, argv, environment.get());
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) {
         *error = std::string("cannot be run: ") + strerror(rc);

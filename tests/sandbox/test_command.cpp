@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
 #include <string.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -8,6 +9,8 @@
 #include <chrono>
 #include <filesystem>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "extra_command_handling.h"
 #include "log.h"
@@ -224,6 +227,39 @@ INSTANTIATE_TEST_SUITE_P(
         StatusCase{"active_prefix", "activex\n", 0, false}, StatusCase{"nothing", "", 4, false},
         StatusCase{"last_line_counts", "inactive\nactive\n", 0, true}),
     [](const ::testing::TestParamInfo<StatusCase>& info) { return std::string(info.param.name); });
+
+// A tool gets PATH, LANG=C.UTF-8 and the system bus's address; an operator's other variables stay behind.
+TEST(ChildEnvironment, PathLangAndTheBusOnly)
+{
+    const std::vector<std::pair<const char*, const char*>> operator_shell = {
+        {"SNAP", "/snap/netplan/1"},
+        {"LC_ALL", "de_DE.UTF-8"},
+        {"LANG", "de_DE.UTF-8"},
+        {"NETPLAN_DEBUG", "1"},
+        {"PYTHONPATH", "/tmp/evil"},
+        {"LD_LIBRARY_PATH", "/tmp/evil"},
+        {"DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/run/test-bus"},
+    };
+    for (const auto& variable : operator_shell)
+        ASSERT_EQ(0, setenv(variable.first, variable.second, 1));
+    std::string output;
+    int8_t rc = get_Probe_Output("env", &output);
+    for (const auto& variable : operator_shell)
+        unsetenv(variable.first);
+    ASSERT_EQ(0, rc);
+    std::vector<std::string> seen;
+    for (size_t at = 0, end; at < output.size(); at = end + 1) {
+        end = std::min(output.find('\n', at), output.size());
+        std::string line = output.substr(at, end - at);
+        // A sanitizer build hands its own programs its options.
+        if (line.find("SAN_OPTIONS=") == std::string::npos)
+            seen.push_back(line);
+    }
+    std::sort(seen.begin(), seen.end());
+    EXPECT_EQ((std::vector<std::string>{"DBUS_SYSTEM_BUS_ADDRESS=unix:path=/run/test-bus", "LANG=C.UTF-8",
+                                        std::string("PATH=") + getenv("PATH")}),
+              seen);
+}
 
 TEST(ShellQuotedWord, GoldenForms)
 {
