@@ -217,6 +217,26 @@ void append_Escaped(std::string* escaped, const char* text, size_t size, bool ba
     }
 }
 
+// The message `format` and `args` make, however long.
+std::string get_Formatted(const char* format, va_list args)
+{
+    va_list again;
+    va_copy(again, args);
+    char first[512];
+    // The caller's va_start began `args`; the analyzer does not follow a va_list passed on.
+    int needed = vsnprintf(first, sizeof(first), format, args); // NOLINT(clang-analyzer-valist.Uninitialized)
+    std::string message;
+    if (needed >= 0 && static_cast<size_t>(needed) < sizeof(first)) {
+        message.assign(first, static_cast<size_t>(needed));
+    } else if (needed >= 0) {
+        message.resize(static_cast<size_t>(needed) + 1);
+        (void)vsnprintf(&message[0], message.size(), format, again);
+        message.resize(static_cast<size_t>(needed));
+    }
+    va_end(again);
+    return message;
+}
+
 } // namespace
 
 std::string get_Log_Text(const std::string& text)
@@ -230,23 +250,10 @@ std::string get_Log_Text(const std::string& text)
 extern "C" void set_Log_Line(FILE* stream, int priority, const char* level, const char* tag, const char* func,
                              const char* format, ...)
 {
-    char first[512];
     va_list args;
     va_start(args, format);
-    int needed = vsnprintf(first, sizeof(first), format, args);
+    std::string message = get_Formatted(format, args);
     va_end(args);
-    if (needed < 0)
-        return;
-    std::string message;
-    if (static_cast<size_t>(needed) < sizeof(first)) {
-        message.assign(first, static_cast<size_t>(needed));
-    } else {
-        message.resize(static_cast<size_t>(needed) + 1);
-        va_start(args, format);
-        (void)vsnprintf(&message[0], message.size(), format, args);
-        va_end(args);
-        message.resize(static_cast<size_t>(needed));
-    }
     // Whatever a value held, the line stays one line: no path or name can end it or forge another.
     std::string line;
     line.reserve(message.size() + 64);

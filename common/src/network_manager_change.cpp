@@ -155,7 +155,8 @@ bool get_Network_Manager_Answer(Probe_Run* query)
     if (query->get_Output(&output) == 0)
         set_Output_Last_Line(output, answer, sizeof(answer));
     // A query that cannot run, or any other answer, keeps the old rule: NetworkManager counts as running.
-    return get_Service_Answer(std::string(answer, strnlen(answer, sizeof(answer)))) != Service_Answer::STOPPED;
+    return get_Service_Answer(std::string(answer, strnlen(answer, sizeof(answer)))) !=
+           Service_Answer::STOPPED;
 }
 
 bool Owner_Lookup::get_Network_Manager_Running()

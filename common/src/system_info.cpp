@@ -179,8 +179,9 @@ std::string System_Info::get_OS_Release_Name(const std::string& text)
             version = value;
     }
     // The format's defaults: NAME is "Linux" when unset, and the pretty name is the name and version.
-    std::string result = !pretty_name.empty() ? pretty_name
-                         : (name.empty() ? "Linux" : name) + (version.empty() ? "" : " " + version);
+    std::string result = !pretty_name.empty()
+                             ? pretty_name
+                             : (name.empty() ? "Linux" : name) + (version.empty() ? "" : " " + version);
     // A name is one line of text: it ends at the first control character.
     size_t control = 0;
     while (control < result.size() && static_cast<unsigned char>(result[control]) >= 0x20 &&
@@ -193,10 +194,10 @@ std::string System_Info::get_OS_Release_Name(const std::string& text)
 const std::string System_Info::get_OS_Info()
 {
     // The vendor's copy stands in only for a host without the file (or with a dangling link).
-    const char* path = access(os_release_path, F_OK) != 0 && errno == ENOENT &&
-                               access(os_release_fallback_path, F_OK) == 0
-                           ? os_release_fallback_path
-                           : os_release_path;
+    const char* path =
+        access(os_release_path, F_OK) != 0 && errno == ENOENT && access(os_release_fallback_path, F_OK) == 0
+            ? os_release_fallback_path
+            : os_release_path;
     std::string content;
     std::string why;
     // Read as data, never run: a FIFO is not waited on, nor a huge file read whole.

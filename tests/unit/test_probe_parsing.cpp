@@ -58,7 +58,8 @@ TEST(OsReleaseName, ReadAsDataNeverRun)
         // The stock files, byte for byte as the BMC has always had them.
         {"PRETTY_NAME=\"Debian GNU/Linux 12 (bookworm)\"\nNAME=\"Debian GNU/Linux\"\nVERSION_ID=\"12\"\n",
          "Debian GNU/Linux 12 (bookworm)"},
-        {"NAME=\"Ubuntu\"\nVERSION=\"22.04.4 LTS (Jammy Jellyfish)\"\nID=ubuntu\nPRETTY_NAME=\"Ubuntu 22.04.4 LTS\"\n",
+        {"NAME=\"Ubuntu\"\nVERSION=\"22.04.4 LTS (Jammy Jellyfish)\"\nID=ubuntu\nPRETTY_NAME=\"Ubuntu "
+         "22.04.4 LTS\"\n",
          "Ubuntu 22.04.4 LTS"},
         {"PRETTY_NAME='Single Quoted \\ \"$HOME\"'\n", "Single Quoted \\ \"$HOME\""},
         {"PRETTY_NAME=Bare\\ Word\n", "Bare Word"},
