@@ -35,12 +35,17 @@ uint8_t set_Log_Output_File(const char* path, const char* mode);
 }
 
 #include <string>
+#include <vector>
 
 // Text from the BMC or a host tool as it may stand in a log line: control
 // characters (C0, DEL and C1) and the backslash escaped ("\n", "\x1b",
 // "\xc2\x9b", "\\"), and bytes that are not UTF-8 as "\xNN", so that no
 // value can end a line early or forge another.
 std::string get_Log_Text(const std::string& text);
+
+// A list as a log line names it, ", "-joined: the first four items, then how many more, so that no
+// number of files or interfaces makes a line without end.
+std::string get_Log_List(const std::vector<std::string>& items);
 
 // Writes one log line with one fprintf, so that lines from the two threads never interleave: the
 // level's start, "[LEVEL]\t[tag] func: ", the message with every control character in it escaped as

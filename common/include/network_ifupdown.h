@@ -65,7 +65,4 @@ struct Ifupdown_Files {
 };
 Ifupdown_Files get_ifupdown_Files(const std::string& root, const std::string& interface_name);
 
-// Files named in a log line: the first few, then how many more.
-std::string get_File_List_Text(const std::vector<std::string>& files);
-
 #endif

@@ -239,6 +239,17 @@ std::string get_Formatted(const char* format, va_list args)
 
 } // namespace
 
+std::string get_Log_List(const std::vector<std::string>& items)
+{
+    const size_t shown = 4;
+    std::string list;
+    for (size_t i = 0; i < items.size() && i < shown; ++i)
+        list += (list.empty() ? "" : ", ") + items[i];
+    if (items.size() > shown)
+        list += " and " + std::to_string(items.size() - shown) + " more";
+    return list;
+}
+
 std::string get_Log_Text(const std::string& text)
 {
     std::string escaped;

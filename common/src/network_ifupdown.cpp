@@ -35,8 +35,6 @@ const size_t max_walk_bytes = 8u << 20;
 const size_t max_walk_sources = 1024;
 // The start-up probes' own budget: a walk that takes longer (a glob over a huge directory) stops.
 const long max_walk_ms = 3000;
-// A cut-off's line names this many files at most.
-const size_t max_logged_files = 4;
 
 // The stanza key of a setting; empty for settings the stanza does not hold.
 std::string get_Stanza_Key(Config_Type type)
@@ -208,16 +206,6 @@ Ifupdown_Line get_Ifupdown_Line(const std::string& line, const std::string& inte
     return parsed;
 }
 
-std::string get_File_List_Text(const std::vector<std::string>& files)
-{
-    std::string list;
-    for (size_t i = 0; i < files.size() && i < max_logged_files; ++i)
-        list += (list.empty() ? "" : ", ") + files[i];
-    if (files.size() > max_logged_files)
-        list += " and " + std::to_string(files.size() - max_logged_files) + " more";
-    return list;
-}
-
 Ifupdown_Files get_ifupdown_Files(const std::string& root, const std::string& interface_name)
 {
     Stanza_Walk walk;
@@ -226,7 +214,7 @@ Ifupdown_Files get_ifupdown_Files(const std::string& root, const std::string& in
     walk.read(interfaces_file, 0);
     if (!walk.found.cut_off.empty()) {
         walk.found.cut_off = "ifupdown's files were not all read (" + walk.found.cut_off + ", after " +
-                             get_File_List_Text(walk.found.files) + ")";
+                             get_Log_List(walk.found.files) + ")";
         // The same files give the same cut-off at every lookup: it is named once.
         static std::string logged;
         if (walk.found.cut_off != logged)

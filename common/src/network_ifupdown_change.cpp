@@ -34,7 +34,7 @@ bool get_ifupdown_Found(Owner_Lookup* lookup, std::vector<Interface_Owner>* foun
         owner.error = read.cut_off + ": nothing is changed";
     else if (read.stanzas.size() > 1)
         owner.error = "ifupdown reads several \"iface " + name + " inet\" stanzas (in " +
-                      get_File_List_Text(read.stanzas) + "): keep one of them";
+                      get_Log_List(read.stanzas) + "): keep one of them";
     found->push_back(owner);
     return true;
 }

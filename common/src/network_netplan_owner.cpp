@@ -15,6 +15,7 @@
 #include <yaml-cpp/yaml.h>
 
 #include "file_replace.h"
+#include "log.h"
 #include "network_backend.h"
 #include "network_netplan.h"
 #include "network_netplan_yaml.h"
@@ -90,10 +91,10 @@ struct Definition {
 
 std::string get_Definition_List(const std::vector<Definition>& definitions)
 {
-    std::string list;
+    std::vector<std::string> items;
     for (const Definition& d : definitions)
-        list += (list.empty() ? "" : ", ") + d.id + " in " + d.file;
-    return list;
+        items.push_back(d.id + " in " + d.file);
+    return get_Log_List(items);
 }
 
 // The renderer that applies netplan's definition: its "renderer", the
@@ -179,10 +180,11 @@ std::string get_netplan_Shared_Refusal(const std::string& merged, const std::str
     if (!match.IsDefined() || match["macaddress"].IsDefined() ||
         (is_Scalar(match["name"]) && match["name"].Scalar().find_first_of("*?[") == std::string::npos))
         return "";
-    std::string taken;
+    std::vector<std::string> takes;
     for (const Interface_Facts& facts : interfaces())
         if (get_Match_Takes(match, facts))
-            taken += (taken.empty() ? "" : ", ") + facts.name;
+            takes.push_back(facts.name);
+    std::string taken = get_Log_List(takes);
     std::string keys;
     for (const char* key : {"name", "driver"})
         if (match[key].IsDefined())

@@ -108,6 +108,13 @@ TEST_F(LogFile, EveryControlCharacterIsEscaped)
     EXPECT_EQ(expected, read_File(dir + "/a.log"));
 }
 
+TEST(LogList, FourItemsThenHowManyMore)
+{
+    EXPECT_EQ("", get_Log_List({}));
+    EXPECT_EQ("a, b, c, d", get_Log_List({"a", "b", "c", "d"}));
+    EXPECT_EQ("a, b, c, d and 2 more", get_Log_List({"a", "b", "c", "d", "e", "f"}));
+}
+
 TEST_F(LogFile, ClosedGatesWriteNothingAndEvaluateNoArguments)
 {
     ASSERT_EQ(0, set_Log_Output_File((dir + "/a.log").c_str(), "w"));
