@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -248,13 +249,11 @@ TEST(ChildEnvironment, PathLangAndTheBusOnly)
         unsetenv(variable.first);
     ASSERT_EQ(0, rc);
     std::vector<std::string> seen;
-    for (size_t at = 0, end; at < output.size(); at = end + 1) {
-        end = std::min(output.find('\n', at), output.size());
-        std::string line = output.substr(at, end - at);
-        // A sanitizer build hands its own programs its options.
+    std::istringstream lines(output);
+    // A sanitizer build hands its own programs its options.
+    for (std::string line; std::getline(lines, line);)
         if (line.find("SAN_OPTIONS=") == std::string::npos)
             seen.push_back(line);
-    }
     std::sort(seen.begin(), seen.end());
     EXPECT_EQ((std::vector<std::string>{"DBUS_SYSTEM_BUS_ADDRESS=unix:path=/run/test-bus", "LANG=C.UTF-8",
                                         std::string("PATH=") + getenv("PATH")}),

@@ -397,7 +397,6 @@ TEST_F(Settings, HostileHeadersChangeNothing)
          "address 0, not NETWORK"},
         {BMC::NODE_ID::BMC, false, T::WRITE, BMC::ADDRESS::NETWORK, 1, D::UINT8, "data type 0, not STRING"},
         {BMC::NODE_ID::BMC, false, T::WRITE, BMC::ADDRESS::NETWORK, 0, D::STRING, "data type 10, not UINT8"},
-        {BMC::NODE_ID::BMC, false, T::WRITE, BMC::ADDRESS::NETWORK, 6, D::STRING, "data type 10, not UINT8"},
     };
     const std::string value = "10.9.8.7";
     const std::string staged = Access::staged().ip4_address;

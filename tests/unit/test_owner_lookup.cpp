@@ -3,6 +3,7 @@
 // the choice between managers that both define it.
 #include <gtest/gtest.h>
 
+#include <stdio.h>
 #include <stdlib.h>
 
 #include <filesystem>
@@ -41,65 +42,41 @@ TEST(IfupdownStanza, FoundWhereIfupdownReadsIt)
         EXPECT_EQ(row.files, get_ifupdown_Files(layouts + row.layout, "eth0").stanzas) << row.layout;
 }
 
-// A tree of ifupdown files under a scratch root: /etc/network/interfaces sources interfaces.d/*.
-class IfupdownWalk : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        char dir_template[] = "/tmp/lumerion-walk-XXXXXX";
-        ASSERT_NE(nullptr, mkdtemp(dir_template));
-        root = dir_template;
-        std::filesystem::create_directories(root + "/etc/network/interfaces.d");
-        write("interfaces", "source interfaces.d/*\niface eth0 inet dhcp\n");
-    }
-    void TearDown() override { std::filesystem::remove_all(root); }
-    void write(const std::string& name, const std::string& text) const
-    {
-        std::ofstream(root + "/etc/network/" + name) << text;
-    }
-    std::string root;
-};
-
-TEST_F(IfupdownWalk, EachLimitStopsTheWalkAndIsNamed)
+// Each limit of the walk stops it and is named: a scratch root whose interfaces sources interfaces.d/*.
+TEST(IfupdownWalk, EachLimitStopsTheWalkAndIsNamed)
 {
+    std::string source_lines;
+    for (int i = 0; i < 1100; ++i)
+        source_lines += "source /etc/network/x\n";
     const struct {
-        const char* name;
         size_t files;
         std::string text; // each file's
         const char* cut_off;
     } rows[] = {
-        {"files", 200, "# nothing\n", "more than 128 files, before /etc/network/interfaces.d/f128"},
-        {"bytes", 10, std::string(1000 * 1000, '#') + "\n",
-         "more than 8 MiB, before /etc/network/interfaces.d/f010"},
-        {"source_lines", 1, std::string(1100 * 22, '\0'),
-         "more than 1024 source lines, before /etc/network/x"},
-        {"none", 9, "source /etc/network/interfaces.d/*\nsource-directory /etc/network\n", ""},
+        {200, "# nothing\n", "more than 128 files, before /etc/network/interfaces.d/f128"},
+        {10, std::string(1000 * 1000, '#') + "\n", "more than 8 MiB, before /etc/network/interfaces.d/f010"},
+        {1, source_lines, "more than 1024 source lines, before /etc/network/x"},
     };
+    char dir_template[] = "/tmp/lumerion-walk-XXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(dir_template));
+    const std::string root = dir_template, parts = root + "/etc/network/interfaces.d/";
     for (const auto& row : rows) {
-        std::filesystem::remove_all(root + "/etc/network/interfaces.d");
-        std::filesystem::create_directories(root + "/etc/network/interfaces.d");
-        std::string text = row.text;
-        if (text[0] == '\0')
-            for (size_t i = 0; i < text.size(); i += 22)
-                text.replace(i, 22, "source /etc/network/x\n");
-        for (size_t i = 1; i <= row.files; ++i)
-            write("interfaces.d/f" +
-                      std::string(i < 10    ? "00"
-                                  : i < 100 ? "0"
-                                            : "") +
-                      std::to_string(i),
-                  text);
-        Ifupdown_Files found = get_ifupdown_Files(root, "eth0");
-        EXPECT_EQ(std::vector<std::string>{"/etc/network/interfaces"}, found.stanzas) << row.name;
-        if (*row.cut_off == '\0') {
-            EXPECT_EQ("", found.cut_off) << row.name;
-            continue;
+        std::filesystem::remove_all(parts);
+        std::filesystem::create_directories(parts);
+        std::ofstream(root + "/etc/network/interfaces") << "source interfaces.d/*\niface eth0 inet dhcp\n";
+        for (size_t i = 1; i <= row.files; ++i) {
+            char name[8];
+            (void)snprintf(name, sizeof(name), "f%03zu", i);
+            std::ofstream(parts + name) << row.text;
         }
-        EXPECT_NE(std::string::npos, found.cut_off.find(row.cut_off)) << row.name << ": " << found.cut_off;
+        Ifupdown_Files found = get_ifupdown_Files(root, "eth0");
+        EXPECT_EQ(std::vector<std::string>{"/etc/network/interfaces"}, found.stanzas) << row.cut_off;
+        EXPECT_NE(std::string::npos, found.cut_off.find(row.cut_off)) << found.cut_off;
         // The files it read are named, a few of them.
         EXPECT_NE(std::string::npos, found.cut_off.find("after /etc/network/interfaces, ")) << found.cut_off;
-        EXPECT_LT(found.cut_off.size(), 400U) << row.name;
+        EXPECT_LT(found.cut_off.size(), 400U) << found.cut_off;
     }
+    std::filesystem::remove_all(root);
 }
 
 TEST(IfupdownStanza, LineKinds)
