@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <mutex>
 #include <set>
 #include <sstream>
 #include <system_error>
@@ -215,8 +216,10 @@ Ifupdown_Files get_ifupdown_Files(const std::string& root, const std::string& in
     if (!walk.found.cut_off.empty()) {
         walk.found.cut_off = "ifupdown's files were not all read (" + walk.found.cut_off + ", after " +
                              get_Log_List(walk.found.files) + ")";
-        // The same files give the same cut-off at every lookup: it is named once.
+        // The same files give the same cut-off at every lookup (of either thread): it is named once.
+        static std::mutex logged_lock;
         static std::string logged;
+        std::lock_guard<std::mutex> hold(logged_lock);
         if (walk.found.cut_off != logged)
             LOG_ERROR("%s", get_Log_Text(walk.found.cut_off).c_str());
         logged = walk.found.cut_off;
