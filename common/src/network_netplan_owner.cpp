@@ -92,6 +92,7 @@ struct Definition {
 std::string get_Definition_List(const std::vector<Definition>& definitions)
 {
     std::vector<std::string> items;
+    items.reserve(definitions.size());
     for (const Definition& d : definitions)
         items.push_back(d.id + " in " + d.file);
     return get_Log_List(items);
