@@ -144,6 +144,12 @@ std::string get_Assigned_Value(const std::string& text, size_t* at)
         }
     }
     *at = std::min(i, n) + 1;
+    // A value is one line of text: it ends at the first control character.
+    size_t control = 0;
+    while (control < value.size() && static_cast<unsigned char>(value[control]) >= 0x20 &&
+           value[control] != 0x7F)
+        ++control;
+    value.resize(control);
     // Trailing blanks outside quotes end a bare value (the format's own parsers drop them).
     value.erase(value.find_last_not_of(" \t\r") + 1);
     return value;
@@ -179,16 +185,8 @@ std::string System_Info::get_OS_Release_Name(const std::string& text)
             version = value;
     }
     // The format's defaults: NAME is "Linux" when unset, and the pretty name is the name and version.
-    std::string result = !pretty_name.empty()
-                             ? pretty_name
-                             : (name.empty() ? "Linux" : name) + (version.empty() ? "" : " " + version);
-    // A name is one line of text: it ends at the first control character.
-    size_t control = 0;
-    while (control < result.size() && static_cast<unsigned char>(result[control]) >= 0x20 &&
-           result[control] != 0x7F)
-        ++control;
-    result.resize(control);
-    return result;
+    return !pretty_name.empty() ? pretty_name
+                                : (name.empty() ? "Linux" : name) + (version.empty() ? "" : " " + version);
 }
 
 const std::string System_Info::get_OS_Info()

@@ -81,6 +81,7 @@ TEST(OsReleaseName, ReadAsDataNeverRun)
         // A line across quotes, or a control character, ends the name.
         {"PRETTY_NAME=\"two\nlines\"\n", "two"},
         {"PRETTY_NAME=\"tab\there\"\n", "tab"},
+        {"PRETTY_NAME=\"\x01\"\nNAME=\"\x1b[2J\"\n", "Linux"},
         {"PRETTY_NAME=\"no end\n", "no end"},
         {"PRETTY_NAME='no end\n", "no end"},
         {"PRETTY_NAME=\"cont\\\ninued\"\n", "continued"},
